@@ -1,0 +1,2 @@
+// The adapter classes are complete in their header.
+#include "components/Adapters.h"

@@ -1,0 +1,68 @@
+// Timer and number generator.
+#include "components/Timer.h"
+
+using namespace qarn;
+
+double CQarnTimer::ClockReading() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER t;
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    constexpr ULONGLONG kUnixEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns units since 1601
+    ULONGLONG ms = (t.QuadPart - kUnixEpoch) / 10000ULL;
+    return static_cast<double>(ms / 1000ULL) + static_cast<double>(ms % 1000ULL) / 1000.0;
+}
+
+STDMETHODIMP CQarnTimer::start() {
+    return MethodFrame(L"CQarnTimer::Start", [&] {
+        startTime_ = ClockReading();
+        running_ = VARIANT_TRUE;
+    });
+}
+
+STDMETHODIMP CQarnTimer::Stop() {
+    return MethodFrame(L"CQarnTimer::Stop", [&] {
+        stopTime_ = ClockReading();
+        running_ = VARIANT_FALSE;
+    });
+}
+
+STDMETHODIMP CQarnTimer::GetTimeDiff(DOUBLE* diff) {
+    return MethodFrame(L"CQarnTimer::GetTimeDiff", [&] {
+        CHECK_POINTER(diff);
+        *diff = running_ == VARIANT_TRUE ? ClockReading() - startTime_ : stopTime_ - startTime_;
+    });
+}
+
+STDMETHODIMP CQarnTimer::IsRunning(VARIANT_BOOL* running) {
+    return MethodFrame(L"CQarnTimer::IsRunning", [&] {
+        CHECK_POINTER(running);
+        *running = running_;
+    });
+}
+
+STDMETHODIMP CQarnNumberGenerator::Get1(BSTR prefix, LONG start, LONG end, IFieldCollection** numbers) {
+    return MethodFrame(L"CQarnNumberGenerator::Get1", [&] {
+        CHECK_POINTER(numbers);
+        *numbers = nullptr;
+        const long long count = start <= end ? static_cast<long long>(end) - start + 1 : 0;
+        if (count > kMaxRange)
+            THROW_MESSAGE(Format(L"The range %ld to %ld holds %I64d numbers; at most %I64d can be generated at once.",
+                                 static_cast<long>(start), static_cast<long>(end), count, kMaxRange));
+        ComPtr<IFieldCollection> collection;
+        CHECK_HR(CoCreateInstance(CLSID_FieldCollection, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&collection)));
+        const std::wstring_view head = View(prefix);
+        for (long long i = 0; i < count; ++i) {
+            const long number = static_cast<long>(start + i);
+            Bstr text(std::wstring(head) + Format(L"%ld", number));
+            ComPtr<IField> field;
+            CHECK_HR(CoCreateInstance(CLSID_Field, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&field)));
+            CHECK_HR(field->put_Name(text));
+            Variant value(text.View());
+            CHECK_HR(field->put_Value(value));
+            CHECK_HR(collection->Add(field.Get()));
+        }
+        *numbers = collection.Detach();
+    });
+}

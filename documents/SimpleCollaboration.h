@@ -1,0 +1,13 @@
+// CQarnSimpleCollaboration: field collections kept in ".CLB" files beside model files.
+#pragma once
+
+#include "server/Interfaces.h"
+
+class CQarnSimpleCollaboration : public qarn::ComObject<CQarnSimpleCollaboration, IQarnSimpleCollaboration> {
+public:
+    STDMETHODIMP Get(IFieldCollection *pInput, IFieldCollection **ppResult) override;
+    STDMETHODIMP Add(IFieldCollection *pInput) override;
+    STDMETHODIMP Get2(BSTR modelFullName, IFieldCollection **ppResult) override;
+    STDMETHODIMP Update(IFieldCollection *pInput) override;
+    STDMETHODIMP Add2(BSTR modelFullName, IFieldCollection *pInput) override;
+};

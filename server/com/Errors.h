@@ -1,0 +1,135 @@
+// Error reporting of every interface method: the method error frame, the raise routines and the
+// COM error object they leave for the caller.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "Text.h"
+
+namespace qarn {
+
+using Microsoft::WRL::ComPtr;
+
+// A failure that carries a COM error object (its description travels with it).
+class ComError {
+public:
+    ComError(HRESULT hr, ComPtr<IErrorInfo> info) : hr_(hr), info_(std::move(info)) {}
+    HRESULT Error() const noexcept { return hr_; }
+    // The error object's description, or a null text when there is none.
+    Bstr Description() const;
+
+private:
+    HRESULT hr_;
+    ComPtr<IErrorInfo> info_;
+};
+
+// Installs `text` (or "Unknown error" for null) as the thread's error object; DISP_E_EXCEPTION.
+HRESULT SetErrorDescription(const wchar_t* text);
+// "<message>\n   at <function>: line <line>" as the thread's error object; DISP_E_EXCEPTION.
+HRESULT ReportMethodError(const wchar_t* message, const wchar_t* function, int line);
+// An error object with a source (the ProgID of `clsid`) and an ANSI text.
+HRESULT ReportErrorWithSource(REFCLSID clsid, const char* text, REFIID iid, HRESULT hr);
+// Raises `hr` with the description the failed callee left (or the code text) plus an "at" line.
+[[noreturn]] void ThrowComError(HRESULT hr, const wchar_t* function, int line);
+[[noreturn]] void ThrowLastError();
+
+// The name of the interface method whose frame is innermost on this thread ("Unknown function"
+// outside any frame); CHECK_HR uses it for its "at" line.
+const wchar_t* CurrentMethod() noexcept;
+
+class MethodScope {
+public:
+    explicit MethodScope(const wchar_t* name) noexcept;
+    ~MethodScope();
+    MethodScope(const MethodScope&) = delete;
+    MethodScope& operator=(const MethodScope&) = delete;
+
+private:
+    const wchar_t* previous_;
+};
+
+// Text of the catch-all handler: "Unknown error in <name>".
+std::wstring UnknownErrorText(const wchar_t* name);
+
+namespace detail {
+template <class F>
+HRESULT RunBody(F& body) {
+    if constexpr (std::is_void_v<decltype(body())>) {
+        body();
+        return S_OK;
+    } else {
+        return body();
+    }
+}
+}  // namespace detail
+
+// The method error frame: runs `body` and turns every exception into DISP_E_EXCEPTION with a
+// description and an "at" line for `name` (Class::Method). The body returns an HRESULT or nothing.
+template <class F>
+HRESULT MethodFrame(const wchar_t* name, F&& body) noexcept {
+    MethodScope scope(name);
+    try {
+        return detail::RunBody(body);
+    } catch (const ComError& e) {
+        try {
+            Bstr text = e.Description();
+            if (text.IsNull()) return ReportMethodError(L"Unknown message", L"Unknown function", 0);
+            return ReportMethodError(text, name, __LINE__);
+        } catch (...) {
+            return DISP_E_EXCEPTION;
+        }
+    } catch (...) {
+        try {
+            return ReportMethodError(UnknownErrorText(name).c_str(), name, __LINE__);
+        } catch (...) {
+            return DISP_E_EXCEPTION;
+        }
+    }
+}
+
+// The frame of methods that keep a context text which is put in front of the failure's description.
+template <class F>
+HRESULT MethodFrameWithContext(const wchar_t* name, std::wstring& context, F&& body) noexcept {
+    MethodScope scope(name);
+    try {
+        return detail::RunBody(body);
+    } catch (const ComError& e) {
+        try {
+            Bstr text = e.Description();
+            return ReportMethodError((context + std::wstring(text.View())).c_str(), name, __LINE__);
+        } catch (...) {
+            return DISP_E_EXCEPTION;
+        }
+    } catch (...) {
+        try {
+            return ReportMethodError((context + UnknownErrorText(name)).c_str(), name, __LINE__);
+        } catch (...) {
+            return DISP_E_EXCEPTION;
+        }
+    }
+}
+
+// The failure of a member that is declared but not built yet.
+[[noreturn]] void ThrowNotImplemented();
+
+inline void CheckHr(HRESULT hr, int line) {
+    if (FAILED(hr)) ThrowComError(hr, CurrentMethod(), line);
+}
+
+// Raises a failed HRESULT with the calling line.
+#define CHECK_HR(expr) ::qarn::CheckHr((expr), __LINE__)
+// Raises E_POINTER for a null [out] pointer.
+#define CHECK_POINTER(p) \
+    do {                 \
+        if (!(p)) ::qarn::ThrowComError(E_POINTER, ::qarn::CurrentMethod(), __LINE__); \
+    } while (0)
+// Raises a message of our own with an "at" line of the calling method.
+#define THROW_MESSAGE(text) ::qarn::ThrowMessage((text), __LINE__)
+
+[[noreturn]] void ThrowMessage(const std::wstring& text, int line);
+
+}  // namespace qarn

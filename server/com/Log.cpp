@@ -1,0 +1,76 @@
+#include "Log.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+namespace qarn {
+
+HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message) {
+    if (!path || !message || level < 1) return S_FALSE;
+
+    std::wstring file(path);
+    size_t slash = file.rfind(L'\\');
+    if (slash != std::wstring::npos && slash > 0) {
+        std::wstring folder = file.substr(0, slash);
+        struct _stat info;
+        if (_wstat(folder.c_str(), &info) != 0) {
+            // One command creates the whole missing chain of folders.
+            std::string command = "mkdir \"" + ToAnsi(folder) + "\"";
+            std::system(command.c_str());
+        }
+    }
+
+    // Local time; every field is -1 when the clock cannot be converted.
+    int year = -1, month = -1, day = -1, hour = -1, minute = -1, second = -1;
+    time_t now = time(nullptr);
+    struct tm local = {};
+    if (localtime_s(&local, &now) == 0) {
+        year = local.tm_year + 1900;
+        month = local.tm_mon + 1;
+        day = local.tm_mday;
+        hour = local.tm_hour;
+        minute = local.tm_min;
+        second = local.tm_sec;
+    }
+    std::wstring date = Format(L"%04i-%02i-%02i", year, month, day);
+    std::wstring clock = Format(L"%02i:%02i:%02i", hour, minute, second);
+    std::wstring stamp = Format(L"%s %s", date.c_str(), clock.c_str());
+    std::wstring line =
+        FormatCapped(stamp.size() + 2048 + wcslen(message), L"%s - %3i - %s\n", stamp.c_str(), level, message);
+
+    FILE* f = _wfopen(path, L"a");
+    if (!f) return S_OK;
+    _setmode(_fileno(f), _O_U8TEXT);
+    fputws(line.c_str(), f);
+    fclose(f);
+    return S_OK;
+}
+
+void LogSettings::InitFromEnvironment() {
+    DWORD n = GetEnvironmentVariableW(L"QarnLogFile", nullptr, 0);
+    if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return;
+    std::vector<wchar_t> value(n + 1, L'\0');
+    GetEnvironmentVariableW(L"QarnLogFile", value.data(), n + 1);
+    path_ = Bstr(value.data());
+    enabled_ = true;
+}
+
+HRESULT LogSettings::Write(long level, const wchar_t* message) const {
+    if (!enabled_ || !message || level > highestLevel_) return S_OK;
+    return AppendLogLine(path_, static_cast<int>(level), message);
+}
+
+void LogSettings::Trace(const wchar_t* message) const noexcept {
+    try {
+        Write(kTraceLevel, message);
+    } catch (...) {
+    }
+}
+
+}  // namespace qarn

@@ -1,0 +1,35 @@
+// The append-only log file named by the environment variable QarnLogFile.
+#pragma once
+
+#include <windows.h>
+
+#include "Text.h"
+
+namespace qarn {
+
+// Appends "<date> <time> - <level> - <message>" as one UTF-8 line. S_FALSE (nothing written) for
+// a null path or message or a level below 1; a file that cannot be opened is skipped (S_OK).
+HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message);
+
+// The log settings an object takes over when it is constructed.
+class LogSettings {
+public:
+    static constexpr long kHighestLevel = 100;
+    static constexpr long kTraceLevel = 10;
+
+    // Logging is on when QarnLogFile is set, even to an empty text.
+    void InitFromEnvironment();
+    bool Enabled() const noexcept { return enabled_; }
+    const Bstr& Path() const noexcept { return path_; }
+    // Writes when enabled and 0 < level <= 100; returns AppendLogLine's result or S_OK.
+    HRESULT Write(long level, const wchar_t* message) const;
+    // Level-10 trace line; never fails.
+    void Trace(const wchar_t* message) const noexcept;
+
+private:
+    bool enabled_ = false;
+    Bstr path_;
+    long highestLevel_ = kHighestLevel;
+};
+
+}  // namespace qarn

@@ -1,0 +1,52 @@
+// The module (DLL) a COM class lives in: its instance handle, its lock count, its type library
+// and its class table. Each of our DLLs links this layer once and so has its own module.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <wrl/client.h>
+
+#include <span>
+#include <string>
+
+namespace qarn {
+
+using Microsoft::WRL::ComPtr;
+
+using CreatorFn = HRESULT (*)(IUnknown* outer, REFIID iid, void** ppv);
+
+// One creatable class of the module.
+struct ClassEntry {
+    const CLSID* clsid;
+    CreatorFn create;
+    UINT registryScript;          // id of its "REGISTRY" resource
+    void (*staticInit)() = nullptr;
+    void (*staticTerm)() = nullptr;
+};
+
+namespace module {
+
+// Called from DllMain: remembers the instance and the class table, runs the static initialisers.
+void Attach(HINSTANCE instance, std::span<const ClassEntry> classes);
+// Runs the static terminators and drops the cached class objects.
+void Detach();
+
+HINSTANCE Instance() noexcept;
+std::wstring Path();
+
+// Live objects plus server locks.
+void Lock() noexcept;
+void Unlock() noexcept;
+LONG LockCount() noexcept;
+
+// The type library stored in the module (resource TYPELIB 1); loaded once.
+HRESULT TypeLib(ITypeLib** lib);
+
+// The standard entry points, in terms of the class table given to Attach.
+HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv);
+HRESULT CanUnloadNow();
+HRESULT RegisterServer();
+HRESULT UnregisterServer();
+
+}  // namespace module
+}  // namespace qarn
