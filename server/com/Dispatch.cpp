@@ -506,10 +506,15 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
 
     std::vector<VARIANT> args;
     args.reserve(paramCount + 4);
+    std::vector<size_t> variantArgs;  // VARIANTs passed by value: their type for DispCallFunc is VT_VARIANT
     for (size_t i = 0; i < paramCount; ++i) {
         const Param& p = m->params[i];
-        if (p.byRef) PushPointer(args, SlotAddress(p, slots[i]));
-        else PushValue(args, p, slots[i]);
+        if (p.byRef) {
+            PushPointer(args, SlotAddress(p, slots[i]));
+        } else {
+            if (p.kind == Kind::Variant) variantArgs.push_back(args.size());
+            PushValue(args, p, slots[i]);
+        }
     }
     std::vector<VARTYPE> types(args.size());
     std::vector<VARIANT*> argPtrs(args.size());
@@ -517,6 +522,7 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
         types[i] = args[i].vt;
         argPtrs[i] = &args[i];
     }
+    for (size_t i : variantArgs) types[i] = VT_VARIANT;
 
     VARIANT ret;
     VariantInit(&ret);

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs one script test with cscript in the build's Wine prefix. cscript under Wine ends silently
+# with exit code 0 on an uncaught error, so the script's own last line decides: it must read
+# "N passed, 0 failed".
+set -uo pipefail
+: "${QARN_BUILD_DIR:?QARN_BUILD_DIR must name the build folder}"
+source "$(dirname "$0")/../scripts/wine-env.sh"
+script=$1
+out=$(wine cscript //nologo "$(winepath -w "$script")" 2>&1 | tr -d '\r')
+echo "$out"
+last=$(printf '%s\n' "$out" | grep -v '^\s*$' | tail -n 1)
+if [[ "$last" =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] && [ "${BASH_REMATCH[1]}" -gt 0 ]; then
+    exit 0
+fi
+echo "FAILED: the script did not end with its summary line (last line: '$last')"
+exit 1
