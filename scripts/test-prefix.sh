@@ -17,8 +17,10 @@ setup)
     fi
     # One persistent server for the whole run: every Wine process then starts quickly.
     wineserver -p 2>/dev/null || true
-    for dll in "$QARN_BUILD_DIR"/bin/QarnComDatatypes.dll "$QARN_BUILD_DIR"/bin/QarnComConnector.dll \
-               "$QARN_BUILD_DIR"/bin/doubles/*.dll; do
+    dlls=("$QARN_BUILD_DIR"/bin/QarnComDatatypes.dll "$QARN_BUILD_DIR"/bin/QarnComConnector.dll)
+    # Test doubles of outside components belong to the test prefix only.
+    [ "${QARN_WITH_DOUBLES:-1}" = 1 ] && dlls+=("$QARN_BUILD_DIR"/bin/doubles/*.dll)
+    for dll in "${dlls[@]}"; do
         [ -f "$dll" ] || continue
         wine regsvr32 /s "$(winpath "$dll")" || { echo "regsvr32 failed for $dll"; exit 1; }
         echo "registered $(basename "$dll")"

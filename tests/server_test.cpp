@@ -273,3 +273,75 @@ TEST(ClassFactory, WriteLogMessageHonoursLevelsAndTheEnvironment) {
     EXPECT_NE(std::string::npos, data.find(" - 100 - value 100%s done\r\n")) << data;
     EXPECT_EQ(data.find("\n"), data.rfind("\n")) << "exactly one line: " << data;
 }
+
+namespace {
+
+std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* name) {
+    wchar_t* value = nullptr;
+    UINT len = 0;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040704b0\\") + name;
+    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &len) || !value) return {};
+    return value;
+}
+
+}  // namespace
+
+TEST(Module, CarriesItsResources) {
+    const std::wstring path = test::ServerPath(kClasses[4].clsid);
+    HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(m);
+    wchar_t text[64] = {};
+    EXPECT_GT(LoadStringW(m, 100, text, 64), 0);
+    EXPECT_STREQ(L"QarnComConnector", text);
+    EXPECT_TRUE(FindResourceW(m, MAKEINTRESOURCEW(1), L"TYPELIB"));
+    for (UINT script : {101u, 102u, 103u, 104u, 106u, 107u, 109u, 110u, 111u, 112u, 113u})
+        EXPECT_TRUE(FindResourceW(m, MAKEINTRESOURCEW(script), L"REGISTRY")) << script;
+    EXPECT_FALSE(FindResourceW(m, MAKEINTRESOURCEW(105), L"REGISTRY"));
+    EXPECT_TRUE(FindResourceW(m, MAKEINTRESOURCEW(2), RT_MANIFEST));
+
+    // Icon group 201: three 32-bit images, 48, 32 and 16 pixels.
+    HRSRC group = FindResourceW(m, MAKEINTRESOURCEW(201), RT_GROUP_ICON);
+    ASSERT_TRUE(group);
+    auto dir = static_cast<const BYTE*>(LockResource(LoadResource(m, group)));
+    ASSERT_TRUE(dir);
+    ASSERT_EQ(3, *reinterpret_cast<const WORD*>(dir + 4));
+    const int sizes[] = {48, 32, 16};
+    for (int i = 0; i < 3; ++i) {
+        const BYTE* entry = dir + 6 + 14 * i;
+        EXPECT_EQ(sizes[i], entry[0]);
+        EXPECT_EQ(32, *reinterpret_cast<const WORD*>(entry + 6));
+    }
+
+    // Menu 202: one pop-up with the item "Info", command 32768.
+    HMENU menu = LoadMenuW(m, MAKEINTRESOURCEW(202));
+    ASSERT_TRUE(menu);
+    HMENU popup = GetSubMenu(menu, 0);
+    ASSERT_TRUE(popup);
+    EXPECT_EQ(32768u, GetMenuItemID(popup, 0));
+    wchar_t item[32] = {};
+    GetMenuStringW(popup, 0, item, 32, MF_BYPOSITION);
+    EXPECT_STREQ(L"Info", item);
+    DestroyMenu(menu);
+
+    // Dialog 108: an extended template with the list view's style and size.
+    HRSRC dialog = FindResourceW(m, MAKEINTRESOURCEW(108), RT_DIALOG);
+    ASSERT_TRUE(dialog);
+    auto tpl = static_cast<const BYTE*>(LockResource(LoadResource(m, dialog)));
+    EXPECT_EQ(0xFFFF, *reinterpret_cast<const WORD*>(tpl + 2)) << "DLGTEMPLATEEX";
+    EXPECT_EQ(0x90C80ACCu, *reinterpret_cast<const DWORD*>(tpl + 12));
+    EXPECT_EQ(2, *reinterpret_cast<const WORD*>(tpl + 16));
+    EXPECT_EQ(523, *reinterpret_cast<const short*>(tpl + 22));
+    EXPECT_EQ(393, *reinterpret_cast<const short*>(tpl + 24));
+    FreeLibrary(m);
+
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    EXPECT_EQ(L"2.1.50.117", VersionString(block, L"FileVersion"));
+    EXPECT_EQ(L"2.1.50.117", VersionString(block, L"ProductVersion"));
+    EXPECT_EQ(L"QarnComConnector Module", VersionString(block, L"FileDescription"));
+    EXPECT_EQ(L"QarnComConnector", VersionString(block, L"InternalName"));
+    EXPECT_EQ(L"QarnComConnector.DLL", VersionString(block, L"OriginalFilename"));
+}

@@ -108,7 +108,7 @@ Param DescribeType(ITypeInfo* owner, const TYPEDESC& desc, int depth = 0) {
         case VT_BOOL: case VT_R4: case VT_R8: case VT_DATE: case VT_CY: case VT_I8: case VT_UI8: case VT_ERROR:
         case VT_HRESULT:
             p.kind = Kind::Scalar;
-            p.vt = t->vt == VT_HRESULT ? VT_ERROR : t->vt;
+            p.vt = t->vt == VT_HRESULT ? static_cast<VARTYPE>(VT_ERROR) : t->vt;
             break;
         default:
             throw TypeDescError{};
@@ -202,6 +202,13 @@ const Method* FindMethod(const InterfaceInfo& info, DISPID id, WORD flags) {
     return nullptr;
 }
 
+// INT and UINT travel as their 32-bit equivalents.
+VARTYPE SizedType(VARTYPE vt) {
+    if (vt == VT_INT) return VT_I4;
+    if (vt == VT_UINT) return VT_UI4;
+    return vt;
+}
+
 // The value a caller passed, following VT_BYREF; VT_ERROR/DISP_E_PARAMNOTFOUND counts as missing.
 const VARIANT* Deref(const VARIANT* v) {
     while (v && v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
@@ -266,7 +273,7 @@ HRESULT Coerce(const Param& p, const VARIANT& source, Slot& slot) {
             return FAILED(hr) ? DISP_E_TYPEMISMATCH : S_OK;
         }
         case Kind::Scalar: {
-            VARTYPE target = p.vt == VT_INT ? VT_I4 : p.vt == VT_UINT ? VT_UI4 : p.vt;
+            VARTYPE target = SizedType(p.vt);
             if (IsMissing(src) && src.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
             hr = VariantChangeType(&slot.value, &src, 0, target);
             return hr;
@@ -282,7 +289,7 @@ VARTYPE ResultType(const Param& p) {
         case Kind::Variant: return VT_VARIANT;
         case Kind::Interface: return p.dispatchable ? VT_DISPATCH : VT_UNKNOWN;
         case Kind::Guid: return VT_BSTR;
-        case Kind::Scalar: return p.vt == VT_INT ? VT_I4 : p.vt == VT_UINT ? VT_UI4 : p.vt;
+        case Kind::Scalar: return SizedType(p.vt);
     }
     return VT_EMPTY;
 }
@@ -401,7 +408,7 @@ void PushValue(std::vector<VARIANT>& args, const Param& p, Slot& slot) {
         case Kind::Scalar: {
             VARIANT v;
             std::memset(&v, 0, sizeof v);
-            v.vt = p.vt == VT_INT ? VT_I4 : p.vt == VT_UINT ? VT_UI4 : p.vt;
+            v.vt = SizedType(p.vt);
             std::memcpy(&v.llVal, &slot.value.llVal, sizeof v.llVal);
             args.push_back(v);
             return;

@@ -1,0 +1,40 @@
+' First steps with QarnComConnector from VBScript.
+' Run it with:  cscript //nologo first-steps.vbs
+Option Explicit
+
+Dim generator, numbers, field, timer, list, utilities
+
+' Numbered names as a field collection.
+Set generator = CreateObject("QarnComConnector.CQarnNumberGenerator")
+Set numbers = generator.Get1("DOC-", 1, 3)
+WScript.Echo "Generated " & numbers.Count & " numbers:"
+For Each field In numbers
+    WScript.Echo "  " & field.Name & " = " & field.Value
+Next
+
+' A parameter list as transactions and connectors exchange it.
+Set list = CreateObject("QarnComDatatypes.ParameterList")
+list.FieldCollection.SetValue "Material", "4711"
+list.FieldCollection.SetValue "Description", "Bolt <M8> & nut"
+WScript.Echo "Parameter list as XML:"
+WScript.Echo "  " & list.Xml
+
+' A stopwatch.
+Set timer = CreateObject("QarnComConnector.CQarnTimer")
+timer.start
+timer.Stop
+WScript.Echo "Timer running: " & timer.IsRunning & ", measured " & timer.GetTimeDiff & " s"
+
+' Errors arrive as script errors with a description and the methods they passed.
+Set utilities = CreateObject("QarnComConnector.CQarnUtilities")
+On Error Resume Next
+Dim value
+value = utilities.GetRootDir()
+If Err.Number <> 0 Then
+    WScript.Echo "GetRootDir failed (0x" & Hex(Err.Number) & "):"
+    WScript.Echo "  " & Replace(Err.Description, vbLf, vbLf & "  ")
+Else
+    WScript.Echo "Installation root: " & value
+End If
+On Error GoTo 0
+WScript.Echo "done"
