@@ -13,10 +13,10 @@ case "$mode" in
 setup)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "creating Wine prefix $WINEPREFIX"
-        wineboot -i >/dev/null 2>&1
+        wineboot -i >/dev/null 2>&1 </dev/null
     fi
     # One persistent server for the whole run: every Wine process then starts quickly.
-    wineserver -p 2>/dev/null || true
+    wineserver -p >/dev/null 2>&1 </dev/null || true
     dlls=("$QARN_BUILD_DIR"/bin/QarnComDatatypes.dll "$QARN_BUILD_DIR"/bin/QarnComConnector.dll)
     # Test doubles of outside components belong to the test prefix only.
     [ "${QARN_WITH_DOUBLES:-1}" = 1 ] && dlls+=("$QARN_BUILD_DIR"/bin/doubles/*.dll)

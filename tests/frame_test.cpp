@@ -58,6 +58,16 @@ TEST(ErrorFrame, CalleeTextStaysInFrontAndEveryMethodAddsItsLines) {
               MaskLines(TakeErrorDescription()));
 }
 
+TEST(ErrorFrame, AtLinesNameTheFailingStatementAndTheMethodsFrame) {
+    const int frameLine = __LINE__ + 1;
+    HRESULT hr = qarn::MethodFrame(L"C::Lines", [] {
+        THROW_MESSAGE(L"message");
+    });
+    EXPECT_EQ(DISP_E_EXCEPTION, hr);
+    EXPECT_EQ(qarn::Format(L"message\n   at C::Lines: line %i\n   at C::Lines: line %i", frameLine + 1, frameLine),
+              TakeErrorDescription());
+}
+
 TEST(ErrorFrame, CallerTextsAreNeverFormats) {
     qarn::ReportMethodError(L"100%s %n %d done", L"C::M", 7);
     EXPECT_EQ(L"100%s %n %d done\n   at C::M: line 7", TakeErrorDescription());

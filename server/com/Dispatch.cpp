@@ -480,7 +480,7 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
     for (UINT j = 0; j < named; ++j) {
         DISPID target = params->rgdispidNamedArgs[j];
         size_t pos;
-        if (target == DISPID_PROPERTYPUT && isPut) pos = declared - 1;
+        if (target == DISPID_PROPERTYPUT && isPut && declared > 0) pos = declared - 1;
         else if (target >= 0 && static_cast<size_t>(target) < declared) pos = static_cast<size_t>(target);
         else return DISP_E_PARAMNOTFOUND;
         if (source[pos]) return DISP_E_PARAMNOTFOUND;

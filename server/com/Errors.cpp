@@ -64,8 +64,8 @@ void ThrowMessage(const std::wstring& text, int line) {
     throw ComError(DISP_E_EXCEPTION, std::move(info));
 }
 
-void ThrowNotImplemented() {
-    ThrowMessage(std::wstring(CurrentMethod()) + L" is not implemented yet.", __LINE__);
+void ThrowNotImplemented(std::source_location where) {
+    ThrowMessage(std::wstring(CurrentMethod()) + L" is not implemented yet.", static_cast<int>(where.line()));
 }
 
 void ThrowLastError() {

@@ -6,6 +6,7 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <source_location>
 #include <string>
 
 #include "Text.h"
@@ -69,8 +70,11 @@ HRESULT RunBody(F& body) {
 
 // The method error frame: runs `body` and turns every exception into DISP_E_EXCEPTION with a
 // description and an "at" line for `name` (Class::Method). The body returns an HRESULT or nothing.
+// The handler's "at" line is the line of the method's `return MethodFrame(...)` statement.
 template <class F>
-HRESULT MethodFrame(const wchar_t* name, F&& body) noexcept {
+HRESULT MethodFrame(const wchar_t* name, F&& body,
+                    std::source_location where = std::source_location::current()) noexcept {
+    const int line = static_cast<int>(where.line());
     MethodScope scope(name);
     try {
         return detail::RunBody(body);
@@ -78,13 +82,13 @@ HRESULT MethodFrame(const wchar_t* name, F&& body) noexcept {
         try {
             Bstr text = e.Description();
             if (text.IsNull()) return ReportMethodError(L"Unknown message", L"Unknown function", 0);
-            return ReportMethodError(text, name, __LINE__);
+            return ReportMethodError(text, name, line);
         } catch (...) {
             return DISP_E_EXCEPTION;
         }
     } catch (...) {
         try {
-            return ReportMethodError(UnknownErrorText(name).c_str(), name, __LINE__);
+            return ReportMethodError(UnknownErrorText(name).c_str(), name, line);
         } catch (...) {
             return DISP_E_EXCEPTION;
         }
@@ -93,20 +97,22 @@ HRESULT MethodFrame(const wchar_t* name, F&& body) noexcept {
 
 // The frame of methods that keep a context text which is put in front of the failure's description.
 template <class F>
-HRESULT MethodFrameWithContext(const wchar_t* name, std::wstring& context, F&& body) noexcept {
+HRESULT MethodFrameWithContext(const wchar_t* name, std::wstring& context, F&& body,
+                               std::source_location where = std::source_location::current()) noexcept {
+    const int line = static_cast<int>(where.line());
     MethodScope scope(name);
     try {
         return detail::RunBody(body);
     } catch (const ComError& e) {
         try {
             Bstr text = e.Description();
-            return ReportMethodError((context + std::wstring(text.View())).c_str(), name, __LINE__);
+            return ReportMethodError((context + std::wstring(text.View())).c_str(), name, line);
         } catch (...) {
             return DISP_E_EXCEPTION;
         }
     } catch (...) {
         try {
-            return ReportMethodError((context + UnknownErrorText(name)).c_str(), name, __LINE__);
+            return ReportMethodError((context + UnknownErrorText(name)).c_str(), name, line);
         } catch (...) {
             return DISP_E_EXCEPTION;
         }
@@ -114,7 +120,7 @@ HRESULT MethodFrameWithContext(const wchar_t* name, std::wstring& context, F&& b
 }
 
 // The failure of a member that is declared but not built yet.
-[[noreturn]] void ThrowNotImplemented();
+[[noreturn]] void ThrowNotImplemented(std::source_location where = std::source_location::current());
 
 inline void CheckHr(HRESULT hr, int line) {
     if (FAILED(hr)) ThrowComError(hr, CurrentMethod(), line);

@@ -1,0 +1,56 @@
+// Arguments that JScript passes through our IDispatch layer, against the DispatchProbe double.
+// JScript has no by-reference arguments: it calls property gets (parametrised ones and _NewEnum)
+// as methods, passes null/undefined for objects, and leaves [out] parameters away.
+var passed = 0, failed = 0;
+function check(ok, label) {
+    if (ok) passed++;
+    else { failed++; WScript.Echo("FAIL: " + label); }
+}
+// Text comparison one character at a time (JScript's own comparison is unreliable here).
+function same(a, b) {
+    a = String(a); b = String(b);
+    if (a.length !== b.length) return false;
+    for (var i = 0; i < a.length; i++) if (a.charCodeAt(i) !== b.charCodeAt(i)) return false;
+    return true;
+}
+function thrown(f) {
+    try { f(); } catch (e) { return e; }
+    return null;
+}
+
+var probe = new ActiveXObject("QarnTest.DispatchProbe");
+
+// Property gets called as methods, with and without an argument.
+check(same(probe.Word(1), "alpha") && same(probe.Word(3), "gamma"), "Word(index) called as a method");
+check(probe.Count === 3, "Count is 3");
+
+// _NewEnum called as a method by Enumerator.
+var words = "";
+for (var e = new Enumerator(probe); !e.atEnd(); e.moveNext()) words += e.item() + ";";
+check(same(words, "alpha;beta;gamma;"), "Enumerator visits every word (" + words + ")");
+
+// Object parameters: null and undefined arrive as a null pointer.
+check(probe.IsNullField(null) === true, "null is a null object");
+check(probe.IsNullField(undefined) === true, "undefined is a null object");
+var field = new ActiveXObject("QarnComDatatypes.Field");
+check(probe.IsNullField(field) === false, "a Field arrives as an object");
+
+// [out] parameters left away; [in,out] parameters passed by value.
+check(same(probe.Split("key:value"), "key"), "Split without its [out] argument returns the head");
+check(thrown(function () { probe.Toggle(true); probe.Bracket("text"); }) === null,
+      "[in,out] scalars and texts can be passed by value");
+check(thrown(function () { probe.FillList("name", "value", null); }) === null,
+      "[in,out] object passed as null");
+var list = new ActiveXObject("QarnComDatatypes.ParameterList");
+probe.FillList("first", "1", list);
+probe.FillList("second", "2", list);
+var fields = list.FieldCollection;
+check(fields.Count === 2, "FillList fills a list passed by value (" + fields.Count + ")");
+check(same(fields.GetValue("second"), "2"), "the filled list holds the value");
+
+// GUID parameters given as text.
+check(same(probe.Describe("{bbccd012-0b53-4f72-ae8a-6977d5e4c7b4}"), "{BBCCD012-0B53-4F72-AE8A-6977D5E4C7B4}"),
+      "Describe echoes the GUID");
+check(thrown(function () { probe.Describe("no guid"); }) !== null, "a text that is no GUID is refused");
+
+WScript.Echo(passed + " passed, " + failed + " failed");

@@ -1,0 +1,56 @@
+// Failures seen from JScript: the error object's description reaches e.description, texts from
+// the caller are kept as they are, and every failure reports its own text.
+// (Wine's JScript shows DISP_E_EXCEPTION as e.number 0x80004005, Windows as 0x80020009.)
+var passed = 0, failed = 0;
+function check(ok, label) {
+    if (ok) passed++;
+    else { failed++; WScript.Echo("FAIL: " + label); }
+}
+// Text comparison one character at a time (JScript's own comparison is unreliable here).
+function same(a, b) {
+    a = String(a); b = String(b);
+    if (a.length !== b.length) return false;
+    for (var i = 0; i < a.length; i++) if (a.charCodeAt(i) !== b.charCodeAt(i)) return false;
+    return true;
+}
+function startsWith(text, head) { return same(String(text).substr(0, head.length), head); }
+function contains(text, part) {
+    text = String(text);
+    for (var i = 0; i + part.length <= text.length; i++) if (same(text.substr(i, part.length), part)) return true;
+    return false;
+}
+function thrown(f) {
+    try { f(); } catch (e) { return e; }
+    return null;
+}
+
+var probe = new ActiveXObject("QarnTest.DispatchProbe");
+
+var e = thrown(function () { probe.Fail("disk full"); });
+check(e !== null && e.number !== 0, "a failed method throws");
+check(e !== null && startsWith(e.description, "disk full\n"), "the description starts with the message");
+check(e !== null && contains(e.description, "at DispatchProbe::Fail"), "the description names the method");
+check(e !== null && same(e.message, e.description), "message and description agree");
+
+e = thrown(function () { probe.Fail("50% of %s done %n"); });
+check(e !== null && startsWith(e.description, "50% of %s done %n\n"), "a caller's text is not used as a format");
+e = thrown(function () { probe.Fail("second"); });
+check(e !== null && startsWith(e.description, "second\n"), "each failure reports its own text");
+
+e = thrown(function () { probe.Word(9); });
+check(e !== null && startsWith(e.description, "Word index 9 is out of range"), "a property get reports its failure");
+check(same(probe.Word(2), "beta"), "the object works on after a failure");
+
+check(thrown(function () { probe.NoSuchMember(); }) !== null, "an unknown member throws");
+check(thrown(function () { probe.Word(); }) !== null, "a missing required argument throws");
+
+var utilities = new ActiveXObject("QarnComConnector.CQarnUtilities");
+e = thrown(function () { utilities.GetProperty("anything"); });
+check(e !== null && contains(e.description, "GetProperty is not implemented"),
+      "a member that is not built yet says so" + (e ? " (" + e.description + ")" : ""));
+
+var generator = new ActiveXObject("QarnComConnector.CQarnNumberGenerator");
+e = thrown(function () { generator.Get1("N", 1, 2000000); });
+check(e !== null && contains(e.description, "2000000"), "a range of two million numbers is refused with its range");
+
+WScript.Echo(passed + " passed, " + failed + " failed");
