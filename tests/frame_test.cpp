@@ -39,6 +39,8 @@ TEST(ErrorFrame, TurnsEveryKindOfFailureIntoADescription) {
 }
 
 TEST(ErrorFrame, NullOutPointerNamesThePointerErrorWithTwoAtLines) {
+    // A stale error object of an earlier, unread failure must not be taken for this one.
+    qarn::SetErrorDescription(L"stale");
     HRESULT hr = qarn::MethodFrame(L"CQarnClassFactory::Create", [] {
         int* out = nullptr;
         CHECK_POINTER(out);

@@ -76,6 +76,8 @@ HRESULT MethodFrame(const wchar_t* name, F&& body,
                     std::source_location where = std::source_location::current()) noexcept {
     const int line = static_cast<int>(where.line());
     MethodScope scope(name);
+    // An error object left over from an earlier failure must not be taken for this call's.
+    SetErrorInfo(0, nullptr);
     try {
         return detail::RunBody(body);
     } catch (const ComError& e) {
@@ -101,6 +103,7 @@ HRESULT MethodFrameWithContext(const wchar_t* name, std::wstring& context, F&& b
                                std::source_location where = std::source_location::current()) noexcept {
     const int line = static_cast<int>(where.line());
     MethodScope scope(name);
+    SetErrorInfo(0, nullptr);
     try {
         return detail::RunBody(body);
     } catch (const ComError& e) {

@@ -1,0 +1,57 @@
+// Field: one named value with optional attributes.
+#include "Datatypes.h"
+
+using namespace qarn;
+using namespace qarn::dt;
+
+CField::~CField() { ReleaseLater(value_); }
+
+void CField::SetValue(const VARIANT& value) {
+    Variant copy;
+    HRESULT hr = VariantCopyInd(&copy, const_cast<VARIANT*>(&value));
+    if (FAILED(hr))
+        THROW_MESSAGE(Format(L"The value cannot be stored (type %u, error 0x%08X).", static_cast<unsigned>(value.vt),
+                             static_cast<unsigned>(hr)));
+    std::swap(static_cast<VARIANT&>(copy), static_cast<VARIANT&>(value_));
+    ReleaseLater(copy);
+}
+
+STDMETHODIMP CField::get_Name(BSTR* name) {
+    return MethodFrame(L"Field::get_Name", [&] {
+        CHECK_POINTER(name);
+        *name = nullptr;
+        *name = CopyBstr(Name());
+    });
+}
+
+STDMETHODIMP CField::put_Name(BSTR name) {
+    return MethodFrame(L"Field::put_Name", [&] { SetName(std::wstring(View(name))); });
+}
+
+STDMETHODIMP CField::get_Value(VARIANT* value) {
+    return MethodFrame(L"Field::get_Value", [&] {
+        CHECK_POINTER(value);
+        VariantInit(value);
+        CHECK_HR(VariantCopy(value, &value_));
+    });
+}
+
+STDMETHODIMP CField::put_Value(VARIANT value) {
+    return MethodFrame(L"Field::put_Value", [&] { SetValue(value); });
+}
+
+STDMETHODIMP CField::get_StringValue(BSTR* text) {
+    return MethodFrame(L"Field::get_StringValue", [&] {
+        CHECK_POINTER(text);
+        *text = nullptr;
+        *text = CopyBstr(ValueText(value_));
+    });
+}
+
+STDMETHODIMP CField::get_Attributes(IFieldCollection** attributes) {
+    return GetAttributes(L"Field::get_Attributes", attributes);
+}
+
+STDMETHODIMP CField::put_Attributes(IFieldCollection* attributes) {
+    return PutAttributes(L"Field::put_Attributes", attributes);
+}

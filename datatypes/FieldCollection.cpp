@@ -1,0 +1,120 @@
+// FieldCollection: an ordered list of fields with a by-name lookup that finds the field added last.
+#include "Datatypes.h"
+
+using namespace qarn;
+using namespace qarn::dt;
+
+namespace {
+
+// The current name of any field (ours or foreign).
+std::wstring NameOf(IField* field) {
+    ComPtr<INamedMemberAccess> access;
+    if (SUCCEEDED(
+            field->QueryInterface(__uuidof(INamedMemberAccess), reinterpret_cast<void**>(access.GetAddressOf()))) &&
+        access)
+        return access->Member()->Name();
+    Bstr name;
+    CHECK_HR(field->get_Name(name.Out()));
+    return std::wstring(name.View());
+}
+
+}  // namespace
+
+void CFieldCollection::AppendAll(IFieldCollection* other) {
+    for (const ComPtr<IField>& field : MembersOf<IField>(other)) fields_.Append(field.Get());
+}
+
+STDMETHODIMP CFieldCollection::Add(IField* field) {
+    return MethodFrame(L"FieldCollection::Add", [&] {
+        if (!field) THROW_MESSAGE(L"The field to add is nothing.");
+        fields_.Append(field);
+    });
+}
+
+STDMETHODIMP CFieldCollection::AddField(IField* field) {
+    return MethodFrame(L"FieldCollection::AddField", [&] {
+        if (!field) THROW_MESSAGE(L"The field to add is nothing.");
+        ComPtr<IField> keep(field);  // it may be a member of this collection already
+        fields_.RemoveNamed(NameOf(field));
+        fields_.Append(field);
+    });
+}
+
+STDMETHODIMP CFieldCollection::get_Field(BSTR name, IField** field) {
+    return MethodFrame(L"FieldCollection::get_Field", [&] {
+        CHECK_POINTER(field);
+        *field = fields_.FindLast(View(name));
+        if (*field) (*field)->AddRef();
+    });
+}
+
+STDMETHODIMP CFieldCollection::Append(IFieldCollection* other) {
+    return MethodFrame(L"FieldCollection::Append", [&] { AppendAll(other); });
+}
+
+STDMETHODIMP CFieldCollection::AddFieldCollection(IFieldCollection* other) {
+    return MethodFrame(L"FieldCollection::AddFieldCollection", [&] { AppendAll(other); });
+}
+
+STDMETHODIMP CFieldCollection::GetValue(BSTR name, BSTR* value) {
+    // Never fails for a valid out pointer: an absent field or one whose text cannot be read
+    // gives the empty text.
+    if (!value) return MethodFrame(L"FieldCollection::GetValue", [&] { CHECK_POINTER(value); });
+    *value = nullptr;
+    std::wstring text;
+    try {
+        if (IField* field = fields_.FindLast(View(name))) {
+            Bstr found;
+            if (SUCCEEDED(field->get_StringValue(found.Out()))) text.assign(found.View());
+        }
+    } catch (...) {
+        text.clear();
+    }
+    *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *value ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CFieldCollection::get_Count(LONG* count) {
+    return MethodFrame(L"FieldCollection::get_Count", [&] {
+        CHECK_POINTER(count);
+        *count = static_cast<LONG>(fields_.Count());
+    });
+}
+
+STDMETHODIMP CFieldCollection::get_Item(LONG index, IField** field) {
+    return MethodFrame(L"FieldCollection::get_Item", [&] {
+        CHECK_POINTER(field);
+        *field = nullptr;
+        *field = fields_.At(CHECK_INDEX(index, fields_.Count()));
+        (*field)->AddRef();
+    });
+}
+
+STDMETHODIMP CFieldCollection::SetValue(BSTR name, VARIANT value) {
+    return MethodFrame(L"FieldCollection::SetValue", [&] {
+        ComPtr<CField> field = CField::Make();
+        field->SetName(std::wstring(View(name)));
+        field->SetValue(value);
+        fields_.Append(field.Get());
+    });
+}
+
+STDMETHODIMP CFieldCollection::Remove(LONG index) {
+    return MethodFrame(L"FieldCollection::Remove", [&] { fields_.RemoveAt(CHECK_INDEX(index, fields_.Count())); });
+}
+
+STDMETHODIMP CFieldCollection::get__NewEnum(IUnknown** result) {
+    return MethodFrame(L"FieldCollection::get__NewEnum", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        CHECK_HR(EnumerateMembers(fields_.Members(), result));
+    });
+}
+
+STDMETHODIMP CFieldCollection::get_Attributes(IFieldCollection** attributes) {
+    return GetAttributes(L"FieldCollection::get_Attributes", attributes);
+}
+
+STDMETHODIMP CFieldCollection::put_Attributes(IFieldCollection* attributes) {
+    return PutAttributes(L"FieldCollection::put_Attributes", attributes);
+}

@@ -1,0 +1,105 @@
+// Named members, deferred release, value text and the attribute collection shared by all classes.
+#include "Datatypes.h"
+
+namespace qarn::dt {
+
+void NamedMember::SetName(std::wstring name) {
+    if (name == name_) return;
+    std::wstring old = std::exchange(name_, std::move(name));
+    // The owners only move index entries; none of them calls back into this member.
+    for (auto& [owner, slots] : owners_) owner->MemberRenamed(this, old);
+}
+
+void NamedMember::Join(NameIndexOwner* owner) {
+    for (auto& [o, slots] : owners_) {
+        if (o == owner) {
+            ++slots;
+            return;
+        }
+    }
+    owners_.emplace_back(owner, 1u);
+}
+
+void NamedMember::Leave(NameIndexOwner* owner) noexcept {
+    for (auto it = owners_.begin(); it != owners_.end(); ++it) {
+        if (it->first != owner) continue;
+        if (--it->second == 0) owners_.erase(it);
+        return;
+    }
+}
+
+namespace {
+// The objects still to be released by the outermost ReleaseLater of this thread, or null.
+thread_local std::vector<IUnknown*>* t_pending = nullptr;
+}  // namespace
+
+void ReleaseLater(IUnknown* object) noexcept {
+    if (!object) return;
+    if (t_pending) {
+        try {
+            t_pending->push_back(object);
+            return;
+        } catch (...) {
+            object->Release();  // out of memory: release at once, recursion and all
+            return;
+        }
+    }
+    std::vector<IUnknown*> pending;
+    t_pending = &pending;
+    object->Release();
+    while (!pending.empty()) {
+        IUnknown* next = pending.back();
+        pending.pop_back();
+        next->Release();
+    }
+    t_pending = nullptr;
+}
+
+void ReleaseLater(VARIANT& value) noexcept {
+    if ((value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) && value.punkVal) {
+        IUnknown* object = value.punkVal;
+        value.vt = VT_EMPTY;
+        ReleaseLater(object);
+        return;
+    }
+    VariantClear(&value);
+}
+
+std::wstring ValueText(const VARIANT& value) {
+    switch (value.vt) {
+        case VT_EMPTY:
+        case VT_NULL:
+        case VT_DISPATCH:
+        case VT_UNKNOWN: return {};
+        case VT_BSTR: return std::wstring(View(value.bstrVal));
+        default: break;
+    }
+    if (value.vt & (VT_ARRAY | VT_BYREF)) return {};
+    Variant text;
+    if (FAILED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&value), LOCALE_USER_DEFAULT, VARIANT_ALPHABOOL,
+                                   VT_BSTR)) ||
+        text.vt != VT_BSTR)
+        return {};
+    return std::wstring(View(text.bstrVal));
+}
+
+void ThrowBadIndex(long index, size_t count, int line) {
+    ThrowMessage(Format(L"Index %ld is out of range (1..%ld).", index, static_cast<long>(count)), line);
+}
+
+HRESULT AttributeHolder::GetAttributes(const wchar_t* method, IFieldCollection** result) {
+    return MethodFrame(method, [&] {
+        CHECK_POINTER(result);
+        *result = attributes_.Get();
+        if (*result) (*result)->AddRef();
+    });
+}
+
+HRESULT AttributeHolder::PutAttributes(const wchar_t* method, IFieldCollection* attributes) {
+    return MethodFrame(method, [&] {
+        ComPtr<IFieldCollection> old = std::exchange(attributes_, ComPtr<IFieldCollection>(attributes));
+        ReleaseLater(old);
+    });
+}
+
+}  // namespace qarn::dt

@@ -1,0 +1,167 @@
+// ParameterList: one field collection, one structure collection, one table collection and the
+// list's attributes, with the lookups callers use to read single fields.
+#include "Datatypes.h"
+
+using namespace qarn;
+using namespace qarn::dt;
+
+CParameterList::~CParameterList() {
+    ReleaseLater(fields_);
+    ReleaseLater(structures_);
+    ReleaseLater(tables_);
+}
+
+IFieldCollection* CParameterList::Fields() {
+    if (!fields_) fields_ = CFieldCollection::Make();
+    return fields_.Get();
+}
+
+IStructureCollection* CParameterList::Structures() {
+    if (!structures_) structures_ = CStructureCollection::Make();
+    return structures_.Get();
+}
+
+ITableCollection* CParameterList::Tables() {
+    if (!tables_) tables_ = CTableCollection::Make();
+    return tables_.Get();
+}
+
+namespace {
+
+// The get of a collection property: never nothing.
+template <class I>
+void HandOut(I* collection, I** result) {
+    CHECK_POINTER(result);
+    *result = collection;
+    collection->AddRef();
+}
+
+// The put of a collection property: the given object, or a new empty collection for nothing.
+template <class Concrete, class I>
+void Replace(ComPtr<I>& slot, I* value) {
+    ComPtr<I> next(value);
+    if (!next) next = Concrete::Make();
+    std::swap(slot, next);
+    ReleaseLater(next);
+}
+
+}  // namespace
+
+STDMETHODIMP CParameterList::get_FieldCollection(IFieldCollection** result) {
+    return MethodFrame(L"ParameterList::get_FieldCollection", [&] { HandOut(Fields(), result); });
+}
+
+STDMETHODIMP CParameterList::put_FieldCollection(IFieldCollection* value) {
+    return MethodFrame(L"ParameterList::put_FieldCollection", [&] { Replace<CFieldCollection>(fields_, value); });
+}
+
+STDMETHODIMP CParameterList::get_StructureCollection(IStructureCollection** result) {
+    return MethodFrame(L"ParameterList::get_StructureCollection", [&] { HandOut(Structures(), result); });
+}
+
+STDMETHODIMP CParameterList::put_StructureCollection(IStructureCollection* value) {
+    return MethodFrame(L"ParameterList::put_StructureCollection",
+                       [&] { Replace<CStructureCollection>(structures_, value); });
+}
+
+STDMETHODIMP CParameterList::get_TableCollection(ITableCollection** result) {
+    return MethodFrame(L"ParameterList::get_TableCollection", [&] { HandOut(Tables(), result); });
+}
+
+STDMETHODIMP CParameterList::put_TableCollection(ITableCollection* value) {
+    return MethodFrame(L"ParameterList::put_TableCollection", [&] { Replace<CTableCollection>(tables_, value); });
+}
+
+STDMETHODIMP CParameterList::GetField(BSTR field, IField** result) {
+    return MethodFrame(L"ParameterList::GetField", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        CHECK_HR(Fields()->get_Field(field, result));
+    });
+}
+
+STDMETHODIMP CParameterList::GetStructureField(BSTR field, BSTR structure, IField** result) {
+    return MethodFrame(L"ParameterList::GetStructureField", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        ComPtr<IStructure> found;
+        CHECK_HR(Structures()->get_Structure(structure, &found));
+        if (found) CHECK_HR(found->GetField(field, result));
+    });
+}
+
+STDMETHODIMP CParameterList::GetTableField(BSTR field, BSTR table, LONG row, IField** result) {
+    return MethodFrame(L"ParameterList::GetTableField", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        ComPtr<ITable> found;
+        CHECK_HR(Tables()->get_Table(table, &found));
+        if (!found) return;
+        ComPtr<IFieldCollectionTable> rows;
+        CHECK_HR(found->get_FieldCollectionTable(&rows));
+        if (!rows) return;
+        LONG count = 0;
+        CHECK_HR(rows->get_Count(&count));
+        if (row < 1 || row > count) return;
+        ComPtr<IFieldCollection> fields;
+        CHECK_HR(rows->get_Item(row, &fields));
+        if (fields) CHECK_HR(fields->get_Field(field, result));
+    });
+}
+
+STDMETHODIMP CParameterList::FindTableField(BSTR field, BSTR table, BSTR searchName, BSTR searchValue,
+                                            IField** result) {
+    return MethodFrame(L"ParameterList::FindTableField", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        ComPtr<ITable> found;
+        CHECK_HR(Tables()->get_Table(table, &found));
+        if (!found) return;
+        ComPtr<IFieldCollectionTable> rows;
+        CHECK_HR(found->get_FieldCollectionTable(&rows));
+        if (!rows) return;
+        ComPtr<IFieldCollection> fields;
+        CHECK_HR(rows->FindRow(searchName, searchValue, &fields));
+        if (fields) CHECK_HR(fields->get_Field(field, result));
+    });
+}
+
+STDMETHODIMP CParameterList::Clone(IParameterList** result) {
+    return MethodFrame(L"ParameterList::Clone", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        *result = CloneParameterList(*this).Detach();
+    });
+}
+
+STDMETHODIMP CParameterList::GetTable(BSTR name, ITable** result) {
+    return MethodFrame(L"ParameterList::GetTable", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        CHECK_HR(Tables()->get_Table(name, result));
+    });
+}
+
+STDMETHODIMP CParameterList::GetStructure(BSTR name, IStructure** result) {
+    return MethodFrame(L"ParameterList::GetStructure", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        CHECK_HR(Structures()->get_Structure(name, result));
+    });
+}
+
+STDMETHODIMP CParameterList::get_Attributes(IFieldCollection** attributes) {
+    return GetAttributes(L"ParameterList::get_Attributes", attributes);
+}
+
+STDMETHODIMP CParameterList::put_Attributes(IFieldCollection* attributes) {
+    return PutAttributes(L"ParameterList::put_Attributes", attributes);
+}
+
+STDMETHODIMP CParameterList::get_Xml(BSTR* xml) {
+    return MethodFrame(L"ParameterList::get_Xml", [&] {
+        CHECK_POINTER(xml);
+        *xml = nullptr;
+        *xml = CopyBstr(ParameterListXml(*this));
+    });
+}

@@ -1,0 +1,143 @@
+// Structure (a named field collection) and StructureCollection.
+#include "Datatypes.h"
+
+using namespace qarn;
+using namespace qarn::dt;
+
+CStructure::~CStructure() { ReleaseLater(fields_); }
+
+IFieldCollection* CStructure::Fields() {
+    if (!fields_) fields_ = CFieldCollection::Make();
+    return fields_.Get();
+}
+
+STDMETHODIMP CStructure::get_Name(BSTR* name) {
+    return MethodFrame(L"Structure::get_Name", [&] {
+        CHECK_POINTER(name);
+        *name = nullptr;
+        *name = CopyBstr(Name());
+    });
+}
+
+STDMETHODIMP CStructure::put_Name(BSTR name) {
+    return MethodFrame(L"Structure::put_Name", [&] { SetName(std::wstring(View(name))); });
+}
+
+STDMETHODIMP CStructure::get_FieldCollection(IFieldCollection** result) {
+    return MethodFrame(L"Structure::get_FieldCollection", [&] {
+        CHECK_POINTER(result);
+        *result = Fields();
+        (*result)->AddRef();
+    });
+}
+
+STDMETHODIMP CStructure::put_FieldCollection(IFieldCollection* value) {
+    // Nothing puts a new empty collection: the property never gives nothing.
+    return MethodFrame(L"Structure::put_FieldCollection", [&] {
+        ComPtr<IFieldCollection> next(value);
+        if (!next) next = CFieldCollection::Make();
+        std::swap(fields_, next);
+        ReleaseLater(next);
+    });
+}
+
+STDMETHODIMP CStructure::get_Text(BSTR* text) {
+    return MethodFrame(L"Structure::get_Text", [&] {
+        CHECK_POINTER(text);
+        *text = nullptr;
+        IFieldCollection* fields = Fields();
+        LONG count = 0;
+        CHECK_HR(fields->get_Count(&count));
+        std::wstring result;
+        for (LONG i = 1; i <= count; ++i) {
+            ComPtr<IField> field;
+            CHECK_HR(fields->get_Item(i, &field));
+            if (!field) continue;
+            Bstr name, value;
+            CHECK_HR(field->get_Name(name.Out()));
+            CHECK_HR(field->get_StringValue(value.Out()));
+            if (!result.empty()) result += L"; ";
+            result += name.View();
+            result += L'=';
+            result += value.View();
+        }
+        *text = CopyBstr(result);
+    });
+}
+
+STDMETHODIMP CStructure::AddFieldCollection(IFieldCollection* other) {
+    return MethodFrame(L"Structure::AddFieldCollection", [&] {
+        if (!other) return;
+        CHECK_HR(Fields()->AddFieldCollection(other));
+    });
+}
+
+STDMETHODIMP CStructure::GetField(BSTR name, IField** result) {
+    return MethodFrame(L"Structure::GetField", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        CHECK_HR(Fields()->get_Field(name, result));
+    });
+}
+
+STDMETHODIMP CStructure::get_Attributes(IFieldCollection** attributes) {
+    return GetAttributes(L"Structure::get_Attributes", attributes);
+}
+
+STDMETHODIMP CStructure::put_Attributes(IFieldCollection* attributes) {
+    return PutAttributes(L"Structure::put_Attributes", attributes);
+}
+
+STDMETHODIMP CStructureCollection::Add(IStructure* structure) {
+    return MethodFrame(L"StructureCollection::Add", [&] {
+        if (!structure) THROW_MESSAGE(L"The structure to add is nothing.");
+        structures_.Append(structure);
+    });
+}
+
+STDMETHODIMP CStructureCollection::get_Structure(BSTR name, IStructure** result) {
+    return MethodFrame(L"StructureCollection::get_Structure", [&] {
+        CHECK_POINTER(result);
+        *result = structures_.FindLast(View(name));
+        if (*result) (*result)->AddRef();
+    });
+}
+
+STDMETHODIMP CStructureCollection::Append(IStructureCollection* other) {
+    return MethodFrame(L"StructureCollection::Append", [&] {
+        const auto members = MembersOf<IStructure>(other);
+        for (const ComPtr<IStructure>& s : members) structures_.Append(s.Get());
+    });
+}
+
+STDMETHODIMP CStructureCollection::get_Count(LONG* count) {
+    return MethodFrame(L"StructureCollection::get_Count", [&] {
+        CHECK_POINTER(count);
+        *count = static_cast<LONG>(structures_.Count());
+    });
+}
+
+STDMETHODIMP CStructureCollection::get_Item(LONG index, IStructure** result) {
+    return MethodFrame(L"StructureCollection::get_Item", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        *result = structures_.At(CHECK_INDEX(index, structures_.Count()));
+        (*result)->AddRef();
+    });
+}
+
+STDMETHODIMP CStructureCollection::get__NewEnum(IUnknown** result) {
+    return MethodFrame(L"StructureCollection::get__NewEnum", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        CHECK_HR(EnumerateMembers(structures_.Members(), result));
+    });
+}
+
+STDMETHODIMP CStructureCollection::get_Attributes(IFieldCollection** attributes) {
+    return GetAttributes(L"StructureCollection::get_Attributes", attributes);
+}
+
+STDMETHODIMP CStructureCollection::put_Attributes(IFieldCollection* attributes) {
+    return PutAttributes(L"StructureCollection::put_Attributes", attributes);
+}
