@@ -100,6 +100,8 @@ public:
     IFieldCollection* Fields();
     IStructureCollection* Structures();
     ITableCollection* Tables();
+    // The rows of the table of that name, or nothing.
+    qarn::ComPtr<IFieldCollectionTable> TableRows(BSTR table);
 
     // Takes over three collections (a copy being built).
     void Adopt(IFieldCollection* fields, IStructureCollection* structures, ITableCollection* tables) noexcept {

@@ -1,13 +1,10 @@
-// The DLL's entry points and its class table.
+// The class table of QarnComDatatypes.dll.
 #include "Datatypes.h"
 #include "resource.h"
 
-namespace {
+using qarn::Entry;
 
-template <class T>
-constexpr qarn::ClassEntry Entry(const CLSID& clsid, UINT script) {
-    return {&clsid, &T::CreateInstance, script};
-}
+namespace {
 
 const qarn::ClassEntry kClasses[] = {
     Entry<CField>(CLSID_Field, IDR_FIELD),
@@ -24,19 +21,7 @@ const qarn::ClassEntry kClasses[] = {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(instance);
-        qarn::module::Attach(instance, kClasses);
-    } else if (reason == DLL_PROCESS_DETACH) {
-        qarn::module::Detach();
-    }
-    return TRUE;
+const qarn::module::Definition& qarn::module::ThisModule() {
+    static const Definition definition{kClasses};
+    return definition;
 }
-
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-    return qarn::module::GetClassObject(clsid, iid, ppv);
-}
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return qarn::module::CanUnloadNow(); }
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return qarn::module::RegisterServer(); }
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return qarn::module::UnregisterServer(); }

@@ -90,15 +90,19 @@ STDMETHODIMP CParameterList::GetStructureField(BSTR field, BSTR structure, IFiel
     });
 }
 
+ComPtr<IFieldCollectionTable> CParameterList::TableRows(BSTR table) {
+    ComPtr<ITable> found;
+    CHECK_HR(Tables()->get_Table(table, &found));
+    ComPtr<IFieldCollectionTable> rows;
+    if (found) CHECK_HR(found->get_FieldCollectionTable(&rows));
+    return rows;
+}
+
 STDMETHODIMP CParameterList::GetTableField(BSTR field, BSTR table, LONG row, IField** result) {
     return MethodFrame(L"ParameterList::GetTableField", [&] {
         CHECK_POINTER(result);
         *result = nullptr;
-        ComPtr<ITable> found;
-        CHECK_HR(Tables()->get_Table(table, &found));
-        if (!found) return;
-        ComPtr<IFieldCollectionTable> rows;
-        CHECK_HR(found->get_FieldCollectionTable(&rows));
+        ComPtr<IFieldCollectionTable> rows = TableRows(table);
         if (!rows) return;
         LONG count = 0;
         CHECK_HR(rows->get_Count(&count));
@@ -114,11 +118,7 @@ STDMETHODIMP CParameterList::FindTableField(BSTR field, BSTR table, BSTR searchN
     return MethodFrame(L"ParameterList::FindTableField", [&] {
         CHECK_POINTER(result);
         *result = nullptr;
-        ComPtr<ITable> found;
-        CHECK_HR(Tables()->get_Table(table, &found));
-        if (!found) return;
-        ComPtr<IFieldCollectionTable> rows;
-        CHECK_HR(found->get_FieldCollectionTable(&rows));
+        ComPtr<IFieldCollectionTable> rows = TableRows(table);
         if (!rows) return;
         ComPtr<IFieldCollection> fields;
         CHECK_HR(rows->FindRow(searchName, searchValue, &fields));

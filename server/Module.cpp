@@ -1,4 +1,4 @@
-// The DLL's entry points and its class table.
+// The class table of QarnComConnector.dll.
 #include "components/Adapters.h"
 #include "components/ListViewControl.h"
 #include "components/Timer.h"
@@ -9,12 +9,9 @@
 #include "server/GlobalApp.h"
 #include "util/Utilities.h"
 
-namespace {
+using qarn::Entry;
 
-template <class T>
-constexpr qarn::ClassEntry Entry(const CLSID& clsid, UINT script) {
-    return {&clsid, &T::CreateInstance, script};
-}
+namespace {
 
 // The generic PLM interface is entered twice; lookups take the first entry.
 const qarn::ClassEntry kClasses[] = {
@@ -32,24 +29,16 @@ const qarn::ClassEntry kClasses[] = {
     Entry<CQarnGenericSearchInterface>(CLSID_CQarnGenericSearchInterface, IDR_CQARNGENERICSEARCHINTERFACE),
 };
 
+// On FreeLibrary the cached application and connectors are released; at process exit they are
+// only forgotten, since the DLLs they live in may be gone already.
+void ReleaseGlobalApp(bool processExit) {
+    if (processExit) TheGlobalApp().Abandon();
+    else TheGlobalApp().Reset();
+}
+
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(instance);
-        qarn::module::Attach(instance, kClasses);
-    } else if (reason == DLL_PROCESS_DETACH) {
-        // On FreeLibrary the cached objects are released; at process exit they are only forgotten.
-        if (reserved) TheGlobalApp().Abandon();
-        else TheGlobalApp().Reset();
-        qarn::module::Detach();
-    }
-    return TRUE;
+const qarn::module::Definition& qarn::module::ThisModule() {
+    static const Definition definition{kClasses, &ReleaseGlobalApp};
+    return definition;
 }
-
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-    return qarn::module::GetClassObject(clsid, iid, ppv);
-}
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return qarn::module::CanUnloadNow(); }
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return qarn::module::RegisterServer(); }
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return qarn::module::UnregisterServer(); }

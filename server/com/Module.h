@@ -24,7 +24,23 @@ struct ClassEntry {
     void (*staticTerm)() = nullptr;
 };
 
+// Shorthand for a class table row.
+template <class T>
+constexpr ClassEntry Entry(const CLSID& clsid, UINT script) {
+    return {&clsid, &T::CreateInstance, script};
+}
+
 namespace module {
+
+// What a DLL tells the layer about itself. Each DLL defines ThisModule() once; the layer's DllMain
+// and the four exported entry points (DllEntry.cpp) use it.
+struct Definition {
+    std::span<const ClassEntry> classes;
+    // Extra work at process detach; `processExit` is true when the process is ending (other DLLs
+    // may be gone already) and false on FreeLibrary.
+    void (*onProcessDetach)(bool processExit) = nullptr;
+};
+const Definition& ThisModule();
 
 // Called from DllMain: remembers the instance and the class table, runs the static initialisers.
 void Attach(HINSTANCE instance, std::span<const ClassEntry> classes);
