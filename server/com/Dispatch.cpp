@@ -354,18 +354,27 @@ constexpr VARTYPE kPointerVt = VT_UI8;
 constexpr VARTYPE kPointerVt = VT_UI4;
 #endif
 
-void PushPointer(std::vector<VARIANT>& args, const void* p) {
-    VARIANT v;
-    VariantInit(&v);
-    std::memset(&v, 0, sizeof v);
-    v.vt = kPointerVt;
+// The argument list of one DispCallFunc call: each value with the type DispCallFunc passes it as.
+struct CallArgs {
+    std::vector<VARIANT> values;
+    std::vector<VARTYPE> types;
+
+    void Push(const VARIANT& value, VARTYPE type) {
+        values.push_back(value);
+        types.push_back(type);
+    }
+    void PushPointer(const void* p) {
+        VARIANT v;
+        std::memset(&v, 0, sizeof v);
+        v.vt = kPointerVt;
 #ifdef _WIN64
-    v.ullVal = reinterpret_cast<ULONGLONG>(p);
+        v.ullVal = reinterpret_cast<ULONGLONG>(p);
 #else
-    v.ulVal = reinterpret_cast<ULONG>(p);
+        v.ulVal = reinterpret_cast<ULONG>(p);
 #endif
-    args.push_back(v);
-}
+        Push(v, kPointerVt);
+    }
+};
 
 // Slot address handed to the callee for a by-reference parameter.
 void* SlotAddress(const Param& p, Slot& slot) {
@@ -379,19 +388,18 @@ void* SlotAddress(const Param& p, Slot& slot) {
     return nullptr;
 }
 
-void PushValue(std::vector<VARIANT>& args, const Param& p, Slot& slot) {
+void PushValue(CallArgs& args, const Param& p, Slot& slot) {
     switch (p.kind) {
-        case Kind::Variant: {
+        case Kind::Variant:
             // The callee receives the VARIANT by value; DispCallFunc copies it (or passes its address on x64).
-            args.push_back(slot.value);
+            args.Push(slot.value, VT_VARIANT);
             return;
-        }
-        case Kind::Bstr: PushPointer(args, slot.value.bstrVal); return;
-        case Kind::Interface: PushPointer(args, slot.value.punkVal); return;
+        case Kind::Bstr: args.PushPointer(slot.value.bstrVal); return;
+        case Kind::Interface: args.PushPointer(slot.value.punkVal); return;
         case Kind::Guid:
 #ifdef _WIN64
             // A 16-byte structure is passed by the address of a copy.
-            PushPointer(args, &slot.guid);
+            args.PushPointer(&slot.guid);
 #else
             {
                 const ULONG* words = reinterpret_cast<const ULONG*>(&slot.guid);
@@ -400,7 +408,7 @@ void PushValue(std::vector<VARIANT>& args, const Param& p, Slot& slot) {
                     std::memset(&v, 0, sizeof v);
                     v.vt = VT_UI4;
                     v.ulVal = words[i];
-                    args.push_back(v);
+                    args.Push(v, VT_UI4);
                 }
             }
 #endif
@@ -410,7 +418,7 @@ void PushValue(std::vector<VARIANT>& args, const Param& p, Slot& slot) {
             std::memset(&v, 0, sizeof v);
             v.vt = SizedType(p.vt);
             std::memcpy(&v.llVal, &slot.value.llVal, sizeof v.llVal);
-            args.push_back(v);
+            args.Push(v, v.vt);
             return;
         }
     }
@@ -466,8 +474,8 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
     std::vector<const VARIANT*> source(paramCount, nullptr);
     std::vector<UINT> sourceIndex(paramCount, 0);
     const UINT named = params->cNamedArgs;
-    const UINT positional = params->cArgs - named;
     if (named > params->cArgs) return E_INVALIDARG;
+    const UINT positional = params->cArgs - named;
     size_t declared = 0;
     for (const Param& p : m->params)
         if (!p.retval) ++declared;
@@ -511,30 +519,19 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
         }
     }
 
-    std::vector<VARIANT> args;
-    args.reserve(paramCount + 4);
-    std::vector<size_t> variantArgs;  // VARIANTs passed by value: their type for DispCallFunc is VT_VARIANT
+    CallArgs args;
     for (size_t i = 0; i < paramCount; ++i) {
         const Param& p = m->params[i];
-        if (p.byRef) {
-            PushPointer(args, SlotAddress(p, slots[i]));
-        } else {
-            if (p.kind == Kind::Variant) variantArgs.push_back(args.size());
-            PushValue(args, p, slots[i]);
-        }
+        if (p.byRef) args.PushPointer(SlotAddress(p, slots[i]));
+        else PushValue(args, p, slots[i]);
     }
-    std::vector<VARTYPE> types(args.size());
-    std::vector<VARIANT*> argPtrs(args.size());
-    for (size_t i = 0; i < args.size(); ++i) {
-        types[i] = args[i].vt;
-        argPtrs[i] = &args[i];
-    }
-    for (size_t i : variantArgs) types[i] = VT_VARIANT;
+    std::vector<VARIANT*> argPtrs(args.values.size());
+    for (size_t i = 0; i < args.values.size(); ++i) argPtrs[i] = &args.values[i];
 
     VARIANT ret;
     VariantInit(&ret);
-    HRESULT hr = DispCallFunc(self, m->vtableOffset, CC_STDCALL, VT_ERROR, static_cast<UINT>(args.size()),
-                              types.data(), argPtrs.data(), &ret);
+    HRESULT hr = DispCallFunc(self, m->vtableOffset, CC_STDCALL, VT_ERROR, static_cast<UINT>(argPtrs.size()),
+                              args.types.data(), argPtrs.data(), &ret);
     if (FAILED(hr)) return hr;
     HRESULT callResult = ret.scode;
 
