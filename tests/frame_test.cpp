@@ -184,6 +184,12 @@ TEST(LogFile, SettingsFollowTheEnvironmentAndTheLevelLimit) {
     EXPECT_FALSE(off.Enabled());
     EXPECT_EQ(S_OK, off.Write(10, L"nothing"));
 
+    // Set, even to an empty text, switches logging on.
+    SetEnvironmentVariableW(L"QarnLogFile", L"");
+    qarn::LogSettings empty;
+    empty.InitFromEnvironment();
+    EXPECT_TRUE(empty.Enabled());
+
     SetEnvironmentVariableW(L"QarnLogFile", file.c_str());
     qarn::LogSettings on;
     on.InitFromEnvironment();

@@ -53,6 +53,7 @@ HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message) {
 }
 
 void LogSettings::InitFromEnvironment() {
+    SetLastError(ERROR_SUCCESS);
     DWORD n = GetEnvironmentVariableW(L"QarnLogFile", nullptr, 0);
     if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return;
     std::vector<wchar_t> value(n + 1, L'\0');
