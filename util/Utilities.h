@@ -3,6 +3,21 @@
 #pragma once
 
 #include "server/Interfaces.h"
+#include "server/DataObjects.h"
+#include "util/TextRules.h"
+
+#include <vector>
+
+// Raises the store's message `id` (or the English default) filled with the method's arguments.
+#define THROW_STORE_MESSAGE(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__)
+
+namespace qarn {
+// A caller's text as formatting and the string methods see it: up to its first NUL; null stays null.
+inline text::TextArg Arg(BSTR s) {
+    if (!s) return std::nullopt;
+    return text::UpToNul(s, SysStringLen(s));
+}
+}  // namespace qarn
 
 class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities> {
 public:
@@ -156,6 +171,17 @@ public:
     STDMETHODIMP GetInterfaceInfo2(GUID guid, unsigned short wVerMajor, unsigned short wVerMinor, ULONG wLcid, IFieldCollection **ppInfo) override;
     STDMETHODIMP GetInterfaceInfos(IFieldCollectionTable **ppInfo) override;
     STDMETHODIMP GetCLSIDFromProgID(BSTR progID, BSTR *clsid) override;
+protected:
+    // The store's text for a message id, or `fallback` when the store gives none or an empty one.
+    std::wstring MessageText(const wchar_t* id, std::wstring_view fallback);
+    [[noreturn]] void ThrowStoreMessage(const wchar_t* id, std::wstring_view fallback,
+                                        const std::vector<qarn::text::TextArg>& args, int line);
+    // The extension of `name` (upper case when `upper`), an empty text when it has none.
+    BSTR GetExtensionHelper(BSTR name, bool upper);
+    // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
+    void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target,
+                         const qarn::DataObjectMaker<IField>& maker);
+
 private:
     qarn::LogSettings log_;
     // Configuration collections (properties, messages, JNI options); null until read or put.

@@ -1,44 +1,147 @@
 // Property and message store: members of CQarnUtilities.
 #include "util/Utilities.h"
 
+#include "server/DataObjects.h"
+#include "server/GlobalApp.h"
+
 using namespace qarn;
 
+namespace {
+
+HRESULT GetCollection(const ComPtr<IFieldCollection>& member, IFieldCollection** pVal) {
+    CHECK_POINTER(pVal);
+    *pVal = nullptr;
+    if (member) member.CopyTo(pVal);
+    return S_OK;
+}
+
+// The text value of the field `name`, or a null text when the field is absent or holds no text.
+Bstr LookupText(IFieldCollection* collection, BSTR name) {
+    ComPtr<IField> field;
+    CHECK_HR(collection->get_Field(name, &field));
+    Bstr result;
+    if (!field) return result;
+    Variant value;
+    CHECK_HR(field->get_Value(value.Out()));
+    if (value.vt == VT_BSTR) {
+        result = Bstr::Attach(value.bstrVal);
+        value.vt = VT_EMPTY;
+    }
+    return result;
+}
+
+}  // namespace
+
 STDMETHODIMP CQarnUtilities::get_Properties(IFieldCollection **pVal) {
-    return MethodFrame(L"CQarnUtilities::Properties", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::get_Properties", [&] { return GetCollection(properties_, pVal); });
 }
 
 STDMETHODIMP CQarnUtilities::put_Properties(IFieldCollection *newVal) {
-    return MethodFrame(L"CQarnUtilities::Properties", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::put_Properties", [&] { properties_ = newVal; });
 }
 
 STDMETHODIMP CQarnUtilities::get_Messages(IFieldCollection **pVal) {
-    return MethodFrame(L"CQarnUtilities::Messages", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::get_Messages", [&] { return GetCollection(messages_, pVal); });
 }
 
 STDMETHODIMP CQarnUtilities::put_Messages(IFieldCollection *newVal) {
-    return MethodFrame(L"CQarnUtilities::Messages", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::put_Messages", [&] { messages_ = newVal; });
 }
 
 STDMETHODIMP CQarnUtilities::get_JNIOptions(IFieldCollection **pVal) {
-    return MethodFrame(L"CQarnUtilities::JNIOptions", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::get_JNIOptions", [&] { return GetCollection(jniOptions_, pVal); });
 }
 
 STDMETHODIMP CQarnUtilities::put_JNIOptions(IFieldCollection *newVal) {
-    return MethodFrame(L"CQarnUtilities::JNIOptions", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::put_JNIOptions", [&] { jniOptions_ = newVal; });
 }
 
 STDMETHODIMP CQarnUtilities::GetProperty(BSTR name, BSTR *value) {
-    return MethodFrame(L"CQarnUtilities::GetProperty", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetProperty", [&] {
+        CHECK_POINTER(value);
+        *value = nullptr;
+        if (properties_) {
+            *value = LookupText(properties_.Get(), name).Detach();
+        } else if (IQarnComApplication* app = TheGlobalApp().get_Application()) {
+            // An object without a configuration of its own answers from the shared application.
+            CHECK_HR(app->GetProperty(name, value));
+        }
+    });
 }
 
 STDMETHODIMP CQarnUtilities::SetProperty(BSTR name, BSTR value) {
-    return MethodFrame(L"CQarnUtilities::SetProperty", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::SetProperty", [&] {
+        if (!properties_) return;
+        ComPtr<IField> field = NewDataObject<IField>(CLSID_Field);
+        CHECK_HR(field->put_Name(name));
+        Variant text;
+        text.vt = VT_BSTR;
+        text.bstrVal = CopyBstr(View(value));
+        CHECK_HR(field->put_Value(text));
+        CHECK_HR(properties_->AddField(field.Get()));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetMessage(BSTR name, BSTR *value) {
-    return MethodFrame(L"CQarnUtilities::GetMessageW", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetMessageW", [&] {
+        CHECK_POINTER(value);
+        *value = nullptr;
+        try {
+            Bstr text;
+            if (messages_) {
+                text = LookupText(messages_.Get(), name);
+            } else if (IQarnComApplication* app = TheGlobalApp().get_Application()) {
+                CHECK_HR(app->GetMessage(name, text.Out()));
+            }
+            *value = text.IsNull() ? CopyBstr(L"") : text.Detach();
+        } catch (...) {
+            // The caller gets an empty text along with the error.
+            if (!*value) *value = SysAllocString(L"");
+            throw;
+        }
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **ppFieldCollection) {
-    return MethodFrame(L"CQarnUtilities::GetPropertiesByName", [&] { ThrowNotImplemented(); });
+    std::wstring context = L"Error in CQarnUtilities::GetPropertiesByName\n";
+    return MethodFrameWithContext(L"CQarnUtilities::GetPropertiesByName", context, [&] {
+        CHECK_POINTER(ppFieldCollection);
+        *ppFieldCollection = nullptr;
+        if (!properties_ || !name) return;
+        long count = 0;
+        CHECK_HR(properties_->get_Count(&count));
+        ComPtr<IFieldCollection> result;
+        for (long i = 1; i <= count; ++i) {
+            ComPtr<IField> field;
+            CHECK_HR(properties_->get_Item(i, &field));
+            if (!field) continue;
+            Bstr fieldName;
+            CHECK_HR(field->get_Name(fieldName.Out()));
+            if (CompareStringOrdinal(fieldName.get() ? fieldName.get() : L"", static_cast<int>(fieldName.Length()), name,
+                                     static_cast<int>(SysStringLen(name)), TRUE) != CSTR_EQUAL)
+                continue;
+            if (!result) result = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
+            CHECK_HR(result->Add(field.Get()));
+        }
+        *ppFieldCollection = result.Detach();
+    });
+}
+
+std::wstring CQarnUtilities::MessageText(const wchar_t *id, std::wstring_view fallback) {
+    Bstr text;
+    Bstr idText(id);
+    // A store that cannot answer must not hide the failure being reported: use the default text.
+    if (FAILED(GetMessage(idText, text.Out())) || text.IsEmpty()) {
+        SetErrorInfo(0, nullptr);
+        return std::wstring(fallback);
+    }
+    return std::wstring(text.View());
+}
+
+void CQarnUtilities::ThrowStoreMessage(const wchar_t *id, std::wstring_view fallback,
+                                       const std::vector<text::TextArg> &args, int line) {
+    const std::wstring format = MessageText(id, fallback);
+    size_t capacity = format.size() + 2048;
+    for (const auto &arg : args) capacity += arg ? arg->size() : 16;
+    ThrowMessage(text::FillTemplate(format, args, capacity), line);
 }

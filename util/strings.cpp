@@ -3,62 +3,172 @@
 
 using namespace qarn;
 
+namespace {
+
+// Runs a rule on a caller's text: null gives null, otherwise the rule's result as a new text.
+template <class Rule>
+HRESULT NullOrRule(BSTR s, BSTR* result, Rule rule) {
+    CHECK_POINTER(result);
+    *result = nullptr;
+    if (!s) return S_OK;
+    *result = CopyBstr(std::wstring_view(rule(*Arg(s))));
+    return S_OK;
+}
+
+// The trim identifier's character: its first one, NUL for an empty identifier (matches nothing).
+wchar_t TrimCharacter(BSTR c) { return c ? c[0] : L'\0'; }
+
+}  // namespace
+
+BSTR CQarnUtilities::GetExtensionHelper(BSTR name, bool upper) {
+    std::wstring extension(text::ExtensionOf(Arg(name).value_or(std::wstring_view())));
+    if (upper && !extension.empty()) {
+        const int length = static_cast<int>(extension.size());
+        if (LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, extension.data(), length, extension.data(), length) == 0)
+            ThrowLastError();
+    }
+    return CopyBstr(std::wstring_view(extension));
+}
+
 STDMETHODIMP CQarnUtilities::GetExtension(BSTR name, BSTR *extension) {
-    return MethodFrame(L"CQarnUtilities::GetExtension", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::GetNameByPath(BSTR path, BSTR *name) {
-    return MethodFrame(L"CQarnUtilities::GetNameByPath", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::GetPathByFullname(BSTR fullname, BSTR *path) {
-    return MethodFrame(L"CQarnUtilities::GetPathByFullname", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::RemoveExtension(BSTR fileName, BSTR *extension) {
-    return MethodFrame(L"CQarnUtilities::RemoveExtension", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::TrimLeft(BSTR s, BSTR c, BSTR *pVal) {
-    return MethodFrame(L"CQarnUtilities::TrimLeft", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::TrimRight(BSTR s, BSTR c, BSTR *pVal) {
-    return MethodFrame(L"CQarnUtilities::TrimRight", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::SubStr(BSTR str, LONG start, LONG length, BSTR *result) {
-    return MethodFrame(L"CQarnUtilities::SubStr", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::TrimLeftAndRight(BSTR s, BSTR c, BSTR *pVal) {
-    return MethodFrame(L"CQarnUtilities::TrimLeftAndRight", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::IsDigit(BSTR s, VARIANT_BOOL *pVal) {
-    return MethodFrame(L"CQarnUtilities::IsDigit", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::TrimSAPDocumentNumber(BSTR s, BSTR c, BSTR *pVal) {
-    return MethodFrame(L"CQarnUtilities::TrimSAPDocumentNumber", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::CreateGuid(BSTR *s) {
-    return MethodFrame(L"CQarnUtilities::CreateGuid", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::ConvertBSTRToXMLString(BSTR in, BSTR *out) {
-    return MethodFrame(L"CQarnUtilities::ConvertBSTRToXMLString", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::sprintf1(BSTR formatString, BSTR s, BSTR *result) {
-    return MethodFrame(L"CQarnUtilities::sprintf1", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetExtension", [&] {
+        CHECK_POINTER(extension);
+        *extension = nullptr;
+        *extension = GetExtensionHelper(name, true);
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetExtension2(BSTR name, BSTR *extension) {
-    return MethodFrame(L"CQarnUtilities::GetExtension2", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetExtension2", [&] {
+        CHECK_POINTER(extension);
+        *extension = nullptr;
+        *extension = GetExtensionHelper(name, false);
+    });
+}
+
+STDMETHODIMP CQarnUtilities::GetNameByPath(BSTR path, BSTR *name) {
+    return MethodFrame(L"CQarnUtilities::GetNameByPath", [&] { return NullOrRule(path, name, text::NameOfPath); });
+}
+
+STDMETHODIMP CQarnUtilities::GetPathByFullname(BSTR fullname, BSTR *path) {
+    return MethodFrame(L"CQarnUtilities::GetPathByFullname",
+                       [&] { return NullOrRule(fullname, path, text::DirectoryOfPath); });
+}
+
+STDMETHODIMP CQarnUtilities::RemoveExtension(BSTR fileName, BSTR *extension) {
+    return MethodFrame(L"CQarnUtilities::RemoveExtension",
+                       [&] { return NullOrRule(fileName, extension, text::WithoutExtension); });
+}
+
+STDMETHODIMP CQarnUtilities::TrimLeft(BSTR s, BSTR c, BSTR *pVal) {
+    return MethodFrame(L"CQarnUtilities::TrimLeft", [&] {
+        CHECK_POINTER(pVal);
+        *pVal = nullptr;
+        if (!s || !c) return;
+        *pVal = CopyBstr(text::TrimLeft(*Arg(s), TrimCharacter(c)));
+    });
+}
+
+STDMETHODIMP CQarnUtilities::TrimRight(BSTR s, BSTR c, BSTR *pVal) {
+    return MethodFrame(L"CQarnUtilities::TrimRight", [&] {
+        CHECK_POINTER(pVal);
+        *pVal = nullptr;
+        if (!s || !c) return;
+        *pVal = CopyBstr(text::TrimRight(*Arg(s), TrimCharacter(c)));
+    });
+}
+
+STDMETHODIMP CQarnUtilities::TrimLeftAndRight(BSTR s, BSTR c, BSTR *pVal) {
+    return MethodFrame(L"CQarnUtilities::TrimLeftAndRight", [&] {
+        CHECK_POINTER(pVal);
+        *pVal = nullptr;
+        if (!s || !c) return;
+        Bstr left;
+        CHECK_HR(TrimLeft(s, c, left.Out()));
+        Bstr both;
+        CHECK_HR(TrimRight(left, c, both.Out()));
+        *pVal = both.Detach();
+    });
+}
+
+STDMETHODIMP CQarnUtilities::TrimSAPDocumentNumber(BSTR s, BSTR c, BSTR *pVal) {
+    return MethodFrame(L"CQarnUtilities::TrimSAPDocumentNumber", [&] {
+        CHECK_POINTER(pVal);
+        *pVal = nullptr;
+        if (!s || !c) return;
+        Bstr trimmed;
+        CHECK_HR(TrimLeftAndRight(s, c, trimmed.Out()));
+        VARIANT_BOOL digits = VARIANT_FALSE;
+        CHECK_HR(IsDigit(trimmed, &digits));
+        if (digits != VARIANT_TRUE) {
+            *pVal = trimmed.Detach();
+            return;
+        }
+        *pVal = CopyBstr(std::wstring_view(text::PadDocumentNumber(trimmed.View())));
+    });
+}
+
+STDMETHODIMP CQarnUtilities::SubStr(BSTR str, LONG start, LONG length, BSTR *result) {
+    return MethodFrame(L"CQarnUtilities::SubStr", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        if (!str) return;
+        if (start < 0 || length < 0) THROW_MESSAGE(L"parameter start or length < 0");
+        *result = CopyBstr(text::SubStr(*Arg(str), static_cast<size_t>(start), static_cast<size_t>(length)));
+    });
+}
+
+STDMETHODIMP CQarnUtilities::IsDigit(BSTR s, VARIANT_BOOL *pVal) {
+    return MethodFrame(L"CQarnUtilities::IsDigit", [&] {
+        CHECK_POINTER(pVal);
+        *pVal = VARIANT_FALSE;
+        const std::wstring_view digits = Arg(s).value_or(std::wstring_view());
+        if (digits.empty()) return;
+        for (wchar_t ch : digits)
+            if (!iswdigit(ch)) return;
+        *pVal = VARIANT_TRUE;
+    });
+}
+
+STDMETHODIMP CQarnUtilities::CreateGuid(BSTR *s) {
+    return MethodFrame(L"CQarnUtilities::CreateGuid", [&] {
+        CHECK_POINTER(s);
+        *s = nullptr;
+        GUID guid;
+        CHECK_HR(CoCreateGuid(&guid));
+        wchar_t buffer[64] = {};
+        if (StringFromGUID2(guid, buffer, static_cast<int>(std::size(buffer))) == 0) ThrowHResult(E_UNEXPECTED);
+        *s = CopyBstr(buffer);
+    });
+}
+
+STDMETHODIMP CQarnUtilities::ConvertBSTRToXMLString(BSTR in, BSTR *out) {
+    return MethodFrame(L"CQarnUtilities::ConvertBSTRToXMLString", [&] {
+        CHECK_POINTER(out);
+        *out = nullptr;
+        *out = CopyBstr(std::wstring_view(text::EscapeXml(Arg(in).value_or(std::wstring_view()))));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::ConvertBSTRToFileStream(BSTR in, BSTR *out) {
-    return MethodFrame(L"CQarnUtilities::ConvertBSTRToFileStream", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::ConvertBSTRToFileStream", [&] {
+        CHECK_POINTER(out);
+        *out = nullptr;
+        *out = CopyBstr(std::wstring_view(text::EscapeFormat(Arg(in).value_or(std::wstring_view()))));
+    });
+}
+
+STDMETHODIMP CQarnUtilities::sprintf1(BSTR formatString, BSTR s, BSTR *result) {
+    return MethodFrame(L"CQarnUtilities::sprintf1", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        if (!formatString) return;
+        const std::wstring_view format = *Arg(formatString);
+        const text::TextArg argument = Arg(s);
+        const size_t capacity = format.size() + (argument ? argument->size() : 16) + 2048;
+        std::wstring error;
+        const std::optional<std::wstring> formatted = text::FormatOneText(format, argument, capacity, error);
+        if (!formatted) THROW_MESSAGE(error);
+        *result = CopyBstr(std::wstring_view(*formatted));
+    });
 }

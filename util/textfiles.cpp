@@ -1,16 +1,143 @@
 // Text and CSV files: members of CQarnUtilities.
 #include "util/Utilities.h"
 
+#include <cstdio>
+#include <memory>
+
 using namespace qarn;
 
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+
+// The whole content of a file, or nullopt when it cannot be opened.
+std::optional<std::string> ReadAllBytes(const wchar_t* name) {
+    std::unique_ptr<FILE, FileCloser> file(_wfopen(name, L"rb"));
+    if (!file) return std::nullopt;
+    std::string bytes;
+    if (_fseeki64(file.get(), 0, SEEK_END) == 0) {
+        const long long size = _ftelli64(file.get());
+        if (size > 0) bytes.reserve(static_cast<size_t>(size));
+        _fseeki64(file.get(), 0, SEEK_SET);
+    }
+    char chunk[64 * 1024];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
+    return bytes;
+}
+
+// The text of each line of a line collection, in order.
+std::vector<Bstr> LineTexts(IFieldCollection* lines) {
+    long count = 0;
+    CHECK_HR(lines->get_Count(&count));
+    std::vector<Bstr> texts;
+    texts.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    for (long i = 1; i <= count; ++i) {
+        ComPtr<IField> line;
+        CHECK_HR(lines->get_Item(i, &line));
+        Bstr text;
+        if (line) CHECK_HR(line->get_StringValue(text.Out()));
+        texts.push_back(std::move(text));
+    }
+    return texts;
+}
+
+}  // namespace
+
+void CQarnUtilities::CreateLineEntry(long &counter, std::wstring_view text, size_t &start, size_t end,
+                                     IFieldCollection *target, const DataObjectMaker<IField> &maker) {
+    if (!target) return;
+    ++counter;
+    const std::wstring_view line = text.substr(start, end - start);
+    CHECK_HR(target->Add(NewTextField(maker, std::to_wstring(counter), line).Get()));
+    start = end + 1;
+}
+
 STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFieldCollection) {
-    return MethodFrame(L"CQarnUtilities::ReadTextFile", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::ReadTextFile", [&]() -> HRESULT {
+        CHECK_POINTER(ppFieldCollection);
+        *ppFieldCollection = nullptr;
+        if (!fileName || !*fileName) return S_FALSE;
+        std::optional<std::string> bytes = ReadAllBytes(fileName);
+        if (!bytes) return S_OK;
+        const std::wstring text = text::DecodeTextModeBytes(*bytes);
+        bytes.reset();
+        ComPtr<IFieldCollection> lines = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
+        const DataObjectMaker<IField> fields(CLSID_Field);
+        long counter = 0;
+        size_t start = 0;
+        for (const text::Span& line : text::SplitLines(text)) CreateLineEntry(counter, text, start, line.end, lines.Get(), fields);
+        *ppFieldCollection = lines.Detach();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CQarnUtilities::ReadCSVFile(BSTR fileName, BSTR separator, IFieldCollection **ppFieldCollection) {
-    return MethodFrame(L"CQarnUtilities::ReadCSVFile", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::ReadCSVFile", [&]() -> HRESULT {
+        CHECK_POINTER(ppFieldCollection);
+        *ppFieldCollection = nullptr;
+        if (!separator) return S_FALSE;
+        ComPtr<IFieldCollection> lines;
+        CHECK_HR(ReadTextFile(fileName, &lines));
+        if (!lines) return S_OK;
+        const std::wstring_view delimiters = *Arg(separator);
+        ComPtr<IFieldCollection> result;
+        std::optional<DataObjectMaker<IField>> fields;
+        for (const Bstr& line : LineTexts(lines.Get())) {
+            const std::vector<std::wstring_view> tokens =
+                text::SplitTokens(Arg(line).value_or(std::wstring_view()), delimiters);
+            // Name and value pair up within a line; a last name without a value is dropped.
+            for (size_t i = 0; i + 1 < tokens.size(); i += 2) {
+                if (!result) {
+                    result = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
+                    fields.emplace(CLSID_Field);
+                }
+                CHECK_HR(result->Add(NewTextField(*fields, tokens[i], tokens[i + 1]).Get()));
+            }
+        }
+        *ppFieldCollection = result.Detach();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CQarnUtilities::ReadCSVFile2(BSTR fileName, BSTR separator, IFieldCollectionTable **ppFieldCollectionTable) {
-    return MethodFrame(L"CQarnUtilities::ReadCSVFile2", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::ReadCSVFile2", [&]() -> HRESULT {
+        CHECK_POINTER(ppFieldCollectionTable);
+        *ppFieldCollectionTable = nullptr;
+        if (!separator || !*separator) return S_FALSE;
+        const wchar_t column = separator[0];
+        ComPtr<IFieldCollection> lines;
+        CHECK_HR(ReadTextFile(fileName, &lines));
+        if (!lines) return S_OK;
+        const std::vector<Bstr> texts = LineTexts(lines.Get());
+        std::vector<std::wstring> header;
+        ComPtr<IFieldCollectionTable> table;
+        std::optional<DataObjectMaker<IField>> fields;
+        std::optional<DataObjectMaker<IFieldCollection>> rows;
+        for (size_t index = 0; index < texts.size(); ++index) {
+            if (texts[index].IsEmpty()) continue;
+            const std::vector<std::wstring_view> columns = text::SplitColumns(texts[index].View(), column);
+            if (index == 0) {
+                header.assign(columns.begin(), columns.end());
+                continue;
+            }
+            if (!table) {
+                table = NewDataObject<IFieldCollectionTable>(CLSID_FieldCollectionTable);
+                fields.emplace(CLSID_Field);
+                rows.emplace(CLSID_FieldCollection);
+            }
+            ComPtr<IFieldCollection> row = rows->Make();
+            const size_t width = std::max(columns.size(), header.size());
+            for (size_t j = 0; j < width; ++j) {
+                const std::wstring name = j < header.size() ? header[j] : L"Index" + std::to_wstring(j);
+                const std::wstring_view value = j < columns.size() ? columns[j] : std::wstring_view();
+                CHECK_HR(row->Add(NewTextField(*fields, name, value).Get()));
+            }
+            CHECK_HR(table->Add(row.Get()));
+        }
+        *ppFieldCollectionTable = table.Detach();
+        return S_OK;
+    });
 }

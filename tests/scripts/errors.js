@@ -45,9 +45,9 @@ check(thrown(function () { probe.NoSuchMember(); }) !== null, "an unknown member
 check(thrown(function () { probe.Word(); }) !== null, "a missing required argument throws");
 
 var utilities = new ActiveXObject("QarnComConnector.CQarnUtilities");
-e = thrown(function () { utilities.GetProperty("anything"); });
-check(e !== null && contains(e.description, "GetProperty is not implemented"),
-      "a member that is not built yet says so" + (e ? " (" + e.description + ")" : ""));
+e = thrown(function () { utilities.FileExist("C:\\no\\such\\file.txt"); });
+check(e !== null && contains(e.description, "File C:\\no\\such\\file.txt does not exist.\n   at CQarnUtilities::FileExist: line "),
+      "a failing utility method reports its message" + (e ? " (" + e.description + ")" : ""));
 
 var generator = new ActiveXObject("QarnComConnector.CQarnNumberGenerator");
 e = thrown(function () { generator.Get1("N", 1, 2000000); });

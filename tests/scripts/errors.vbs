@@ -65,12 +65,13 @@ Check number = 450, "an argument too many is error 450 (" & number & ")"
 ' The real classes.
 Set utilities = CreateObject("QarnComConnector.CQarnUtilities")
 On Error Resume Next
-value = utilities.GetProperty("anything")
+value = utilities.FileExist("C:\no\such\file.txt")
 number = Err.Number
 description = Err.Description
 On Error GoTo 0
-Check number = DISP_E_EXCEPTION, "a member that is not built yet fails (" & Hex(number) & ")"
-Check InStr(description, "GetProperty is not implemented") > 0, "and says so (" & description & ")"
+Check number = DISP_E_EXCEPTION, "a failing utility method is DISP_E_EXCEPTION (" & Hex(number) & ")"
+Check InStr(description, "File C:\no\such\file.txt does not exist." & vbLf & "   at CQarnUtilities::FileExist: line ") = 1, _
+      "its message comes first, then the ""at"" line (" & description & ")"
 
 Set generator = CreateObject("QarnComConnector.CQarnNumberGenerator")
 On Error Resume Next

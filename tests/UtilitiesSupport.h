@@ -1,0 +1,109 @@
+// Helpers of the CQarnUtilities tests: owned texts and results, variants, scratch folders.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace test {
+
+// An owned BSTR argument; constructed from null it stays null.
+class Str {
+public:
+    explicit Str(const wchar_t* s) : s_(s ? SysAllocString(s) : nullptr) {}
+    explicit Str(const std::wstring& s) : s_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+    ~Str() { SysFreeString(s_); }
+    Str(const Str&) = delete;
+    Str& operator=(const Str&) = delete;
+    operator BSTR() const { return s_; }
+
+private:
+    BSTR s_;
+};
+
+inline std::wstring Text(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
+
+// The outcome of a method with a BSTR result; takes ownership of the text.
+struct Result {
+    Result(HRESULT h, BSTR s) : hr(h), null(s == nullptr), text(Text(s)) { SysFreeString(s); }
+    HRESULT hr;
+    bool null;
+    std::wstring text;
+};
+
+// Variant arguments that free what they hold.
+struct TextVariant : VARIANT {
+    explicit TextVariant(const wchar_t* s) {
+        VariantInit(this);
+        vt = VT_BSTR;
+        bstrVal = SysAllocString(s);
+    }
+    ~TextVariant() { VariantClear(this); }
+    TextVariant(const TextVariant&) = delete;
+    TextVariant& operator=(const TextVariant&) = delete;
+};
+
+inline VARIANT IntVariant(long value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+// A fresh folder below the prefix's temporary folder, removed with its files at the end.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const wchar_t* name) {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        path_ = std::wstring(temp) + L"qarn-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+        Remove(path_);
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~ScratchFolder() { Remove(path_); }
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+    // Writes raw bytes to a file of the folder and returns its full path.
+    std::wstring Write(const std::wstring& name, const std::string& bytes) const {
+        const std::wstring file = *this / name;
+        HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(h);
+        return file;
+    }
+
+    static std::string Read(const std::wstring& file) {
+        std::ifstream in(file.c_str(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    static void Remove(const std::wstring& folder) {
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = entry.cFileName;
+                if (name == L"." || name == L"..") continue;
+                std::wstring full = folder + L"\\" + name;
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    Remove(full);
+                else
+                    DeleteFileW(full.c_str());
+            } while (FindNextFileW(find, &entry));
+            FindClose(find);
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+
+    std::wstring path_;
+};
+
+}  // namespace test
