@@ -2,7 +2,7 @@
 ' Run it with:  cscript //nologo first-steps.vbs
 Option Explicit
 
-Dim generator, numbers, field, timer, list, utilities
+Dim generator, numbers, field, timer, list, utilities, value
 
 ' Numbered names as a field collection.
 Set generator = CreateObject("QarnComConnector.CQarnNumberGenerator")
@@ -25,10 +25,18 @@ timer.start
 timer.Stop
 WScript.Echo "Timer running: " & timer.IsRunning & ", measured " & timer.GetTimeDiff & " s"
 
-' Errors arrive as script errors with a description and the methods they passed.
+' Strings and files.
 Set utilities = CreateObject("QarnComConnector.CQarnUtilities")
+WScript.Echo "Document number: " & utilities.TrimSAPDocumentNumber("  4711 ", " ")
+WScript.Echo "Extension of parts.csv: " & utilities.GetExtension("C:\exports\parts.csv")
+WScript.Echo utilities.sprintf1("Hello %s!", "QarnComConnector")
+
+' Errors arrive as script errors with a description and the methods they passed.
 On Error Resume Next
-Dim value
+utilities.FileCopy "C:\exports\none.csv", "C:\exports\copy.csv"
+WScript.Echo "FileCopy failed (0x" & Hex(Err.Number) & "):"
+WScript.Echo "  " & Replace(Err.Description, vbLf, vbLf & "  ")
+Err.Clear
 value = utilities.GetRootDir()
 If Err.Number <> 0 Then
     WScript.Echo "GetRootDir failed (0x" & Hex(Err.Number) & "):"

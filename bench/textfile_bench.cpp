@@ -1,0 +1,114 @@
+// ReadTextFile scaling: writes text files of 5, 10, 25 and 50 MB (lines of 40 to 80 characters),
+// then for each size reads the file once plainly (fread of the whole file into memory) and once
+// with CQarnUtilities::ReadTextFile through COM, and prints both times per MB and their ratio.
+// The per-MB time of ReadTextFile must stay flat as the size grows (linear in total). Every file
+// ends with a line break, so ReadTextFile returns one (empty) line more than was written.
+//
+//   textfile_bench [folder for the files, default: the temporary folder]
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <string>
+
+#undef GetMessage
+#include "QarnComDatatypes.h"
+#include "QarnComConnector.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// A file of `megabytes` MB of CR LF lines; returns its line count.
+long WriteFile(const std::wstring& path, int megabytes) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return -1;
+    const size_t target = static_cast<size_t>(megabytes) * 1024 * 1024;
+    std::string line;
+    size_t written = 0;
+    long lines = 0;
+    unsigned seed = 12345;
+    while (written < target) {
+        seed = seed * 1103515245u + 12345u;
+        const size_t length = 40 + (seed >> 16) % 41;
+        line.assign("part;");
+        while (line.size() < length) line += static_cast<char>('a' + (seed = seed * 1103515245u + 12345u, (seed >> 16) % 26));
+        line += "\r\n";
+        fwrite(line.data(), 1, line.size(), f);
+        written += line.size();
+        ++lines;
+    }
+    fclose(f);
+    return lines;
+}
+
+double PlainRead(const std::wstring& path, size_t& bytes) {
+    const double start = Now();
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    std::string content;
+    char chunk[64 * 1024];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) content.append(chunk, got);
+    fclose(f);
+    bytes = content.size();
+    return Now() - start;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    std::wstring folder;
+    if (argc > 1) {
+        folder = argv[1];
+    } else {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder = temp;
+    }
+    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+
+    ComPtr<IQarnUtilities> utilities;
+    HRESULT hr = CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities));
+    if (FAILED(hr)) {
+        std::printf("cannot create CQarnUtilities: 0x%08lx\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    std::printf("%8s %10s %14s %16s %14s %8s\n", "MB", "lines", "plain ms/MB", "ReadTextFile ms/MB", "ReadTextFile ms",
+                "ratio");
+    for (int megabytes : {5, 10, 25, 50}) {
+        const std::wstring path = folder + L"qarn-textfile-bench.txt";
+        const long lines = WriteFile(path, megabytes);
+        size_t bytes = 0;
+        const double plain = PlainRead(path, bytes);
+        BSTR name = SysAllocString(path.c_str());
+        ComPtr<IFieldCollection> result;
+        const double start = Now();
+        hr = utilities->ReadTextFile(name, &result);
+        const double read = Now() - start;
+        SysFreeString(name);
+        long count = 0;
+        if (result) result->get_Count(&count);
+        const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
+        std::printf("%8.1f %10ld %14.2f %16.2f %14.0f %8.0f%s\n", mb, count, plain * 1000 / mb, read * 1000 / mb,
+                    read * 1000, read / plain, (FAILED(hr) || count != lines + 1) ? "  (line count wrong!)" : "");
+        result.Reset();
+        DeleteFileW(path.c_str());
+    }
+    utilities.Reset();
+    CoUninitialize();
+    return 0;
+}

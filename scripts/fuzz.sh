@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets natively with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs each for a bounded time.
+#
+#   bash scripts/fuzz.sh [seconds per target, default 30]
+#
+# Findings are written to build-fuzz/findings/; a finding makes the script fail.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-30}
+
+need=()
+command -v clang++ >/dev/null || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
+if [ ${#need[@]} -gt 0 ]; then
+    sudo_cmd=""
+    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${need[@]}"
+fi
+
+out=$root/build-fuzz
+mkdir -p "$out/findings"
+flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$root")
+status=0
+for target in csv_fuzz text_rules_fuzz; do
+    clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" "$root/util/TextRules.cpp" -o "$out/$target"
+    mkdir -p "$out/corpus/$target"
+    echo "== $target: ${seconds}s"
+    if ! "$out/$target" -max_total_time="$seconds" -max_len=4096 -artifact_prefix="$out/findings/$target-" \
+            "$out/corpus/$target" 2>"$out/$target.log"; then
+        status=1
+        tail -n 30 "$out/$target.log"
+    else
+        grep -E "^Done|#[0-9]+.*DONE" "$out/$target.log" | tail -n 1 || true
+    fi
+done
+exit $status

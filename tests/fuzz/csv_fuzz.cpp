@@ -1,0 +1,57 @@
+// libFuzzer target (native build): the text-mode decoding, line splitting and the two CSV
+// splitters on arbitrary bytes. Byte 0 picks the column separator, byte 1 the number of token
+// delimiters that follow it; the rest is the file content.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "util/TextRules.h"
+
+using namespace qarn::text;
+
+namespace {
+void Require(bool ok) {
+    if (!ok) std::abort();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    const wchar_t separator = static_cast<wchar_t>(data[0]);
+    const size_t delimiterCount = std::min<size_t>(data[1] % 8, size - 2);
+    std::wstring delimiters;
+    for (size_t i = 0; i < delimiterCount; ++i) delimiters += static_cast<wchar_t>(data[2 + i]);
+    const std::string_view bytes(reinterpret_cast<const char*>(data) + 2 + delimiterCount, size - 2 - delimiterCount);
+
+    const std::wstring text = DecodeTextModeBytes(bytes);
+    Require(text.size() <= bytes.size());
+    size_t previousEnd = 0;
+    bool first = true;
+    for (const Span& line : SplitLines(text)) {
+        Require(line.begin <= line.end && line.end <= text.size());
+        Require(first || line.begin == previousEnd + 1);
+        first = false;
+        previousEnd = line.end;
+        const std::wstring_view content(text.data() + line.begin, line.end - line.begin);
+        Require(content.find_first_of(L"\r\n") == std::wstring_view::npos);
+
+        // Tokens: inside the line, never empty, never holding a delimiter.
+        for (std::wstring_view token : SplitTokens(content, delimiters)) {
+            Require(!token.empty() || delimiters.empty());
+            Require(token.data() >= content.data() && token.data() + token.size() <= content.data() + content.size());
+            Require(token.find_first_of(delimiters) == std::wstring_view::npos || delimiters.empty());
+        }
+        // Columns: joined again with the separator they give the line back.
+        std::wstring joined;
+        const auto columns = SplitColumns(content, separator);
+        Require(!columns.empty());
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (i) joined += separator;
+            joined += columns[i];
+        }
+        Require(joined == content);
+    }
+    return 0;
+}
