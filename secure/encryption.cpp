@@ -1,44 +1,284 @@
-// Encryption entry points: members of CQarnUtilities.
+// Encryption entry points: members of CQarnUtilities. The pair methods report the bare code texts
+// of the encoding (with the ProgID of CQarnUtilities as the error source); the tree walks run in
+// the method error frame.
 #include "util/Utilities.h"
+
+#include "secure/SecureBlock.h"
+#include "secure/SecureDataMapper.h"
+
+#include <ctime>
 
 using namespace qarn;
 
+namespace {
+
+// Fixed values of the stored format and of the trace switch: they never change.
+constexpr wchar_t kValueKeyName[] = L"{357370EC-5B40-458A-866D-A9E9F442CF68}";
+constexpr wchar_t kLogonKeyName[] = L"{1E9E845F-9EC3-489B-AB26-BA3129E3AA94}";
+constexpr wchar_t kTraceSwitchName[] =
+    L"9E771F28EA95EF965241B56F7D17FA1D010DDB8F0724A6C88027C73906C58AA413A34B1B2F093D462A9937EA69F45ED5";
+constexpr wchar_t kTraceAccessCode[] =
+    L"6814A623F4B069DEBA513FCD3431DD83249EAD9B6ABA31F333102BBF5043C5DB4C5CA7D18AD1E5CBAC37E16D96D7EC2F";
+constexpr wchar_t kTraceFile[] = L"C:\\Temp\\qarn-encryption.log";
+// The combined logon name ("%s_%s") is built in a buffer of this many characters.
+constexpr size_t kLogonNameBuffer = 2048;
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR texts are UTF-16");
+
+// Trace lines go to the encryption trace file, raw text is appended as it is.
+class FileTrace final : public secure::TraceSink {
+public:
+    void Line(std::u16string_view text) override {
+        const std::wstring line(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+        AppendLogLine(kTraceFile, static_cast<int>(LogSettings::kTraceLevel), line.c_str());
+    }
+    void Raw(std::u16string_view text) override {
+        const std::wstring raw(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+        AppendLogText(kTraceFile, raw.c_str());
+    }
+};
+
+bool TraceSwitchOn() {
+    wchar_t value[128] = {};
+    const DWORD n = GetEnvironmentVariableW(kTraceSwitchName, value, static_cast<DWORD>(std::size(value)));
+    return n > 0 && n < std::size(value) && wcscmp(value, kTraceAccessCode) == 0;
+}
+
+// The object's trace flag, set from the environment for one call.
+class TraceScope {
+public:
+    explicit TraceScope(bool& flag) : flag_(flag) { flag_ = TraceSwitchOn(); }
+    ~TraceScope() { flag_ = false; }
+    TraceScope(const TraceScope&) = delete;
+    TraceScope& operator=(const TraceScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+secure::Text AsText(BSTR s) {
+    if (!s) return std::nullopt;
+    return std::u16string_view(reinterpret_cast<const char16_t*>(s), SysStringLen(s));
+}
+
+HRESULT Report(secure::Code code) {
+    return ReportErrorWithSource(CLSID_CQarnUtilities, secure::CodeText(code), GUID_NULL, 0);
+}
+
+// A BSTR whose characters are overwritten before it is freed (plain values, encrypted texts).
+class WipedBstr {
+public:
+    WipedBstr() = default;
+    ~WipedBstr() { Reset(); }
+    WipedBstr(const WipedBstr&) = delete;
+    WipedBstr& operator=(const WipedBstr&) = delete;
+    BSTR* Out() {
+        Reset();
+        return &s_;
+    }
+    BSTR get() const { return s_; }
+    void Reset() {
+        if (s_) secure::SecureZero(s_, SysStringByteLen(s_));
+        SysFreeString(s_);
+        s_ = nullptr;
+    }
+
+private:
+    BSTR s_ = nullptr;
+};
+
+// The pair methods have no error frame: nothing may escape them.
+template <class F>
+HRESULT Guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (const ComError& e) {
+        return e.Error();
+    } catch (const HResultError& e) {
+        return e.hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// A new field with `name` and a text value; null when the field cannot be created.
+ComPtr<IField> NewPlainField(BSTR name, BSTR value) {
+    ComPtr<IField> field;
+    if (FAILED(CoCreateInstance(CLSID_Field, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&field)))) return nullptr;
+    CHECK_HR(field->put_Name(name));
+    VARIANT text;
+    text.vt = VT_BSTR;
+    text.bstrVal = value;  // borrowed: put_Value copies it
+    CHECK_HR(field->put_Value(text));
+    return field;
+}
+
+// Name and text value of a caller's field (both null without a field).
+HRESULT ReadField(IField* field, Bstr& name, WipedBstr& value) {
+    if (!field) return S_OK;
+    HRESULT hr = field->get_Name(name.Out());
+    if (SUCCEEDED(hr)) hr = field->get_StringValue(value.Out());
+    return hr;
+}
+
+// "%s_%s" of the field name and the logon key name, cut to the buffer.
+Bstr CombinedLogonName(BSTR fieldName) {
+    std::wstring combined(View(fieldName));
+    combined += L'_';
+    combined += kLogonKeyName;
+    if (combined.size() > kLogonNameBuffer - 1) combined.resize(kLogonNameBuffer - 1);
+    return Bstr(std::wstring_view(combined));
+}
+
+}  // namespace
+
+HRESULT CQarnUtilities::EncryptPair(BSTR name, BSTR value, BSTR *text) {
+    TraceScope scope(traceOn_);
+    FileTrace trace;
+    secure::SecretText out;
+    const secure::Code code =
+        secure::Encrypt(AsText(name), AsText(value), static_cast<int64_t>(std::time(nullptr)), out, traceOn_ ? &trace : nullptr);
+    if (code != secure::Code::Ok) return Report(code);
+    *text = SysAllocStringLen(reinterpret_cast<const wchar_t*>(out.data()), static_cast<UINT>(out.size()));
+    return *text ? S_OK : Report(secure::Code::EncryptBlockMemory);
+}
+
+HRESULT CQarnUtilities::DecryptPair(BSTR name, BSTR text, BSTR *value) {
+    TraceScope scope(traceOn_);
+    FileTrace trace;
+    secure::SecretText out;
+    const secure::Code code = secure::Decrypt(AsText(name), AsText(text), out, traceOn_ ? &trace : nullptr);
+    if (code != secure::Code::Ok) return Report(code);
+    *value = SysAllocStringLen(reinterpret_cast<const wchar_t*>(out.data()), static_cast<UINT>(out.size()));
+    return *value ? S_OK : Report(secure::Code::DecryptValueMemory);
+}
+
 STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **ppField) {
-    return MethodFrame(L"CQarnUtilities::Encrypt", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::Encrypt2(IField *pField, IField **ppField) {
-    return MethodFrame(L"CQarnUtilities::Encrypt2", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnUtilities::Encrypt3(BSTR value, BSTR *result) {
-    return MethodFrame(L"CQarnUtilities::Encrypt3", [&] { ThrowNotImplemented(); });
+    if (!ppField) return E_POINTER;
+    *ppField = nullptr;
+    return Guarded([&]() -> HRESULT {
+        WipedBstr text;
+        const HRESULT hr = EncryptPair(fieldName, fieldValue, text.Out());
+        if (FAILED(hr)) return hr;
+        ComPtr<IField> field = NewPlainField(fieldName, text.get());
+        if (!field) return S_OK;
+        // The marker that tells readers and the tree walk that the value is encrypted.
+        ComPtr<IFieldCollection> attributes;
+        if (SUCCEEDED(CoCreateInstance(CLSID_FieldCollection, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&attributes)))) {
+            Variant marker(std::wstring_view(L"true"));
+            CHECK_HR(attributes->SetValue(Bstr(L"x3nc"), marker));
+            CHECK_HR(field->put_Attributes(attributes.Get()));
+        }
+        *ppField = field.Detach();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt(BSTR fieldName, BSTR fieldValue, IField **ppField) {
-    return MethodFrame(L"CQarnUtilities::Decrypt", [&] { ThrowNotImplemented(); });
+    if (!ppField) return E_POINTER;
+    *ppField = nullptr;
+    return Guarded([&]() -> HRESULT {
+        WipedBstr value;
+        const HRESULT hr = DecryptPair(fieldName, fieldValue, value.Out());
+        if (FAILED(hr)) return hr;
+        *ppField = NewPlainField(fieldName, value.get()).Detach();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CQarnUtilities::Encrypt2(IField *pField, IField **ppField) {
+    if (!ppField) return E_POINTER;
+    *ppField = nullptr;
+    Bstr name;
+    WipedBstr value;
+    const HRESULT hr = ReadField(pField, name, value);
+    if (FAILED(hr)) return hr;
+    return Encrypt(name, value.get(), ppField);
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt2(IField *pField, IField **ppField) {
-    return MethodFrame(L"CQarnUtilities::Decrypt2", [&] { ThrowNotImplemented(); });
+    if (!ppField) return E_POINTER;
+    *ppField = nullptr;
+    Bstr name;
+    WipedBstr value;
+    const HRESULT hr = ReadField(pField, name, value);
+    if (FAILED(hr)) return hr;
+    return Decrypt(name, value.get(), ppField);
+}
+
+namespace {
+// The text of the field that an Encrypt or Decrypt call hands out.
+template <class Call>
+HRESULT ValueOf(BSTR *result, Call&& call) {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    ComPtr<IField> field;
+    const HRESULT hr = call(field.GetAddressOf());
+    if (FAILED(hr) || !field) return hr;
+    const HRESULT read = field->get_StringValue(result);
+    return FAILED(read) ? read : hr;
+}
+}  // namespace
+
+STDMETHODIMP CQarnUtilities::Encrypt3(BSTR value, BSTR *result) {
+    return ValueOf(result, [&](IField **f) { return Encrypt(Bstr(kValueKeyName), value, f); });
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt3(BSTR value, BSTR *result) {
-    return MethodFrame(L"CQarnUtilities::Decrypt3", [&] { ThrowNotImplemented(); });
+    return ValueOf(result, [&](IField **f) { return Decrypt(Bstr(kValueKeyName), value, f); });
 }
 
 STDMETHODIMP CQarnUtilities::EncryptLogon(BSTR value, BSTR *result) {
-    return MethodFrame(L"CQarnUtilities::EncryptLogon", [&] { ThrowNotImplemented(); });
+    return ValueOf(result, [&](IField **f) { return Encrypt(Bstr(kLogonKeyName), value, f); });
+}
+
+STDMETHODIMP CQarnUtilities::DecryptLogon(BSTR value, BSTR *result) {
+    return ValueOf(result, [&](IField **f) { return Decrypt(Bstr(kLogonKeyName), value, f); });
 }
 
 STDMETHODIMP CQarnUtilities::EncryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR *result) {
-    return MethodFrame(L"CQarnUtilities::EncryptLogon2", [&] { ThrowNotImplemented(); });
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    if (!fieldName) return Report(secure::Code::EncryptNameMissing);
+    if (!fieldValue) return Report(secure::Code::EncryptValueMissing);
+    return Guarded([&] {
+        const Bstr name = CombinedLogonName(fieldName);
+        return ValueOf(result, [&](IField **f) { return Encrypt(name, fieldValue, f); });
+    });
+}
+
+STDMETHODIMP CQarnUtilities::DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR *result) {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    if (!fieldName) return Report(secure::Code::DecryptNameMissing);
+    if (!fieldValue) return Report(secure::Code::DecryptTextMissing);
+    return Guarded([&] {
+        const Bstr name = CombinedLogonName(fieldName);
+        const HRESULT combined = ValueOf(result, [&](IField **f) { return Decrypt(name, fieldValue, f); });
+        if (SUCCEEDED(combined)) return combined;
+        // Not made under the field's name: perhaps under the logon key name alone. When that fails
+        // too, the first failure is the one reported.
+        ComPtr<IErrorInfo> first;
+        GetErrorInfo(0, &first);
+        const HRESULT alone = DecryptLogon(fieldValue, result);
+        if (SUCCEEDED(alone)) return alone;
+        SetErrorInfo(0, first.Get());
+        return combined;
+    });
 }
 
 STDMETHODIMP CQarnUtilities::EncryptData(IDispatch *pDisp) {
-    return MethodFrame(L"CQarnUtilities::EncryptData", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::EncryptData", [&] {
+        QarnSecureDataMapper mapper(this, true);
+        CHECK_HR(mapper.Process(pDisp));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::DecryptData(IDispatch *pDisp) {
-    return MethodFrame(L"CQarnUtilities::DecryptData", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DecryptData", [&] {
+        QarnSecureDataMapper mapper(this, false);
+        CHECK_HR(mapper.Process(pDisp));
+    });
 }

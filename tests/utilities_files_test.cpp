@@ -67,6 +67,9 @@ TEST_F(Files, ExistenceAndAccessChecks) {
     }
     EXPECT_EQ(S_OK, u->FileExist2(Str(file), &r));
     EXPECT_EQ(VARIANT_TRUE, r);
+    const std::wstring huge(100000, L'h');
+    EXPECT_EQ(DISP_E_EXCEPTION, u->FileExist(Str(huge), &r));
+    EXPECT_EQ(L"File " + huge + L" does not exist.", Message()) << "a long name gives the complete text";
 
     EXPECT_EQ(S_OK, u->FileAccess(nullptr, 0, &r));
     EXPECT_EQ(VARIANT_FALSE, r);

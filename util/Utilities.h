@@ -4,6 +4,7 @@
 
 #include "server/Interfaces.h"
 #include "server/DataObjects.h"
+#include "secure/LogonDecryption.h"
 #include "util/TextRules.h"
 
 #include <vector>
@@ -19,8 +20,12 @@ inline text::TextArg Arg(BSTR s) {
 }
 }  // namespace qarn
 
-class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities> {
+class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities, IQarnLogonDecryption> {
 public:
+    // Logon decryption for the XML readers (IQarnLogonDecryption).
+    STDMETHODIMP DecryptLogon(BSTR value, BSTR* result) override;
+    STDMETHODIMP DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR* result) override;
+
     HRESULT FinalConstruct();
 
     // Writes one line to the log file when logging is on (not on the dispatch interface).
@@ -183,7 +188,13 @@ protected:
                          const qarn::DataObjectMaker<IField>& maker);
 
 private:
+    // Encryption and decryption of one pair; failures are reported with the code texts.
+    HRESULT EncryptPair(BSTR name, BSTR value, BSTR* text);
+    HRESULT DecryptPair(BSTR name, BSTR text, BSTR* value);
+
     qarn::LogSettings log_;
+    // Tracing of the current Encrypt or Decrypt call (set from the environment on entry).
+    bool traceOn_ = false;
     // Configuration collections (properties, messages, JNI options); null until read or put.
     qarn::ComPtr<IFieldCollection> properties_;
     qarn::ComPtr<IFieldCollection> messages_;

@@ -52,6 +52,16 @@ HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message) {
     return S_OK;
 }
 
+HRESULT AppendLogText(const wchar_t* path, const wchar_t* text) {
+    if (!path || !text) return S_FALSE;
+    FILE* f = _wfopen(path, L"a");
+    if (!f) return S_OK;
+    _setmode(_fileno(f), _O_U8TEXT);
+    fputws(text, f);
+    fclose(f);
+    return S_OK;
+}
+
 void LogSettings::InitFromEnvironment() {
     SetLastError(ERROR_SUCCESS);
     DWORD n = GetEnvironmentVariableW(L"QarnLogFile", nullptr, 0);

@@ -10,6 +10,8 @@ namespace qarn {
 // Appends "<date> <time> - <level> - <message>" as one UTF-8 line. S_FALSE (nothing written) for
 // a null path or message or a level below 1; a file that cannot be opened is skipped (S_OK).
 HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message);
+// Appends `text` as it is (UTF-8, line feeds as CR LF), without date, time or level.
+HRESULT AppendLogText(const wchar_t* path, const wchar_t* text);
 
 // The log settings an object takes over when it is constructed.
 class LogSettings {

@@ -1,0 +1,416 @@
+// The secure field encoding: block layout and round trips on the plain encoder, then every code
+// text, the entry points, logon fallbacks, the tree walk and the trace switch through real COM.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "TestSupport.h"
+#include "UtilitiesSupport.h"
+#include "secure/LogonDecryption.h"
+#include "secure/SecureBlock.h"
+
+namespace secure = qarn::secure;
+using secure::Code;
+using secure::Decrypt;
+using secure::Encrypt;
+using secure::FoldKey;
+using secure::OpenBlock;
+using secure::PrepareKey;
+using secure::SecretText;
+using secure::Words;
+using test::ComPtr;
+using test::Str;
+using test::Text;
+
+namespace {
+
+
+std::u16string EncryptText(std::u16string_view name, std::u16string_view value, int64_t time = 1700000000) {
+    SecretText out;
+    EXPECT_EQ(Code::Ok, Encrypt(name, value, time, out));
+    return std::u16string(out.begin(), out.end());
+}
+
+uint32_t Get32(const Words& w, size_t at) { return (uint32_t{w[at]} << 16) | w[at + 1]; }
+
+// Writes plain block words back as a text, chained and checked like the encoder does; the header
+// words 0–2 must be the ones of `name`. Used to craft blocks that lie about themselves.
+std::u16string Seal(std::u16string_view name, Words w) {
+    Words nameKey, fixedKey;
+    PrepareKey(name, nameKey);
+    PrepareKey(u"{818F6B56-A764-438A-B596-4B7F293917BC}", fixedKey);
+    const uint16_t hf = static_cast<uint16_t>(w[0] ^ w[1]);
+    const uint16_t chain = FoldKey(FoldKey(0, nameKey.data(), nameKey.size()), fixedKey.data(), fixedKey.size());
+    const size_t n = w.size();
+    for (size_t i = 3; i <= n - 2; ++i) w[i] = static_cast<uint16_t>(w[i] ^ chain ^ w[i - 1]);
+    w[n - 1] = FoldKey(hf, w.data(), n - 1);
+    std::u16string text;
+    const char16_t* digits = u"0123456789abcdef";
+    for (uint16_t x : w)
+        for (int shift : {12, 4, 8, 0}) text += digits[(x >> shift) & 15];
+    return text;
+}
+
+TEST(SecureBlock, LayoutOfSmallAndBoundaryBlocks) {
+    Words w;
+    const std::u16string text = EncryptText(u"n", u"v", 0x0123456789ABLL);
+    ASSERT_EQ(256u, text.size());
+    ASSERT_EQ(Code::Ok, OpenBlock(u"n", text, w));
+    ASSERT_EQ(64u, w.size());
+    EXPECT_EQ((std::vector<uint16_t>{0x89AB, 0x4567, 0x0123, 0}), std::vector<uint16_t>(w.begin() + 3, w.begin() + 7));
+    EXPECT_EQ(1u, Get32(w, 7));
+    EXPECT_EQ(1u, Get32(w, 9));
+    EXPECT_EQ(61u, Get32(w, 11)) << "42 filler words";
+    EXPECT_EQ(62u, Get32(w, 13));
+    EXPECT_EQ(u'n', w[61]);
+    EXPECT_EQ(u'v', w[62]);
+    EXPECT_EQ(uint32_t{u'v'}, (uint32_t{w[16]} << 16) | w[18]);
+    // Digit order of a word: bits 15–12, 7–4, 11–8, 3–0.
+    const uint16_t w0 = w[0];
+    const char16_t* hex = u"0123456789abcdef";
+    EXPECT_EQ((std::u16string{hex[w0 >> 12], hex[(w0 >> 4) & 15], hex[(w0 >> 8) & 15], hex[w0 & 15]}), text.substr(0, 4));
+
+    ASSERT_EQ(Code::Ok, OpenBlock(u"twenty-characters-nm", EncryptText(u"twenty-characters-nm", std::u16string(24, u'x')), w));
+    EXPECT_EQ(64u, w.size()) << "44 characters fill 64 words exactly";
+    EXPECT_EQ(19u, Get32(w, 11)) << "no filler";
+    ASSERT_EQ(Code::Ok, OpenBlock(u"twenty-characters-nm", EncryptText(u"twenty-characters-nm", std::u16string(25, u'x')), w));
+    EXPECT_EQ(128u, w.size());
+}
+
+TEST(SecureBlock, RandomPairsRoundTripAndBindToTheirName) {
+    std::mt19937 random(20261205);
+    auto randomText = [&](size_t maxLength) {
+        std::u16string s;
+        const size_t length = 1 + random() % maxLength;
+        while (s.size() < length) {
+            switch (random() % 4) {
+                case 0: s += static_cast<char16_t>(0xD800 + random() % 0x400), s += static_cast<char16_t>(0xDC00 + random() % 0x400); break;
+                case 1: s += static_cast<char16_t>(0x80 + random() % 0xD700); break;
+                default: s += static_cast<char16_t>(0x20 + random() % 0x5F);
+            }
+        }
+        return s;
+    };
+    for (int i = 0; i < 300; ++i) {
+        const std::u16string name = randomText(40), value = randomText(300);
+        const std::u16string text = EncryptText(name, value, random());
+        ASSERT_EQ(0u, text.size() % 256) << "a multiple of 64 words";
+        SecretText back;
+        ASSERT_EQ(Code::Ok, Decrypt(name, text, back)) << i;
+        ASSERT_EQ(value, std::u16string(back.begin(), back.end()));
+        std::u16string upper = text;
+        for (char16_t& c : upper) c = (c >= u'a' && c <= u'f') ? static_cast<char16_t>(c - 32) : c;
+        ASSERT_EQ(Code::Ok, Decrypt(name, upper, back)) << "upper-case digits read alike";
+        EXPECT_NE(Code::Ok, Decrypt(name + u"x", text, back));
+    }
+    EXPECT_NE(EncryptText(u"n", u"v", 1), EncryptText(u"n", u"v", 2)) << "the creation time changes the text";
+}
+
+TEST(SecureBlock, DamagedAndLyingBlocksAreRejectedWithTheirCode) {
+    const std::u16string name = u"password", text = EncryptText(name, u"secret value");
+    SecretText out;
+    auto decrypt = [&](const std::u16string& t, std::u16string_view n = u"password") { return Decrypt(n, t, out); };
+    EXPECT_EQ(Code::DecryptNameMissing, Decrypt(std::nullopt, text, out));
+    EXPECT_EQ(Code::DecryptTextMissing, Decrypt(name, std::nullopt, out));
+    EXPECT_EQ(Code::DecryptTextForm, decrypt(text.substr(0, 63)));
+    EXPECT_EQ(Code::DecryptTextForm, decrypt(text.substr(0, 65)));
+    EXPECT_EQ(Code::DecryptNameEmpty, decrypt(text, u""));
+    EXPECT_EQ(Code::DecryptHeader, decrypt(text, u"Password"));
+    std::u16string changed = text;
+    changed[text.size() - 8] = changed[text.size() - 8] == u'0' ? u'1' : u'0';
+    EXPECT_EQ(Code::DecryptHeader, decrypt(changed)) << "one digit of the value breaks the check word";
+    changed = text;
+    changed[100] = u'g';
+    EXPECT_EQ(Code::DecryptNotHex, decrypt(changed));
+
+    Words plain;
+    ASSERT_EQ(Code::Ok, OpenBlock(name, text, plain));
+    ASSERT_EQ(Code::Ok, decrypt(Seal(name, plain))) << "sealing plain words again gives a valid text";
+    const size_t n = plain.size(), namePosition = Get32(plain, 11);
+    auto lying = [&](size_t at, uint16_t value) {
+        Words w = plain;
+        w[at] = value;
+        return decrypt(Seal(name, w));
+    };
+    EXPECT_EQ(Code::DecryptNameLength, lying(8, 9));
+    EXPECT_EQ(Code::DecryptName, lying(namePosition, u'P'));
+    EXPECT_EQ(Code::DecryptValuePosition, lying(14, static_cast<uint16_t>(plain[14] + 1)));
+    EXPECT_EQ(Code::DecryptValueLength, lying(10, 3));
+    EXPECT_EQ(Code::DecryptValueChecksum, lying(n - 2, u'X'));
+    EXPECT_EQ(Code::DecryptOutsideBlock, lying(12, static_cast<uint16_t>(n - 3))) << "name would run over the check word";
+    EXPECT_EQ(Code::DecryptOutsideBlock, lying(11, 0x8000)) << "a negative position";
+    EXPECT_EQ(Code::DecryptOutsideBlock, lying(12, 2)) << "a position inside the header";
+    // Only 16 words: a block too short for its header is refused before any header word is read.
+    Words tiny(plain.begin(), plain.begin() + 16);
+    EXPECT_EQ(Code::DecryptOutsideBlock, decrypt(Seal(name, tiny)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Through COM
+
+class Secure : public ::testing::Test {
+protected:
+    ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+
+    // The bare code text of the last failure; checks the error source.
+    std::wstring Code() {
+        ComPtr<IErrorInfo> info;
+        if (GetErrorInfo(0, &info) != S_OK) return L"(no error object)";
+        BSTR source = nullptr, description = nullptr;
+        info->GetSource(&source);
+        info->GetDescription(&description);
+        EXPECT_EQ(L"QarnComConnector.CQarnUtilities.1", Text(source)) << "the ProgID registered for the class";
+        std::wstring d = Text(description);
+        SysFreeString(source);
+        SysFreeString(description);
+        return d;
+    }
+    std::wstring Value(IField* f) {
+        BSTR s = nullptr;
+        f->get_StringValue(&s);
+        std::wstring r = Text(s);
+        SysFreeString(s);
+        return r;
+    }
+    std::wstring Call(HRESULT (STDMETHODCALLTYPE IQarnUtilities::*m)(BSTR, BSTR*), const std::wstring& in) {
+        BSTR out = nullptr;
+        if (FAILED((u.Get()->*m)(Str(in), &out))) return L"failed " + Code();
+        std::wstring r = Text(out);
+        SysFreeString(out);
+        return r;
+    }
+};
+
+TEST_F(Secure, EncryptAndDecryptReportTheirCodesInOrder) {
+    ComPtr<IField> f;
+    struct Case {
+        const wchar_t *name, *value, *code;
+    } encrypt[] = {{nullptr, nullptr, L"0xE0000000"}, {L"n", nullptr, L"0xE0000001"}, {L"", L"", L"0xE0010000"},
+                   {L"", L"v", L"0xE0020000"}};
+    for (const Case& c : encrypt) {
+        EXPECT_EQ(DISP_E_EXCEPTION, u->Encrypt(Str(c.name), Str(c.value), &f));
+        EXPECT_EQ(c.code, Code());
+        EXPECT_EQ(nullptr, f.Get());
+    }
+    ASSERT_EQ(S_OK, u->Encrypt(Str(L"n"), Str(L"v"), &f));
+    const std::wstring text = Value(f.Get());
+    Case decrypt[] = {{nullptr, L"", L"0xD0000000"},         {L"n", nullptr, L"0xD0000001"},
+                      {L"", L"abc", L"0xD0010000"},          {L"", text.c_str(), L"0xD0020000"},
+                      {L"N", text.c_str(), L"0xD0030000"}};
+    for (const Case& c : decrypt) {
+        EXPECT_EQ(DISP_E_EXCEPTION, u->Decrypt(Str(c.name), Str(c.value), &f));
+        EXPECT_EQ(c.code, Code());
+    }
+    EXPECT_EQ(E_POINTER, u->Encrypt(Str(L"n"), Str(L"v"), nullptr));
+}
+
+TEST_F(Secure, EntryPointsUseTheirOwnNames) {
+    ComPtr<IField> encrypted, plain;
+    ASSERT_EQ(S_OK, u->Encrypt(Str(L"user"), Str(L"s3cr3t"), &encrypted));
+    ComPtr<IFieldCollection> attributes;
+    encrypted->get_Attributes(&attributes);
+    ASSERT_TRUE(attributes);
+    BSTR marker = nullptr;
+    attributes->GetValue(Str(L"x3nc"), &marker);
+    EXPECT_EQ(L"true", Text(marker));
+    SysFreeString(marker);
+
+    ASSERT_EQ(S_OK, u->Decrypt2(encrypted.Get(), &plain));
+    EXPECT_EQ(L"s3cr3t", Value(plain.Get()));
+    plain->get_Attributes(&attributes);
+    EXPECT_EQ(nullptr, attributes.Get());
+
+    auto number = test::Create<IField>(CLSID_Field);
+    number->put_Name(Str(L"count"));
+    number->put_Value(test::IntVariant(42));
+    ASSERT_EQ(S_OK, u->Encrypt2(number.Get(), &encrypted));
+    ASSERT_EQ(S_OK, u->Decrypt(Str(L"count"), Str(Value(encrypted.Get())), &plain));
+    EXPECT_EQ(L"42", Value(plain.Get())) << "a number is encrypted as its text";
+    EXPECT_EQ(DISP_E_EXCEPTION, u->Encrypt2(nullptr, &encrypted));
+    EXPECT_EQ(L"0xE0000000", Code());
+
+    const std::wstring value = Call(&IQarnUtilities::Encrypt3, L"plain");
+    EXPECT_EQ(L"plain", Call(&IQarnUtilities::Decrypt3, value));
+    const std::wstring logon = Call(&IQarnUtilities::EncryptLogon, L"plain");
+    EXPECT_EQ(L"failed 0xD0030000", Call(&IQarnUtilities::Decrypt3, logon)) << "value and logon keys differ";
+
+    ComPtr<IQarnLogonDecryption> internal;
+    ASSERT_EQ(S_OK, u.As(&internal));
+    BSTR out = nullptr;
+    EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon(Str(value), &out));
+    ASSERT_EQ(S_OK, internal->DecryptLogon(Str(logon), &out));
+    EXPECT_EQ(L"plain", Text(out));
+    SysFreeString(out);
+}
+
+TEST_F(Secure, LogonValuesDecryptUnderTheFieldNameOrTheLogonKey) {
+    ComPtr<IQarnLogonDecryption> internal;
+    ASSERT_EQ(S_OK, u.As(&internal));
+    const std::wstring longName(3000, L'p');
+    for (const std::wstring& field : {std::wstring(L"password"), longName}) {
+        BSTR bound = nullptr, plain = nullptr;
+        ASSERT_EQ(S_OK, u->EncryptLogon2(Str(field), Str(L"pw"), &bound));
+        ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(field), bound, &plain));
+        EXPECT_EQ(L"pw", Text(plain));
+        SysFreeString(plain);
+        EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon2(Str(L"other"), bound, &plain));
+        EXPECT_EQ(L"0xD0030000", Code()) << "the failure under the combined name is the one reported";
+        SysFreeString(bound);
+    }
+    const std::wstring alone = Call(&IQarnUtilities::EncryptLogon, L"pw2");
+    BSTR plain = nullptr;
+    ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(L"password"), Str(alone), &plain));
+    EXPECT_EQ(L"pw2", Text(plain));
+    SysFreeString(plain);
+
+    BSTR none = nullptr;
+    EXPECT_EQ(DISP_E_EXCEPTION, u->EncryptLogon2(Str(L"password"), nullptr, &none));
+    EXPECT_EQ(L"0xE0000001", Code());
+    EXPECT_EQ(DISP_E_EXCEPTION, u->EncryptLogon2(nullptr, Str(L"x"), &none));
+    EXPECT_EQ(L"0xE0000000", Code());
+    EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon2(Str(L"password"), nullptr, &none));
+    EXPECT_EQ(L"0xD0000001", Code());
+}
+
+// A parameter list: fields a, x3nc (marker), b; one structure with field s; one table with two rows.
+class Walk : public Secure {
+protected:
+    ComPtr<IParameterList> list;
+    ComPtr<IFieldCollection> fields, structureFields, row1, row2;
+
+    void SetUp() override {
+        list = test::Create<IParameterList>(CLSID_ParameterList);
+        list->get_FieldCollection(&fields);
+        fields->SetValue(Str(L"a"), test::TextVariant(L"A"));
+        fields->SetValue(Str(L"x3nc"), test::TextVariant(L"keep"));
+        fields->SetValue(Str(L"b"), test::TextVariant(L""));
+        auto structure = test::Create<IStructure>(CLSID_Structure);
+        structure->put_Name(Str(L"S"));
+        structure->get_FieldCollection(&structureFields);
+        structureFields->SetValue(Str(L"s"), test::TextVariant(L"S1"));
+        ComPtr<IStructureCollection> structures;
+        list->get_StructureCollection(&structures);
+        structures->Add(structure.Get());
+        auto table = test::Create<ITable>(CLSID_Table);
+        table->put_Name(Str(L"T"));
+        auto rows = test::Create<IFieldCollectionTable>(CLSID_FieldCollectionTable);
+        row1 = test::Create<IFieldCollection>(CLSID_FieldCollection);
+        row2 = test::Create<IFieldCollection>(CLSID_FieldCollection);
+        row1->SetValue(Str(L"c"), test::TextVariant(L"R1"));
+        row2->SetValue(Str(L"c"), test::TextVariant(L"R2"));
+        rows->Add(row1.Get());
+        rows->Add(row2.Get());
+        table->put_FieldCollectionTable(rows.Get());
+        ComPtr<ITableCollection> tables;
+        list->get_TableCollection(&tables);
+        tables->Add(table.Get());
+    }
+    std::wstring Get(IFieldCollection* c, const wchar_t* name) {
+        BSTR s = nullptr;
+        c->GetValue(Str(name), &s);
+        std::wstring r = Text(s);
+        SysFreeString(s);
+        return r;
+    }
+    void Mark(const wchar_t* marker, const wchar_t* value) {
+        auto attributes = test::Create<IFieldCollection>(CLSID_FieldCollection);
+        attributes->SetValue(Str(marker), test::TextVariant(value));
+        attributes->SetValue(Str(L"owner"), test::TextVariant(L"me"));
+        list->put_Attributes(attributes.Get());
+    }
+    std::wstring Plain(const std::wstring& text) { return Call(&IQarnUtilities::Decrypt3, text); }
+};
+
+TEST_F(Walk, AMarkedListEncryptsEveryValueBelowItAndDecryptsThemBack) {
+    for (auto [marker, value] : {std::pair{L"x3nc", L"TRUE"}, std::pair{L"xdn1", L"True"}}) {
+        SetUp();
+        Mark(marker, value);
+        ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
+        EXPECT_EQ(L"A", Plain(Get(fields.Get(), L"a"))) << marker;
+        EXPECT_EQ(L"S1", Plain(Get(structureFields.Get(), L"s")));
+        EXPECT_EQ(L"R1", Plain(Get(row1.Get(), L"c")));
+        EXPECT_EQ(L"R2", Plain(Get(row2.Get(), L"c")));
+        EXPECT_EQ(L"keep", Get(fields.Get(), L"x3nc")) << "marker fields keep their values";
+        EXPECT_EQ(L"", Get(fields.Get(), L"b")) << "a refused empty value stays";
+        ComPtr<IFieldCollection> attributes;
+        list->get_Attributes(&attributes);
+        EXPECT_EQ(L"me", Plain(Get(attributes.Get(), L"owner"))) << "attributes of a marked object too";
+        EXPECT_EQ(value, Get(attributes.Get(), marker));
+
+        ASSERT_EQ(S_OK, u->DecryptData(list.Get()));
+        EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
+        EXPECT_EQ(L"R2", Get(row2.Get(), L"c"));
+        EXPECT_EQ(L"me", Get(attributes.Get(), L"owner"));
+    }
+}
+
+TEST_F(Walk, OnlyMarkedObjectsChangeAndForeignObjectsAreLeftAlone) {
+    // Unmarked list: nothing changes, except a field that carries the marker itself.
+    ComPtr<IField> s;
+    structureFields->get_Item(1, &s);
+    auto own = test::Create<IFieldCollection>(CLSID_FieldCollection);
+    own->SetValue(Str(L"x3nc"), test::TextVariant(L"true"));
+    s->put_Attributes(own.Get());
+    ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
+    EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
+    EXPECT_EQ(L"R1", Get(row1.Get(), L"c"));
+    EXPECT_EQ(L"S1", Plain(Get(structureFields.Get(), L"s")));
+
+    // A field made by Encrypt is bound to its own name: the walk cannot decrypt it and keeps it.
+    ComPtr<IField> sealed;
+    ASSERT_EQ(S_OK, u->Encrypt(Str(L"a"), Str(L"A"), &sealed));
+    const std::wstring sealedText = Value(sealed.Get());
+    auto holder = test::Create<IFieldCollection>(CLSID_FieldCollection);
+    holder->Add(sealed.Get());
+    ASSERT_EQ(S_OK, u->DecryptData(holder.Get()));
+    EXPECT_EQ(sealedText, Value(sealed.Get()));
+
+    // A document with a child: both parameter lists are walked.
+    auto parent = test::Create<IQarnDocument>(CLSID_QarnDocument);
+    auto child = test::Create<IQarnDocument>(CLSID_QarnDocument);
+    auto children = test::Create<IQarnDocumentCollection>(CLSID_QarnDocumentCollection);
+    children->Add(child.Get());
+    parent->put_Children(children.Get());
+    Mark(L"x3nc", L"true");
+    child->put_ParameterList(list.Get());
+    ASSERT_EQ(S_OK, u->EncryptData(parent.Get()));
+    EXPECT_EQ(L"R1", Plain(Get(row1.Get(), L"c")));
+
+    // A field that holds itself in its attributes: the walk ends, the value is encrypted once.
+    auto loop = test::Create<IField>(CLSID_Field);
+    loop->put_Name(Str(L"loop"));
+    loop->put_Value(test::TextVariant(L"L"));
+    auto loopAttributes = test::Create<IFieldCollection>(CLSID_FieldCollection);
+    loopAttributes->SetValue(Str(L"x3nc"), test::TextVariant(L"true"));
+    loopAttributes->Add(loop.Get());
+    loop->put_Attributes(loopAttributes.Get());
+    ASSERT_EQ(S_OK, u->EncryptData(loop.Get()));
+    EXPECT_EQ(L"L", Plain(Value(loop.Get())));
+
+    auto timer = test::Create<IQarnTimer>(CLSID_CQarnTimer);
+    EXPECT_EQ(S_OK, u->EncryptData(timer.Get()));
+    EXPECT_EQ(S_OK, u->DecryptData(nullptr));
+}
+
+TEST_F(Secure, TraceIsWrittenOnlyWithTheAccessCode) {
+    const wchar_t* file = L"C:\\Temp\\qarn-encryption.log";
+    const wchar_t* name =
+        L"9E771F28EA95EF965241B56F7D17FA1D010DDB8F0724A6C88027C73906C58AA413A34B1B2F093D462A9937EA69F45ED5";
+    CreateDirectoryW(L"C:\\Temp", nullptr);
+    DeleteFileW(file);
+    SetEnvironmentVariableW(name, L"wrong code");
+    Call(&IQarnUtilities::Encrypt3, L"quiet");
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file));
+
+    SetEnvironmentVariableW(name,
+                            L"6814A623F4B069DEBA513FCD3431DD83249EAD9B6ABA31F333102BBF5043C5DB4C5CA7D18AD1E5CBAC37E16D96D7EC2F");
+    Call(&IQarnUtilities::Decrypt3, Call(&IQarnUtilities::Encrypt3, L"traced"));
+    SetEnvironmentVariableW(name, nullptr);
+    const std::string trace = test::ScratchFolder::Read(file);
+    DeleteFileW(file);
+    for (const char* expected : {" -  10 - Encrypt\r\n", "Value: traced", " -  10 - Decrypt\r\n", "compare A1, A2: estA1(",
+                                 "compare value chksum: est(", "value retrieved: traced"})
+        EXPECT_NE(std::string::npos, trace.find(expected)) << expected << "\n" << trace;
+}
+
+}  // namespace
