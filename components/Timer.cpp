@@ -1,6 +1,8 @@
 // Timer and number generator.
 #include "components/Timer.h"
 
+#include "server/DataObjects.h"
+
 using namespace qarn;
 
 double CQarnTimer::ClockReading() {
@@ -50,18 +52,12 @@ STDMETHODIMP CQarnNumberGenerator::Get1(BSTR prefix, LONG start, LONG end, IFiel
         if (count > kMaxRange)
             THROW_MESSAGE(Format(L"The range %ld to %ld holds %I64d numbers; at most %I64d can be generated at once.",
                                  static_cast<long>(start), static_cast<long>(end), count, kMaxRange));
-        ComPtr<IFieldCollection> collection;
-        CHECK_HR(CoCreateInstance(CLSID_FieldCollection, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&collection)));
+        DataObjects objects;
+        ComPtr<IFieldCollection> collection = objects.New<IFieldCollection>(CLSID_FieldCollection);
         const std::wstring_view head = View(prefix);
         for (long long i = 0; i < count; ++i) {
-            const long number = static_cast<long>(start + i);
-            Bstr text(std::wstring(head) + Format(L"%ld", number));
-            ComPtr<IField> field;
-            CHECK_HR(CoCreateInstance(CLSID_Field, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&field)));
-            CHECK_HR(field->put_Name(text));
-            Variant value(text.View());
-            CHECK_HR(field->put_Value(value));
-            CHECK_HR(collection->Add(field.Get()));
+            const std::wstring text = std::wstring(head) + Format(L"%ld", static_cast<long>(start + i));
+            CHECK_HR(collection->Add(objects.TextField(text, text).Get()));
         }
         *numbers = collection.Detach();
     });

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets natively with clang under AddressSanitizer and
+# Builds the libFuzzer targets (CSV splitting, text and path rules, decryption) natively with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs each for a bounded time.
 #
 #   bash scripts/fuzz.sh [seconds per target, default 30]
@@ -23,8 +23,10 @@ out=$root/build-fuzz
 mkdir -p "$out/findings"
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$root")
 status=0
-for target in csv_fuzz text_rules_fuzz; do
-    clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" "$root/util/TextRules.cpp" -o "$out/$target"
+# target:source of the code under test
+for pair in csv_fuzz:util/TextRules.cpp text_rules_fuzz:util/TextRules.cpp decrypt_fuzz:secure/SecureBlock.cpp; do
+    target=${pair%%:*}
+    clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" "$root/${pair#*:}" -o "$out/$target"
     mkdir -p "$out/corpus/$target"
     echo "== $target: ${seconds}s"
     if ! "$out/$target" -max_total_time="$seconds" -max_len=4096 -artifact_prefix="$out/findings/$target-" \

@@ -104,9 +104,9 @@ HRESULT Guarded(F&& body) noexcept {
 }
 
 // A new field with `name` and a text value; null when the field cannot be created.
-ComPtr<IField> NewPlainField(BSTR name, BSTR value) {
+ComPtr<IField> NewPlainField(DataObjects& objects, BSTR name, BSTR value) {
     ComPtr<IField> field;
-    if (FAILED(CoCreateInstance(CLSID_Field, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&field)))) return nullptr;
+    if (FAILED(objects.TryNew(CLSID_Field, IID_PPV_ARGS(&field)))) return nullptr;
     CHECK_HR(field->put_Name(name));
     VARIANT text;
     text.vt = VT_BSTR;
@@ -162,11 +162,11 @@ STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **p
         WipedBstr text;
         const HRESULT hr = EncryptPair(fieldName, fieldValue, text.Out());
         if (FAILED(hr)) return hr;
-        ComPtr<IField> field = NewPlainField(fieldName, text.get());
+        ComPtr<IField> field = NewPlainField(objects_, fieldName, text.get());
         if (!field) return S_OK;
         // The marker that tells readers and the tree walk that the value is encrypted.
         ComPtr<IFieldCollection> attributes;
-        if (SUCCEEDED(CoCreateInstance(CLSID_FieldCollection, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&attributes)))) {
+        if (SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes)))) {
             Variant marker(std::wstring_view(L"true"));
             CHECK_HR(attributes->SetValue(Bstr(L"x3nc"), marker));
             CHECK_HR(field->put_Attributes(attributes.Get()));
@@ -183,7 +183,7 @@ STDMETHODIMP CQarnUtilities::Decrypt(BSTR fieldName, BSTR fieldValue, IField **p
         WipedBstr value;
         const HRESULT hr = DecryptPair(fieldName, fieldValue, value.Out());
         if (FAILED(hr)) return hr;
-        *ppField = NewPlainField(fieldName, value.get()).Detach();
+        *ppField = NewPlainField(objects_, fieldName, value.get()).Detach();
         return S_OK;
     });
 }

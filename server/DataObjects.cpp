@@ -2,29 +2,40 @@
 
 namespace qarn {
 
-namespace {
-ComPtr<IField> FillTextField(ComPtr<IField> field, std::wstring_view name, std::wstring_view value) {
+HRESULT DataObjects::TryNew(REFCLSID clsid, REFIID iid, void** object) noexcept {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    IClassFactory* factory = nullptr;
+    for (const auto& [id, cached] : factories_)
+        if (InlineIsEqualGUID(id, clsid)) factory = cached.Get();
+    if (!factory) {
+        ComPtr<IClassFactory> found;
+        const HRESULT hr = CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_PPV_ARGS(&found));
+        if (FAILED(hr)) return hr;
+        try {
+            factories_.emplace_back(clsid, found);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+        factory = found.Get();
+    }
+    return factory->CreateInstance(nullptr, iid, object);
+}
+
+ComPtr<IField> DataObjects::TextField(std::wstring_view name, std::wstring_view value) {
+    ComPtr<IField> field = New<IField>(CLSID_Field);
     Bstr nameText(name);
     CHECK_HR(field->put_Name(nameText));
     Variant valueText(value);
     CHECK_HR(field->put_Value(valueText));
     return field;
 }
-}  // namespace
 
-ComPtr<IField> NewTextField(const DataObjectMaker<IField>& maker, std::wstring_view name, std::wstring_view value) {
-    return FillTextField(maker.Make(), name, value);
-}
-
-ComPtr<IField> NewTextField(std::wstring_view name, std::wstring_view value) {
-    return FillTextField(NewDataObject<IField>(CLSID_Field), name, value);
-}
-
-ComPtr<IFieldCollection> AttributesOf(IFieldCollection* collection) {
+ComPtr<IFieldCollection> DataObjects::AttributesOf(IFieldCollection* collection) {
     ComPtr<IFieldCollection> attributes;
     CHECK_HR(collection->get_Attributes(&attributes));
     if (!attributes) {
-        attributes = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
+        attributes = New<IFieldCollection>(CLSID_FieldCollection);
         CHECK_HR(collection->put_Attributes(attributes.Get()));
     }
     return attributes;

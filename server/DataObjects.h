@@ -5,39 +5,32 @@
 #include "server/Interfaces.h"
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qarn {
 
-// Creates one data-type object through its registered class.
-template <class I>
-ComPtr<I> NewDataObject(REFCLSID clsid) {
-    ComPtr<I> object;
-    CHECK_HR(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, __uuidof(I), reinterpret_cast<void**>(object.GetAddressOf())));
-    return object;
-}
-
-// Creates many objects of one class: the class object is looked up once (bulk readers).
-template <class I>
-class DataObjectMaker {
+// Creates data-type objects through their registered classes. The class object of each class is
+// looked up once per owner and kept: a registry lookup per object would cost far more than the
+// object itself. An owner lives in one apartment, like the class objects it keeps.
+class DataObjects {
 public:
-    explicit DataObjectMaker(REFCLSID clsid) {
-        CHECK_HR(CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_PPV_ARGS(&factory_)));
-    }
-    ComPtr<I> Make() const {
+    template <class I>
+    ComPtr<I> New(REFCLSID clsid) {
         ComPtr<I> object;
-        CHECK_HR(factory_->CreateInstance(nullptr, __uuidof(I), reinterpret_cast<void**>(object.GetAddressOf())));
+        CHECK_HR(TryNew(clsid, __uuidof(I), reinterpret_cast<void**>(object.GetAddressOf())));
         return object;
     }
+    // The same without raising: for callers that go on without the object.
+    HRESULT TryNew(REFCLSID clsid, REFIID iid, void** object) noexcept;
+
+    // A field with a name and a text value (a BSTR variant).
+    ComPtr<IField> TextField(std::wstring_view name, std::wstring_view value);
+    // The attribute collection of a collection, created and set when it has none.
+    ComPtr<IFieldCollection> AttributesOf(IFieldCollection* collection);
 
 private:
-    ComPtr<IClassFactory> factory_;
+    std::vector<std::pair<CLSID, ComPtr<IClassFactory>>> factories_;
 };
-
-// A field with a name and a text value (a BSTR variant).
-ComPtr<IField> NewTextField(const DataObjectMaker<IField>& maker, std::wstring_view name, std::wstring_view value);
-ComPtr<IField> NewTextField(std::wstring_view name, std::wstring_view value);
-
-// The attribute collection of a collection, created and set when it has none.
-ComPtr<IFieldCollection> AttributesOf(IFieldCollection* collection);
 
 }  // namespace qarn

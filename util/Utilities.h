@@ -184,8 +184,10 @@ protected:
     // The extension of `name` (upper case when `upper`), an empty text when it has none.
     BSTR GetExtensionHelper(BSTR name, bool upper);
     // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
-    void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target,
-                         const qarn::DataObjectMaker<IField>& maker);
+    void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target);
+
+    // The data-type objects this object creates.
+    qarn::DataObjects objects_;
 
 private:
     // Encryption and decryption of one pair; failures are reported with the code texts.

@@ -185,21 +185,17 @@ STDMETHODIMP CQarnUtilities::GetFilesInDirectory(BSTR directory, BSTR filter, IF
             _wfinddata64_t entry{};
             FindHandle find(pattern, entry);
             if (find.Found()) {
-                std::optional<DataObjectMaker<IField>> fields;
                 do {
                     // Plain directories are left out; one that also carries another attribute is listed.
                     if (IsDotEntry(entry.name) || entry.attrib == _A_SUBDIR) continue;
-                    if (!result) {
-                        result = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
-                        fields.emplace(CLSID_Field);
-                    }
+                    if (!result) result = objects_.New<IFieldCollection>(CLSID_FieldCollection);
                     const std::wstring path = folder + L"\\" + entry.name;
-                    CHECK_HR(result->Add(NewTextField(*fields, path, path).Get()));
+                    CHECK_HR(result->Add(objects_.TextField(path, path).Get()));
                 } while (find.Next(entry));
             }
         }
         if (!result) return;
-        ComPtr<IFieldCollection> attributes = AttributesOf(result.Get());
+        ComPtr<IFieldCollection> attributes = objects_.AttributesOf(result.Get());
         Variant directoryText(folder), filterText(*Arg(filter));
         CHECK_HR(attributes->SetValue(Bstr(L"directory"), directoryText));
         CHECK_HR(attributes->SetValue(Bstr(L"filter"), filterText));

@@ -72,7 +72,7 @@ STDMETHODIMP CQarnUtilities::GetProperty(BSTR name, BSTR *value) {
 STDMETHODIMP CQarnUtilities::SetProperty(BSTR name, BSTR value) {
     return MethodFrame(L"CQarnUtilities::SetProperty", [&] {
         if (!properties_) return;
-        ComPtr<IField> field = NewDataObject<IField>(CLSID_Field);
+        ComPtr<IField> field = objects_.New<IField>(CLSID_Field);
         CHECK_HR(field->put_Name(name));
         Variant text;
         text.vt = VT_BSTR;
@@ -120,7 +120,7 @@ STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **p
             if (CompareStringOrdinal(fieldName.get() ? fieldName.get() : L"", static_cast<int>(fieldName.Length()), name,
                                      static_cast<int>(SysStringLen(name)), TRUE) != CSTR_EQUAL)
                 continue;
-            if (!result) result = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
+            if (!result) result = objects_.New<IFieldCollection>(CLSID_FieldCollection);
             CHECK_HR(result->Add(field.Get()));
         }
         *ppFieldCollection = result.Detach();

@@ -47,11 +47,11 @@ std::vector<Bstr> LineTexts(IFieldCollection* lines) {
 }  // namespace
 
 void CQarnUtilities::CreateLineEntry(long &counter, std::wstring_view text, size_t &start, size_t end,
-                                     IFieldCollection *target, const DataObjectMaker<IField> &maker) {
+                                     IFieldCollection *target) {
     if (!target) return;
     ++counter;
     const std::wstring_view line = text.substr(start, end - start);
-    CHECK_HR(target->Add(NewTextField(maker, std::to_wstring(counter), line).Get()));
+    CHECK_HR(target->Add(objects_.TextField(std::to_wstring(counter), line).Get()));
     start = end + 1;
 }
 
@@ -64,11 +64,10 @@ STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFi
         if (!bytes) return S_OK;
         const std::wstring text = text::DecodeTextModeBytes(*bytes);
         bytes.reset();
-        ComPtr<IFieldCollection> lines = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
-        const DataObjectMaker<IField> fields(CLSID_Field);
+        ComPtr<IFieldCollection> lines = objects_.New<IFieldCollection>(CLSID_FieldCollection);
         long counter = 0;
         size_t start = 0;
-        for (const text::Span& line : text::SplitLines(text)) CreateLineEntry(counter, text, start, line.end, lines.Get(), fields);
+        for (const text::Span& line : text::SplitLines(text)) CreateLineEntry(counter, text, start, line.end, lines.Get());
         *ppFieldCollection = lines.Detach();
         return S_OK;
     });
@@ -84,17 +83,13 @@ STDMETHODIMP CQarnUtilities::ReadCSVFile(BSTR fileName, BSTR separator, IFieldCo
         if (!lines) return S_OK;
         const std::wstring_view delimiters = *Arg(separator);
         ComPtr<IFieldCollection> result;
-        std::optional<DataObjectMaker<IField>> fields;
         for (const Bstr& line : LineTexts(lines.Get())) {
             const std::vector<std::wstring_view> tokens =
                 text::SplitTokens(Arg(line).value_or(std::wstring_view()), delimiters);
             // Name and value pair up within a line; a last name without a value is dropped.
             for (size_t i = 0; i + 1 < tokens.size(); i += 2) {
-                if (!result) {
-                    result = NewDataObject<IFieldCollection>(CLSID_FieldCollection);
-                    fields.emplace(CLSID_Field);
-                }
-                CHECK_HR(result->Add(NewTextField(*fields, tokens[i], tokens[i + 1]).Get()));
+                if (!result) result = objects_.New<IFieldCollection>(CLSID_FieldCollection);
+                CHECK_HR(result->Add(objects_.TextField(tokens[i], tokens[i + 1]).Get()));
             }
         }
         *ppFieldCollection = result.Detach();
@@ -114,8 +109,6 @@ STDMETHODIMP CQarnUtilities::ReadCSVFile2(BSTR fileName, BSTR separator, IFieldC
         const std::vector<Bstr> texts = LineTexts(lines.Get());
         std::vector<std::wstring> header;
         ComPtr<IFieldCollectionTable> table;
-        std::optional<DataObjectMaker<IField>> fields;
-        std::optional<DataObjectMaker<IFieldCollection>> rows;
         for (size_t index = 0; index < texts.size(); ++index) {
             if (texts[index].IsEmpty()) continue;
             const std::vector<std::wstring_view> columns = text::SplitColumns(texts[index].View(), column);
@@ -123,17 +116,13 @@ STDMETHODIMP CQarnUtilities::ReadCSVFile2(BSTR fileName, BSTR separator, IFieldC
                 header.assign(columns.begin(), columns.end());
                 continue;
             }
-            if (!table) {
-                table = NewDataObject<IFieldCollectionTable>(CLSID_FieldCollectionTable);
-                fields.emplace(CLSID_Field);
-                rows.emplace(CLSID_FieldCollection);
-            }
-            ComPtr<IFieldCollection> row = rows->Make();
+            if (!table) table = objects_.New<IFieldCollectionTable>(CLSID_FieldCollectionTable);
+            ComPtr<IFieldCollection> row = objects_.New<IFieldCollection>(CLSID_FieldCollection);
             const size_t width = std::max(columns.size(), header.size());
             for (size_t j = 0; j < width; ++j) {
                 const std::wstring name = j < header.size() ? header[j] : L"Index" + std::to_wstring(j);
                 const std::wstring_view value = j < columns.size() ? columns[j] : std::wstring_view();
-                CHECK_HR(row->Add(NewTextField(*fields, name, value).Get()));
+                CHECK_HR(row->Add(objects_.TextField(name, value).Get()));
             }
             CHECK_HR(table->Add(row.Get()));
         }

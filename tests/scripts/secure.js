@@ -1,0 +1,50 @@
+// A script that keeps a password in a parameter list: encrypt the marked list, store the texts,
+// decrypt them again; failures arrive as the bare code texts.
+var passed = 0, failed = 0;
+function check(ok, label) {
+    if (ok) passed++;
+    else { failed++; WScript.Echo("FAIL: " + label); }
+}
+// Text comparison one character at a time (JScript's own comparison is unreliable here).
+function same(a, b) {
+    a = String(a); b = String(b);
+    if (a.length !== b.length) return false;
+    for (var i = 0; i < a.length; i++) if (a.charCodeAt(i) !== b.charCodeAt(i)) return false;
+    return true;
+}
+function thrown(f) {
+    try { f(); } catch (e) { return e; }
+    return null;
+}
+
+var u = new ActiveXObject("QarnComConnector.CQarnUtilities");
+
+var text = u.Encrypt3("Sommer2026!");
+// The value key name (38 characters) and 11 characters of value fill 128 words: 512 digits.
+check(text.length === 512 && /^[0-9a-f]+$/.test(text), "an encrypted value is 512 lower-case hex digits (" + text + ")");
+check(same(u.Decrypt3(text), "Sommer2026!"), "and decrypts back");
+
+var field = u.Encrypt("password", "Sommer2026!");
+check(same(field.Name, "password") && same(field.Attributes.GetValue("x3nc"), "true"), "Encrypt marks its field");
+check(same(u.Decrypt("password", field.Value).Value, "Sommer2026!"), "Decrypt under the same name");
+var e = thrown(function () { u.Decrypt("user", field.Value); });
+check(e !== null && same(e.description, "0xD0030000"), "another name is refused (" + (e && e.description) + ")");
+e = thrown(function () { u.Encrypt("password", ""); });
+check(e !== null && same(e.description, "0xE0010000"), "an empty value is refused (" + (e && e.description) + ")");
+
+var list = new ActiveXObject("QarnComDatatypes.ParameterList");
+var marker = new ActiveXObject("QarnComDatatypes.FieldCollection");
+marker.SetValue("x3nc", "true");
+list.Attributes = marker;
+list.FieldCollection.SetValue("user", "jdoe");
+list.FieldCollection.SetValue("password", "Sommer2026!");
+u.EncryptData(list);
+var stored = list.FieldCollection.GetValue("password");
+check(stored.length === 512 && /^[0-9a-f]+$/.test(stored), "EncryptData encrypts the marked list's values");
+u.DecryptData(list);
+check(same(list.FieldCollection.GetValue("password"), "Sommer2026!") && same(list.FieldCollection.GetValue("user"), "jdoe"),
+      "DecryptData restores them");
+u.EncryptData(u);
+check(true, "a foreign object is left alone");
+
+WScript.Echo(passed + " passed, " + failed + " failed");
