@@ -14,6 +14,8 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include "BenchClock.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,17 +25,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 

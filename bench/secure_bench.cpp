@@ -7,6 +7,8 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include "BenchClock.h"
+
 #include <cstdio>
 #include <string>
 
@@ -18,17 +20,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Runs `step` until about half a second has passed; returns calls per second.
 template <class F>

@@ -10,6 +10,8 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include "BenchClock.h"
+
 #include <cstdio>
 #include <string>
 
@@ -20,17 +22,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // A file of `megabytes` MB of CR LF lines; returns its line count.
 long WriteFile(const std::wstring& path, int megabytes) {

@@ -188,24 +188,27 @@ STDMETHODIMP CQarnUtilities::Decrypt(BSTR fieldName, BSTR fieldValue, IField **p
     });
 }
 
-STDMETHODIMP CQarnUtilities::Encrypt2(IField *pField, IField **ppField) {
+namespace {
+// Runs Encrypt or Decrypt with the name of a caller's field and its value as text (both null
+// without a field); the given field is not changed.
+template <class PairCall>
+HRESULT WithFieldPair(IField *pField, IField **ppField, PairCall&& call) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
     Bstr name;
     WipedBstr value;
     const HRESULT hr = ReadField(pField, name, value);
     if (FAILED(hr)) return hr;
-    return Encrypt(name, value.get(), ppField);
+    return call(name.get(), value.get(), ppField);
+}
+}  // namespace
+
+STDMETHODIMP CQarnUtilities::Encrypt2(IField *pField, IField **ppField) {
+    return WithFieldPair(pField, ppField, [&](BSTR n, BSTR v, IField **f) { return Encrypt(n, v, f); });
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt2(IField *pField, IField **ppField) {
-    if (!ppField) return E_POINTER;
-    *ppField = nullptr;
-    Bstr name;
-    WipedBstr value;
-    const HRESULT hr = ReadField(pField, name, value);
-    if (FAILED(hr)) return hr;
-    return Decrypt(name, value.get(), ppField);
+    return WithFieldPair(pField, ppField, [&](BSTR n, BSTR v, IField **f) { return Decrypt(n, v, f); });
 }
 
 namespace {

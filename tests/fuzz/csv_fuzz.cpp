@@ -4,18 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+
+#include "FuzzCheck.h"
 #include <string>
 #include <string_view>
 
 #include "util/TextRules.h"
 
 using namespace qarn::text;
-
-namespace {
-void Require(bool ok) {
-    if (!ok) std::abort();
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

@@ -7,17 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+
+#include "FuzzCheck.h"
 #include <string>
 
 #include "secure/SecureBlock.h"
 
 using namespace qarn::secure;
-
-namespace {
-void Require(bool ok) {
-    if (!ok) std::abort();
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

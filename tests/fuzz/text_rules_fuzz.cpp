@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+
+#include "FuzzCheck.h"
 #include <string>
 
 #include "util/TextRules.h"
@@ -11,9 +13,6 @@
 using namespace qarn::text;
 
 namespace {
-void Require(bool ok) {
-    if (!ok) std::abort();
-}
 std::wstring Widen(const uint8_t* p, size_t n) {
     std::wstring s;
     for (size_t i = 0; i < n; ++i) s += static_cast<wchar_t>(p[i]);
