@@ -76,132 +76,138 @@ void QarnSecureDataMapper::Push(IUnknown* object, Kind kind, bool force) {
 }
 
 template <class Member, class Collection>
-void QarnSecureDataMapper::PushItems(Collection* collection, Kind kind, bool force) {
+void QarnSecureDataMapper::AddItems(Collection* collection, Kind kind, std::vector<Part>& parts) {
     if (!collection) return;
     long count = 0;
     CHECK_HR(collection->get_Count(&count));
-    // Pushed from the last to the first, so that they are visited from the first on.
-    for (long i = count; i >= 1; --i) {
+    for (long i = 1; i <= count; ++i) {
         ComPtr<Member> member;
         CHECK_HR(collection->get_Item(i, &member));
-        Push(member.Get(), kind, force);
+        parts.push_back({member, kind});
     }
 }
 
 HRESULT QarnSecureDataMapper::CheckAttributes(IFieldCollection* attributes, bool force, bool* marked) {
     MethodScope scope(L"QarnSecureDataMapper::CheckAttributes");
-    *marked = Marks(attributes, force);
-    if (*marked) PushItems<IField>(attributes, Kind::Field, true);
-    return S_OK;
-}
-
-bool QarnSecureDataMapper::Marks(IFieldCollection* attributes, bool force) {
-    if (!attributes) return false;
-    if (force) return true;
+    *marked = false;
+    pendingAttributes_.clear();
+    if (!attributes) return S_OK;
     Bstr xdn1, x3nc;
     CHECK_HR(attributes->GetValue(Bstr(L"xdn1"), xdn1.Out()));
     CHECK_HR(attributes->GetValue(Bstr(L"x3nc"), x3nc.Out()));
-    return IsTrue(xdn1) || IsTrue(x3nc);
+    if (!IsTrue(xdn1) && !IsTrue(x3nc) && !force) return S_OK;
+    *marked = true;
+    // Every attribute is walked as a field with force on; the caller queues them.
+    AddItems<IField>(attributes, Kind::Field, pendingAttributes_);
+    return S_OK;
+}
+
+namespace {
+template <class I>
+ComPtr<IFieldCollection> AttributesOf(IUnknown* object) {
+    ComPtr<IFieldCollection> attributes;
+    CHECK_HR(As<I>(object)->get_Attributes(&attributes));
+    return attributes;
+}
+}  // namespace
+
+ComPtr<IFieldCollection> QarnSecureDataMapper::Attributes(Kind kind, IUnknown* object) {
+    switch (kind) {
+        case Kind::Document: return AttributesOf<IQarnDocument>(object);
+        case Kind::DocumentCollection: return AttributesOf<IQarnDocumentCollection>(object);
+        case Kind::ParameterList: return AttributesOf<IParameterList>(object);
+        case Kind::StructureCollection: return AttributesOf<IStructureCollection>(object);
+        case Kind::Structure: return AttributesOf<IStructure>(object);
+        case Kind::TableCollection: return AttributesOf<ITableCollection>(object);
+        case Kind::Table: return AttributesOf<ITable>(object);
+        case Kind::FieldCollectionTable: return AttributesOf<IFieldCollectionTable>(object);
+        case Kind::FieldCollection: return AttributesOf<IFieldCollection>(object);
+        case Kind::Field: return AttributesOf<IField>(object);
+        case Kind::FieldValue:
+        case Kind::None: break;
+    }
+    return nullptr;
+}
+
+std::vector<QarnSecureDataMapper::Part> QarnSecureDataMapper::Parts(Kind kind, IUnknown* object) {
+    std::vector<Part> parts;
+    // Each getter runs in the order in which its part is walked.
+    switch (kind) {
+        case Kind::Document: {
+            auto document = As<IQarnDocument>(object);
+            ComPtr<IParameterList> list;
+            CHECK_HR(document->get_ParameterList(&list));
+            parts.push_back({list, Kind::ParameterList});
+            ComPtr<IQarnDocumentCollection> children;
+            CHECK_HR(document->get_Children(&children));
+            parts.push_back({children, Kind::DocumentCollection});
+            break;
+        }
+        case Kind::DocumentCollection:
+            AddItems<IQarnDocument>(As<IQarnDocumentCollection>(object).Get(), Kind::Document, parts);
+            break;
+        case Kind::ParameterList: {
+            auto list = As<IParameterList>(object);
+            ComPtr<IFieldCollection> fields;
+            CHECK_HR(list->get_FieldCollection(&fields));
+            parts.push_back({fields, Kind::FieldCollection});
+            ComPtr<IStructureCollection> structures;
+            CHECK_HR(list->get_StructureCollection(&structures));
+            parts.push_back({structures, Kind::StructureCollection});
+            ComPtr<ITableCollection> tables;
+            CHECK_HR(list->get_TableCollection(&tables));
+            parts.push_back({tables, Kind::TableCollection});
+            break;
+        }
+        case Kind::StructureCollection:
+            AddItems<IStructure>(As<IStructureCollection>(object).Get(), Kind::Structure, parts);
+            break;
+        case Kind::Structure: {
+            ComPtr<IFieldCollection> fields;
+            CHECK_HR(As<IStructure>(object)->get_FieldCollection(&fields));
+            parts.push_back({fields, Kind::FieldCollection});
+            break;
+        }
+        case Kind::TableCollection:
+            AddItems<ITable>(As<ITableCollection>(object).Get(), Kind::Table, parts);
+            break;
+        case Kind::Table: {
+            ComPtr<IFieldCollectionTable> rows;
+            CHECK_HR(As<ITable>(object)->get_FieldCollectionTable(&rows));
+            parts.push_back({rows, Kind::FieldCollectionTable});
+            break;
+        }
+        case Kind::FieldCollectionTable:
+            AddItems<IFieldCollection>(As<IFieldCollectionTable>(object).Get(), Kind::FieldCollection, parts);
+            break;
+        case Kind::FieldCollection:
+            AddItems<IField>(As<IFieldCollection>(object).Get(), Kind::Field, parts);
+            break;
+        case Kind::Field:
+            parts.push_back({object, Kind::FieldValue});
+            break;
+        case Kind::FieldValue:
+        case Kind::None: break;
+    }
+    return parts;
 }
 
 void QarnSecureDataMapper::Visit(const Item& item) {
     IUnknown* object = item.object.Get();
     if (item.kind == Kind::FieldValue) {
-        ProcessValue(As<IField>(object).Get());
+        if (item.force) ProcessValue(As<IField>(object).Get());
         return;
     }
-    // The attributes decide whether the object is marked; its parts are queued first and its
-    // attributes on top of them, so that the attributes are walked before the parts.
-    ComPtr<IFieldCollection> attributes;
-    bool force = item.force;
-    auto markedBy = [&](auto* typed) {
-        CHECK_HR(typed->get_Attributes(&attributes));
-        force = Marks(attributes.Get(), item.force) || item.force;
-    };
-    switch (item.kind) {
-        case Kind::Document: {
-            auto document = As<IQarnDocument>(object);
-            markedBy(document.Get());
-            ComPtr<IQarnDocumentCollection> children;
-            CHECK_HR(document->get_Children(&children));
-            Push(children.Get(), Kind::DocumentCollection, force);
-            ComPtr<IParameterList> list;
-            CHECK_HR(document->get_ParameterList(&list));
-            Push(list.Get(), Kind::ParameterList, force);
-            break;
-        }
-        case Kind::DocumentCollection: {
-            auto documents = As<IQarnDocumentCollection>(object);
-            markedBy(documents.Get());
-            PushItems<IQarnDocument>(documents.Get(), Kind::Document, force);
-            break;
-        }
-        case Kind::ParameterList: {
-            auto list = As<IParameterList>(object);
-            markedBy(list.Get());
-            ComPtr<ITableCollection> tables;
-            CHECK_HR(list->get_TableCollection(&tables));
-            Push(tables.Get(), Kind::TableCollection, force);
-            ComPtr<IStructureCollection> structures;
-            CHECK_HR(list->get_StructureCollection(&structures));
-            Push(structures.Get(), Kind::StructureCollection, force);
-            ComPtr<IFieldCollection> fields;
-            CHECK_HR(list->get_FieldCollection(&fields));
-            Push(fields.Get(), Kind::FieldCollection, force);
-            break;
-        }
-        case Kind::StructureCollection: {
-            auto structures = As<IStructureCollection>(object);
-            markedBy(structures.Get());
-            PushItems<IStructure>(structures.Get(), Kind::Structure, force);
-            break;
-        }
-        case Kind::Structure: {
-            auto structure = As<IStructure>(object);
-            markedBy(structure.Get());
-            ComPtr<IFieldCollection> fields;
-            CHECK_HR(structure->get_FieldCollection(&fields));
-            Push(fields.Get(), Kind::FieldCollection, force);
-            break;
-        }
-        case Kind::TableCollection: {
-            auto tables = As<ITableCollection>(object);
-            markedBy(tables.Get());
-            PushItems<ITable>(tables.Get(), Kind::Table, force);
-            break;
-        }
-        case Kind::Table: {
-            auto table = As<ITable>(object);
-            markedBy(table.Get());
-            ComPtr<IFieldCollectionTable> rows;
-            CHECK_HR(table->get_FieldCollectionTable(&rows));
-            Push(rows.Get(), Kind::FieldCollectionTable, force);
-            break;
-        }
-        case Kind::FieldCollectionTable: {
-            auto rows = As<IFieldCollectionTable>(object);
-            markedBy(rows.Get());
-            PushItems<IFieldCollection>(rows.Get(), Kind::FieldCollection, force);
-            break;
-        }
-        case Kind::FieldCollection: {
-            auto fields = As<IFieldCollection>(object);
-            markedBy(fields.Get());
-            PushItems<IField>(fields.Get(), Kind::Field, force);
-            break;
-        }
-        case Kind::Field: {
-            auto field = As<IField>(object);
-            markedBy(field.Get());
-            if (force) Push(field.Get(), Kind::FieldValue, true);
-            break;
-        }
-        case Kind::FieldValue:
-        case Kind::None:
-            return;
-    }
+    // The object's attributes are walked first, then its parts. On the stack the parts go below
+    // the attributes, each group from its last member to its first.
     bool marked = false;
-    CheckAttributes(attributes.Get(), item.force, &marked);
+    CheckAttributes(Attributes(item.kind, object).Get(), item.force, &marked);
+    std::vector<Part> attributes = std::move(pendingAttributes_);
+    pendingAttributes_.clear();
+    const bool force = marked || item.force;
+    const std::vector<Part> parts = Parts(item.kind, object);
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) Push(part->object.Get(), part->kind, force);
+    for (auto part = attributes.rbegin(); part != attributes.rend(); ++part) Push(part->object.Get(), part->kind, true);
 }
 
 void QarnSecureDataMapper::ProcessValue(IField* field) {

@@ -42,13 +42,21 @@ private:
         bool force;
     };
 
+    struct Part {
+        qarn::ComPtr<IUnknown> object;
+        Kind kind;
+    };
+
     void Visit(const Item& item);
     void Push(IUnknown* object, Kind kind, bool force);
-    // Queues the members of a collection (positions 1 … count) so that they are visited in order.
+    // The attribute collection of an object of `kind`.
+    static qarn::ComPtr<IFieldCollection> Attributes(Kind kind, IUnknown* object);
+    // The parts of an object of `kind` in the order in which they are walked.
+    static std::vector<Part> Parts(Kind kind, IUnknown* object);
+    // Appends the members of a collection, positions 1 … count.
     template <class Member, class Collection>
-    void PushItems(Collection* collection, Kind kind, bool force);
+    static void AddItems(Collection* collection, Kind kind, std::vector<Part>& parts);
     void ProcessValue(IField* field);
-    static bool Marks(IFieldCollection* attributes, bool force);
 
     IQarnUtilities* utilities_;
     bool encrypt_;
@@ -57,4 +65,5 @@ private:
     // twice and a cycle of objects cannot keep the walk going.
     std::set<std::pair<IUnknown*, int>> seen_;
     std::vector<qarn::ComPtr<IUnknown>> keepAlive_;  // so that no address in seen_ is reused
+    std::vector<Part> pendingAttributes_;              // the attributes CheckAttributes found marked
 };

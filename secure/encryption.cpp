@@ -87,19 +87,22 @@ private:
     BSTR s_ = nullptr;
 };
 
-// The pair methods have no error frame: nothing may escape them.
+// The pair methods report their own codes and have no error frame; a failing call on a data-type
+// object is still reported with its description and an "at" line, as DISP_E_EXCEPTION. Nothing
+// escapes them.
 template <class F>
-HRESULT Guarded(F&& body) noexcept {
+HRESULT Guarded(const wchar_t* name, F&& body) noexcept {
+    MethodScope scope(name);
     try {
         return body();
-    } catch (const ComError& e) {
-        return e.Error();
-    } catch (const HResultError& e) {
-        return e.hr;
+    } catch (const ComError&) {
+        return DISP_E_EXCEPTION;  // the error object is in place
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (const HResultError& e) {
+        return e.hr == E_OUTOFMEMORY ? e.hr : SetErrorDescription(UnknownErrorText(name).c_str());
     } catch (...) {
-        return E_UNEXPECTED;
+        return SetErrorDescription(UnknownErrorText(name).c_str());
     }
 }
 
@@ -116,16 +119,15 @@ ComPtr<IField> NewPlainField(DataObjects& objects, BSTR name, BSTR value) {
 }
 
 // Name and text value of a caller's field (both null without a field).
-HRESULT ReadField(IField* field, Bstr& name, WipedBstr& value) {
-    if (!field) return S_OK;
-    HRESULT hr = field->get_Name(name.Out());
-    if (SUCCEEDED(hr)) hr = field->get_StringValue(value.Out());
-    return hr;
+void ReadField(IField* field, Bstr& name, WipedBstr& value) {
+    if (!field) return;
+    CHECK_HR(field->get_Name(name.Out()));
+    CHECK_HR(field->get_StringValue(value.Out()));
 }
 
 // "%s_%s" of the field name and the logon key name, cut to the buffer.
 Bstr CombinedLogonName(BSTR fieldName) {
-    std::wstring combined(View(fieldName));
+    std::wstring combined(*Arg(fieldName));
     combined += L'_';
     combined += kLogonKeyName;
     if (combined.size() > kLogonNameBuffer - 1) combined.resize(kLogonNameBuffer - 1);
@@ -158,7 +160,7 @@ HRESULT CQarnUtilities::DecryptPair(BSTR name, BSTR text, BSTR *value) {
 STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **ppField) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
-    return Guarded([&]() -> HRESULT {
+    return Guarded(L"CQarnUtilities::Encrypt", [&]() -> HRESULT {
         WipedBstr text;
         const HRESULT hr = EncryptPair(fieldName, fieldValue, text.Out());
         if (FAILED(hr)) return hr;
@@ -179,7 +181,7 @@ STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **p
 STDMETHODIMP CQarnUtilities::Decrypt(BSTR fieldName, BSTR fieldValue, IField **ppField) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
-    return Guarded([&]() -> HRESULT {
+    return Guarded(L"CQarnUtilities::Decrypt", [&]() -> HRESULT {
         WipedBstr value;
         const HRESULT hr = DecryptPair(fieldName, fieldValue, value.Out());
         if (FAILED(hr)) return hr;
@@ -192,23 +194,26 @@ namespace {
 // Runs Encrypt or Decrypt with the name of a caller's field and its value as text (both null
 // without a field); the given field is not changed.
 template <class PairCall>
-HRESULT WithFieldPair(IField *pField, IField **ppField, PairCall&& call) {
+HRESULT WithFieldPair(const wchar_t *method, IField *pField, IField **ppField, PairCall&& call) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
-    Bstr name;
-    WipedBstr value;
-    const HRESULT hr = ReadField(pField, name, value);
-    if (FAILED(hr)) return hr;
-    return call(name.get(), value.get(), ppField);
+    return Guarded(method, [&] {
+        Bstr name;
+        WipedBstr value;
+        ReadField(pField, name, value);
+        return call(name.get(), value.get(), ppField);
+    });
 }
 }  // namespace
 
 STDMETHODIMP CQarnUtilities::Encrypt2(IField *pField, IField **ppField) {
-    return WithFieldPair(pField, ppField, [&](BSTR n, BSTR v, IField **f) { return Encrypt(n, v, f); });
+    return WithFieldPair(L"CQarnUtilities::Encrypt2", pField, ppField,
+                         [&](BSTR n, BSTR v, IField **f) { return Encrypt(n, v, f); });
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt2(IField *pField, IField **ppField) {
-    return WithFieldPair(pField, ppField, [&](BSTR n, BSTR v, IField **f) { return Decrypt(n, v, f); });
+    return WithFieldPair(L"CQarnUtilities::Decrypt2", pField, ppField,
+                         [&](BSTR n, BSTR v, IField **f) { return Decrypt(n, v, f); });
 }
 
 namespace {
@@ -246,7 +251,7 @@ STDMETHODIMP CQarnUtilities::EncryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     *result = nullptr;
     if (!fieldName) return Report(secure::Code::EncryptNameMissing);
     if (!fieldValue) return Report(secure::Code::EncryptValueMissing);
-    return Guarded([&] {
+    return Guarded(L"CQarnUtilities::EncryptLogon2", [&] {
         const Bstr name = CombinedLogonName(fieldName);
         return ValueOf(result, [&](IField **f) { return Encrypt(name, fieldValue, f); });
     });
@@ -257,7 +262,7 @@ STDMETHODIMP CQarnUtilities::DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     *result = nullptr;
     if (!fieldName) return Report(secure::Code::DecryptNameMissing);
     if (!fieldValue) return Report(secure::Code::DecryptTextMissing);
-    return Guarded([&] {
+    return Guarded(L"CQarnUtilities::DecryptLogon2", [&] {
         const Bstr name = CombinedLogonName(fieldName);
         const HRESULT combined = ValueOf(result, [&](IField **f) { return Decrypt(name, fieldValue, f); });
         if (SUCCEEDED(combined)) return combined;

@@ -76,7 +76,7 @@ STDMETHODIMP CQarnUtilities::SetProperty(BSTR name, BSTR value) {
         CHECK_HR(field->put_Name(name));
         Variant text;
         text.vt = VT_BSTR;
-        text.bstrVal = CopyBstr(View(value));
+        text.bstrVal = value ? CopyBstr(View(value)) : nullptr;  // a null value stays null
         CHECK_HR(field->put_Value(text));
         CHECK_HR(properties_->AddField(field.Get()));
     });
@@ -117,8 +117,9 @@ STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **p
             if (!field) continue;
             Bstr fieldName;
             CHECK_HR(field->get_Name(fieldName.Out()));
-            if (CompareStringOrdinal(fieldName.get() ? fieldName.get() : L"", static_cast<int>(fieldName.Length()), name,
-                                     static_cast<int>(SysStringLen(name)), TRUE) != CSTR_EQUAL)
+            const std::wstring_view a = Arg(fieldName).value_or(std::wstring_view()), b = *Arg(name);
+            if (CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) !=
+                CSTR_EQUAL)
                 continue;
             if (!result) result = objects_.New<IFieldCollection>(CLSID_FieldCollection);
             CHECK_HR(result->Add(field.Get()));

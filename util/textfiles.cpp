@@ -110,8 +110,9 @@ STDMETHODIMP CQarnUtilities::ReadCSVFile2(BSTR fileName, BSTR separator, IFieldC
         std::vector<std::wstring> header;
         ComPtr<IFieldCollectionTable> table;
         for (size_t index = 0; index < texts.size(); ++index) {
-            if (texts[index].IsEmpty()) continue;
-            const std::vector<std::wstring_view> columns = text::SplitColumns(texts[index].View(), column);
+            const std::wstring_view line = Arg(texts[index]).value_or(std::wstring_view());
+            if (line.empty()) continue;
+            const std::vector<std::wstring_view> columns = text::SplitColumns(line, column);
             if (index == 0) {
                 header.assign(columns.begin(), columns.end());
                 continue;
