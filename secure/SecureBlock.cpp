@@ -65,6 +65,16 @@ uint16_t ChainKey(const Words& nameKey, const Words& fixedKey) {
     return FoldKey(FoldKey(0, nameKey.data(), nameKey.size()), fixedKey.data(), fixedKey.size());
 }
 
+// PrepareKey, with the code to report when its buffer cannot be allocated.
+bool TryPrepareKey(std::u16string_view text, Words& key, uint16_t& hash) {
+    try {
+        hash = PrepareKey(text, key);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 uint16_t HashMix(uint16_t hn, uint16_t hf) { return static_cast<uint16_t>(((hn << 8) | hf) & 0xFFFF); }
 
 // ---- trace texts ---------------------------------------------------------------------------
@@ -222,16 +232,8 @@ Code Encrypt(Text name, Text value, int64_t time, SecretText& out, TraceSink* tr
     std::copy(value->begin(), value->end(), block.begin() + static_cast<std::ptrdiff_t>(layout.valuePosition));
 
     uint16_t hn, hf;
-    try {
-        hn = PrepareKey(*name, nameKey);
-    } catch (const std::bad_alloc&) {
-        return Code::EncryptNameKeyMemory;
-    }
-    try {
-        hf = PrepareKey(kFixedKeyText, fixedKey);
-    } catch (const std::bad_alloc&) {
-        return Code::EncryptFixedKeyMemory;
-    }
+    if (!TryPrepareKey(*name, nameKey, hn)) return Code::EncryptNameKeyMemory;
+    if (!TryPrepareKey(kFixedKeyText, fixedKey, hf)) return Code::EncryptFixedKeyMemory;
     block[kNameHash] = hn;
     block[kHashXor] = static_cast<uint16_t>(hn ^ hf);
     block[kHashMix] = HashMix(hn, hf);
@@ -273,16 +275,8 @@ Code Unchain(std::u16string_view name, std::u16string_view text, Words& words, T
     if (name.empty()) return Code::DecryptNameEmpty;
     Words nameKey, fixedKey;
     uint16_t hn, hf;
-    try {
-        hn = PrepareKey(name, nameKey);
-    } catch (const std::bad_alloc&) {
-        return Code::DecryptNameKeyMemory;
-    }
-    try {
-        hf = PrepareKey(kFixedKeyText, fixedKey);
-    } catch (const std::bad_alloc&) {
-        return Code::DecryptFixedKeyMemory;
-    }
+    if (!TryPrepareKey(name, nameKey, hn)) return Code::DecryptNameKeyMemory;
+    if (!TryPrepareKey(kFixedKeyText, fixedKey, hf)) return Code::DecryptFixedKeyMemory;
     const size_t n = text.size() / 4;
     try {
         words.assign(n, 0);

@@ -202,19 +202,19 @@ std::optional<std::wstring> FormatOneText(std::wstring_view format, TextArg arg,
             continue;
         }
         const Conversion c = ParseConversion(format, i);
-        const std::wstring spec(format.substr(i, c.length));
+        const std::wstring conversion(format.substr(i, c.length));
         if (!c.complete) {
-            error = L"The format ends with an incomplete conversion \"" + spec + L"\" at position " +
+            error = L"The format ends with an incomplete conversion \"" + conversion + L"\" at position " +
                     std::to_wstring(i) + L"; write \"%%\" for a percent sign.";
             return std::nullopt;
         }
         if (!IsWideTextConversion(c)) {
-            error = L"The format holds the conversion \"" + spec + L"\" at position " + std::to_wstring(i) +
+            error = L"The format holds the conversion \"" + conversion + L"\" at position " + std::to_wstring(i) +
                     L"; only one \"%s\" (and \"%%\" for a percent sign) can be formatted.";
             return std::nullopt;
         }
         if (seenText) {
-            error = L"The format holds a second conversion \"" + spec + L"\" at position " + std::to_wstring(i) +
+            error = L"The format holds a second conversion \"" + conversion + L"\" at position " + std::to_wstring(i) +
                     L"; only one \"%s\" can be formatted.";
             return std::nullopt;
         }

@@ -56,11 +56,6 @@ std::string TextModeUtf8(std::wstring_view s) {
     return ToUtf8(crlf);
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 }  // namespace
 
 STDMETHODIMP CQarnUtilities::FileExist(BSTR fileName, VARIANT_BOOL *result) {

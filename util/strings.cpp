@@ -15,8 +15,15 @@ HRESULT NullOrRule(BSTR s, BSTR* result, Rule rule) {
     return S_OK;
 }
 
-// The trim identifier's character: its first one, NUL for an empty identifier (matches nothing).
-wchar_t TrimCharacter(BSTR c) { return c ? c[0] : L'\0'; }
+// Trims with the identifier's first character (NUL for an empty identifier, which matches
+// nothing); a null text or identifier gives null.
+HRESULT Trim(BSTR s, BSTR c, BSTR* result, std::wstring_view (*rule)(std::wstring_view, wchar_t)) {
+    CHECK_POINTER(result);
+    *result = nullptr;
+    if (!s || !c) return S_OK;
+    *result = CopyBstr(rule(*Arg(s), c[0]));
+    return S_OK;
+}
 
 }  // namespace
 
@@ -61,21 +68,11 @@ STDMETHODIMP CQarnUtilities::RemoveExtension(BSTR fileName, BSTR *extension) {
 }
 
 STDMETHODIMP CQarnUtilities::TrimLeft(BSTR s, BSTR c, BSTR *pVal) {
-    return MethodFrame(L"CQarnUtilities::TrimLeft", [&] {
-        CHECK_POINTER(pVal);
-        *pVal = nullptr;
-        if (!s || !c) return;
-        *pVal = CopyBstr(text::TrimLeft(*Arg(s), TrimCharacter(c)));
-    });
+    return MethodFrame(L"CQarnUtilities::TrimLeft", [&] { return Trim(s, c, pVal, text::TrimLeft); });
 }
 
 STDMETHODIMP CQarnUtilities::TrimRight(BSTR s, BSTR c, BSTR *pVal) {
-    return MethodFrame(L"CQarnUtilities::TrimRight", [&] {
-        CHECK_POINTER(pVal);
-        *pVal = nullptr;
-        if (!s || !c) return;
-        *pVal = CopyBstr(text::TrimRight(*Arg(s), TrimCharacter(c)));
-    });
+    return MethodFrame(L"CQarnUtilities::TrimRight", [&] { return Trim(s, c, pVal, text::TrimRight); });
 }
 
 STDMETHODIMP CQarnUtilities::TrimLeftAndRight(BSTR s, BSTR c, BSTR *pVal) {

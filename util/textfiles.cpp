@@ -8,13 +8,9 @@ using namespace qarn;
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-
 // The whole content of a file, or nullopt when it cannot be opened.
 std::optional<std::string> ReadAllBytes(const wchar_t* name) {
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(name, L"rb"));
+    FilePtr file(_wfopen(name, L"rb"));
     if (!file) return std::nullopt;
     std::string bytes;
     if (_fseeki64(file.get(), 0, SEEK_END) == 0) {

@@ -43,13 +43,7 @@ HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message) {
     std::wstring stamp = Format(L"%s %s", date.c_str(), clock.c_str());
     std::wstring line =
         FormatCapped(stamp.size() + 2048 + wcslen(message), L"%s - %3i - %s\n", stamp.c_str(), level, message);
-
-    FILE* f = _wfopen(path, L"a");
-    if (!f) return S_OK;
-    _setmode(_fileno(f), _O_U8TEXT);
-    fputws(line.c_str(), f);
-    fclose(f);
-    return S_OK;
+    return AppendLogText(path, line.c_str());
 }
 
 HRESULT AppendLogText(const wchar_t* path, const wchar_t* text) {

@@ -5,6 +5,8 @@
 #include <oleauto.h>
 
 #include <cstdarg>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -123,6 +125,12 @@ private:
         if (FAILED(hr)) ThrowHResult(hr);
     }
 };
+
+// A C runtime file, closed on every path.
+struct FileCloser {
+    void operator()(FILE* f) const noexcept { fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Formats with the Microsoft runtime's wide conventions (%s is wide text) into a zeroed buffer of
 // `capacity` UTF-16 units; longer results are cut. Formats are always our own literals.
