@@ -8,51 +8,21 @@
 #include <iterator>
 #include <string>
 
+#include "TestSupport.h"
+#include "Text.h"
+
 namespace test {
 
-// An owned BSTR argument; constructed from null it stays null.
-class Str {
-public:
-    explicit Str(const wchar_t* s) : s_(s ? SysAllocString(s) : nullptr) {}
-    explicit Str(const std::wstring& s) : s_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-    ~Str() { SysFreeString(s_); }
-    Str(const Str&) = delete;
-    Str& operator=(const Str&) = delete;
-    operator BSTR() const { return s_; }
-
-private:
-    BSTR s_;
-};
-
-inline std::wstring Text(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
+using Str = qarn::Bstr;
+using qarn::Variant;
 
 // The outcome of a method with a BSTR result; takes ownership of the text.
 struct Result {
-    Result(HRESULT h, BSTR s) : hr(h), null(s == nullptr), text(Text(s)) { SysFreeString(s); }
+    Result(HRESULT h, BSTR s) : hr(h), null(s == nullptr), text(ToWide(s)) { SysFreeString(s); }
     HRESULT hr;
     bool null;
     std::wstring text;
 };
-
-// Variant arguments that free what they hold.
-struct TextVariant : VARIANT {
-    explicit TextVariant(const wchar_t* s) {
-        VariantInit(this);
-        vt = VT_BSTR;
-        bstrVal = SysAllocString(s);
-    }
-    ~TextVariant() { VariantClear(this); }
-    TextVariant(const TextVariant&) = delete;
-    TextVariant& operator=(const TextVariant&) = delete;
-};
-
-inline VARIANT IntVariant(long value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
 
 // A fresh folder below the prefix's temporary folder, removed with its files at the end.
 class ScratchFolder {

@@ -20,7 +20,8 @@ using secure::SecretText;
 using secure::Words;
 using test::ComPtr;
 using test::Str;
-using test::Text;
+using test::ToWide;
+using test::Variant;
 
 namespace {
 
@@ -159,8 +160,8 @@ protected:
         BSTR source = nullptr, description = nullptr;
         info->GetSource(&source);
         info->GetDescription(&description);
-        EXPECT_EQ(L"QarnComConnector.CQarnUtilities.1", Text(source)) << "the ProgID registered for the class";
-        std::wstring d = Text(description);
+        EXPECT_EQ(L"QarnComConnector.CQarnUtilities.1", ToWide(source)) << "the ProgID registered for the class";
+        std::wstring d = ToWide(description);
         SysFreeString(source);
         SysFreeString(description);
         return d;
@@ -168,14 +169,14 @@ protected:
     std::wstring Value(IField* f) {
         BSTR s = nullptr;
         f->get_StringValue(&s);
-        std::wstring r = Text(s);
+        std::wstring r = ToWide(s);
         SysFreeString(s);
         return r;
     }
     std::wstring Call(HRESULT (STDMETHODCALLTYPE IQarnUtilities::*m)(BSTR, BSTR*), const std::wstring& in) {
         BSTR out = nullptr;
         if (FAILED((u.Get()->*m)(Str(in), &out))) return L"failed " + Code();
-        std::wstring r = Text(out);
+        std::wstring r = ToWide(out);
         SysFreeString(out);
         return r;
     }
@@ -212,7 +213,7 @@ TEST_F(Secure, EntryPointsUseTheirOwnNames) {
     ASSERT_TRUE(attributes);
     BSTR marker = nullptr;
     attributes->GetValue(Str(L"x3nc"), &marker);
-    EXPECT_EQ(L"true", Text(marker));
+    EXPECT_EQ(L"true", ToWide(marker));
     SysFreeString(marker);
 
     ASSERT_EQ(S_OK, u->Decrypt2(encrypted.Get(), &plain));
@@ -222,7 +223,7 @@ TEST_F(Secure, EntryPointsUseTheirOwnNames) {
 
     auto number = test::Create<IField>(CLSID_Field);
     number->put_Name(Str(L"count"));
-    number->put_Value(test::IntVariant(42));
+    number->put_Value(Variant(42L));
     ASSERT_EQ(S_OK, u->Encrypt2(number.Get(), &encrypted));
     ASSERT_EQ(S_OK, u->Decrypt(Str(L"count"), Str(Value(encrypted.Get())), &plain));
     EXPECT_EQ(L"42", Value(plain.Get())) << "a number is encrypted as its text";
@@ -239,7 +240,7 @@ TEST_F(Secure, EntryPointsUseTheirOwnNames) {
     BSTR out = nullptr;
     EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon(Str(value), &out));
     ASSERT_EQ(S_OK, internal->DecryptLogon(Str(logon), &out));
-    EXPECT_EQ(L"plain", Text(out));
+    EXPECT_EQ(L"plain", ToWide(out));
     SysFreeString(out);
 }
 
@@ -251,7 +252,7 @@ TEST_F(Secure, LogonValuesDecryptUnderTheFieldNameOrTheLogonKey) {
         BSTR bound = nullptr, plain = nullptr;
         ASSERT_EQ(S_OK, u->EncryptLogon2(Str(field), Str(L"pw"), &bound));
         ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(field), bound, &plain));
-        EXPECT_EQ(L"pw", Text(plain));
+        EXPECT_EQ(L"pw", ToWide(plain));
         SysFreeString(plain);
         EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon2(Str(L"other"), bound, &plain));
         EXPECT_EQ(L"0xD0030000", Code()) << "the failure under the combined name is the one reported";
@@ -260,7 +261,7 @@ TEST_F(Secure, LogonValuesDecryptUnderTheFieldNameOrTheLogonKey) {
     const std::wstring alone = Call(&IQarnUtilities::EncryptLogon, L"pw2");
     BSTR plain = nullptr;
     ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(L"password"), Str(alone), &plain));
-    EXPECT_EQ(L"pw2", Text(plain));
+    EXPECT_EQ(L"pw2", ToWide(plain));
     SysFreeString(plain);
 
     BSTR none = nullptr;
@@ -281,13 +282,13 @@ protected:
     void SetUp() override {
         list = test::Create<IParameterList>(CLSID_ParameterList);
         list->get_FieldCollection(&fields);
-        fields->SetValue(Str(L"a"), test::TextVariant(L"A"));
-        fields->SetValue(Str(L"x3nc"), test::TextVariant(L"keep"));
-        fields->SetValue(Str(L"b"), test::TextVariant(L""));
+        fields->SetValue(Str(L"a"), Variant(L"A"));
+        fields->SetValue(Str(L"x3nc"), Variant(L"keep"));
+        fields->SetValue(Str(L"b"), Variant(L""));
         auto structure = test::Create<IStructure>(CLSID_Structure);
         structure->put_Name(Str(L"S"));
         structure->get_FieldCollection(&structureFields);
-        structureFields->SetValue(Str(L"s"), test::TextVariant(L"S1"));
+        structureFields->SetValue(Str(L"s"), Variant(L"S1"));
         ComPtr<IStructureCollection> structures;
         list->get_StructureCollection(&structures);
         structures->Add(structure.Get());
@@ -296,8 +297,8 @@ protected:
         auto rows = test::Create<IFieldCollectionTable>(CLSID_FieldCollectionTable);
         row1 = test::Create<IFieldCollection>(CLSID_FieldCollection);
         row2 = test::Create<IFieldCollection>(CLSID_FieldCollection);
-        row1->SetValue(Str(L"c"), test::TextVariant(L"R1"));
-        row2->SetValue(Str(L"c"), test::TextVariant(L"R2"));
+        row1->SetValue(Str(L"c"), Variant(L"R1"));
+        row2->SetValue(Str(L"c"), Variant(L"R2"));
         rows->Add(row1.Get());
         rows->Add(row2.Get());
         table->put_FieldCollectionTable(rows.Get());
@@ -308,14 +309,14 @@ protected:
     std::wstring Get(IFieldCollection* c, const wchar_t* name) {
         BSTR s = nullptr;
         c->GetValue(Str(name), &s);
-        std::wstring r = Text(s);
+        std::wstring r = ToWide(s);
         SysFreeString(s);
         return r;
     }
     void Mark(const wchar_t* marker, const wchar_t* value) {
         auto attributes = test::Create<IFieldCollection>(CLSID_FieldCollection);
-        attributes->SetValue(Str(marker), test::TextVariant(value));
-        attributes->SetValue(Str(L"owner"), test::TextVariant(L"me"));
+        attributes->SetValue(Str(marker), Variant(value));
+        attributes->SetValue(Str(L"owner"), Variant(L"me"));
         list->put_Attributes(attributes.Get());
     }
     std::wstring Plain(const std::wstring& text) { return Call(&IQarnUtilities::Decrypt3, text); }
@@ -349,7 +350,7 @@ TEST_F(Walk, OnlyMarkedObjectsChangeAndForeignObjectsAreLeftAlone) {
     ComPtr<IField> s;
     structureFields->get_Item(1, &s);
     auto own = test::Create<IFieldCollection>(CLSID_FieldCollection);
-    own->SetValue(Str(L"x3nc"), test::TextVariant(L"true"));
+    own->SetValue(Str(L"x3nc"), Variant(L"true"));
     s->put_Attributes(own.Get());
     ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
     EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
@@ -379,9 +380,9 @@ TEST_F(Walk, OnlyMarkedObjectsChangeAndForeignObjectsAreLeftAlone) {
     // A field that holds itself in its attributes: the walk ends, the value is encrypted once.
     auto loop = test::Create<IField>(CLSID_Field);
     loop->put_Name(Str(L"loop"));
-    loop->put_Value(test::TextVariant(L"L"));
+    loop->put_Value(Variant(L"L"));
     auto loopAttributes = test::Create<IFieldCollection>(CLSID_FieldCollection);
-    loopAttributes->SetValue(Str(L"x3nc"), test::TextVariant(L"true"));
+    loopAttributes->SetValue(Str(L"x3nc"), Variant(L"true"));
     loopAttributes->Add(loop.Get());
     loop->put_Attributes(loopAttributes.Get());
     ASSERT_EQ(S_OK, u->EncryptData(loop.Get()));

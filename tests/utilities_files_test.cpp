@@ -11,7 +11,8 @@
 using test::ComPtr;
 using test::ScratchFolder;
 using test::Str;
-using test::Text;
+using test::ToWide;
+using test::Variant;
 
 namespace {
 
@@ -43,7 +44,7 @@ std::vector<std::wstring> Entries(IFieldCollection* c) {
         BSTR name = nullptr, value = nullptr;
         f->get_Name(&name);
         f->get_StringValue(&value);
-        out.push_back(Text(name) + L"=" + Text(value));
+        out.push_back(ToWide(name) + L"=" + ToWide(value));
         SysFreeString(name);
         SysFreeString(value);
     }
@@ -162,7 +163,7 @@ TEST_F(Files, StampsOfFilesAndMissingFiles) {
     EXPECT_EQ(1609459200, stamp);
     BSTR text = nullptr;
     ASSERT_EQ(S_OK, u->GetFileStamp2(Str(file), &text));
-    EXPECT_EQ(L"1609459200", Text(text));
+    EXPECT_EQ(L"1609459200", ToWide(text));
     SysFreeString(text);
     stamp = 5;
     EXPECT_EQ(S_OK, u->GetFileStamp(Str(dir / L"missing"), &stamp));

@@ -24,6 +24,7 @@ struct HResultError {
 class Bstr {
 public:
     Bstr() = default;
+    Bstr(std::nullptr_t) noexcept {}
     explicit Bstr(const wchar_t* text) : s_(text ? Alloc(text, static_cast<UINT>(wcslen(text))) : nullptr) {}
     explicit Bstr(std::wstring_view text) : s_(Alloc(text.data(), static_cast<UINT>(text.size()))) {}
     Bstr(const Bstr& other) : s_(other.s_ ? Alloc(other.s_, SysStringLen(other.s_)) : nullptr) {}
