@@ -1,22 +1,6 @@
 // Arguments that JScript passes through our IDispatch layer, against the DispatchProbe double.
 // JScript has no by-reference arguments: it calls property gets (parametrised ones and _NewEnum)
 // as methods, passes null/undefined for objects, and leaves [out] parameters away.
-var passed = 0, failed = 0;
-function check(ok, label) {
-    if (ok) passed++;
-    else { failed++; WScript.Echo("FAIL: " + label); }
-}
-// Text comparison one character at a time (JScript's own comparison is unreliable here).
-function same(a, b) {
-    a = String(a); b = String(b);
-    if (a.length !== b.length) return false;
-    for (var i = 0; i < a.length; i++) if (a.charCodeAt(i) !== b.charCodeAt(i)) return false;
-    return true;
-}
-function thrown(f) {
-    try { f(); } catch (e) { return e; }
-    return null;
-}
 
 var probe = new ActiveXObject("QarnTest.DispatchProbe");
 

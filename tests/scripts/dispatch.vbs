@@ -1,20 +1,6 @@
 ' Arguments that VBScript passes through our IDispatch layer, against the DispatchProbe double:
 ' variables by reference for [out] and [in,out] parameters, Nothing/Empty/Null for object
 ' parameters, parametrised properties, For Each, GUID parameters given as text.
-Option Explicit
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, label)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL: " & label
-    End If
-End Sub
 
 Dim probe, rest, head, flag, text, list, previous, fields, field, word, words, number, description
 Set probe = CreateObject("QarnTest.DispatchProbe")

@@ -1,28 +1,6 @@
 // Failures seen from JScript: the error object's description reaches e.description, texts from
 // the caller are kept as they are, and every failure reports its own text.
 // (Wine's JScript shows DISP_E_EXCEPTION as e.number 0x80004005, Windows as 0x80020009.)
-var passed = 0, failed = 0;
-function check(ok, label) {
-    if (ok) passed++;
-    else { failed++; WScript.Echo("FAIL: " + label); }
-}
-// Text comparison one character at a time (JScript's own comparison is unreliable here).
-function same(a, b) {
-    a = String(a); b = String(b);
-    if (a.length !== b.length) return false;
-    for (var i = 0; i < a.length; i++) if (a.charCodeAt(i) !== b.charCodeAt(i)) return false;
-    return true;
-}
-function startsWith(text, head) { return same(String(text).substr(0, head.length), head); }
-function contains(text, part) {
-    text = String(text);
-    for (var i = 0; i + part.length <= text.length; i++) if (same(text.substr(i, part.length), part)) return true;
-    return false;
-}
-function thrown(f) {
-    try { f(); } catch (e) { return e; }
-    return null;
-}
 
 var probe = new ActiveXObject("QarnTest.DispatchProbe");
 

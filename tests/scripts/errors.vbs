@@ -1,20 +1,6 @@
 ' Failures seen from VBScript: the description of the error object reaches Err, texts from the
 ' caller are kept as they are, every failure reports its own text, and dispatch errors carry
 ' VBScript's numbers. (On Error does not reach into a Sub under Wine: the cases stay inline.)
-Option Explicit
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, label)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL: " & label
-    End If
-End Sub
 
 Const DISP_E_EXCEPTION = &H80020009
 Dim probe, utilities, generator, numbers, value, number, description, second

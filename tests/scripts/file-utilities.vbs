@@ -1,19 +1,5 @@
 ' What a script author does with the utilities: make a work folder, write and copy a CSV export,
 ' list the folder, read the export back as a table and as lines, clean up document numbers.
-Option Explicit
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, label)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL: " & label
-    End If
-End Sub
 
 Dim u, fso, work, export, backup
 Set u = CreateObject("QarnComConnector.CQarnUtilities")

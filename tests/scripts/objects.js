@@ -1,17 +1,5 @@
 // Late binding to the real classes from JScript: the timer, the number generator and the data
 // types (default members called as functions, Item, Enumerator, null object properties).
-var passed = 0, failed = 0;
-function check(ok, label) {
-    if (ok) passed++;
-    else { failed++; WScript.Echo("FAIL: " + label); }
-}
-// Text comparison one character at a time (JScript's own comparison is unreliable here).
-function same(a, b) {
-    a = String(a); b = String(b);
-    if (a.length !== b.length) return false;
-    for (var i = 0; i < a.length; i++) if (a.charCodeAt(i) !== b.charCodeAt(i)) return false;
-    return true;
-}
 // Busy-waits (WScript.Sleep does not wait under Wine).
 function pause(ms) {
     var started = new Date().getTime();

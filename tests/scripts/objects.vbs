@@ -1,19 +1,5 @@
 ' Late binding to the real classes from VBScript: the timer, the number generator and the data
 ' types (default members, parametrised properties, For Each, object-valued properties).
-Option Explicit
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, label)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL: " & label
-    End If
-End Sub
 
 ' Busy-waits `seconds` (WScript.Sleep does not wait under Wine); gives up at midnight.
 Sub Pause(seconds)

@@ -1,21 +1,5 @@
 // A script that keeps a password in a parameter list: encrypt the marked list, store the texts,
 // decrypt them again; failures arrive as the bare code texts.
-var passed = 0, failed = 0;
-function check(ok, label) {
-    if (ok) passed++;
-    else { failed++; WScript.Echo("FAIL: " + label); }
-}
-// Text comparison one character at a time (JScript's own comparison is unreliable here).
-function same(a, b) {
-    a = String(a); b = String(b);
-    if (a.length !== b.length) return false;
-    for (var i = 0; i < a.length; i++) if (a.charCodeAt(i) !== b.charCodeAt(i)) return false;
-    return true;
-}
-function thrown(f) {
-    try { f(); } catch (e) { return e; }
-    return null;
-}
 
 var u = new ActiveXObject("QarnComConnector.CQarnUtilities");
 
