@@ -56,7 +56,6 @@ HRESULT QarnSecureDataMapper::Process(IDispatch* object) {
     if (kind == Kind::None) return S_FALSE;
     work_.clear();
     seen_.clear();
-    keepAlive_.clear();
     Push(object, kind, false);
     while (!work_.empty()) {
         Item item = std::move(work_.back());
@@ -70,8 +69,7 @@ void QarnSecureDataMapper::Push(IUnknown* object, Kind kind, bool force) {
     if (!object) return;  // a missing part or item is skipped
     ComPtr<IUnknown> identity;
     CHECK_HR(object->QueryInterface(IID_PPV_ARGS(&identity)));
-    if (!seen_.insert({identity.Get(), static_cast<int>(kind) * 2 + (force ? 1 : 0)}).second) return;
-    keepAlive_.push_back(identity);
+    if (!seen_.try_emplace({identity.Get(), static_cast<int>(kind) * 2 + (force ? 1 : 0)}, identity).second) return;
     work_.push_back({identity, kind, force});
 }
 

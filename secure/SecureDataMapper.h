@@ -4,7 +4,7 @@
 
 #include "server/Interfaces.h"
 
-#include <set>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -63,7 +63,7 @@ private:
     std::vector<Item> work_;
     // Every object is visited at most once per force state: shared objects are not encrypted
     // twice and a cycle of objects cannot keep the walk going.
-    std::set<std::pair<IUnknown*, int>> seen_;
-    std::vector<qarn::ComPtr<IUnknown>> keepAlive_;  // so that no address in seen_ is reused
+    // (The references are kept, so that no address of the map is reused during the walk.)
+    std::map<std::pair<IUnknown*, int>, qarn::ComPtr<IUnknown>> seen_;
     std::vector<Part> pendingAttributes_;              // the attributes CheckAttributes found marked
 };

@@ -20,6 +20,14 @@ inline text::TextArg Arg(BSTR s) {
 }
 }  // namespace qarn
 
+namespace qarn {
+// Equal texts when letter case is ignored (ordinal comparison, as for file and property names).
+inline bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+}  // namespace qarn
+
 class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities, IQarnLogonDecryption> {
 public:
     // Logon decryption for the XML readers (IQarnLogonDecryption).

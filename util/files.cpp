@@ -21,11 +21,7 @@ bool Exists(const wchar_t* name) { return name && _waccess(name, 0) == 0; }
 // Makes a file writable before it is overwritten or removed; fails silently (e.g. no such file).
 void ClearReadOnly(const wchar_t* name) { _wchmod(name, _S_IREAD | _S_IWRITE); }
 
-bool SameNameIgnoringCase(BSTR a, BSTR b) {
-    const std::wstring_view x = *Arg(a), y = *Arg(b);
-    return CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()), TRUE) ==
-           CSTR_EQUAL;
-}
+bool SameNameIgnoringCase(BSTR a, BSTR b) { return EqualIgnoringCase(*Arg(a), *Arg(b)); }
 
 // A search of the C runtime, closed on every path.
 class FindHandle {

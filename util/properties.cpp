@@ -117,10 +117,7 @@ STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **p
             if (!field) continue;
             Bstr fieldName;
             CHECK_HR(field->get_Name(fieldName.Out()));
-            const std::wstring_view a = Arg(fieldName).value_or(std::wstring_view()), b = *Arg(name);
-            if (CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) !=
-                CSTR_EQUAL)
-                continue;
+            if (!EqualIgnoringCase(Arg(fieldName).value_or(std::wstring_view()), *Arg(name))) continue;
             if (!result) result = objects_.New<IFieldCollection>(CLSID_FieldCollection);
             CHECK_HR(result->Add(field.Get()));
         }
