@@ -3,6 +3,24 @@
 
 using namespace qarn;
 
+Bstr CQarnUtilities::ResolveEnvironmentVariables(BSTR text) {
+    if (!text) return nullptr;
+    const std::wstring source(*Arg(text));
+    // The first call tells the size (with the terminating NUL); the variables may change between
+    // the two calls, so ask again until the text fits.
+    std::wstring expanded(source.size() + 1, L'\0');
+    for (;;) {
+        const DWORD need = ExpandEnvironmentStringsW(source.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+        // The system refuses texts beyond its limit (32K characters): such a text stays as written.
+        if (need == 0) return Bstr(std::wstring_view(source));
+        if (need <= expanded.size()) {
+            expanded.resize(need - 1);
+            return Bstr(std::wstring_view(expanded));
+        }
+        expanded.assign(need, L'\0');
+    }
+}
+
 STDMETHODIMP CQarnUtilities::GetXMLDOMParseErrorDescription(IDispatch *pDisp, BSTR *result) {
     return MethodFrame(L"CQarnUtilities::GetXMLDOMParseErrorDescription", [&] { ThrowNotImplemented(); });
 }

@@ -4,6 +4,7 @@
 
 #include "server/Interfaces.h"
 #include "server/DataObjects.h"
+#include "documents/Dom.h"
 #include "secure/LogonDecryption.h"
 #include "util/TextRules.h"
 
@@ -193,6 +194,16 @@ protected:
     BSTR GetExtensionHelper(BSTR name, bool upper);
     // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
     void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target);
+
+    // DOM helpers shared by the XML readers (dom.cpp).
+    // %NAME% references expanded by the system; null for a null text.
+    qarn::Bstr ResolveEnvironmentVariables(BSTR text);
+    // One field per element child of `node`; null when it has none.
+    qarn::ComPtr<IFieldCollection> GetAllSubNodesToFC(IXMLDOMNode* node);
+    // Builds the field of `element` (value, attributes, decryption) and adds it to `collection`.
+    void AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collection);
+
+    // Script engines created by RunMacro and RunMacro2 (macros.cpp).
 
     // The data-type objects this object creates.
     qarn::DataObjects objects_;
