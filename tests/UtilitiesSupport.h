@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "Text.h"
@@ -23,6 +24,30 @@ struct Result {
     bool null;
     std::wstring text;
 };
+
+// The description of the thread's last failure without its "at" lines; takes it.
+inline std::wstring TakeMessage() {
+    std::wstring d = TakeErrorDescription();
+    return d.substr(0, d.find(L"\n   at "));
+}
+
+// Names and values of a field collection, "name=value" each; empty for a null collection.
+inline std::vector<std::wstring> Entries(IFieldCollection* c) {
+    std::vector<std::wstring> out;
+    long n = 0;
+    if (!c || FAILED(c->get_Count(&n))) return out;
+    for (long i = 1; i <= n; ++i) {
+        ComPtr<IField> f;
+        c->get_Item(i, &f);
+        BSTR name = nullptr, value = nullptr;
+        f->get_Name(&name);
+        f->get_StringValue(&value);
+        out.push_back(ToWide(name) + L"=" + ToWide(value));
+        SysFreeString(name);
+        SysFreeString(value);
+    }
+    return out;
+}
 
 // A fresh folder below the prefix's temporary folder, removed with its files at the end.
 class ScratchFolder {

@@ -11,6 +11,7 @@
 using test::ComPtr;
 using test::ScratchFolder;
 using test::Str;
+using test::Entries;
 using test::ToWide;
 using test::Variant;
 
@@ -26,30 +27,8 @@ protected:
         return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
     }
     void MakeReadOnly(const std::wstring& path) { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY); }
-    // The description of the last failure, without its "at" lines.
-    std::wstring Message() {
-        std::wstring d = test::TakeErrorDescription();
-        return d.substr(0, d.find(L"\n   at "));
-    }
+    std::wstring Message() { return test::TakeMessage(); }
 };
-
-// Names and values of a field collection, "name=value" each.
-std::vector<std::wstring> Entries(IFieldCollection* c) {
-    std::vector<std::wstring> out;
-    long n = 0;
-    if (!c || FAILED(c->get_Count(&n))) return out;
-    for (long i = 1; i <= n; ++i) {
-        ComPtr<IField> f;
-        c->get_Item(i, &f);
-        BSTR name = nullptr, value = nullptr;
-        f->get_Name(&name);
-        f->get_StringValue(&value);
-        out.push_back(ToWide(name) + L"=" + ToWide(value));
-        SysFreeString(name);
-        SysFreeString(value);
-    }
-    return out;
-}
 
 TEST_F(Files, ExistenceAndAccessChecks) {
     const std::wstring file = dir.Write(L"a.txt", "x");

@@ -1,5 +1,6 @@
 // File-system operations: members of CQarnUtilities.
 #include "util/Utilities.h"
+#include "util/FileContent.h"
 
 #include <shlwapi.h>
 
@@ -40,17 +41,6 @@ private:
 };
 
 bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
-
-// Text written by FileWrite: UTF-8 without byte-order mark, every LF written as CR LF.
-std::string TextModeUtf8(std::wstring_view s) {
-    std::wstring crlf;
-    crlf.reserve(s.size() + s.size() / 16);
-    for (wchar_t c : s) {
-        if (c == L'\n') crlf += L'\r';
-        crlf += c;
-    }
-    return ToUtf8(crlf);
-}
 
 }  // namespace
 

@@ -1,0 +1,319 @@
+// DOM helpers of CQarnUtilities through real activation: parsing, selection into fields, tables
+// and node-list walks, decryption and environment references, and writing parameter-list files.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "UtilitiesSupport.h"
+#include "documents/Dom.h"
+
+using test::ComPtr;
+using test::Entries;
+using test::ScratchFolder;
+using test::Str;
+using test::TakeMessage;
+using test::ToWide;
+using test::Variant;
+
+namespace {
+
+constexpr char kParameterXml[] =
+    "<Parameter><FieldCollection>"
+    "<Field>first</Field><!-- a note --><Field>second</Field>text between"
+    "<Path kind=\"env\">%QARN_DOM_TEST%\\sub;%QARN_NOT_SET%</Path>"
+    "<Count xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" dt:dt=\"int\">42</Count>"
+    "</FieldCollection></Parameter>";
+
+std::wstring Wide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+class Dom : public ::testing::Test {
+protected:
+    ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+    ScratchFolder dir{L"dom"};
+
+    ComPtr<IDispatch> Parse(const std::wstring& xml) {
+        ComPtr<IDispatch> doc;
+        EXPECT_EQ(S_OK, u->DOMParse2(Str(xml), &doc)) << TakeMessage();
+        return doc;
+    }
+    ComPtr<IDispatch> Select(IDispatch* doc, const wchar_t* xpath) {
+        ComPtr<IXMLDOMNode> node;
+        doc->QueryInterface(IID_PPV_ARGS(&node));
+        ComPtr<IXMLDOMNodeList> list;
+        EXPECT_EQ(S_OK, node->selectNodes(Str(xpath), &list));
+        return ComPtr<IDispatch>(list.Get());
+    }
+    std::vector<std::wstring> Children(IDispatch* doc, const wchar_t* xpath) {
+        ComPtr<IFieldCollection> c;
+        EXPECT_EQ(S_OK, u->DOMNodeGetChilds(doc, Str(xpath), &c)) << TakeMessage();
+        return Entries(c.Get());
+    }
+};
+
+TEST_F(Dom, InterfaceIdsMatchTheSystemOnes) {
+    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMNode), IID_IXMLDOMNode));
+    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMDocument), IID_IXMLDOMDocument));
+    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMNodeList), IID_IXMLDOMNodeList));
+    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMNamedNodeMap), IID_IXMLDOMNamedNodeMap));
+    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMElement), IID_IXMLDOMElement));
+    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMParseError), IID_IXMLDOMParseError));
+}
+
+TEST_F(Dom, ParsingFilesAndTexts) {
+    ComPtr<IDispatch> doc;
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(42L), &doc));
+    EXPECT_EQ(L"Not a file.", TakeMessage());
+    const std::wstring missing = dir / L"missing.xml";
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(missing)), &doc));
+    EXPECT_EQ(L"File " + missing + L" does not exist.", TakeMessage());
+
+    const std::wstring broken = dir.Write(L"broken.xml", "<a><b></a>");
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(broken)), &doc));
+    EXPECT_FALSE(TakeMessage().empty());
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse2(Str(L"<a>"), &doc));
+    EXPECT_FALSE(TakeMessage().empty());
+    EXPECT_FALSE(doc);
+
+    // A script passes its variable by reference.
+    const std::wstring good = dir.Write(L"good.xml", kParameterXml);
+    Variant name(std::wstring_view(good.c_str()));
+    VARIANT byRef;
+    byRef.vt = VT_BYREF | VT_VARIANT;
+    byRef.pvarVal = &name;
+    ASSERT_EQ(S_OK, u->DOMParse(byRef, &doc)) << TakeMessage();
+    ComPtr<IXMLDOMDocument2> parsed;
+    ASSERT_EQ(S_OK, doc.As(&parsed)) << "a parse hands out the MSXML document";
+    EXPECT_EQ(4u, Children(doc.Get(), L"Parameter/FieldCollection").size());
+}
+
+TEST_F(Dom, ParseErrorDescription) {
+    ComPtr<IXMLDOMDocument2> doc;
+    ASSERT_EQ(S_OK, CoCreateInstance(qarn::dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&doc)));
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    doc->loadXML(Str(L"<open>"), &ok);
+    ASSERT_EQ(VARIANT_FALSE, ok);
+    ComPtr<IXMLDOMParseError> error;
+    doc->get_parseError(&error);
+    BSTR expected = nullptr;
+    error->get_reason(&expected);
+    BSTR reason = nullptr;
+    EXPECT_EQ(S_OK, u->GetXMLDOMParseErrorDescription(doc.Get(), &reason));
+    EXPECT_EQ(ToWide(expected), ToWide(reason));
+    EXPECT_FALSE(ToWide(reason).empty());
+    SysFreeString(expected);
+    SysFreeString(reason);
+
+    ComPtr<IField> notADocument = test::Create<IField>(CLSID_Field);
+    EXPECT_EQ(DISP_E_EXCEPTION, u->GetXMLDOMParseErrorDescription(notADocument.Get(), &reason));
+    EXPECT_EQ(S_OK, u->GetXMLDOMParseErrorDescription(nullptr, &reason));
+}
+
+TEST_F(Dom, ExternalEntitiesAreNeverRead) {
+    const std::wstring secret = dir.Write(L"secret.txt", "TOPSECRET");
+    const std::wstring dtd = dir.Write(L"outer.dtd", "<!ENTITY inner SYSTEM \"secret.txt\">");
+    std::string url = "file:///";
+    for (wchar_t c : secret) url += c == L'\\' ? '/' : static_cast<char>(c);
+    std::string dtdUrl = "file:///";
+    for (wchar_t c : dtd) dtdUrl += c == L'\\' ? '/' : static_cast<char>(c);
+    const std::string xmls[] = {
+        "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + url + "\">]><r><v>a&x;b</v></r>",
+        "<!DOCTYPE r SYSTEM \"" + dtdUrl + "\"><r><v>a&inner;b</v></r>",
+        "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + dtdUrl + "\"> %p;]><r><v>a&inner;b</v></r>",
+    };
+    for (const std::string& xml : xmls) {
+        SCOPED_TRACE(xml);
+        const std::wstring file = dir.Write(L"entity.xml", xml);
+        ComPtr<IDispatch> doc;
+        std::vector<std::wstring> seen;
+        if (u->DOMParse(Variant(std::wstring_view(file)), &doc) == S_OK) seen = Children(doc.Get(), L"r");
+        TakeMessage();
+        ComPtr<IDispatch> fromText;
+        if (u->DOMParse2(Str(Wide(xml)), &fromText) == S_OK)
+            for (auto& e : Children(fromText.Get(), L"r")) seen.push_back(e);
+        TakeMessage();
+        for (const std::wstring& e : seen) EXPECT_EQ(std::wstring::npos, e.find(L"TOPSECRET")) << e;
+    }
+}
+
+TEST_F(Dom, TypedValueOfOneNode) {
+    ComPtr<IDispatch> doc = Parse(Wide(kParameterXml));
+    ComPtr<IField> field;
+    EXPECT_EQ(S_OK, u->GetXMLDOMNodeTypedValue(nullptr, Str(L"x"), &field));
+    EXPECT_FALSE(field);
+    ASSERT_EQ(S_OK, u->GetXMLDOMNodeTypedValue(doc.Get(), Str(L"Parameter/FieldCollection/Field"), &field));
+    BSTR name = nullptr;
+    field->get_Name(&name);
+    Variant value;
+    field->get_Value(value.Out());
+    EXPECT_EQ(L"Field", ToWide(name));
+    EXPECT_EQ(VT_BSTR, value.vt);
+    EXPECT_EQ(L"first", ToWide(value.bstrVal));
+    SysFreeString(name);
+
+    ASSERT_EQ(S_OK, u->GetXMLDOMNodeTypedValue(doc.Get(), Str(L"//Count"), &field));
+    field->get_Value(value.Out());
+    EXPECT_EQ(VT_I4, value.vt) << "values keep the type the document declares";
+    EXPECT_EQ(42, value.lVal);
+
+    for (const wchar_t* xpath : {L"Parameter/FieldCollection/Banana", L"", static_cast<const wchar_t*>(nullptr)}) {
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXMLDOMNodeTypedValue(doc.Get(), Str(xpath), &field));
+        EXPECT_EQ(L"Node " + std::wstring(xpath ? xpath : L"(null)") + L" not found.", TakeMessage());
+        EXPECT_FALSE(field);
+    }
+}
+
+TEST_F(Dom, ChildElementsBecomeFields) {
+    SetEnvironmentVariableW(L"QARN_DOM_TEST", L"C:\\data");
+    ComPtr<IDispatch> doc = Parse(Wide(kParameterXml));
+    EXPECT_EQ((std::vector<std::wstring>{L"Field=first", L"Field=second", L"Path=C:\\data\\sub;%QARN_NOT_SET%",
+                                         L"Count=42"}),
+              Children(doc.Get(), L"Parameter/FieldCollection"))
+        << "text and comments are skipped; references of set variables are expanded";
+    SetEnvironmentVariableW(L"QARN_DOM_TEST", nullptr);
+
+    ComPtr<IFieldCollection> c;
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds(doc.Get(), Str(L"Parameter/FieldCollection"), &c));
+    ComPtr<IField> path;
+    c->get_Item(3, &path);
+    ComPtr<IFieldCollection> attributes;
+    path->get_Attributes(&attributes);
+    EXPECT_EQ((std::vector<std::wstring>{L"kind=env"}), Entries(attributes.Get()));
+
+    EXPECT_TRUE(Children(doc.Get(), L"").empty());
+    EXPECT_TRUE(Children(doc.Get(), L"Parameter/Nothing").empty());
+    EXPECT_TRUE(Children(doc.Get(), L"Parameter/FieldCollection/Field").empty()) << "an element without element children";
+    EXPECT_EQ(S_OK, u->DOMNodeGetChilds(nullptr, Str(L"x"), &c));
+    EXPECT_FALSE(c);
+}
+
+TEST_F(Dom, MarkedValuesAreDecrypted) {
+    BSTR byName = nullptr, byKey = nullptr;
+    ASSERT_EQ(S_OK, u->EncryptLogon2(Str(L"password"), Str(L"s3cret"), &byName));
+    ASSERT_EQ(S_OK, u->EncryptLogon(Str(L"other"), &byKey));
+    const std::wstring xml = L"<logon><password x3nc=\"true\">" + ToWide(byName) + L"</password>" +
+                             L"<user x3nc=\"true\">" + ToWide(byKey) + L"</user>" +
+                             L"<copy x3nc=\"TRUE\">" + ToWide(byName) + L"</copy>" +
+                             L"<broken x3nc=\"true\">not-encrypted</broken></logon>";
+    SysFreeString(byName);
+    SysFreeString(byKey);
+    ComPtr<IDispatch> doc = Parse(xml);
+    const std::vector<std::wstring> fields = Children(doc.Get(), L"logon");
+    ASSERT_EQ(4u, fields.size());
+    EXPECT_EQ(L"password=s3cret", fields[0]);
+    EXPECT_EQ(L"user=other", fields[1]) << "made under the logon key alone";
+    EXPECT_NE(L"copy=s3cret", fields[2]) << "only the exact marker \"true\" decrypts";
+    EXPECT_EQ(L"broken=not-encrypted", fields[3]) << "a value that does not decrypt stays as stored";
+}
+
+TEST_F(Dom, EveryMatchingNodeIsOneRow) {
+    ComPtr<IDispatch> doc = Parse(L"<r><e><a>1</a><b>2</b></e><e>only text</e><e><a>3</a></e></r>");
+    ComPtr<IFieldCollectionTable> table;
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds_(doc.Get(), Str(L"r/e"), &table));
+    long rows = 0;
+    table->get_Count(&rows);
+    ASSERT_EQ(2, rows) << "a node without element children adds no row";
+    ComPtr<IFieldCollection> row;
+    table->get_Item(2, &row);
+    EXPECT_EQ((std::vector<std::wstring>{L"a=3"}), Entries(row.Get()));
+
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds_(doc.Get(), Str(L"r/e/a"), &table));
+    table->get_Count(&rows);
+    EXPECT_EQ(0, rows) << "matching nodes give a table even when no row is added";
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds_(doc.Get(), Str(L"r/none"), &table));
+    EXPECT_FALSE(table);
+}
+
+TEST_F(Dom, NodeListsWithTheirDescendants) {
+    ComPtr<IDispatch> doc = Parse(L"<r><part id=\"7\"><name>Bolt</name></part></r>");
+    ComPtr<IFieldCollection> c;
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds2(Select(doc.Get(), L"r/part").Get(), &c));
+    EXPECT_EQ((std::vector<std::wstring>{L"part@id=7", L"part=Bolt", L"part.name=Bolt"}), Entries(c.Get()));
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds3(Select(doc.Get(), L"r/part").Get(), &c));
+    EXPECT_EQ((std::vector<std::wstring>{L"part@id=7", L"part=Bolt"}), Entries(c.Get()));
+
+    doc = Parse(L"<r><a x=\"1\">t<b y=\"2\"><c>v</c></b><!--note--></a><a/></r>");
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds2(Select(doc.Get(), L"r/a").Get(), &c));
+    EXPECT_EQ((std::vector<std::wstring>{L"a@x=1", L"a=tv", L"a.b@y=2", L"a.b=v", L"a.b.c=v", L"a.#comment=note",
+                                         L"a="}),
+              Entries(c.Get()))
+        << "text gives no field of its own, comments do, names nest";
+    ASSERT_EQ(S_OK, u->DOMNodeGetChilds2(Select(doc.Get(), L"r/none").Get(), &c));
+    EXPECT_FALSE(c);
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMNodeGetChilds2(doc.Get(), &c)) << "a document is not a node list";
+    TakeMessage();
+}
+
+TEST_F(Dom, HostileNestingFailsCleanly) {
+    // Deeper than any parse allows: built node by node.
+    ComPtr<IXMLDOMDocument2> doc;
+    ASSERT_EQ(S_OK, CoCreateInstance(qarn::dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&doc)));
+    ComPtr<IXMLDOMElement> root;
+    doc->createElement(Str(L"deep"), &root);
+    ComPtr<IXMLDOMNode> node;
+    doc->appendChild(root.Get(), &node);
+    for (int i = 0; i < 100000; ++i) {
+        ComPtr<IXMLDOMElement> child;
+        doc->createElement(Str(L"e"), &child);
+        ComPtr<IXMLDOMNode> added;
+        ASSERT_EQ(S_OK, node->appendChild(child.Get(), &added));
+        node = added;
+    }
+    ComPtr<IFieldCollection> c;
+    for (auto call : {&IQarnUtilities::DOMNodeGetChilds2, &IQarnUtilities::DOMNodeGetChilds3}) {
+        EXPECT_EQ(DISP_E_EXCEPTION, (u.Get()->*call)(Select(doc.Get(), L"/deep").Get(), &c));
+        EXPECT_EQ(L"The element deep holds elements nested deeper than 1000 levels.", TakeMessage());
+    }
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMNodeGetChilds(doc.Get(), Str(L"/"), &c));
+    EXPECT_NE(std::wstring::npos, TakeMessage().find(L"nested deeper than 1000 levels"));
+}
+
+TEST_F(Dom, AttributesOfANode) {
+    ComPtr<IDispatch> doc = Parse(L"<r a=\"1\" b=\"two\"><bare/></r>");
+    ComPtr<IXMLDOMNode> r, bare;
+    ComPtr<IXMLDOMDocument2> d;
+    doc.As(&d);
+    d->selectSingleNode(Str(L"r"), &r);
+    d->selectSingleNode(Str(L"r/bare"), &bare);
+    ComPtr<IFieldCollection> c;
+    ASSERT_EQ(S_OK, u->GetXMLAttributes(r.Get(), &c));
+    EXPECT_EQ((std::vector<std::wstring>{L"a=1", L"b=two"}), Entries(c.Get()));
+    ASSERT_EQ(S_OK, u->GetXMLAttributes(bare.Get(), &c));
+    EXPECT_FALSE(c);
+    ASSERT_EQ(S_OK, u->GetXMLAttributes(nullptr, &c));
+    EXPECT_FALSE(c);
+}
+
+TEST_F(Dom, WritingParameterListFiles) {
+    ComPtr<IParameterList> list = test::Create<IParameterList>(CLSID_ParameterList);
+    ComPtr<IFieldCollection> fields;
+    list->get_FieldCollection(&fields);
+    fields->SetValue(Str(L"rate"), Variant(std::wstring_view(L"50% \u00e4")));
+    const std::wstring file = dir / L"list.xml";
+
+    EXPECT_EQ(S_OK, u->WriteXmlFile(Str(file), nullptr));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
+    dir.Write(L"list.xml", "old content that is longer than nothing");
+    ASSERT_EQ(S_OK, u->WriteXmlFile(Str(file), list.Get())) << TakeMessage();
+    const std::string written = ScratchFolder::Read(file);
+    EXPECT_EQ(0u, written.rfind("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><Parameter", 0)) << written;
+    EXPECT_NE(std::string::npos, written.find("50% \xC3\xA4")) << "a percent sign is written once";
+    EXPECT_EQ(std::string::npos, written.find("old content"));
+    for (size_t i = written.find('\n'); i != std::string::npos; i = written.find('\n', i + 1))
+        EXPECT_EQ('\r', written[i - 1]) << "lines end with CR LF";
+
+    ComPtr<IDispatch> reread;
+    EXPECT_EQ(S_OK, u->DOMParse(Variant(std::wstring_view(file)), &reread)) << "the file parses again";
+
+    const std::wstring nowhere = dir / L"no-folder\\list.xml";
+    EXPECT_EQ(DISP_E_EXCEPTION, u->WriteXmlFile(Str(nowhere), list.Get()));
+    EXPECT_EQ(L"Error creating file " + nowhere + L".", TakeMessage());
+    // A failed replacement leaves the old file and no temporary file behind.
+    CreateDirectoryW((dir / L"taken").c_str(), nullptr);
+    EXPECT_EQ(DISP_E_EXCEPTION, u->WriteXmlFile(Str(dir / L"taken"), list.Get()));
+    TakeMessage();
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((dir / L"*.tmp").c_str(), &entry);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "left behind: " << (find != INVALID_HANDLE_VALUE ? entry.cFileName : L"");
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
+}  // namespace
