@@ -1,0 +1,144 @@
+// Type information queries of CQarnUtilities against the registrations of the test prefix.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "UtilitiesSupport.h"
+
+using test::ComPtr;
+using test::Entries;
+using test::Str;
+using test::ToWide;
+
+namespace {
+
+constexpr wchar_t kOurLibrary[] = L"{53D70BEF-7A49-4E4E-8BE6-660E8613DBE0}";
+constexpr wchar_t kDoublesLibrary[] = L"{F2710973-0809-4B66-B2FD-8DA6F3BE1BCF}";
+
+GUID Guid(const wchar_t* text) {
+    GUID g{};
+    CLSIDFromString(text, &g);
+    return g;
+}
+
+std::wstring Text(REFGUID g) {
+    wchar_t text[40] = {};
+    StringFromGUID2(g, text, 40);
+    return text;
+}
+
+// An automation object that offers no type information.
+class Opaque : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        *out = (iid == IID_IUnknown || iid == IID_IDispatch) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+};
+
+class TypeInfo : public ::testing::Test {
+protected:
+    ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+    const std::wstring ourDll = test::ServerPath(Text(CLSID_CQarnUtilities).c_str());
+};
+
+TEST_F(TypeInfo, InformationOfAnObjectAndOfALibrary) {
+    ComPtr<IFieldCollection> info;
+    ASSERT_EQ(S_OK, u->GetInterfaceInfo1(u.Get(), &info));
+    EXPECT_EQ((std::vector<std::wstring>{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary),
+                                         L"TYPE_GUID=" + Text(IID_IQarnUtilities)}),
+              Entries(info.Get()));
+    Opaque opaque;
+    EXPECT_EQ(S_OK, u->GetInterfaceInfo1(&opaque, &info));
+    EXPECT_FALSE(info);
+    EXPECT_EQ(S_OK, u->GetInterfaceInfo1(nullptr, &info));
+    EXPECT_FALSE(info);
+
+    // Our library is registered for German (1031) only.
+    EXPECT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kOurLibrary), 1, 0, 0, &info));
+    EXPECT_FALSE(info);
+    ASSERT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kOurLibrary), 1, 0, 1031, &info));
+    EXPECT_EQ((std::vector<std::wstring>{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary),
+                                         L"FILE_VERSION=2.1.50.117"}),
+              Entries(info.Get()));
+    // The doubles' DLL carries no version resource.
+    ASSERT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kDoublesLibrary), 1, 0, 0, &info));
+    const std::vector<std::wstring> doubles = Entries(info.Get());
+    ASSERT_EQ(3u, doubles.size());
+    EXPECT_EQ(L"FILE_VERSION=", doubles[2]);
+    EXPECT_EQ(S_OK, u->GetInterfaceInfo2(CLSID_CQarnUtilities, 1, 0, 0, &info));
+    EXPECT_FALSE(info) << "a class id is no library";
+}
+
+// A sibling library of the installation, made and registered for the test in version 2.0.
+class SiblingLibrary {
+public:
+    static constexpr wchar_t kGuid[] = L"{6866D554-1A51-4068-91EE-F2448C390F82}";
+    explicit SiblingLibrary(const std::wstring& file) {
+        ComPtr<ICreateTypeLib2> create;
+        if (FAILED(CreateTypeLib2(SYS_WIN64, file.c_str(), &create))) return;
+        create->SetGuid(Guid(kGuid));
+        create->SetVersion(2, 0);
+        create->SetLcid(0);
+        create->SetName(const_cast<LPOLESTR>(L"Sibling"));
+        ComPtr<ITypeLib> library;
+        if (FAILED(create->SaveAllChanges()) || FAILED(create.As(&library))) return;
+        registered_ = SUCCEEDED(RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(file.c_str()), nullptr));
+    }
+    ~SiblingLibrary() {
+        if (registered_) UnRegisterTypeLib(Guid(kGuid), 2, 0, 0, SYS_WIN64);
+    }
+    bool registered() const { return registered_; }
+
+private:
+    bool registered_ = false;
+};
+
+TEST_F(TypeInfo, KnownLibrariesOfTheInstallation) {
+    ComPtr<IFieldCollectionTable> table;
+    ASSERT_EQ(S_OK, u->GetInterfaceInfos(&table));
+    long rows = -1;
+    table->get_Count(&rows);
+    EXPECT_EQ(0, rows) << "our own library is registered for German only, the others are not installed here";
+
+    test::ScratchFolder dir(L"typeinfo");
+    const std::wstring file = dir / L"sibling.tlb";
+    SiblingLibrary sibling(file);
+    ASSERT_TRUE(sibling.registered());
+    ComPtr<IFieldCollection> info;
+    EXPECT_EQ(S_OK, u->GetInterfaceInfo2(Guid(SiblingLibrary::kGuid), 1, 0, 0, &info));
+    EXPECT_FALSE(info) << "registered as 2.0 only";
+    ASSERT_EQ(S_OK, u->GetInterfaceInfos(&table));
+    table->get_Count(&rows);
+    ASSERT_EQ(1, rows);
+    ComPtr<IFieldCollection> row;
+    table->get_Item(1, &row);
+    EXPECT_EQ((std::vector<std::wstring>{L"PathName=" + file, L"TLIB_GUID=" + std::wstring(SiblingLibrary::kGuid),
+                                         L"FILE_VERSION="}),
+              Entries(row.Get()))
+        << "a type library file has no version resource";
+}
+
+TEST_F(TypeInfo, ClassOfAProgId) {
+    BSTR clsid = nullptr;
+    ASSERT_EQ(S_OK, u->GetCLSIDFromProgID(Str(L"QarnComConnector.CQarnUtilities"), &clsid));
+    EXPECT_EQ(Text(CLSID_CQarnUtilities), ToWide(clsid));
+    SysFreeString(clsid);
+    clsid = nullptr;
+    EXPECT_EQ(S_OK, u->GetCLSIDFromProgID(Str(L"No.Such.Class"), &clsid));
+    EXPECT_EQ(nullptr, clsid) << "an unknown name gives the empty text";
+    EXPECT_EQ(S_OK, u->GetCLSIDFromProgID(nullptr, &clsid));
+    EXPECT_EQ(nullptr, clsid);
+}
+
+}  // namespace
