@@ -204,6 +204,26 @@ protected:
     void AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collection);
 
     // Script engines created by RunMacro and RunMacro2 (macros.cpp).
+    // One entry per ProgID as the caller wrote it, in order of creation; the entry holds one
+    // reference to its engine until DestroyScriptEngine succeeds or this object goes away.
+    struct ScriptEngineEntry {
+        qarn::Bstr progId;
+        qarn::ComPtr<IDispatch> engine;
+    };
+    std::vector<ScriptEngineEntry> scriptEngines_;
+    // Index of the first entry whose ProgID equals `progId` exactly, or the number of entries.
+    size_t FindScriptEngine(BSTR progId) const;
+    // The cached engine of `progId`, created and appended on first use.
+    qarn::ComPtr<IDispatch> ScriptEngineFor(BSTR progId);
+    // Calls the entry member `member` of the engine of `progId` with the macro name and the two
+    // objects by reference (I: IParameterList or IQarnDocument, named `kind` in messages). What the
+    // engine leaves there is stored in *ppInput and *ppOutput only when both are of kind I or null.
+    template <class I>
+    void RunEngineMacro(BSTR progId, const wchar_t* member, BSTR macroName, const wchar_t* kind, I** ppInput,
+                        I** ppOutput);
+    // The built-in self-test behind InvokeMethod's "RunTestCases" (selftest.cpp): variant 1 checks
+    // the text methods and encryption, variant 2 also the file methods. Writes only to the log.
+    void RunSelfTest(int variant);
 
     // The data-type objects this object creates.
     qarn::DataObjects objects_;
