@@ -278,4 +278,17 @@ std::vector<std::wstring_view> SplitColumns(std::wstring_view line, wchar_t sepa
     return columns;
 }
 
+std::optional<std::wstring> HardwareAddressText(const unsigned char* bytes, size_t length) {
+    if (!bytes || (length != 6 && length != 8)) return std::nullopt;
+    constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring address;
+    address.reserve(length * 3);
+    for (size_t i = 0; i < length; ++i) {
+        if (i > 0) address += L'-';
+        address += kDigits[bytes[i] >> 4];
+        address += kDigits[bytes[i] & 0x0F];
+    }
+    return address;
+}
+
 }  // namespace qarn::text

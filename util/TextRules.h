@@ -74,4 +74,8 @@ std::vector<std::wstring_view> SplitTokens(std::wstring_view line, std::wstring_
 // empty columns and a leading or trailing one an empty first or last column.
 std::vector<std::wstring_view> SplitColumns(std::wstring_view line, wchar_t separator);
 
+// A network adapter's hardware address as upper-case hexadecimal byte pairs joined by "-"
+// ("00-1A-2B-3C-4D-5E"); nullopt unless it has 6 or 8 bytes (other lengths are not listed).
+std::optional<std::wstring> HardwareAddressText(const unsigned char* bytes, size_t length);
+
 }  // namespace qarn::text

@@ -1,0 +1,384 @@
+// System and network information of CQarnUtilities, through real activation. The network cases
+// talk only to a TCP server on 127.0.0.1 that the test runs itself on a thread of its own.
+#include <winsock2.h>
+#include <iphlpapi.h>
+#include <windns.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+#include "UtilitiesSupport.h"
+#include "util/TextRules.h"
+
+using qarn::FromAnsi;
+using qarn::ToAnsi;
+using test::ComPtr;
+using test::Str;
+
+namespace {
+
+// Sets (or with null removes) a variable of the test process for one scope; the DLL is in-process.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+        std::wstring old(32768, L'\0');
+        const DWORD n = GetEnvironmentVariableW(name, old.data(), static_cast<DWORD>(old.size()));
+        if (n > 0 && n < old.size()) old_ = old.substr(0, n);
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
+
+private:
+    std::wstring name_;
+    std::optional<std::wstring> old_;
+};
+
+class System : public ::testing::Test {
+protected:
+    ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+
+    static std::wstring Message() {
+        std::wstring d = test::TakeErrorDescription();
+        return d.substr(0, d.find(L"\n   at "));
+    }
+    test::Result Call(HRESULT (STDMETHODCALLTYPE IQarnUtilities::*method)(BSTR*)) {
+        BSTR out = nullptr;
+        const HRESULT hr = (u.Get()->*method)(&out);
+        return test::Result(hr, out);
+    }
+    test::Result Env(const Str& name) {
+        BSTR out = nullptr;
+        const HRESULT hr = u->GetEnv(name, &out);
+        return test::Result(hr, out);
+    }
+};
+
+// "name=value(vt)" of every field.
+std::vector<std::wstring> Entries(IFieldCollection* c) {
+    std::vector<std::wstring> out;
+    long n = 0;
+    if (c) c->get_Count(&n);
+    for (long i = 1; i <= n; ++i) {
+        ComPtr<IField> f;
+        c->get_Item(i, &f);
+        Str name, text;
+        test::Variant value;
+        f->get_Name(name.Out());
+        f->get_StringValue(text.Out());
+        f->get_Value(value.Out());
+        out.push_back(std::wstring(name.View()) + L"=" + std::wstring(text.View()) + L"(" + std::to_wstring(value.vt) + L")");
+    }
+    return out;
+}
+
+TEST_F(System, GetEnvReadsTheProcessEnvironmentAndNeverFailsOnNames) {
+    ScopedVariable set(L"QARN_SYSTEM_TEST", L"value \u00e4\u20ac");
+    EXPECT_EQ(L"value \u00e4\u20ac", Env(Str(L"QARN_SYSTEM_TEST")).text);
+    EXPECT_EQ(L"value \u00e4\u20ac", Env(Str(std::wstring(L"QARN_SYSTEM_TEST\0x", 18))).text) << "name ends at NUL";
+    const std::wstring longValue(20000, L'v');
+    ScopedVariable big(L"QARN_SYSTEM_LONG", longValue.c_str());
+    EXPECT_EQ(longValue, Env(Str(L"QARN_SYSTEM_LONG")).text);
+
+    ScopedVariable unset(L"QARN_SYSTEM_UNSET", nullptr);
+    for (const Str& name : {Str(L"QARN_SYSTEM_UNSET"), Str(nullptr), Str(L""), Str(std::wstring(100000, L'n'))}) {
+        test::Result r = Env(name);
+        EXPECT_EQ(S_OK, r.hr);
+        EXPECT_FALSE(r.null);
+        EXPECT_EQ(L"", r.text);
+    }
+}
+
+TEST_F(System, RootDirIsTheVariableOrElseTheWorkingDirectory) {
+    {
+        ScopedVariable root(L"QarnRootDir", L"D:\\Qarn\\Root");
+        EXPECT_EQ(L"D:\\Qarn\\Root", Call(&IQarnUtilities::GetRootDir).text);
+    }
+    test::ScratchFolder dir(L"rootdir");
+    wchar_t previous[MAX_PATH] = {}, current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+    GetCurrentDirectoryW(MAX_PATH, current);
+    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L""}) {
+        ScopedVariable root(L"QarnRootDir", value);
+        EXPECT_EQ(std::wstring(current), Call(&IQarnUtilities::GetRootDir).text) << "without trailing backslash";
+    }
+    SetCurrentDirectoryW(previous);
+}
+
+TEST_F(System, UserAndComputerNamesComeBackInUpperCase) {
+    wchar_t user[256] = {}, computer[256] = {};
+    DWORD userSize = 256, computerSize = 256;
+    ASSERT_TRUE(GetUserNameW(user, &userSize) && GetComputerNameW(computer, &computerSize));
+    CharUpperW(user);  // "root" under Wine: the upper-casing is seen
+    CharUpperW(computer);
+    EXPECT_EQ(std::wstring(user), Call(&IQarnUtilities::GetSystemUserName).text);
+    EXPECT_EQ(std::wstring(computer), Call(&IQarnUtilities::GetSystemComputerName).text);
+    EXPECT_EQ(DISP_E_EXCEPTION, u->GetSystemUserName(nullptr));
+}
+
+TEST_F(System, DomainFallsBackToUserDnsDomainAndReportsTheDnsStatus) {
+    wchar_t primary[512] = {};
+    DWORD size = sizeof primary;
+    const DNS_STATUS status = DnsQueryConfig(DnsConfigPrimaryDomainName_W, 0, nullptr, nullptr, primary, &size);
+    if (status == ERROR_SUCCESS && primary[0]) {
+        ScopedVariable domain(L"USERDNSDOMAIN", L"ignored.example");
+        EXPECT_EQ(std::wstring(primary), Call(&IQarnUtilities::GetDomain).text) << "the DNS answer comes first";
+        GTEST_SKIP() << "this machine has a DNS domain: the fallback cannot be reached";
+    }
+    {
+        ScopedVariable domain(L"USERDNSDOMAIN", L"corp.example.com");
+        EXPECT_EQ(L"corp.example.com", Call(&IQarnUtilities::GetDomain).text);
+    }
+    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L""}) {
+        ScopedVariable domain(L"USERDNSDOMAIN", value);
+        EXPECT_EQ(DISP_E_EXCEPTION, Call(&IQarnUtilities::GetDomain).hr);
+        EXPECT_EQ(qarn::Format(L"Unable to query for domain name (0x%08x). Variable USERDNSDOMAIN not set.",
+                               static_cast<unsigned>(status)),
+                  Message());
+    }
+}
+
+TEST(HardwareAddress, SixOrEightBytesAsUpperCaseHexPairs) {
+    using qarn::text::HardwareAddressText;
+    const unsigned char bytes[16] = {0x00, 0x1a, 0x2B, 0xc3, 0xd4, 0xff, 0x07, 0x80};
+    EXPECT_EQ(L"00-1A-2B-C3-D4-FF", HardwareAddressText(bytes, 6).value_or(L"none"));
+    EXPECT_EQ(L"00-1A-2B-C3-D4-FF-07-80", HardwareAddressText(bytes, 8).value_or(L"none"));
+    for (size_t length : {0u, 5u, 7u, 9u, 16u}) EXPECT_FALSE(HardwareAddressText(bytes, length)) << length;
+    EXPECT_FALSE(HardwareAddressText(nullptr, 6));
+}
+
+TEST_F(System, GetMACListsAdaptersWithAHardwareAddressAndDetailsOnlyForTrue) {
+    // The platform's answer, as "address|description|friendly name|suffix" per listed adapter.
+    std::vector<std::wstring> expected, left;
+    ULONG size = 0;
+    GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_INCLUDE_PREFIX, nullptr, nullptr, &size);
+    std::vector<unsigned char> memory(size + 1);
+    auto* list = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(memory.data());
+    ASSERT_EQ(NO_ERROR, GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_INCLUDE_PREFIX, nullptr, list, &size));
+    auto text = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
+    for (auto* a = list; a; a = a->Next) {
+        const auto address = qarn::text::HardwareAddressText(a->PhysicalAddress, a->PhysicalAddressLength);
+        (address ? expected : left)
+            .push_back(address.value_or(L"") + L"|Description=" + text(a->Description) + L"(8)|FriendlyName=" +
+                       text(a->FriendlyName) + L"(8)|DnsSuffix=" + text(a->DnsSuffix) + L"(8)");
+    }
+    ASSERT_FALSE(left.empty()) << "the loopback adapter has no hardware address";
+
+    for (VARIANT_BOOL details : {VARIANT_TRUE, VARIANT_FALSE, static_cast<VARIANT_BOOL>(1)}) {
+        ComPtr<IStructureCollection> macs;
+        ASSERT_EQ(S_OK, u->GetMAC(details, &macs));
+        long count = -1;
+        macs->get_Count(&count);
+        ASSERT_EQ(static_cast<long>(expected.size()), count) << "no entry for the loopback adapter";
+        for (long i = 1; i <= count; ++i) {
+            ComPtr<IStructure> s;
+            ComPtr<IFieldCollection> fields;
+            Str name;
+            macs->get_Item(i, &s);
+            s->get_Name(name.Out());
+            s->get_FieldCollection(&fields);
+            std::wstring got(name.View());
+            for (const std::wstring& e : Entries(fields.Get())) got += L"|" + e;
+            const std::wstring& want = expected[static_cast<size_t>(i - 1)];
+            EXPECT_EQ(details == VARIANT_TRUE ? want : want.substr(0, want.find(L'|')), got) << details;
+        }
+    }
+}
+
+TEST_F(System, GetHostByNameGivesFamilyLengthThenAddressesAsTexts) {
+    for (const Str& name : {Str(L"localhost"), Str(std::wstring(L"localhost\0.invalid", 18)), Str(nullptr)}) {
+        ComPtr<IFieldCollection> host;
+        ASSERT_EQ(S_OK, u->GetHostByName(name, &host)) << "a missing name asks for the local computer";
+        const std::vector<std::wstring> entries = Entries(host.Get());
+        ASSERT_GE(entries.size(), 3u);
+        EXPECT_EQ(L"IntType=2(2)", entries[0]) << "VT_I2";
+        EXPECT_EQ(L"Length=4(2)", entries[1]);
+        EXPECT_EQ(0u, entries[2].find(L"IP=")) << "at least one address, as text";
+        if (!name.IsNull()) {
+            EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(), L"IP=127.0.0.1(8)"));
+        }
+    }
+    for (const Str& unknown : {Str(L"no-such-host.invalid"), Str(std::wstring(100000, L'h'))}) {
+        ComPtr<IFieldCollection> host;
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetHostByName(unknown, &host));
+        EXPECT_FALSE(host);
+        EXPECT_EQ(L"Unable to retrieve network information.", Message());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// One request and one response over TCP
+
+bool Readable(SOCKET s, int ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    return select(0, &set, nullptr, nullptr, &wait) == 1;
+}
+
+// A one-connection server on 127.0.0.1 at a port the system picks. On its thread it reads the
+// request (until `size` bytes came and 300 ms pass without more), answers with `reply` unless
+// `silent`, and waits for the client to close.
+class LoopbackServer {
+public:
+    LoopbackServer(size_t size, std::string reply, bool silent = false) : size_(size), reply_(std::move(reply)) {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof local;
+        bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length);
+        port_ = ntohs(local.sin_port);
+        if (size_ == SIZE_MAX) return;  // only a free port: nothing listens
+        listen(listener_, 1);
+        thread_ = std::thread([this, silent] { Serve(silent); });
+    }
+    ~LoopbackServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        closesocket(listener_);
+        WSACleanup();
+    }
+    int port() const { return port_; }
+    bool accepted() const { return accepted_; }
+    // What the client sent; read after the call returned.
+    std::string request() {
+        if (thread_.joinable()) thread_.join();
+        return request_;
+    }
+
+private:
+    void Serve(bool silent) {
+        int waited = 0;
+        while (!Readable(listener_, 50))
+            if (stop_ || (waited += 50) > 10000) return;
+        SOCKET s = accept(listener_, nullptr, nullptr);
+        accepted_ = true;
+        char buffer[4096];
+        while (Readable(s, request_.size() >= size_ ? 300 : 10000)) {
+            const int n = recv(s, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            request_.append(buffer, static_cast<size_t>(n));
+        }
+        if (!silent) {
+            send(s, reply_.data(), static_cast<int>(reply_.size()), 0);
+            shutdown(s, SD_SEND);
+            while (Readable(s, 10000) && recv(s, buffer, sizeof buffer, 0) > 0) {
+            }
+        }
+        closesocket(s);
+    }
+
+    size_t size_;
+    std::string reply_, request_;
+    SOCKET listener_ = INVALID_SOCKET;
+    int port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false}, accepted_{false};
+};
+
+class Network : public System {
+protected:
+    test::Result Send(const Str& request, const Str& host, int port) {
+        BSTR out = nullptr;
+        const HRESULT hr = u->SendNetworkData(request, host, port, &out);
+        return test::Result(hr, out);
+    }
+    static void ExpectEmptySuccess(const test::Result& r) {
+        EXPECT_EQ(S_OK, r.hr);
+        EXPECT_FALSE(r.null);
+        EXPECT_EQ(L"", r.text);
+    }
+};
+
+TEST_F(Network, RequestGoesOutWithoutTerminatingZeroAndTheResponseComesBack) {
+    const std::wstring request = L"GET status Gr\u00fc\u00dfe";
+    LoopbackServer server(ToAnsi(request).size(), "OK caf\xe9 100%");
+    EXPECT_EQ(FromAnsi("OK caf\xe9 100%"), Send(Str(request), Str(L"127.0.0.1"), server.port()).text);
+    EXPECT_EQ(ToAnsi(request), server.request()) << "the ANSI bytes and nothing behind them";
+
+    // The port counts by its low 16 bits; the address ends at its first NUL.
+    LoopbackServer wrapped(4, "pong");
+    EXPECT_EQ(L"pong", Send(Str(L"ping"), Str(std::wstring(L"127.0.0.1\0x", 11)), wrapped.port() - 65536).text);
+    EXPECT_EQ("ping", wrapped.request());
+
+    LoopbackServer nothing(0, "hello");
+    EXPECT_EQ(L"hello", Send(Str(nullptr), Str(L"127.0.0.1"), nothing.port()).text);
+    EXPECT_EQ("", nothing.request()) << "a missing request sends no bytes";
+}
+
+TEST_F(Network, OnlyOneBoundedReceiveIsRead) {
+    std::string flood(3 * 10240 + 17, '\0');
+    for (size_t i = 0; i < flood.size(); ++i) flood[i] = static_cast<char>('a' + i % 26);
+    LoopbackServer server(1, flood);
+    test::Result r = Send(Str(L"x"), Str(L"127.0.0.1"), server.port());
+    EXPECT_EQ(S_OK, r.hr);
+    ASSERT_FALSE(r.text.empty());
+    EXPECT_LE(r.text.size(), 10240u);
+    EXPECT_EQ(FromAnsi(flood.substr(0, r.text.size())), r.text);
+}
+
+TEST_F(Network, SocketFailuresGiveAnEmptyResponseAndSuccess) {
+    LoopbackServer closing(5, "", true);
+    ExpectEmptySuccess(Send(Str(L"hello"), Str(L"127.0.0.1"), closing.port()));
+    EXPECT_TRUE(closing.accepted());
+
+    LoopbackServer freePort(SIZE_MAX, "");
+    ExpectEmptySuccess(Send(Str(L"hello"), Str(L"127.0.0.1"), freePort.port()));
+    ExpectEmptySuccess(Send(Str(L"hello"), Str(L"127.0.0.1"), 0));
+
+    LoopbackServer unused(0, "never");
+    for (const Str& host : {Str(L"localhost"), Str(nullptr), Str(L""), Str(std::wstring(100000, L'h')), Str(L"127.0.0.256")})
+        ExpectEmptySuccess(Send(Str(L"hello"), host, unused.port()));
+    EXPECT_FALSE(unused.accepted()) << "names are not resolved";
+    EXPECT_EQ(DISP_E_EXCEPTION, u->SendNetworkData(Str(L"x"), Str(L"127.0.0.1"), 0, nullptr));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Programs, windows and waiting
+
+TEST_F(System, ExecStartsTheCommandLineAndReportsNoStartFailure) {
+    test::ScratchFolder dir(L"exec");
+    const std::wstring file = dir / L"started.txt";
+    ASSERT_EQ(S_OK, u->Exec(Str(L"cmd /c echo x> \"" + file + L"\""), SW_HIDE));
+    bool created = false;
+    for (int i = 0; i < 300 && !created; ++i) {
+        created = GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+        ::Sleep(100);  // also lets cmd finish writing before the folder goes
+    }
+    EXPECT_TRUE(created);
+    for (const Str& command : {Str(nullptr), Str(L""), Str(L"no-such-program-qarn.exe"), Str(std::wstring(100000, L'c'))})
+        EXPECT_EQ(S_OK, u->Exec(command, SW_SHOW));
+}
+
+TEST_F(System, ShowWindowWithoutAMatchingWindowDoesNothingAndSucceeds) {
+    const Str huge(std::wstring(100000, L'w'));
+    EXPECT_EQ(S_OK, u->ShowWindow(nullptr, Str(L"QarnComConnector test: no window has this title"), SW_SHOW));
+    EXPECT_EQ(S_OK, u->ShowWindow(Str(L"QarnNoSuchWindowClass"), nullptr, SW_SHOWNORMAL));
+    EXPECT_EQ(S_OK, u->ShowWindow(huge, huge, -1));
+    EXPECT_EQ(S_OK, u->ShowSAPWindow(SW_SHOW));
+}
+
+TEST_F(System, SleepBlocksAtLeastTheGivenTimeAndNegativeTimesDoNotWait) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(S_OK, u->Sleep(250));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_EQ(S_OK, u->Sleep(-1)) << "returns at all";
+    EXPECT_EQ(S_OK, u->Sleep(LONG_MIN));
+}
+
+}  // namespace
