@@ -47,10 +47,6 @@ class System : public ::testing::Test {
 protected:
     ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
 
-    static std::wstring Message() {
-        std::wstring d = test::TakeErrorDescription();
-        return d.substr(0, d.find(L"\n   at "));
-    }
     test::Result Call(HRESULT (STDMETHODCALLTYPE IQarnUtilities::*method)(BSTR*)) {
         BSTR out = nullptr;
         const HRESULT hr = (u.Get()->*method)(&out);
@@ -144,7 +140,7 @@ TEST_F(System, DomainFallsBackToUserDnsDomainAndReportsTheDnsStatus) {
         EXPECT_EQ(DISP_E_EXCEPTION, Call(&IQarnUtilities::GetDomain).hr);
         EXPECT_EQ(qarn::Format(L"Unable to query for domain name (0x%08x). Variable USERDNSDOMAIN not set.",
                                static_cast<unsigned>(status)),
-                  Message());
+                  test::TakeMessage());
     }
 }
 
@@ -212,7 +208,7 @@ TEST_F(System, GetHostByNameGivesFamilyLengthThenAddressesAsTexts) {
         ComPtr<IFieldCollection> host;
         EXPECT_EQ(DISP_E_EXCEPTION, u->GetHostByName(unknown, &host));
         EXPECT_FALSE(host);
-        EXPECT_EQ(L"Unable to retrieve network information.", Message());
+        EXPECT_EQ(L"Unable to retrieve network information.", test::TakeMessage());
     }
 }
 
