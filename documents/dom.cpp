@@ -101,16 +101,32 @@ void AddAttributeFields(DataObjects& objects, IXMLDOMNode* node, std::wstring_vi
     }
 }
 
+// A caller's object as the DOM interface a method needs; `what` names it in the failure.
+template <class I>
+ComPtr<I> AsDom(IDispatch* object, const wchar_t* what) {
+    ComPtr<I> typed;
+    if (FAILED(object->QueryInterface(IID_PPV_ARGS(&typed))) || !typed)
+        THROW_MESSAGE(std::wstring(L"The object is not ") + what + L".");
+    return typed;
+}
+
 // `pDisp` as a DOM node: a document, an element or any other node.
-ComPtr<IXMLDOMNode> AsNode(IDispatch* pDisp) {
-    ComPtr<IXMLDOMNode> node;
-    CHECK_HR(pDisp->QueryInterface(IID_PPV_ARGS(&node)));
-    return node;
+ComPtr<IXMLDOMNode> AsNode(IDispatch* pDisp) { return AsDom<IXMLDOMNode>(pDisp, L"an XML node"); }
+
+// A failed selection keeps the engine's own description; without one it names the expression.
+void CheckSelection(HRESULT hr, BSTR path) {
+    if (SUCCEEDED(hr)) return;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        SetErrorInfo(0, info.Get());
+        CHECK_HR(hr);
+    }
+    THROW_MESSAGE(L"The XPath expression " + std::wstring(View(path)) + L" cannot be evaluated.");
 }
 
 ComPtr<IXMLDOMNode> SelectSingle(IXMLDOMNode* from, BSTR path) {
     ComPtr<IXMLDOMNode> found;
-    CHECK_HR(from->selectSingleNode(path, &found));
+    CheckSelection(from->selectSingleNode(path, &found), path);
     return found;
 }
 
@@ -207,8 +223,7 @@ void CQarnUtilities::AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collect
 STDMETHODIMP CQarnUtilities::GetXMLDOMParseErrorDescription(IDispatch *pDisp, BSTR *result) {
     return MethodFrame(L"CQarnUtilities::GetXMLDOMParseErrorDescription", [&] {
         if (!pDisp) return;
-        ComPtr<IXMLDOMDocument> document;
-        CHECK_HR(pDisp->QueryInterface(IID_PPV_ARGS(&document)));
+        ComPtr<IXMLDOMDocument> document = AsDom<IXMLDOMDocument>(pDisp, L"an XML document");
         ComPtr<IXMLDOMParseError> error;
         CHECK_HR(document->get_parseError(&error));
         if (!error) return;
@@ -281,7 +296,7 @@ STDMETHODIMP CQarnUtilities::DOMNodeGetChilds_(IDispatch *pDisp, BSTR nodeName, 
         if (!pDisp || !HasText(nodeName)) return;
         ComPtr<IXMLDOMNode> from = AsNode(pDisp);
         ComPtr<IXMLDOMNodeList> nodes;
-        CHECK_HR(from->selectNodes(nodeName, &nodes));
+        CheckSelection(from->selectNodes(nodeName, &nodes), nodeName);
         if (!nodes) return;
         ComPtr<IFieldCollectionTable> table;
         ComPtr<IXMLDOMNode> node;
@@ -299,8 +314,7 @@ namespace {
 // unless it is text, and then, when `descend`, the same for every descendant with the names of its
 // ancestors in front ("node.child@attribute", "node.child"). The walk keeps its own stack.
 ComPtr<IFieldCollection> NodeListFields(DataObjects& objects, IDispatch* pDisp, bool descend) {
-    ComPtr<IXMLDOMNodeList> list;
-    CHECK_HR(pDisp->QueryInterface(IID_PPV_ARGS(&list)));
+    ComPtr<IXMLDOMNodeList> list = AsDom<IXMLDOMNodeList>(pDisp, L"an XML node list");
     long length = 0;
     CHECK_HR(list->get_length(&length));
 

@@ -104,6 +104,7 @@ TEST_F(Dom, ParseErrorDescription) {
 
     ComPtr<IField> notADocument = test::Create<IField>(CLSID_Field);
     EXPECT_EQ(DISP_E_EXCEPTION, u->GetXMLDOMParseErrorDescription(notADocument.Get(), &reason));
+    EXPECT_EQ(L"The object is not an XML document.", TakeMessage());
     EXPECT_EQ(S_OK, u->GetXMLDOMParseErrorDescription(nullptr, &reason));
 }
 
@@ -159,6 +160,11 @@ TEST_F(Dom, TypedValueOfOneNode) {
         EXPECT_EQ(L"Node " + std::wstring(xpath ? xpath : L"(null)") + L" not found.", TakeMessage());
         EXPECT_FALSE(field);
     }
+    EXPECT_EQ(DISP_E_EXCEPTION, u->GetXMLDOMNodeTypedValue(doc.Get(), Str(L"///["), &field));
+    EXPECT_EQ(L"The XPath expression ///[ cannot be evaluated.", TakeMessage());
+    ComPtr<IField> notANode = test::Create<IField>(CLSID_Field);
+    EXPECT_EQ(DISP_E_EXCEPTION, u->GetXMLDOMNodeTypedValue(notANode.Get(), Str(L"x"), &field));
+    EXPECT_EQ(L"The object is not an XML node.", TakeMessage());
 }
 
 TEST_F(Dom, ChildElementsBecomeFields) {
@@ -238,8 +244,8 @@ TEST_F(Dom, NodeListsWithTheirDescendants) {
         << "text gives no field of its own, comments do, names nest";
     ASSERT_EQ(S_OK, u->DOMNodeGetChilds2(Select(doc.Get(), L"r/none").Get(), &c));
     EXPECT_FALSE(c);
-    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMNodeGetChilds2(doc.Get(), &c)) << "a document is not a node list";
-    TakeMessage();
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMNodeGetChilds2(doc.Get(), &c));
+    EXPECT_EQ(L"The object is not an XML node list.", TakeMessage());
 }
 
 TEST_F(Dom, HostileNestingFailsCleanly) {
