@@ -39,9 +39,7 @@ public:
 };
 
 bool TraceSwitchOn() {
-    wchar_t value[128] = {};
-    const DWORD n = GetEnvironmentVariableW(kTraceSwitchName, value, static_cast<DWORD>(std::size(value)));
-    return n > 0 && n < std::size(value) && wcscmp(value, kTraceAccessCode) == 0;
+    return EnvironmentValue(kTraceSwitchName) == std::wstring_view(kTraceAccessCode);
 }
 
 // The object's trace flag, set from the environment for one call.

@@ -133,9 +133,7 @@ STDMETHODIMP CQarnUtilities::CreateGuid(BSTR *s) {
         *s = nullptr;
         GUID guid;
         CHECK_HR(CoCreateGuid(&guid));
-        wchar_t buffer[64] = {};
-        if (StringFromGUID2(guid, buffer, static_cast<int>(std::size(buffer))) == 0) ThrowHResult(E_UNEXPECTED);
-        *s = CopyBstr(buffer);
+        *s = CopyBstr(std::wstring_view(GuidText(guid)));
     });
 }
 

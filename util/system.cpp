@@ -61,24 +61,6 @@ private:
     SOCKET s_;
 };
 
-// The value of a variable of the process environment; empty when it is not set. An empty name
-// is never looked up (the system would answer with an arbitrary failure).
-std::wstring EnvironmentValue(std::wstring_view name) {
-    if (name.empty()) return {};
-    const std::wstring key(name);
-    std::wstring value(256, L'\0');
-    for (;;) {
-        const DWORD need = GetEnvironmentVariableW(key.c_str(), value.data(), static_cast<DWORD>(value.size()));
-        if (need == 0) return {};
-        if (need < value.size()) {
-            value.resize(need);
-            return value;
-        }
-        // Too small: `need` counts the terminating NUL. The value may change between the calls.
-        value.assign(need, L'\0');
-    }
-}
-
 // The name a system query writes into a buffer of 2048 characters, in upper case; nullopt when the
 // query fails.
 template <class Query>
@@ -168,7 +150,9 @@ STDMETHODIMP CQarnUtilities::GetEnv(BSTR variable, BSTR *value) {
         CHECK_POINTER(value);
         *value = nullptr;
         // A missing or empty name is a variable that is not set.
-        *value = CopyBstr(std::wstring_view(EnvironmentValue(Arg(variable).value_or(std::wstring_view()))));
+        // An empty name is never looked up (the system would answer with an arbitrary failure).
+        const std::wstring name(Arg(variable).value_or(std::wstring_view()));
+        *value = CopyBstr(std::wstring_view(name.empty() ? std::wstring() : EnvironmentValue(name.c_str()).value_or(L"")));
     });
 }
 

@@ -26,12 +26,6 @@ constexpr const wchar_t* kKnownLibraries[] = {
     L"{E3188FC8-0FDC-44E4-BF35-4BB02DD795BA}", L"{B81322CC-501F-4D62-B012-9B9B5286D3DC}",
 };
 
-std::wstring GuidText(REFGUID guid) {
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, static_cast<int>(std::size(text)));
-    return text;
-}
-
 // Releases what GetTypeAttr and GetLibAttr hand out.
 struct TypeAttrRelease {
     ITypeInfo* info;

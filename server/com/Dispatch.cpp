@@ -309,10 +309,8 @@ void MoveOut(const Param& p, Slot& slot, VARIANT* target) {
         return;
     }
     if (p.kind == Kind::Guid) {
-        wchar_t text[40] = {};
-        StringFromGUID2(slot.guid, text, 40);
         target->vt = VT_BSTR;
-        target->bstrVal = SysAllocString(text);
+        target->bstrVal = SysAllocString(GuidText(slot.guid).c_str());
         return;
     }
     *target = slot.value;

@@ -57,12 +57,9 @@ HRESULT AppendLogText(const wchar_t* path, const wchar_t* text) {
 }
 
 void LogSettings::InitFromEnvironment() {
-    SetLastError(ERROR_SUCCESS);
-    DWORD n = GetEnvironmentVariableW(L"QarnLogFile", nullptr, 0);
-    if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return;
-    std::vector<wchar_t> value(n + 1, L'\0');
-    GetEnvironmentVariableW(L"QarnLogFile", value.data(), n + 1);
-    path_ = Bstr(value.data());
+    const std::optional<std::wstring> file = EnvironmentValue(L"QarnLogFile");
+    if (!file) return;
+    path_ = Bstr(file->c_str());
     enabled_ = true;
 }
 

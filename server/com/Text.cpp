@@ -6,6 +6,30 @@ namespace qarn {
 
 void ThrowHResult(HRESULT hr) { throw HResultError{hr}; }
 
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, static_cast<int>(std::size(text)));
+    return text;
+}
+
+std::optional<std::wstring> EnvironmentValue(const wchar_t* name) {
+    std::wstring value(256, L'\0');
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) {
+            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+            return std::wstring();
+        }
+        if (n < value.size()) {
+            value.resize(n);
+            return value;
+        }
+        // Too small: `n` counts the terminating NUL. The value may change between the calls.
+        value.assign(n, L'\0');
+    }
+}
+
 std::wstring FormatCappedV(size_t capacity, const wchar_t* format, va_list args) {
     if (capacity < 2) capacity = 2;
     std::vector<wchar_t> buffer(capacity, L'\0');

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -141,6 +142,11 @@ std::wstring FormatCappedV(size_t capacity, const wchar_t* format, va_list args)
 std::wstring Format(const wchar_t* format, ...);
 // Same for narrow texts (the few ANSI messages of the server).
 std::string FormatA(const char* format, ...);
+
+// The registry form of a GUID: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::wstring GuidText(REFGUID guid);
+// A variable of the process environment; nullopt when it is not set (set to empty is set).
+std::optional<std::wstring> EnvironmentValue(const wchar_t* name);
 
 // Conversions with the thread's ANSI code page.
 std::wstring FromAnsi(std::string_view text);
