@@ -35,12 +35,12 @@ protected:
         EXPECT_EQ(S_OK, u->DOMParse2(Str(xml), &doc)) << TakeMessage();
         return doc;
     }
-    ComPtr<IDispatch> Select(IDispatch* doc, const wchar_t* xpath) {
+    ComPtr<IXMLDOMNodeList> Select(IDispatch* doc, const wchar_t* xpath) {
         ComPtr<IXMLDOMNode> node;
         doc->QueryInterface(IID_PPV_ARGS(&node));
         ComPtr<IXMLDOMNodeList> list;
         EXPECT_EQ(S_OK, node->selectNodes(Str(xpath), &list));
-        return ComPtr<IDispatch>(list.Get());
+        return list;
     }
     std::vector<std::wstring> Children(IDispatch* doc, const wchar_t* xpath) {
         ComPtr<IFieldCollection> c;
@@ -109,14 +109,15 @@ TEST_F(Dom, ParseErrorDescription) {
 }
 
 TEST_F(Dom, ExternalEntitiesAreNeverRead) {
-    const std::wstring secret = dir.Write(L"secret.txt", "TOPSECRET");
-    const std::wstring dtd = dir.Write(L"outer.dtd", "<!ENTITY inner SYSTEM \"secret.txt\">");
-    std::string url = "file:///";
-    for (wchar_t c : secret) url += c == L'\\' ? '/' : static_cast<char>(c);
-    std::string dtdUrl = "file:///";
-    for (wchar_t c : dtd) dtdUrl += c == L'\\' ? '/' : static_cast<char>(c);
+    auto url = [](const std::wstring& file) {
+        std::string u = "file:///";
+        for (wchar_t c : file) u += c == L'\\' ? '/' : static_cast<char>(c);
+        return u;
+    };
+    const std::string secretUrl = url(dir.Write(L"secret.txt", "TOPSECRET"));
+    const std::string dtdUrl = url(dir.Write(L"outer.dtd", "<!ENTITY inner SYSTEM \"secret.txt\">"));
     const std::string xmls[] = {
-        "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + url + "\">]><r><v>a&x;b</v></r>",
+        "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + secretUrl + "\">]><r><v>a&x;b</v></r>",
         "<!DOCTYPE r SYSTEM \"" + dtdUrl + "\"><r><v>a&inner;b</v></r>",
         "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + dtdUrl + "\"> %p;]><r><v>a&inner;b</v></r>",
     };
@@ -274,15 +275,14 @@ TEST_F(Dom, HostileNestingFailsCleanly) {
 
 TEST_F(Dom, AttributesOfANode) {
     ComPtr<IDispatch> doc = Parse(L"<r a=\"1\" b=\"two\"><bare/></r>");
-    ComPtr<IXMLDOMNode> r, bare;
-    ComPtr<IXMLDOMDocument2> d;
-    doc.As(&d);
-    d->selectSingleNode(Str(L"r"), &r);
-    d->selectSingleNode(Str(L"r/bare"), &bare);
+    ComPtr<IXMLDOMNodeList> r = Select(doc.Get(), L"r"), bare = Select(doc.Get(), L"r/bare");
+    ComPtr<IXMLDOMNode> node;
+    r->get_item(0, &node);
     ComPtr<IFieldCollection> c;
-    ASSERT_EQ(S_OK, u->GetXMLAttributes(r.Get(), &c));
+    ASSERT_EQ(S_OK, u->GetXMLAttributes(node.Get(), &c));
     EXPECT_EQ((std::vector<std::wstring>{L"a=1", L"b=two"}), Entries(c.Get()));
-    ASSERT_EQ(S_OK, u->GetXMLAttributes(bare.Get(), &c));
+    bare->get_item(0, &node);
+    ASSERT_EQ(S_OK, u->GetXMLAttributes(node.Get(), &c));
     EXPECT_FALSE(c);
     ASSERT_EQ(S_OK, u->GetXMLAttributes(nullptr, &c));
     EXPECT_FALSE(c);
