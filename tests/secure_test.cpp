@@ -9,22 +9,13 @@
 #include "secure/LogonDecryption.h"
 #include "secure/SecureBlock.h"
 
-namespace secure = qarn::secure;
-using secure::Code;
-using secure::Decrypt;
-using secure::Encrypt;
-using secure::FoldKey;
-using secure::OpenBlock;
-using secure::PrepareKey;
-using secure::SecretText;
-using secure::Words;
+using namespace qarn::secure;
 using test::ComPtr;
 using test::Str;
 using test::ToWide;
 using test::Variant;
 
 namespace {
-
 
 std::u16string EncryptText(std::u16string_view name, std::u16string_view value, int64_t time = 1700000000) {
     SecretText out;
@@ -35,7 +26,8 @@ std::u16string EncryptText(std::u16string_view name, std::u16string_view value, 
 uint32_t Get32(const Words& w, size_t at) { return (uint32_t{w[at]} << 16) | w[at + 1]; }
 
 // Writes plain block words back as a text, chained and checked like the encoder does; the header
-// words 0–2 must be the ones of `name`. Used to craft blocks that lie about themselves.
+// words 0–2 must be the ones of `name`. Used to craft blocks that lie about themselves. The digits
+// of a word are bits 15–12, 7–4, 11–8, 3–0: a sealed text that decrypts proves the encoder's order.
 std::u16string Seal(std::u16string_view name, Words w) {
     Words nameKey, fixedKey;
     PrepareKey(name, nameKey);
@@ -58,18 +50,12 @@ TEST(SecureBlock, LayoutOfSmallAndBoundaryBlocks) {
     ASSERT_EQ(256u, text.size());
     ASSERT_EQ(Code::Ok, OpenBlock(u"n", text, w));
     ASSERT_EQ(64u, w.size());
-    EXPECT_EQ((std::vector<uint16_t>{0x89AB, 0x4567, 0x0123, 0}), std::vector<uint16_t>(w.begin() + 3, w.begin() + 7));
-    EXPECT_EQ(1u, Get32(w, 7));
-    EXPECT_EQ(1u, Get32(w, 9));
-    EXPECT_EQ(61u, Get32(w, 11)) << "42 filler words";
-    EXPECT_EQ(62u, Get32(w, 13));
+    // Time (low word first), then name length, value length, name and value position (42 filler words).
+    EXPECT_EQ((std::vector<uint16_t>{0x89AB, 0x4567, 0x0123, 0, 0, 1, 0, 1, 0, 61, 0, 62}),
+              std::vector<uint16_t>(w.begin() + 3, w.begin() + 15));
     EXPECT_EQ(u'n', w[61]);
     EXPECT_EQ(u'v', w[62]);
     EXPECT_EQ(uint32_t{u'v'}, (uint32_t{w[16]} << 16) | w[18]);
-    // Digit order of a word: bits 15–12, 7–4, 11–8, 3–0.
-    const uint16_t w0 = w[0];
-    const char16_t* hex = u"0123456789abcdef";
-    EXPECT_EQ((std::u16string{hex[w0 >> 12], hex[(w0 >> 4) & 15], hex[(w0 >> 8) & 15], hex[w0 & 15]}), text.substr(0, 4));
 
     ASSERT_EQ(Code::Ok, OpenBlock(u"twenty-characters-nm", EncryptText(u"twenty-characters-nm", std::u16string(24, u'x')), w));
     EXPECT_EQ(64u, w.size()) << "44 characters fill 64 words exactly";
@@ -82,13 +68,10 @@ TEST(SecureBlock, RandomPairsRoundTripAndBindToTheirName) {
     std::mt19937 random(20261205);
     auto randomText = [&](size_t maxLength) {
         std::u16string s;
-        const size_t length = 1 + random() % maxLength;
-        while (s.size() < length) {
-            switch (random() % 4) {
-                case 0: s += static_cast<char16_t>(0xD800 + random() % 0x400), s += static_cast<char16_t>(0xDC00 + random() % 0x400); break;
-                case 1: s += static_cast<char16_t>(0x80 + random() % 0xD700); break;
-                default: s += static_cast<char16_t>(0x20 + random() % 0x5F);
-            }
+        for (const size_t length = 1 + random() % maxLength; s.size() < length;) {
+            const unsigned kind = random() % 4;  // a surrogate pair, another non-ASCII or an ASCII character
+            if (kind == 0) s += {char16_t(0xD800 + random() % 0x400), char16_t(0xDC00 + random() % 0x400)};
+            else s += static_cast<char16_t>(kind == 1 ? 0x80 + random() % 0xD700 : 0x20 + random() % 0x5F);
         }
         return s;
     };
@@ -154,31 +137,32 @@ protected:
     ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
 
     // The bare code text of the last failure; checks the error source.
-    std::wstring Code() {
+    std::wstring Error() {
         ComPtr<IErrorInfo> info;
         if (GetErrorInfo(0, &info) != S_OK) return L"(no error object)";
-        BSTR source = nullptr, description = nullptr;
-        info->GetSource(&source);
-        info->GetDescription(&description);
+        Str source, description;
+        info->GetSource(source.Out());
+        info->GetDescription(description.Out());
         EXPECT_EQ(L"QarnComConnector.CQarnUtilities.1", ToWide(source)) << "the ProgID registered for the class";
-        std::wstring d = ToWide(description);
-        SysFreeString(source);
-        SysFreeString(description);
-        return d;
+        return ToWide(description);
     }
-    std::wstring Value(IField* f) {
-        BSTR s = nullptr;
-        f->get_StringValue(&s);
-        std::wstring r = ToWide(s);
-        SysFreeString(s);
-        return r;
+    static std::wstring Value(IField* f) {
+        Str s;
+        f->get_StringValue(s.Out());
+        return ToWide(s);
+    }
+    std::wstring Failure(HRESULT hr) {
+        EXPECT_EQ(DISP_E_EXCEPTION, hr);
+        return Error();
     }
     std::wstring Call(HRESULT (STDMETHODCALLTYPE IQarnUtilities::*m)(BSTR, BSTR*), const std::wstring& in) {
-        BSTR out = nullptr;
-        if (FAILED((u.Get()->*m)(Str(in), &out))) return L"failed " + Code();
-        std::wstring r = ToWide(out);
-        SysFreeString(out);
-        return r;
+        Str out;
+        return FAILED((u.Get()->*m)(Str(in), out.Out())) ? L"failed " + Error() : ToWide(out);
+    }
+    static ComPtr<IFieldCollection> Collection(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> values) {
+        auto c = test::Create<IFieldCollection>(CLSID_FieldCollection);
+        for (auto [name, value] : values) c->SetValue(Str(name), Variant(value));
+        return c;
     }
 };
 
@@ -189,8 +173,7 @@ TEST_F(Secure, EncryptAndDecryptReportTheirCodesInOrder) {
     } encrypt[] = {{nullptr, nullptr, L"0xE0000000"}, {L"n", nullptr, L"0xE0000001"}, {L"", L"", L"0xE0010000"},
                    {L"", L"v", L"0xE0020000"}};
     for (const Case& c : encrypt) {
-        EXPECT_EQ(DISP_E_EXCEPTION, u->Encrypt(Str(c.name), Str(c.value), &f));
-        EXPECT_EQ(c.code, Code());
+        EXPECT_EQ(c.code, Failure(u->Encrypt(Str(c.name), Str(c.value), &f)));
         EXPECT_EQ(nullptr, f.Get());
     }
     ASSERT_EQ(S_OK, u->Encrypt(Str(L"n"), Str(L"v"), &f));
@@ -198,10 +181,7 @@ TEST_F(Secure, EncryptAndDecryptReportTheirCodesInOrder) {
     Case decrypt[] = {{nullptr, L"", L"0xD0000000"},         {L"n", nullptr, L"0xD0000001"},
                       {L"", L"abc", L"0xD0010000"},          {L"", text.c_str(), L"0xD0020000"},
                       {L"N", text.c_str(), L"0xD0030000"}};
-    for (const Case& c : decrypt) {
-        EXPECT_EQ(DISP_E_EXCEPTION, u->Decrypt(Str(c.name), Str(c.value), &f));
-        EXPECT_EQ(c.code, Code());
-    }
+    for (const Case& c : decrypt) EXPECT_EQ(c.code, Failure(u->Decrypt(Str(c.name), Str(c.value), &f)));
     EXPECT_EQ(E_POINTER, u->Encrypt(Str(L"n"), Str(L"v"), nullptr));
 }
 
@@ -210,11 +190,7 @@ TEST_F(Secure, EntryPointsUseTheirOwnNames) {
     ASSERT_EQ(S_OK, u->Encrypt(Str(L"user"), Str(L"s3cr3t"), &encrypted));
     ComPtr<IFieldCollection> attributes;
     encrypted->get_Attributes(&attributes);
-    ASSERT_TRUE(attributes);
-    BSTR marker = nullptr;
-    attributes->GetValue(Str(L"x3nc"), &marker);
-    EXPECT_EQ(L"true", ToWide(marker));
-    SysFreeString(marker);
+    EXPECT_EQ(std::vector<std::wstring>{L"x3nc=true"}, test::Entries(attributes.Get()));
 
     ASSERT_EQ(S_OK, u->Decrypt2(encrypted.Get(), &plain));
     EXPECT_EQ(L"s3cr3t", Value(plain.Get()));
@@ -227,8 +203,7 @@ TEST_F(Secure, EntryPointsUseTheirOwnNames) {
     ASSERT_EQ(S_OK, u->Encrypt2(number.Get(), &encrypted));
     ASSERT_EQ(S_OK, u->Decrypt(Str(L"count"), Str(Value(encrypted.Get())), &plain));
     EXPECT_EQ(L"42", Value(plain.Get())) << "a number is encrypted as its text";
-    EXPECT_EQ(DISP_E_EXCEPTION, u->Encrypt2(nullptr, &encrypted));
-    EXPECT_EQ(L"0xE0000000", Code());
+    EXPECT_EQ(L"0xE0000000", Failure(u->Encrypt2(nullptr, &encrypted)));
 
     const std::wstring value = Call(&IQarnUtilities::Encrypt3, L"plain");
     EXPECT_EQ(L"plain", Call(&IQarnUtilities::Decrypt3, value));
@@ -237,40 +212,31 @@ TEST_F(Secure, EntryPointsUseTheirOwnNames) {
 
     ComPtr<IQarnLogonDecryption> internal;
     ASSERT_EQ(S_OK, u.As(&internal));
-    BSTR out = nullptr;
-    EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon(Str(value), &out));
-    ASSERT_EQ(S_OK, internal->DecryptLogon(Str(logon), &out));
+    Str out;
+    EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon(Str(value), out.Out()));
+    ASSERT_EQ(S_OK, internal->DecryptLogon(Str(logon), out.Out()));
     EXPECT_EQ(L"plain", ToWide(out));
-    SysFreeString(out);
 }
 
 TEST_F(Secure, LogonValuesDecryptUnderTheFieldNameOrTheLogonKey) {
     ComPtr<IQarnLogonDecryption> internal;
     ASSERT_EQ(S_OK, u.As(&internal));
     const std::wstring longName(3000, L'p');
+    Str bound, plain;
     for (const std::wstring& field : {std::wstring(L"password"), longName}) {
-        BSTR bound = nullptr, plain = nullptr;
-        ASSERT_EQ(S_OK, u->EncryptLogon2(Str(field), Str(L"pw"), &bound));
-        ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(field), bound, &plain));
+        ASSERT_EQ(S_OK, u->EncryptLogon2(Str(field), Str(L"pw"), bound.Out()));
+        ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(field), bound, plain.Out()));
         EXPECT_EQ(L"pw", ToWide(plain));
-        SysFreeString(plain);
-        EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon2(Str(L"other"), bound, &plain));
-        EXPECT_EQ(L"0xD0030000", Code()) << "the failure under the combined name is the one reported";
-        SysFreeString(bound);
+        EXPECT_EQ(L"0xD0030000", Failure(internal->DecryptLogon2(Str(L"other"), bound, plain.Out())))
+            << "the failure under the combined name is the one reported";
     }
     const std::wstring alone = Call(&IQarnUtilities::EncryptLogon, L"pw2");
-    BSTR plain = nullptr;
-    ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(L"password"), Str(alone), &plain));
+    ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(L"password"), Str(alone), plain.Out()));
     EXPECT_EQ(L"pw2", ToWide(plain));
-    SysFreeString(plain);
 
-    BSTR none = nullptr;
-    EXPECT_EQ(DISP_E_EXCEPTION, u->EncryptLogon2(Str(L"password"), nullptr, &none));
-    EXPECT_EQ(L"0xE0000001", Code());
-    EXPECT_EQ(DISP_E_EXCEPTION, u->EncryptLogon2(nullptr, Str(L"x"), &none));
-    EXPECT_EQ(L"0xE0000000", Code());
-    EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon2(Str(L"password"), nullptr, &none));
-    EXPECT_EQ(L"0xD0000001", Code());
+    EXPECT_EQ(L"0xE0000001", Failure(u->EncryptLogon2(Str(L"password"), nullptr, plain.Out())));
+    EXPECT_EQ(L"0xE0000000", Failure(u->EncryptLogon2(nullptr, Str(L"x"), plain.Out())));
+    EXPECT_EQ(L"0xD0000001", Failure(internal->DecryptLogon2(Str(L"password"), nullptr, plain.Out())));
 }
 
 // A parameter list: fields a, x3nc (marker), b; one structure with field s; one table with two rows.
@@ -282,42 +248,31 @@ protected:
     void SetUp() override {
         list = test::Create<IParameterList>(CLSID_ParameterList);
         list->get_FieldCollection(&fields);
-        fields->SetValue(Str(L"a"), Variant(L"A"));
-        fields->SetValue(Str(L"x3nc"), Variant(L"keep"));
-        fields->SetValue(Str(L"b"), Variant(L""));
+        for (auto [name, value] : {std::pair{L"a", L"A"}, {L"x3nc", L"keep"}, {L"b", L""}})
+            fields->SetValue(Str(name), Variant(value));
         auto structure = test::Create<IStructure>(CLSID_Structure);
         structure->put_Name(Str(L"S"));
-        structure->get_FieldCollection(&structureFields);
-        structureFields->SetValue(Str(L"s"), Variant(L"S1"));
+        structure->put_FieldCollection((structureFields = Collection({{L"s", L"S1"}})).Get());
         ComPtr<IStructureCollection> structures;
         list->get_StructureCollection(&structures);
         structures->Add(structure.Get());
         auto table = test::Create<ITable>(CLSID_Table);
         table->put_Name(Str(L"T"));
         auto rows = test::Create<IFieldCollectionTable>(CLSID_FieldCollectionTable);
-        row1 = test::Create<IFieldCollection>(CLSID_FieldCollection);
-        row2 = test::Create<IFieldCollection>(CLSID_FieldCollection);
-        row1->SetValue(Str(L"c"), Variant(L"R1"));
-        row2->SetValue(Str(L"c"), Variant(L"R2"));
-        rows->Add(row1.Get());
-        rows->Add(row2.Get());
+        rows->Add((row1 = Collection({{L"c", L"R1"}})).Get());
+        rows->Add((row2 = Collection({{L"c", L"R2"}})).Get());
         table->put_FieldCollectionTable(rows.Get());
         ComPtr<ITableCollection> tables;
         list->get_TableCollection(&tables);
         tables->Add(table.Get());
     }
-    std::wstring Get(IFieldCollection* c, const wchar_t* name) {
-        BSTR s = nullptr;
-        c->GetValue(Str(name), &s);
-        std::wstring r = ToWide(s);
-        SysFreeString(s);
-        return r;
+    static std::wstring Get(IFieldCollection* c, const wchar_t* name) {
+        Str s;
+        c->GetValue(Str(name), s.Out());
+        return ToWide(s);
     }
     void Mark(const wchar_t* marker, const wchar_t* value) {
-        auto attributes = test::Create<IFieldCollection>(CLSID_FieldCollection);
-        attributes->SetValue(Str(marker), Variant(value));
-        attributes->SetValue(Str(L"owner"), Variant(L"me"));
-        list->put_Attributes(attributes.Get());
+        list->put_Attributes(Collection({{marker, value}, {L"owner", L"me"}}).Get());
     }
     std::wstring Plain(const std::wstring& text) { return Call(&IQarnUtilities::Decrypt3, text); }
 };
@@ -349,9 +304,7 @@ TEST_F(Walk, OnlyMarkedObjectsChangeAndForeignObjectsAreLeftAlone) {
     // Unmarked list: nothing changes, except a field that carries the marker itself.
     ComPtr<IField> s;
     structureFields->get_Item(1, &s);
-    auto own = test::Create<IFieldCollection>(CLSID_FieldCollection);
-    own->SetValue(Str(L"x3nc"), Variant(L"true"));
-    s->put_Attributes(own.Get());
+    s->put_Attributes(Collection({{L"x3nc", L"true"}}).Get());
     ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
     EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
     EXPECT_EQ(L"R1", Get(row1.Get(), L"c"));
@@ -381,8 +334,7 @@ TEST_F(Walk, OnlyMarkedObjectsChangeAndForeignObjectsAreLeftAlone) {
     auto loop = test::Create<IField>(CLSID_Field);
     loop->put_Name(Str(L"loop"));
     loop->put_Value(Variant(L"L"));
-    auto loopAttributes = test::Create<IFieldCollection>(CLSID_FieldCollection);
-    loopAttributes->SetValue(Str(L"x3nc"), Variant(L"true"));
+    auto loopAttributes = Collection({{L"x3nc", L"true"}});
     loopAttributes->Add(loop.Get());
     loop->put_Attributes(loopAttributes.Get());
     ASSERT_EQ(S_OK, u->EncryptData(loop.Get()));

@@ -3,65 +3,61 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <vector>
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 
 using test::ComPtr;
+using test::Entries;
 using test::ScratchFolder;
 using test::Str;
-using test::Entries;
-using test::ToWide;
-using test::Variant;
+using test::TakeMessage;
 
 namespace {
+
+using Answer = std::pair<HRESULT, VARIANT_BOOL>;
+const Answer yes{S_OK, VARIANT_TRUE}, no{S_OK, VARIANT_FALSE};
 
 class Files : public ::testing::Test {
 protected:
     ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
     ScratchFolder dir{L"files"};
 
-    bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-    bool ReadOnly(const std::wstring& path) {
-        return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
+    // A method with a VARIANT_BOOL answer; the answer starts as neither True nor False.
+    template <class M, class... A>
+    Answer Ask(M method, const A&... in) {
+        VARIANT_BOOL r = 2;
+        HRESULT hr = (u.Get()->*method)(in..., &r);
+        return {hr, r};
     }
-    void MakeReadOnly(const std::wstring& path) { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY); }
-    std::wstring Message() { return test::TakeMessage(); }
+    static std::wstring Failure(HRESULT hr) {
+        EXPECT_EQ(DISP_E_EXCEPTION, hr);
+        return TakeMessage();
+    }
+    static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    static bool ReadOnly(const std::wstring& path) { return GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY; }
+    static void MakeReadOnly(const std::wstring& path) { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY); }
 };
 
 TEST_F(Files, ExistenceAndAccessChecks) {
-    const std::wstring file = dir.Write(L"a.txt", "x");
-    VARIANT_BOOL r = VARIANT_FALSE;
-    EXPECT_EQ(S_OK, u->FileExist(Str(file), &r));
-    EXPECT_EQ(VARIANT_TRUE, r);
-    EXPECT_EQ(S_OK, u->FileExist(Str(dir.path()), &r)) << "folders exist too";
-    for (const wchar_t* missing : {static_cast<const wchar_t*>(nullptr), L"", L"C:\\no\\such.txt"}) {
-        r = VARIANT_TRUE;
-        EXPECT_EQ(DISP_E_EXCEPTION, u->FileExist(Str(missing), &r));
-        EXPECT_EQ(VARIANT_FALSE, r);
-        EXPECT_EQ(L"File " + std::wstring(missing ? missing : L"(null)") + L" does not exist.", Message());
-        r = VARIANT_TRUE;
-        EXPECT_EQ(S_OK, u->FileExist2(Str(missing), &r));
-        EXPECT_EQ(VARIANT_FALSE, r);
+    const std::wstring file = dir.Write(L"a.txt", "x"), huge(100000, L'h');
+    EXPECT_EQ(yes, Ask(&IQarnUtilities::FileExist, Str(file)));
+    EXPECT_EQ(yes, Ask(&IQarnUtilities::FileExist, Str(dir.path()))) << "folders exist too";
+    EXPECT_EQ(yes, Ask(&IQarnUtilities::FileExist2, Str(file)));
+    // A long name gives the complete text.
+    for (const wchar_t* missing : {static_cast<const wchar_t*>(nullptr), L"", L"C:\\no\\such.txt", huge.c_str()}) {
+        EXPECT_EQ(Answer(DISP_E_EXCEPTION, VARIANT_FALSE), Ask(&IQarnUtilities::FileExist, Str(missing)));
+        EXPECT_EQ(L"File " + std::wstring(missing ? missing : L"(null)") + L" does not exist.", TakeMessage());
+        EXPECT_EQ(no, Ask(&IQarnUtilities::FileExist2, Str(missing)));
     }
-    EXPECT_EQ(S_OK, u->FileExist2(Str(file), &r));
-    EXPECT_EQ(VARIANT_TRUE, r);
-    const std::wstring huge(100000, L'h');
-    EXPECT_EQ(DISP_E_EXCEPTION, u->FileExist(Str(huge), &r));
-    EXPECT_EQ(L"File " + huge + L" does not exist.", Message()) << "a long name gives the complete text";
+    EXPECT_EQ(DISP_E_EXCEPTION, u->FileExist(Str(file), nullptr));
 
-    EXPECT_EQ(S_OK, u->FileAccess(nullptr, 0, &r));
-    EXPECT_EQ(VARIANT_FALSE, r);
-    EXPECT_EQ(S_OK, u->FileAccess(Str(L""), 0, &r));
-    EXPECT_EQ(VARIANT_FALSE, r);
-    EXPECT_EQ(S_OK, u->FileAccess(Str(file), 6, &r));
-    EXPECT_EQ(VARIANT_TRUE, r);
-    EXPECT_EQ(DISP_E_EXCEPTION, u->FileAccess(Str(file), 8, &r));
+    EXPECT_EQ(no, Ask(&IQarnUtilities::FileAccess, Str(nullptr), 0L));
+    EXPECT_EQ(no, Ask(&IQarnUtilities::FileAccess, Str(L""), 0L));
+    EXPECT_EQ(yes, Ask(&IQarnUtilities::FileAccess, Str(file), 6L));
     EXPECT_EQ(L"mode 00 -> Existence only\nmode 02 -> Write-only\nmode 04 -> Read-only\nmode 06 -> Read and Write\n"
               L"in CQarnUtilities::FileAccess",
-              Message());
-    EXPECT_EQ(DISP_E_EXCEPTION, u->FileExist(Str(file), nullptr));
+              Failure(Ask(&IQarnUtilities::FileAccess, Str(file), 8L).first));
 }
 
 TEST_F(Files, CopyMoveAndRemoveHandleNullsReadOnlyTargetsAndFailures) {
@@ -75,37 +71,30 @@ TEST_F(Files, CopyMoveAndRemoveHandleNullsReadOnlyTargetsAndFailures) {
     ASSERT_EQ(S_OK, u->FileCopy(Str(src), Str(dst)));
     EXPECT_EQ("new", ScratchFolder::Read(dst));
     EXPECT_FALSE(ReadOnly(dst)) << "the read-only flag of the destination is cleared first";
-
-    EXPECT_EQ(DISP_E_EXCEPTION, u->FileCopy(Str(L""), Str(dst)));
-    EXPECT_EQ(L"Error copying file  to " + dst + L".", Message());
-    EXPECT_EQ(DISP_E_EXCEPTION, u->FileCopy(Str(dir / L"none"), Str(dst)));
-    EXPECT_EQ(L"Error copying file " + (dir / L"none") + L" to " + dst + L".", Message());
+    for (const std::wstring& from : {std::wstring(), dir / L"none"}) {
+        EXPECT_EQ(L"Error copying file " + from + L" to " + dst + L".", Failure(u->FileCopy(Str(from), Str(dst))));
+    }
 
     const std::wstring moved = dir.Write(L"moved.txt", "moved");
     MakeReadOnly(dst);
     ASSERT_EQ(S_OK, u->FileMove(Str(moved), Str(dst)));
     EXPECT_EQ("moved", ScratchFolder::Read(dst));
     EXPECT_FALSE(Exists(moved));
-    EXPECT_EQ(DISP_E_EXCEPTION, u->FileMove(Str(moved), Str(dst)));
-    EXPECT_EQ(L"Error moving file " + moved + L" to " + dst + L".", Message());
+    EXPECT_EQ(L"Error moving file " + moved + L" to " + dst + L".", Failure(u->FileMove(Str(moved), Str(dst))));
 
     MakeReadOnly(dst);
     EXPECT_EQ(S_OK, u->FileRemove(Str(dst)));
     EXPECT_FALSE(Exists(dst)) << "read-only files are removed";
     EXPECT_EQ(S_OK, u->FileRemove(nullptr));
-    EXPECT_EQ(DISP_E_EXCEPTION, u->FileRemove(Str(dst)));
-    EXPECT_EQ(L"Error removing file " + dst + L".", Message());
+    EXPECT_EQ(L"Error removing file " + dst + L".", Failure(u->FileRemove(Str(dst))));
 
     // FilesRemove: directory and selection are joined as they are; folders and failures are skipped.
     dir.Write(L"x1.tmp", "1");
-    dir.Write(L"x2.tmp", "2");
-    MakeReadOnly(dir / L"x2.tmp");
+    MakeReadOnly(dir.Write(L"x2.tmp", "2"));
     CreateDirectoryW((dir / L"sub.tmp").c_str(), nullptr);
     EXPECT_EQ(S_OK, u->FilesRemove(Str(dir.path() + L"\\"), Str(L"*.tmp")));
-    EXPECT_FALSE(Exists(dir / L"x1.tmp"));
-    EXPECT_FALSE(Exists(dir / L"x2.tmp"));
-    EXPECT_TRUE(Exists(src));
-    EXPECT_TRUE(Exists(dir / L"sub.tmp"));
+    EXPECT_FALSE(Exists(dir / L"x1.tmp") || Exists(dir / L"x2.tmp"));
+    EXPECT_TRUE(Exists(src) && Exists(dir / L"sub.tmp"));
     EXPECT_EQ(S_OK, u->FilesRemove(Str(dir / L"missing\\"), Str(L"*")));
     EXPECT_EQ(S_OK, u->FilesRemove(nullptr, Str(L"*")));
 }
@@ -120,9 +109,7 @@ TEST_F(Files, FileWriteAppendsUtf8WithoutMarkAndChmodTogglesWriting) {
 
     ASSERT_EQ(S_OK, u->Chmod(Str(file), 0));
     EXPECT_TRUE(ReadOnly(file));
-    VARIANT_BOOL writable = VARIANT_TRUE;
-    u->FileAccess(Str(file), 2, &writable);
-    EXPECT_EQ(VARIANT_FALSE, writable);
+    EXPECT_EQ(no, Ask(&IQarnUtilities::FileAccess, Str(file), 2L)) << "not writable";
     ASSERT_EQ(S_OK, u->Chmod(Str(file), 0x80 | 0x100));
     EXPECT_FALSE(ReadOnly(file));
     EXPECT_EQ(S_OK, u->Chmod(nullptr, 0));
@@ -140,10 +127,9 @@ TEST_F(Files, StampsOfFilesAndMissingFiles) {
     LONG stamp = 0;
     ASSERT_EQ(S_OK, u->GetFileStamp(Str(file), &stamp));
     EXPECT_EQ(1609459200, stamp);
-    BSTR text = nullptr;
-    ASSERT_EQ(S_OK, u->GetFileStamp2(Str(file), &text));
-    EXPECT_EQ(L"1609459200", ToWide(text));
-    SysFreeString(text);
+    Str text;
+    ASSERT_EQ(S_OK, u->GetFileStamp2(Str(file), text.Out()));
+    EXPECT_EQ(L"1609459200", test::ToWide(text));
     stamp = 5;
     EXPECT_EQ(S_OK, u->GetFileStamp(Str(dir / L"missing"), &stamp));
     EXPECT_EQ(0, stamp);
@@ -159,77 +145,63 @@ TEST_F(Files, ListingSkipsPlainFoldersAndRecordsTheQuery) {
 
     ComPtr<IFieldCollection> list;
     ASSERT_EQ(S_OK, u->GetFilesInDirectory(Str(dir.path()), Str(L"*"), &list));
-    ASSERT_TRUE(list);
     std::vector<std::wstring> entries = Entries(list.Get());
     std::sort(entries.begin(), entries.end());
-    ASSERT_EQ(3u, entries.size());
-    EXPECT_EQ((dir / L"a.txt") + L"=" + (dir / L"a.txt"), entries[0]);
-    EXPECT_EQ((dir / L"b.xml") + L"=" + (dir / L"b.xml"), entries[1]);
-    EXPECT_EQ((dir / L"hidden") + L"=" + (dir / L"hidden"), entries[2]) << "a folder with another attribute is listed";
+    auto entry = [&](const wchar_t* name) { return (dir / name) + L"=" + (dir / name); };
+    EXPECT_EQ((std::vector<std::wstring>{entry(L"a.txt"), entry(L"b.xml"), entry(L"hidden")}), entries)
+        << "a folder with another attribute is listed";
     ComPtr<IFieldCollection> attributes;
     list->get_Attributes(&attributes);
-    ASSERT_TRUE(attributes);
     EXPECT_EQ((std::vector<std::wstring>{L"directory=" + dir.path(), L"filter=*"}), Entries(attributes.Get()));
 
     ASSERT_EQ(S_OK, u->GetFilesInDirectory(Str(dir.path()), Str(L"*.xml"), &list));
-    EXPECT_EQ(1u, Entries(list.Get()).size());
-    EXPECT_EQ(S_OK, u->GetFilesInDirectory(Str(dir.path()), Str(L""), &list));
-    EXPECT_EQ(nullptr, list.Get());
-    EXPECT_EQ(S_OK, u->GetFilesInDirectory(Str(dir.path()), Str(L"*.none"), &list));
-    EXPECT_EQ(nullptr, list.Get());
-    EXPECT_EQ(S_OK, u->GetFilesInDirectory(nullptr, Str(L"*"), &list));
-    EXPECT_EQ(nullptr, list.Get());
+    EXPECT_EQ(std::vector<std::wstring>{entry(L"b.xml")}, Entries(list.Get()));
+    for (auto [folder, filter] : {std::pair{dir.path().c_str(), L""}, {dir.path().c_str(), L"*.none"}, {nullptr, L"*"}}) {
+        EXPECT_EQ(S_OK, u->GetFilesInDirectory(Str(folder), Str(filter), &list)) << filter;
+        EXPECT_EQ(nullptr, list.Get()) << filter;
+    }
     ASSERT_EQ(S_OK, u->GetFilesInDirectory(Str(L""), Str(L"*"), &list));
     ASSERT_TRUE(list) << "an empty folder name lists the root of the current drive";
     EXPECT_EQ(L'\\', Entries(list.Get())[0][0]);
 }
 
 TEST_F(Files, MkdirCreatesEveryLevelAndRmdirRemovesEmptyFolders) {
-    const std::wstring deep = dir.path() + L"\\\\one\\two\\\\three\\";
+    const std::wstring deep = dir.path() + L"\\\\one\\two\\\\three\\", three = dir / L"one\\two\\three";
     ASSERT_EQ(S_OK, u->Mkdir(Str(deep)));
-    EXPECT_TRUE(Exists(dir / L"one\\two\\three"));
+    EXPECT_TRUE(Exists(three));
     EXPECT_EQ(S_OK, u->Mkdir(Str(deep))) << "existing levels are fine";
-    EXPECT_EQ(S_OK, u->Mkdir(nullptr));
-    EXPECT_EQ(S_OK, u->Mkdir(Str(L"")));
-
     const std::wstring tooLong = dir.path() + L"\\" + std::wstring(300, L'n');
-    EXPECT_EQ(DISP_E_EXCEPTION, u->Mkdir(Str(tooLong)));
-    EXPECT_EQ(L"Error creating directory " + tooLong + L"\\.", Message());
+    EXPECT_EQ(L"Error creating directory " + tooLong + L"\\.", Failure(u->Mkdir(Str(tooLong))));
 
     dir.Write(L"one\\two\\three\\f.txt", "x");
-    EXPECT_EQ(DISP_E_EXCEPTION, u->Rmdir(Str(dir / L"one\\two\\three")));
-    EXPECT_EQ(L"Error deleting directory " + (dir / L"one\\two\\three") + L".", Message());
-    DeleteFileW((dir / L"one\\two\\three\\f.txt").c_str());
-    EXPECT_EQ(S_OK, u->Rmdir(Str(dir / L"one\\two\\three")));
-    EXPECT_FALSE(Exists(dir / L"one\\two\\three"));
-    EXPECT_EQ(S_OK, u->Rmdir(Str(dir / L"one\\two\\three")));
-    EXPECT_EQ(S_OK, u->Rmdir(nullptr));
-    EXPECT_EQ(S_OK, u->Rmdir(Str(L"")));
+    EXPECT_EQ(L"Error deleting directory " + three + L".", Failure(u->Rmdir(Str(three))));
+    DeleteFileW((three + L"\\f.txt").c_str());
+    EXPECT_EQ(S_OK, u->Rmdir(Str(three)));
+    EXPECT_FALSE(Exists(three));
+    EXPECT_EQ(S_OK, u->Rmdir(Str(three))) << "a missing folder is no failure";
+    for (const wchar_t* none : {static_cast<const wchar_t*>(nullptr), L""}) {
+        EXPECT_EQ(S_OK, u->Mkdir(Str(none)));
+        EXPECT_EQ(S_OK, u->Rmdir(Str(none)));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Text and CSV files
 
-class TextFiles : public Files {
-protected:
-    std::vector<std::wstring> Lines(const std::string& bytes) {
+TEST_F(Files, TextLinesAreNumberedAndSplitAtEveryBreak) {
+    auto lines = [&](const std::string& bytes) {
         ComPtr<IFieldCollection> lines;
         EXPECT_EQ(S_OK, u->ReadTextFile(Str(dir.Write(L"lines.txt", bytes)), &lines));
         EXPECT_TRUE(lines);
         return Entries(lines.Get());
-    }
-};
-
-TEST_F(TextFiles, LinesAreNumberedAndSplitAtEveryBreak) {
-    const std::string four = "test 1st line\r\ntest 2nd line\r\ntest 3rd line\r\ntest 4th line";
-    EXPECT_EQ((std::vector<std::wstring>{L"1=test 1st line", L"2=test 2nd line", L"3=test 3rd line", L"4=test 4th line"}),
-              Lines(four));
-    EXPECT_EQ(5u, Lines(four + "\r\n").size());
-    EXPECT_EQ(L"5=", Lines(four + "\r\n").back());
-    EXPECT_EQ((std::vector<std::wstring>{L"1=a", L"2=b", L"3=", L"4=c"}), Lines("a\rb\n\nc"));
-    EXPECT_EQ((std::vector<std::wstring>{L"1=caf\u00e9", L"2=end"}), Lines("caf\xe9\nend\x1a" "after"))
+    };
+    using Lines = std::vector<std::wstring>;
+    EXPECT_EQ((Lines{L"1=a", L"2=b", L"3=", L"4=c d", L"5="}), lines("a\rb\n\nc d\r\n"))
+        << "CR, LF and CR LF end a line; a final line break gives a last, empty line";
+    EXPECT_EQ((Lines{L"1=a"}), lines("a"));
+    EXPECT_EQ((Lines{L"1=caf\u00e9", L"2=end"}), lines("caf\xe9\nend\x1a" "after"))
         << "single bytes map to characters; Ctrl-Z ends the text";
-    EXPECT_TRUE(Lines("").empty());
+    EXPECT_TRUE(lines("").empty());
 
     ComPtr<IFieldCollection> none;
     EXPECT_EQ(S_FALSE, u->ReadTextFile(nullptr, &none));
@@ -238,7 +210,7 @@ TEST_F(TextFiles, LinesAreNumberedAndSplitAtEveryBreak) {
     EXPECT_EQ(nullptr, none.Get());
 }
 
-TEST_F(TextFiles, CsvPairsPairUpTokensPerLine) {
+TEST_F(Files, CsvPairsPairUpTokensPerLine) {
     const std::wstring file = dir.Write(L"pairs.csv", ";;a;1;b;;2;dropped\r\nc,3\r\n\r\nlonely\r\n");
     ComPtr<IFieldCollection> pairs;
     ASSERT_EQ(S_OK, u->ReadCSVFile(Str(file), Str(L";,"), &pairs));
@@ -250,12 +222,12 @@ TEST_F(TextFiles, CsvPairsPairUpTokensPerLine) {
     EXPECT_EQ(nullptr, pairs.Get());
 }
 
-TEST_F(TextFiles, CsvTablesNameColumnsByTheHeader) {
+TEST_F(Files, CsvTablesNameColumnsByTheHeader) {
+    using Rows = std::vector<std::vector<std::wstring>>;
     auto rows = [&](const std::string& bytes, const wchar_t* sep) {
-        std::vector<std::vector<std::wstring>> out;
+        Rows out;
         ComPtr<IFieldCollectionTable> table;
-        HRESULT hr = u->ReadCSVFile2(Str(dir.Write(L"table.csv", bytes)), Str(sep), &table);
-        EXPECT_TRUE(SUCCEEDED(hr));
+        EXPECT_TRUE(SUCCEEDED(u->ReadCSVFile2(Str(dir.Write(L"table.csv", bytes)), Str(sep), &table)));
         long n = 0;
         if (table) table->get_Count(&n);
         for (long i = 1; i <= n; ++i) {
@@ -265,7 +237,6 @@ TEST_F(TextFiles, CsvTablesNameColumnsByTheHeader) {
         }
         return out;
     };
-    using Rows = std::vector<std::vector<std::wstring>>;
     EXPECT_EQ((Rows{{L"=", L"author=uer", L"company=qarn"}}), rows(";author;company\n;uer;qarn\n", L";"));
     EXPECT_EQ((Rows{{L"a=1", L"b=2", L"c=3", L"Index3=4", L"Index4=5"}, {L"a=x", L"b=", L"c="}}),
               rows("a;b;c\n1;2;3;4;5\n\nx\n", L";,"))

@@ -15,192 +15,139 @@ class Strings : public ::testing::Test {
 protected:
     ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
 
-    using Method = HRESULT (STDMETHODCALLTYPE IQarnUtilities::*)(BSTR, BSTR, BSTR*);
-    test::Result Call2(Method m, const wchar_t* s, const wchar_t* c) {
-        Str a(s), b(c);
+    // Calls a method whose last parameter is its BSTR result; texts are passed as fresh BSTRs.
+    template <class M, class... A>
+    test::Result Call(M method, const A&... in) {
         BSTR out = nullptr;
-        HRESULT hr = (u.Get()->*m)(a, b, &out);
+        HRESULT hr = (u.Get()->*method)(Arg(in)..., &out);
         return test::Result(hr, out);
     }
-    std::wstring Call0(HRESULT (STDMETHODCALLTYPE IQarnUtilities::*m)(BSTR*)) {
-        BSTR out = nullptr;
-        EXPECT_EQ(S_OK, (u.Get()->*m)(&out));
-        return test::Result(S_OK, out).text;
-    }
-    using Method1 = HRESULT (STDMETHODCALLTYPE IQarnUtilities::*)(BSTR, BSTR*);
-    test::Result Call1(Method1 m, const wchar_t* s) {
-        Str a(s);
-        BSTR out = nullptr;
-        HRESULT hr = (u.Get()->*m)(a, &out);
-        return test::Result(hr, out);
+    static Str Arg(const wchar_t* s) { return Str(s); }
+    static long Arg(long n) { return n; }
+
+    // A successful result; `expected` null means a null text.
+    static void Expect(const test::Result& r, const wchar_t* expected, const std::wstring& what) {
+        EXPECT_EQ(S_OK, r.hr) << what;
+        EXPECT_EQ(expected == nullptr, r.null) << what;
+        EXPECT_EQ(expected ? expected : L"", r.text) << what;
     }
 };
 
-TEST_F(Strings, TrimmingUsesTheFirstCharacterOfTheIdentifierAndKeepsNulls) {
-    const auto& L = &IQarnUtilities::TrimLeft;
-    const auto& R = &IQarnUtilities::TrimRight;
-    const auto& B = &IQarnUtilities::TrimLeftAndRight;
-    EXPECT_EQ(L"ModelNameddd", Call2(L, L"fffModelNameddd", L"f").text);
-    EXPECT_EQ(L"fffModelNameddd", Call2(L, L"fffModelNameddd", L"").text) << "empty identifier trims nothing";
-    EXPECT_EQ(L"ModelNameddd", Call2(L, L"fffModelNameddd", L"fd").text) << "only the first character counts";
-    EXPECT_TRUE(Call2(L, L"fffModelNameddd", nullptr).null);
-    EXPECT_TRUE(Call2(L, nullptr, L"f").null);
-    test::Result empty = Call2(L, L"", L"");
-    EXPECT_FALSE(empty.null);
-    EXPECT_EQ(L"", empty.text);
-    EXPECT_EQ(L"fffModelName", Call2(R, L"fffModelNameddd", L"d").text);
-    EXPECT_EQ(L"", Call2(R, L"dddd", L"d").text);
-    EXPECT_EQ(L"ModelName", Call2(B, L"xxModelNamexx", L"x").text);
-    EXPECT_TRUE(Call2(B, L"x", nullptr).null);
-}
+using Method1 = HRESULT (STDMETHODCALLTYPE IQarnUtilities::*)(BSTR, BSTR*);
+using Method2 = HRESULT (STDMETHODCALLTYPE IQarnUtilities::*)(BSTR, BSTR, BSTR*);
 
-TEST_F(Strings, DocumentNumbersArePaddedOnlyWhenNumeric) {
-    const auto& T = &IQarnUtilities::TrimSAPDocumentNumber;
-    EXPECT_EQ(L"0000000000000000000001234", Call2(T, L" 1234 ", L" ").text);
-    EXPECT_EQ(L" 1234 ", Call2(T, L" 1234 ", L"").text);
-    EXPECT_TRUE(Call2(T, L" 1234 ", nullptr).null);
-    EXPECT_EQ(L"abcd", Call2(T, L" abcd ", L" ").text);
-    EXPECT_EQ(L"", Call2(T, L"", L"").text);
-    const std::wstring long26(26, L'7');
-    EXPECT_EQ(long26, Call2(T, long26.c_str(), L"0").text);
-
-    VARIANT_BOOL digits = VARIANT_TRUE;
-    Str none(nullptr), empty(L""), mixed(L"12a"), number(L"0123456789");
-    EXPECT_EQ(S_OK, u->IsDigit(none, &digits));
-    EXPECT_EQ(VARIANT_FALSE, digits);
-    u->IsDigit(empty, &digits);
-    EXPECT_EQ(VARIANT_FALSE, digits);
-    u->IsDigit(mixed, &digits);
-    EXPECT_EQ(VARIANT_FALSE, digits);
-    u->IsDigit(number, &digits);
-    EXPECT_EQ(VARIANT_TRUE, digits);
-    // A text is read up to its first NUL, as the C runtime would.
-    Str withNul(std::wstring(L"12\0ab", 5));
-    u->IsDigit(withNul, &digits);
-    EXPECT_EQ(VARIANT_TRUE, digits);
-}
-
-TEST_F(Strings, SubStrClampsAndRefusesNegativeArguments) {
-    Str s(L"hello world of qarn");
-    auto sub = [&](BSTR text, long start, long length) {
-        BSTR out = nullptr;
-        HRESULT hr = u->SubStr(text, start, length, &out);
-        return test::Result(hr, out);
+TEST_F(Strings, TwoTextMethodsTrimPadAndFormat) {
+    const Method2 L = &IQarnUtilities::TrimLeft, R = &IQarnUtilities::TrimRight, B = &IQarnUtilities::TrimLeftAndRight,
+                  T = &IQarnUtilities::TrimSAPDocumentNumber, F = &IQarnUtilities::sprintf1;
+    const std::wstring long26(26, L'7'), big(100000, L'b'), bigOut = L"<" + big + L">";
+    const struct {
+        Method2 m;
+        const wchar_t *a, *b, *expected;
+    } cases[] = {
+        // Trims use only the first character of the identifier; an empty one trims nothing.
+        {L, L"fffModelNameddd", L"f", L"ModelNameddd"}, {L, L"fffModelNameddd", L"", L"fffModelNameddd"},
+        {L, L"fffModelNameddd", L"fd", L"ModelNameddd"}, {L, L"fffModelNameddd", nullptr, nullptr},
+        {L, nullptr, L"f", nullptr}, {L, L"", L"", L""}, {R, L"fffModelNameddd", L"d", L"fffModelName"},
+        {R, L"dddd", L"d", L""}, {B, L"xxModelNamexx", L"x", L"ModelName"}, {B, L"x", nullptr, nullptr},
+        // Document numbers are padded to 25 characters only when numeric.
+        {T, L" 1234 ", L" ", L"0000000000000000000001234"}, {T, L" 1234 ", L"", L" 1234 "},
+        {T, L" 1234 ", nullptr, nullptr}, {T, L" abcd ", L" ", L"abcd"}, {T, L"", L"", L""},
+        {T, long26.c_str(), L"0", long26.c_str()},
+        // sprintf1: one "%s" with flags, width and precision; long arguments end complete.
+        {F, L"hello %s world", nullptr, L"hello (null) world"}, {F, L"hello %s world", L"", L"hello  world"},
+        {F, L"hello world", nullptr, L"hello world"}, {F, nullptr, L"x", nullptr},
+        {F, L"100%% of [%5s|", L"abc", L"100% of [  abc|"}, {F, L"%-5.2s]", L"abc", L"ab   ]"},
+        {F, L"<%s>", big.c_str(), bigOut.c_str()},
     };
-    EXPECT_EQ(L"", sub(s, 0, 0).text);
-    EXPECT_EQ(L"world", sub(s, 6, 5).text);
-    EXPECT_EQ(L"world of qarn", sub(s, 6, 50).text);
-    EXPECT_EQ(L"", sub(s, 600, 5).text);
-    EXPECT_EQ(L"qarn", sub(s, 15, LONG_MAX).text);
-    for (auto [start, length] : {std::pair{-6L, 5L}, std::pair{6L, -5L}}) {
-        test::Result r = sub(s, start, length);
-        EXPECT_EQ(DISP_E_EXCEPTION, r.hr);
-        EXPECT_EQ(0u, test::TakeErrorDescription().find(L"parameter start or length < 0\n   at CQarnUtilities::SubStr"));
-    }
-    EXPECT_TRUE(sub(nullptr, -1, -1).null);
-}
-
-TEST_F(Strings, Sprintf1FormatsOneTextAndRefusesEverythingElse) {
-    const auto& F = &IQarnUtilities::sprintf1;
-    EXPECT_EQ(L"hello (null) world", Call2(F, L"hello %s world", nullptr).text);
-    EXPECT_EQ(L"hello  world", Call2(F, L"hello %s world", L"").text);
-    EXPECT_EQ(L"hello world", Call2(F, L"hello world", nullptr).text);
-    EXPECT_TRUE(Call2(F, nullptr, L"x").null);
-    EXPECT_EQ(L"100% of [  abc|ab   ]", Call2(F, L"100%% of [%5s|", L"abc").text + Call2(F, L"%-5.2s]", L"abc").text);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        Expect(Call(cases[i].m, cases[i].a, cases[i].b), cases[i].expected, L"case " + std::to_wstring(i));
 
     for (const wchar_t* bad : {L"%d items", L"%s and %s", L"50% off %s", L"trailing %", L"%*s", L"%S"}) {
-        test::Result r = Call2(F, bad, L"x");
-        EXPECT_EQ(DISP_E_EXCEPTION, r.hr) << bad;
+        EXPECT_EQ(DISP_E_EXCEPTION, Call(F, bad, L"x").hr) << bad;
         std::wstring d = test::TakeErrorDescription();
         EXPECT_TRUE(d.find(L"only one \"%s\"") != std::wstring::npos || d.find(L"incomplete conversion") != std::wstring::npos)
             << d;
         EXPECT_NE(std::wstring::npos, d.find(L"at CQarnUtilities::sprintf1")) << d;
     }
-
-    // Long arguments and huge widths end complete or cut, never beyond the buffer.
-    const std::wstring big(100000, L'b');
-    EXPECT_EQ(L"<" + big + L">", Call2(F, L"<%s>", big.c_str()).text);
-    test::Result wide = Call2(F, L"%999999999s", L"x");
+    test::Result wide = Call(F, L"%999999999s", L"x");
     EXPECT_EQ(S_OK, wide.hr);
     EXPECT_EQ(2048u + 11 + 1 - 1, wide.text.size()) << "cut at the buffer of format + argument + 2048";
 }
 
-TEST_F(Strings, PathAndExtensionRules) {
-    const auto& E = &IQarnUtilities::GetExtension;
-    const auto& E2 = &IQarnUtilities::GetExtension2;
-    EXPECT_EQ(L"TXT", Call1(E, L"name.txt").text);
-    EXPECT_EQ(L"FIL", Call1(E, L".fil").text);
-    EXPECT_EQ(L"", Call1(E, L"name.").text);
-    test::Result none = Call1(E, nullptr);
-    EXPECT_FALSE(none.null) << "null gives an empty text, not null";
-    EXPECT_EQ(L"V2\\FILE", Call1(E, L"C:\\dir.v2\\file").text) << "dots of folders count as well";
-    EXPECT_EQ(L"txT", Call1(E2, L"name.txT").text);
-    EXPECT_EQ(L"fil", Call1(E2, L".fil").text);
+TEST_F(Strings, OneTextMethodsSplitPathsAndEscape) {
+    const Method1 E = &IQarnUtilities::GetExtension, E2 = &IQarnUtilities::GetExtension2, X = &IQarnUtilities::RemoveExtension,
+                  N = &IQarnUtilities::GetNameByPath, P = &IQarnUtilities::GetPathByFullname,
+                  XmlText = &IQarnUtilities::ConvertBSTRToXMLString, Stream = &IQarnUtilities::ConvertBSTRToFileStream;
+    const struct {
+        Method1 m;
+        const wchar_t *in, *expected;
+    } cases[] = {
+        {E, L"name.txt", L"TXT"}, {E, L".fil", L"FIL"}, {E, L"name.", L""}, {E, nullptr, L""},
+        {E, L"C:\\dir.v2\\file", L"V2\\FILE"}, {E2, L"name.txT", L"txT"}, {E2, L".fil", L"fil"},
+        {X, L"myFile.EXT", L"myFile"}, {X, L"FILE.", L"FILE"}, {X, L"some Text", L"some Text"}, {X, nullptr, nullptr},
+        {N, L"C:\\Temp\\myFolder\\myFile.txt", L"myFile.txt"}, {N, L"C:\\Temp\\myFolder\\", L""},
+        {N, L"a/b", L"a/b"}, {N, nullptr, nullptr},
+        {P, L"C:\\Temp\\myFolder\\myFile.txt", L"C:\\Temp\\myFolder"}, {P, L"folderName\\", L"folderName"},
+        {P, L"folderName", L""}, {P, L"", L""}, {P, nullptr, nullptr},
+        {XmlText, L"&lt; <a b=\"1\" c='2'>", L"&amp;lt; &lt;a b=&quot;1&quot; c=&apos;2&apos;&gt;"}, {XmlText, nullptr, L""},
+        {Stream, L"this is % %% %%%%", L"this is %% %%%% %%%%%%%%"}, {Stream, nullptr, L""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        Expect(Call(cases[i].m, cases[i].in), cases[i].expected, L"case " + std::to_wstring(i));
 
-    const auto& X = &IQarnUtilities::RemoveExtension;
-    EXPECT_EQ(L"myFile", Call1(X, L"myFile.EXT").text);
-    EXPECT_EQ(L"FILE", Call1(X, L"FILE.").text);
-    EXPECT_EQ(L"some Text", Call1(X, L"some Text").text);
-    EXPECT_TRUE(Call1(X, nullptr).null);
-
-    const auto& N = &IQarnUtilities::GetNameByPath;
-    EXPECT_EQ(L"myFile.txt", Call1(N, L"C:\\Temp\\myFolder\\myFile.txt").text);
-    EXPECT_EQ(L"", Call1(N, L"C:\\Temp\\myFolder\\").text);
-    EXPECT_EQ(L"a/b", Call1(N, L"a/b").text) << "only the backslash separates";
-    EXPECT_TRUE(Call1(N, nullptr).null);
-
-    const auto& P = &IQarnUtilities::GetPathByFullname;
-    EXPECT_EQ(L"C:\\Temp\\myFolder", Call1(P, L"C:\\Temp\\myFolder\\myFile.txt").text);
-    EXPECT_EQ(L"folderName", Call1(P, L"folderName\\").text);
-    EXPECT_EQ(L"", Call1(P, L"folderName").text);
-    EXPECT_FALSE(Call1(P, L"").null);
-    EXPECT_TRUE(Call1(P, nullptr).null);
-}
-
-TEST_F(Strings, EscapingAndGuids) {
-    const auto& XmlText = &IQarnUtilities::ConvertBSTRToXMLString;
-    EXPECT_EQ(L"&amp;lt; &lt;a b=&quot;1&quot; c=&apos;2&apos;&gt;", Call1(XmlText, L"&lt; <a b=\"1\" c='2'>").text);
-    EXPECT_EQ(L"", Call1(XmlText, nullptr).text);
-    Str in(L"x");
-    EXPECT_EQ(DISP_E_EXCEPTION, u->ConvertBSTRToXMLString(in, nullptr));
+    EXPECT_EQ(DISP_E_EXCEPTION, u->ConvertBSTRToXMLString(Str(L"x"), nullptr));
     EXPECT_NE(std::wstring::npos, test::TakeErrorDescription().find(L"CQarnUtilities::ConvertBSTRToXMLString"));
 
-    EXPECT_EQ(L"this is %% %%%% %%%%%%%%", Call1(&IQarnUtilities::ConvertBSTRToFileStream, L"this is % %% %%%%").text);
-    EXPECT_FALSE(Call1(&IQarnUtilities::ConvertBSTRToFileStream, nullptr).null);
-
     // Registry form: braces, upper-case hex digits in groups 8-4-4-4-12; a new one each call.
-    const std::wstring first = Call0(&IQarnUtilities::CreateGuid), second = Call0(&IQarnUtilities::CreateGuid);
+    const std::wstring first = Call(&IQarnUtilities::CreateGuid).text, second = Call(&IQarnUtilities::CreateGuid).text;
     ASSERT_EQ(38u, first.size());
     EXPECT_EQ(L"{----}", first.substr(0, 1) + first[9] + first[14] + first[19] + first[24] + first.substr(37));
     EXPECT_EQ(std::wstring::npos, first.find_first_not_of(L"{}-0123456789ABCDEF")) << first;
     EXPECT_NE(first, second);
 }
 
+TEST_F(Strings, IsDigitAndSubStr) {
+    // A text is read up to its first NUL, as the C runtime would.
+    const std::pair<Str, VARIANT_BOOL> digitCases[] = {{Str(nullptr), VARIANT_FALSE}, {Str(L""), VARIANT_FALSE},
+        {Str(L"12a"), VARIANT_FALSE}, {Str(L"0123456789"), VARIANT_TRUE}, {Str(std::wstring(L"12\0ab", 5)), VARIANT_TRUE}};
+    for (const auto& [text, expected] : digitCases) {
+        VARIANT_BOOL digits = !expected;
+        EXPECT_EQ(S_OK, u->IsDigit(text, &digits));
+        EXPECT_EQ(expected, digits) << ToWide(text);
+    }
+
+    // SubStr counts from 0, clamps both ends and refuses negative values.
+    const wchar_t* s = L"hello world of qarn";
+    for (auto [start, length, expected] : {std::tuple{0L, 0L, L""}, {6L, 5L, L"world"}, {6L, 50L, L"world of qarn"},
+                                           {600L, 5L, L""}, {15L, LONG_MAX, L"qarn"}})
+        Expect(Call(&IQarnUtilities::SubStr, s, start, length), expected, std::to_wstring(start));
+    for (auto [start, length] : {std::pair{-6L, 5L}, std::pair{6L, -5L}}) {
+        EXPECT_EQ(DISP_E_EXCEPTION, Call(&IQarnUtilities::SubStr, s, start, length).hr);
+        EXPECT_EQ(0u, test::TakeErrorDescription().find(L"parameter start or length < 0\n   at CQarnUtilities::SubStr"));
+    }
+    EXPECT_TRUE(Call(&IQarnUtilities::SubStr, static_cast<const wchar_t*>(nullptr), -1L, -1L).null);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Property and message store
 
-TEST(PropertyStore, WithoutCollectionsLookupsGiveNullOrEmptyAndSettingDoesNothing) {
-    auto u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
-    Str name(L"Language"), value(L"EN");
+class PropertyStore : public Strings {};
+
+TEST_F(PropertyStore, WithoutCollectionsLookupsGiveNullOrEmptyAndSettingDoesNothing) {
     BSTR out = reinterpret_cast<BSTR>(1);
-    ASSERT_EQ(S_OK, u->GetProperty(name, &out));
-    EXPECT_EQ(nullptr, out);
-    ASSERT_EQ(S_OK, u->GetMessage(Str(L"M0001"), &out));
-    ASSERT_NE(nullptr, out);
-    EXPECT_EQ(0u, SysStringLen(out));
-    SysFreeString(out);
-    EXPECT_EQ(S_OK, u->SetProperty(name, value));
-    u->GetProperty(name, &out);
-    EXPECT_EQ(nullptr, out);
+    ASSERT_EQ(S_OK, u->GetProperty(Str(L"Language"), &out));
+    EXPECT_EQ(nullptr, out) << "the result is set even when the caller left garbage in it";
+    Expect(Call(&IQarnUtilities::GetMessage, L"M0001"), L"", L"message");
+    EXPECT_EQ(S_OK, u->SetProperty(Str(L"Language"), Str(L"EN")));
+    EXPECT_TRUE(Call(&IQarnUtilities::GetProperty, L"Language").null);
     ComPtr<IFieldCollection> props;
     EXPECT_EQ(S_OK, u->get_Properties(&props));
     EXPECT_EQ(nullptr, props.Get());
-    EXPECT_EQ(S_OK, u->GetPropertiesByName(name, &props));
+    EXPECT_EQ(S_OK, u->GetPropertiesByName(Str(L"Language"), &props));
     EXPECT_EQ(nullptr, props.Get());
 }
 
-TEST(PropertyStore, CollectionsAreSharedAndLookedUp) {
-    auto u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+TEST_F(PropertyStore, CollectionsAreSharedAndLookedUp) {
     auto props = test::Create<IFieldCollection>(CLSID_FieldCollection);
     auto messages = test::Create<IFieldCollection>(CLSID_FieldCollection);
     auto jni = test::Create<IFieldCollection>(CLSID_FieldCollection);
@@ -218,23 +165,15 @@ TEST(PropertyStore, CollectionsAreSharedAndLookedUp) {
     ASSERT_EQ(S_OK, u->SetProperty(Str(L"Language"), Str(L"DE")));
     ASSERT_EQ(S_OK, u->SetProperty(Str(L"LANGUAGE"), Str(L"EN")));
     props->SetValue(Str(L"Count"), Variant(7L));  // not a text: looked up as null
-    long count = 0;
-    props->get_Count(&count);
-    EXPECT_EQ(3, count) << "SetProperty adds to the shared collection";
-    BSTR out = nullptr;
-    u->GetProperty(Str(L"Language"), &out);
-    EXPECT_EQ(L"DE", ToWide(out));
-    SysFreeString(out);
-    u->GetProperty(Str(L"Count"), &out);
-    EXPECT_EQ(nullptr, out);
-    u->GetProperty(Str(L"missing"), &out);
-    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(3u, test::Entries(props.Get()).size()) << "SetProperty adds to the shared collection";
+    Expect(Call(&IQarnUtilities::GetProperty, L"Language"), L"DE", L"Language");
+    Expect(Call(&IQarnUtilities::GetProperty, L"Count"), nullptr, L"Count");
+    Expect(Call(&IQarnUtilities::GetProperty, L"missing"), nullptr, L"missing");
 
     ComPtr<IFieldCollection> found;
     ASSERT_EQ(S_OK, u->GetPropertiesByName(Str(L"language"), &found));
-    ASSERT_TRUE(found);
-    found->get_Count(&count);
-    EXPECT_EQ(2, count) << "names compare without case";
+    EXPECT_EQ((std::vector<std::wstring>{L"Language=DE", L"LANGUAGE=EN"}), test::Entries(found.Get()))
+        << "names compare without case";
     ComPtr<IField> first, original;
     found->get_Item(1, &first);
     props->get_Item(1, &original);
@@ -243,19 +182,14 @@ TEST(PropertyStore, CollectionsAreSharedAndLookedUp) {
     EXPECT_EQ(nullptr, found.Get());
 
     messages->SetValue(Str(L"M0001"), Variant(L"Datei %s fehlt (%d)."));
-    u->GetMessage(Str(L"M0001"), &out);
-    EXPECT_EQ(L"Datei %s fehlt (%d).", ToWide(out));
-    SysFreeString(out);
-    u->GetMessage(Str(L"M9999"), &out);
-    EXPECT_EQ(L"", ToWide(out));
-    SysFreeString(out);
-
+    Expect(Call(&IQarnUtilities::GetMessage, L"M0001"), L"Datei %s fehlt (%d).", L"M0001");
+    Expect(Call(&IQarnUtilities::GetMessage, L"M9999"), L"", L"M9999");
     // The store's text replaces the default; a conversion that is not "%s" stays as written.
     VARIANT_BOOL exists = VARIANT_TRUE;
     EXPECT_EQ(DISP_E_EXCEPTION, u->FileExist(Str(L"C:\\missing.txt"), &exists));
     EXPECT_EQ(0u, test::TakeErrorDescription().find(L"Datei C:\\missing.txt fehlt (%d).\n   at CQarnUtilities::FileExist"));
 
-    // Putting null releases the collection; lookups fall back again.
+    // Putting null releases the collection.
     ASSERT_EQ(S_OK, u->put_Properties(nullptr));
     u->get_Properties(&back);
     EXPECT_EQ(nullptr, back.Get());
