@@ -13,24 +13,14 @@ Set before = outList
 u.RunMacro engine, "Fill", inList, outList
 Check outList Is before, "Fill keeps the output list"
 Check outList.FieldCollection.GetValue("input") = "from the script", "the engine read the input list"
-Check outList.FieldCollection.GetValue("macro") = "RunMacro", "RunMacro calls the engine's RunMacro"
-Check outList.FieldCollection.GetValue("calls") = "1", "first call of a new engine"
 
-' The engine replaces both lists: the variables hold the new ones afterwards.
+' The engine replaces both lists: the variables hold the new ones, empty variables receive lists.
 u.RunMacro engine, "Replace", inList, outList
-Check Not (outList Is before), "the output variable holds a new list"
 Check inList.FieldCollection.GetValue("replaced") = "input", "the input variable holds the engine's input list"
 Check outList.FieldCollection.GetValue("replaced") = "output", "the output variable holds the engine's output list"
 Check before.FieldCollection.GetValue("calls") = "1", "the old list is unchanged"
-
-' Empty variables go in as nothing and may come back with lists.
 u.RunMacro engine, "Replace", a, b
 Check IsObject(a) And IsObject(b), "empty variables receive lists"
-Check b.FieldCollection.GetValue("replaced") = "output", "the new output list"
-
-' The engine is kept: the next call is its fourth.
-u.RunMacro engine, "Fill", inList, outList
-Check outList.FieldCollection.GetValue("calls") = "4", "the same engine (" & outList.FieldCollection.GetValue("calls") & ")"
 
 ' Documents go to RunMacro2 of the same engine.
 Set inDoc = CreateObject("QarnComDatatypes.QarnDocument")
@@ -38,7 +28,7 @@ Set outDoc = CreateObject("QarnComDatatypes.QarnDocument")
 Set inDoc.ParameterList = inList
 u.RunMacro2 engine, "Fill", inDoc, outDoc
 Check outDoc.ParameterList.FieldCollection.GetValue("macro") = "RunMacro2", "RunMacro2 calls the engine's RunMacro2"
-Check outDoc.ParameterList.FieldCollection.GetValue("calls") = "5", "RunMacro2 uses the same engine"
+Check outDoc.ParameterList.FieldCollection.GetValue("calls") = "4", "RunMacro2 uses the same engine"
 
 ' A failing macro gives the engine's description.
 On Error Resume Next
@@ -46,10 +36,5 @@ u.RunMacro engine, "Fail", inList, outList
 description = Err.Description
 On Error GoTo 0
 Check InStr(description, "Macro failed on request" & vbLf & "   at CQarnUtilities::RunMacro: line ") = 1, "engine failure: " & description
-
-' After DestroyScriptEngine the next macro gets a new engine.
-u.DestroyScriptEngine engine
-u.RunMacro engine, "Fill", inList, outList
-Check outList.FieldCollection.GetValue("calls") = "1", "a new engine after DestroyScriptEngine"
 
 WScript.Echo passed & " passed, " & failed & " failed"
