@@ -87,19 +87,14 @@ TEST(SecureBlock, RandomPairsRoundTripAndBindToTheirName) {
         ASSERT_EQ(Code::Ok, Decrypt(name, upper, back)) << "upper-case digits read alike";
         EXPECT_NE(Code::Ok, Decrypt(name + u"x", text, back));
     }
-    EXPECT_NE(EncryptText(u"n", u"v", 1), EncryptText(u"n", u"v", 2)) << "the creation time changes the text";
 }
 
 TEST(SecureBlock, DamagedAndLyingBlocksAreRejectedWithTheirCode) {
     const std::u16string name = u"password", text = EncryptText(name, u"secret value");
     SecretText out;
-    auto decrypt = [&](const std::u16string& t, std::u16string_view n = u"password") { return Decrypt(n, t, out); };
-    EXPECT_EQ(Code::DecryptNameMissing, Decrypt(std::nullopt, text, out));
-    EXPECT_EQ(Code::DecryptTextMissing, Decrypt(name, std::nullopt, out));
-    EXPECT_EQ(Code::DecryptTextForm, decrypt(text.substr(0, 63)));
-    EXPECT_EQ(Code::DecryptTextForm, decrypt(text.substr(0, 65)));
-    EXPECT_EQ(Code::DecryptNameEmpty, decrypt(text, u""));
-    EXPECT_EQ(Code::DecryptHeader, decrypt(text, u"Password"));
+    auto decrypt = [&](const std::u16string& t) { return Decrypt(name, t, out); };
+    // Missing texts, short texts, empty and other names: the code tests through COM below.
+    EXPECT_EQ(Code::DecryptTextForm, decrypt(text.substr(0, 65))) << "not a whole number of words";
     std::u16string changed = text;
     changed[text.size() - 8] = changed[text.size() - 8] == u'0' ? u'1' : u'0';
     EXPECT_EQ(Code::DecryptHeader, decrypt(changed)) << "one digit of the value breaks the check word";
@@ -109,7 +104,6 @@ TEST(SecureBlock, DamagedAndLyingBlocksAreRejectedWithTheirCode) {
 
     Words plain;
     ASSERT_EQ(Code::Ok, OpenBlock(name, text, plain));
-    ASSERT_EQ(Code::Ok, decrypt(Seal(name, plain))) << "sealing plain words again gives a valid text";
     const size_t n = plain.size(), namePosition = Get32(plain, 11);
     auto lying = [&](size_t at, uint16_t value) {
         Words w = plain;
@@ -122,7 +116,6 @@ TEST(SecureBlock, DamagedAndLyingBlocksAreRejectedWithTheirCode) {
     EXPECT_EQ(Code::DecryptValueLength, lying(10, 3));
     EXPECT_EQ(Code::DecryptValueChecksum, lying(n - 2, u'X'));
     EXPECT_EQ(Code::DecryptOutsideBlock, lying(12, static_cast<uint16_t>(n - 3))) << "name would run over the check word";
-    EXPECT_EQ(Code::DecryptOutsideBlock, lying(11, 0x8000)) << "a negative position";
     EXPECT_EQ(Code::DecryptOutsideBlock, lying(12, 2)) << "a position inside the header";
     // Only 16 words: a block too short for its header is refused before any header word is read.
     Words tiny(plain.begin(), plain.begin() + 16);
@@ -185,17 +178,11 @@ TEST_F(Secure, EncryptAndDecryptReportTheirCodesInOrder) {
     EXPECT_EQ(E_POINTER, u->Encrypt(Str(L"n"), Str(L"v"), nullptr));
 }
 
-TEST_F(Secure, EntryPointsUseTheirOwnNames) {
+TEST_F(Secure, EntryPointsUseTheirOwnNamesAndKeys) {
     ComPtr<IField> encrypted, plain;
     ASSERT_EQ(S_OK, u->Encrypt(Str(L"user"), Str(L"s3cr3t"), &encrypted));
-    ComPtr<IFieldCollection> attributes;
-    encrypted->get_Attributes(&attributes);
-    EXPECT_EQ(std::vector<std::wstring>{L"x3nc=true"}, test::Entries(attributes.Get()));
-
     ASSERT_EQ(S_OK, u->Decrypt2(encrypted.Get(), &plain));
     EXPECT_EQ(L"s3cr3t", Value(plain.Get()));
-    plain->get_Attributes(&attributes);
-    EXPECT_EQ(nullptr, attributes.Get());
 
     auto number = test::Create<IField>(CLSID_Field);
     number->put_Name(Str(L"count"));
@@ -205,38 +192,21 @@ TEST_F(Secure, EntryPointsUseTheirOwnNames) {
     EXPECT_EQ(L"42", Value(plain.Get())) << "a number is encrypted as its text";
     EXPECT_EQ(L"0xE0000000", Failure(u->Encrypt2(nullptr, &encrypted)));
 
-    const std::wstring value = Call(&IQarnUtilities::Encrypt3, L"plain");
-    EXPECT_EQ(L"plain", Call(&IQarnUtilities::Decrypt3, value));
-    const std::wstring logon = Call(&IQarnUtilities::EncryptLogon, L"plain");
-    EXPECT_EQ(L"failed 0xD0030000", Call(&IQarnUtilities::Decrypt3, logon)) << "value and logon keys differ";
-
+    // Logon values: the logon key alone and bound to a field name (Dom.MarkedValuesAreDecrypted: ordinary names).
     ComPtr<IQarnLogonDecryption> internal;
     ASSERT_EQ(S_OK, u.As(&internal));
-    Str out;
-    EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon(Str(value), out.Out()));
-    ASSERT_EQ(S_OK, internal->DecryptLogon(Str(logon), out.Out()));
+    Str out, bound;
+    EXPECT_EQ(DISP_E_EXCEPTION, internal->DecryptLogon(Str(Call(&IQarnUtilities::Encrypt3, L"plain")), out.Out()))
+        << "value and logon keys differ";
+    ASSERT_EQ(S_OK, internal->DecryptLogon(Str(Call(&IQarnUtilities::EncryptLogon, L"plain")), out.Out()));
     EXPECT_EQ(L"plain", ToWide(out));
-}
-
-TEST_F(Secure, LogonValuesDecryptUnderTheFieldNameOrTheLogonKey) {
-    ComPtr<IQarnLogonDecryption> internal;
-    ASSERT_EQ(S_OK, u.As(&internal));
-    const std::wstring longName(3000, L'p');
-    Str bound, plain;
-    for (const std::wstring& field : {std::wstring(L"password"), longName}) {
-        ASSERT_EQ(S_OK, u->EncryptLogon2(Str(field), Str(L"pw"), bound.Out()));
-        ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(field), bound, plain.Out()));
-        EXPECT_EQ(L"pw", ToWide(plain));
-        EXPECT_EQ(L"0xD0030000", Failure(internal->DecryptLogon2(Str(L"other"), bound, plain.Out())))
-            << "the failure under the combined name is the one reported";
-    }
-    const std::wstring alone = Call(&IQarnUtilities::EncryptLogon, L"pw2");
-    ASSERT_EQ(S_OK, internal->DecryptLogon2(Str(L"password"), Str(alone), plain.Out()));
-    EXPECT_EQ(L"pw2", ToWide(plain));
-
-    EXPECT_EQ(L"0xE0000001", Failure(u->EncryptLogon2(Str(L"password"), nullptr, plain.Out())));
-    EXPECT_EQ(L"0xE0000000", Failure(u->EncryptLogon2(nullptr, Str(L"x"), plain.Out())));
-    EXPECT_EQ(L"0xD0000001", Failure(internal->DecryptLogon2(Str(L"password"), nullptr, plain.Out())));
+    const Str longName(std::wstring(3000, L'p'));
+    ASSERT_EQ(S_OK, u->EncryptLogon2(longName, Str(L"pw"), bound.Out()));
+    ASSERT_EQ(S_OK, internal->DecryptLogon2(longName, bound, out.Out()));
+    EXPECT_EQ(L"pw", ToWide(out));
+    EXPECT_EQ(L"0xD0030000", Failure(internal->DecryptLogon2(Str(L"other"), bound, out.Out())))
+        << "the failure under the combined name is the one reported";
+    EXPECT_EQ(L"0xD0000001", Failure(internal->DecryptLogon2(Str(L"password"), nullptr, out.Out())));
 }
 
 // A parameter list: fields a, x3nc (marker), b; one structure with field s; one table with two rows.
@@ -251,13 +221,11 @@ protected:
         for (auto [name, value] : {std::pair{L"a", L"A"}, {L"x3nc", L"keep"}, {L"b", L""}})
             fields->SetValue(Str(name), Variant(value));
         auto structure = test::Create<IStructure>(CLSID_Structure);
-        structure->put_Name(Str(L"S"));
         structure->put_FieldCollection((structureFields = Collection({{L"s", L"S1"}})).Get());
         ComPtr<IStructureCollection> structures;
         list->get_StructureCollection(&structures);
         structures->Add(structure.Get());
         auto table = test::Create<ITable>(CLSID_Table);
-        table->put_Name(Str(L"T"));
         auto rows = test::Create<IFieldCollectionTable>(CLSID_FieldCollectionTable);
         rows->Add((row1 = Collection({{L"c", L"R1"}})).Get());
         rows->Add((row2 = Collection({{L"c", L"R2"}})).Get());
@@ -277,47 +245,14 @@ protected:
     std::wstring Plain(const std::wstring& text) { return Call(&IQarnUtilities::Decrypt3, text); }
 };
 
-TEST_F(Walk, AMarkedListEncryptsEveryValueBelowItAndDecryptsThemBack) {
-    for (auto [marker, value] : {std::pair{L"x3nc", L"TRUE"}, std::pair{L"xdn1", L"True"}}) {
-        SetUp();
-        Mark(marker, value);
-        ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
-        EXPECT_EQ(L"A", Plain(Get(fields.Get(), L"a"))) << marker;
-        EXPECT_EQ(L"S1", Plain(Get(structureFields.Get(), L"s")));
-        EXPECT_EQ(L"R1", Plain(Get(row1.Get(), L"c")));
-        EXPECT_EQ(L"R2", Plain(Get(row2.Get(), L"c")));
-        EXPECT_EQ(L"keep", Get(fields.Get(), L"x3nc")) << "marker fields keep their values";
-        EXPECT_EQ(L"", Get(fields.Get(), L"b")) << "a refused empty value stays";
-        ComPtr<IFieldCollection> attributes;
-        list->get_Attributes(&attributes);
-        EXPECT_EQ(L"me", Plain(Get(attributes.Get(), L"owner"))) << "attributes of a marked object too";
-        EXPECT_EQ(value, Get(attributes.Get(), marker));
-
-        ASSERT_EQ(S_OK, u->DecryptData(list.Get()));
-        EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
-        EXPECT_EQ(L"R2", Get(row2.Get(), L"c"));
-        EXPECT_EQ(L"me", Get(attributes.Get(), L"owner"));
-    }
-}
-
-TEST_F(Walk, OnlyMarkedObjectsChangeAndForeignObjectsAreLeftAlone) {
+TEST_F(Walk, MarkedObjectsAreEncryptedAndDecryptedBackAndNothingElse) {
     // Unmarked list: nothing changes, except a field that carries the marker itself.
     ComPtr<IField> s;
     structureFields->get_Item(1, &s);
     s->put_Attributes(Collection({{L"x3nc", L"true"}}).Get());
     ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
     EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
-    EXPECT_EQ(L"R1", Get(row1.Get(), L"c"));
     EXPECT_EQ(L"S1", Plain(Get(structureFields.Get(), L"s")));
-
-    // A field made by Encrypt is bound to its own name: the walk cannot decrypt it and keeps it.
-    ComPtr<IField> sealed;
-    ASSERT_EQ(S_OK, u->Encrypt(Str(L"a"), Str(L"A"), &sealed));
-    const std::wstring sealedText = Value(sealed.Get());
-    auto holder = test::Create<IFieldCollection>(CLSID_FieldCollection);
-    holder->Add(sealed.Get());
-    ASSERT_EQ(S_OK, u->DecryptData(holder.Get()));
-    EXPECT_EQ(sealedText, Value(sealed.Get()));
 
     // A document with a child: both parameter lists are walked.
     auto parent = test::Create<IQarnDocument>(CLSID_QarnDocument);
@@ -340,9 +275,29 @@ TEST_F(Walk, OnlyMarkedObjectsChangeAndForeignObjectsAreLeftAlone) {
     ASSERT_EQ(S_OK, u->EncryptData(loop.Get()));
     EXPECT_EQ(L"L", Plain(Value(loop.Get())));
 
-    auto timer = test::Create<IQarnTimer>(CLSID_CQarnTimer);
-    EXPECT_EQ(S_OK, u->EncryptData(timer.Get()));
     EXPECT_EQ(S_OK, u->DecryptData(nullptr));
+
+    // A marked list: every value below it, with either marker.
+    for (auto [marker, value] : {std::pair{L"x3nc", L"TRUE"}, std::pair{L"xdn1", L"True"}}) {
+        SetUp();
+        Mark(marker, value);
+        ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
+        EXPECT_EQ(L"A", Plain(Get(fields.Get(), L"a"))) << marker;
+        EXPECT_EQ(L"S1", Plain(Get(structureFields.Get(), L"s")));
+        EXPECT_EQ(L"R2", Plain(Get(row2.Get(), L"c")));
+        EXPECT_EQ(L"keep", Get(fields.Get(), L"x3nc")) << "marker fields keep their values";
+        EXPECT_EQ(L"", Get(fields.Get(), L"b")) << "a refused empty value stays";
+        ComPtr<IFieldCollection> attributes;
+        list->get_Attributes(&attributes);
+        EXPECT_EQ(L"me", Plain(Get(attributes.Get(), L"owner"))) << "attributes of a marked object too";
+        EXPECT_EQ(value, Get(attributes.Get(), marker));
+
+        fields->SetValue(Str(L"late"), Variant(L"L"));
+        ASSERT_EQ(S_OK, u->DecryptData(list.Get()));
+        EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
+        EXPECT_EQ(L"L", Get(fields.Get(), L"late")) << "a value that does not decrypt stays";
+        EXPECT_EQ(L"me", Get(attributes.Get(), L"owner"));
+    }
 }
 
 TEST_F(Secure, TraceIsWrittenOnlyWithTheAccessCode) {

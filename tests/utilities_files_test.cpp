@@ -1,5 +1,6 @@
 // File-system operations and text/CSV files of CQarnUtilities, through real activation, against
-// files in a scratch folder of the test prefix.
+// files in a scratch folder of the test prefix. file-utilities.vbs makes the everyday calls
+// (nested Mkdir, appending FileWrite, copy, listing, CSV table, lines, FilesRemove, Rmdir).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,17 +44,14 @@ TEST_F(Files, ExistenceAndAccessChecks) {
     const std::wstring file = dir.Write(L"a.txt", "x"), huge(100000, L'h');
     EXPECT_EQ(yes, Ask(&IQarnUtilities::FileExist, Str(file)));
     EXPECT_EQ(yes, Ask(&IQarnUtilities::FileExist, Str(dir.path()))) << "folders exist too";
-    EXPECT_EQ(yes, Ask(&IQarnUtilities::FileExist2, Str(file)));
-    // A long name gives the complete text.
-    for (const wchar_t* missing : {static_cast<const wchar_t*>(nullptr), L"", L"C:\\no\\such.txt", huge.c_str()}) {
+    // A long name gives the complete text; errors.vbs checks an ordinary missing file.
+    for (const wchar_t* missing : {static_cast<const wchar_t*>(nullptr), huge.c_str()}) {
         EXPECT_EQ(Answer(DISP_E_EXCEPTION, VARIANT_FALSE), Ask(&IQarnUtilities::FileExist, Str(missing)));
         EXPECT_EQ(L"File " + std::wstring(missing ? missing : L"(null)") + L" does not exist.", TakeMessage());
         EXPECT_EQ(no, Ask(&IQarnUtilities::FileExist2, Str(missing)));
     }
     EXPECT_EQ(DISP_E_EXCEPTION, u->FileExist(Str(file), nullptr));
 
-    EXPECT_EQ(no, Ask(&IQarnUtilities::FileAccess, Str(nullptr), 0L));
-    EXPECT_EQ(no, Ask(&IQarnUtilities::FileAccess, Str(L""), 0L));
     EXPECT_EQ(yes, Ask(&IQarnUtilities::FileAccess, Str(file), 6L));
     EXPECT_EQ(L"mode 00 -> Existence only\nmode 02 -> Write-only\nmode 04 -> Read-only\nmode 06 -> Read and Write\n"
               L"in CQarnUtilities::FileAccess",
@@ -62,21 +60,16 @@ TEST_F(Files, ExistenceAndAccessChecks) {
 
 TEST_F(Files, CopyMoveAndRemoveHandleNullsReadOnlyTargetsAndFailures) {
     const std::wstring src = dir.Write(L"src.txt", "new"), dst = dir.Write(L"dst.txt", "old");
-    EXPECT_EQ(S_OK, u->FileCopy(nullptr, Str(dst)));
     EXPECT_EQ(S_OK, u->FileCopy(Str(src), nullptr));
-    EXPECT_EQ(S_OK, u->FileCopy(Str(L""), Str(L"")));
     EXPECT_EQ(S_OK, u->FileCopy(Str(src), Str(dir / L"SRC.TXT"))) << "the same name in other case is no copy";
 
     MakeReadOnly(dst);
     ASSERT_EQ(S_OK, u->FileCopy(Str(src), Str(dst)));
     EXPECT_EQ("new", ScratchFolder::Read(dst));
     EXPECT_FALSE(ReadOnly(dst)) << "the read-only flag of the destination is cleared first";
-    for (const std::wstring& from : {std::wstring(), dir / L"none"}) {
-        EXPECT_EQ(L"Error copying file " + from + L" to " + dst + L".", Failure(u->FileCopy(Str(from), Str(dst))));
-    }
+    EXPECT_EQ(L"Error copying file  to " + dst + L".", Failure(u->FileCopy(Str(L""), Str(dst))));
 
     const std::wstring moved = dir.Write(L"moved.txt", "moved");
-    MakeReadOnly(dst);
     ASSERT_EQ(S_OK, u->FileMove(Str(moved), Str(dst)));
     EXPECT_EQ("moved", ScratchFolder::Read(dst));
     EXPECT_FALSE(Exists(moved));
@@ -85,7 +78,6 @@ TEST_F(Files, CopyMoveAndRemoveHandleNullsReadOnlyTargetsAndFailures) {
     MakeReadOnly(dst);
     EXPECT_EQ(S_OK, u->FileRemove(Str(dst)));
     EXPECT_FALSE(Exists(dst)) << "read-only files are removed";
-    EXPECT_EQ(S_OK, u->FileRemove(nullptr));
     EXPECT_EQ(L"Error removing file " + dst + L".", Failure(u->FileRemove(Str(dst))));
 
     // FilesRemove: directory and selection are joined as they are; folders and failures are skipped.
@@ -95,16 +87,13 @@ TEST_F(Files, CopyMoveAndRemoveHandleNullsReadOnlyTargetsAndFailures) {
     EXPECT_EQ(S_OK, u->FilesRemove(Str(dir.path() + L"\\"), Str(L"*.tmp")));
     EXPECT_FALSE(Exists(dir / L"x1.tmp") || Exists(dir / L"x2.tmp"));
     EXPECT_TRUE(Exists(src) && Exists(dir / L"sub.tmp"));
-    EXPECT_EQ(S_OK, u->FilesRemove(Str(dir / L"missing\\"), Str(L"*")));
-    EXPECT_EQ(S_OK, u->FilesRemove(nullptr, Str(L"*")));
 }
 
-TEST_F(Files, FileWriteAppendsUtf8WithoutMarkAndChmodTogglesWriting) {
+TEST_F(Files, FileWriteAppendsUtf8WithoutMarkChmodTogglesWritingAndStampsAreUnixSeconds) {
     const std::wstring file = dir / L"out.txt";
     ASSERT_EQ(S_OK, u->FileWrite(Str(file), Str(L"Gr\u00fc\u00dfe\nline 2")));
     ASSERT_EQ(S_OK, u->FileWrite(Str(file), Str(L" \u20ac 100%s%d\n")));
     EXPECT_EQ("Gr\xc3\xbc\xc3\x9f" "e\r\nline 2 \xe2\x82\xac 100%s%d\r\n", ScratchFolder::Read(file));
-    EXPECT_EQ(S_OK, u->FileWrite(nullptr, Str(L"x")));
     EXPECT_EQ(S_OK, u->FileWrite(Str(dir / L"no\\such\\folder.txt"), Str(L"x"))) << "cannot open: nothing happens";
 
     ASSERT_EQ(S_OK, u->Chmod(Str(file), 0));
@@ -113,11 +102,7 @@ TEST_F(Files, FileWriteAppendsUtf8WithoutMarkAndChmodTogglesWriting) {
     ASSERT_EQ(S_OK, u->Chmod(Str(file), 0x80 | 0x100));
     EXPECT_FALSE(ReadOnly(file));
     EXPECT_EQ(S_OK, u->Chmod(nullptr, 0));
-    EXPECT_EQ(S_OK, u->Chmod(Str(dir / L"missing"), 0));
-}
 
-TEST_F(Files, StampsOfFilesAndMissingFiles) {
-    const std::wstring file = dir.Write(L"stamp.txt", "x");
     HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     // 2021-01-01 00:00:00 UTC = 1609459200 s after 1970.
     ULONGLONG ticks = (1609459200ULL + 11644473600ULL) * 10000000ULL;
@@ -156,13 +141,10 @@ TEST_F(Files, ListingSkipsPlainFoldersAndRecordsTheQuery) {
 
     ASSERT_EQ(S_OK, u->GetFilesInDirectory(Str(dir.path()), Str(L"*.xml"), &list));
     EXPECT_EQ(std::vector<std::wstring>{entry(L"b.xml")}, Entries(list.Get()));
-    for (auto [folder, filter] : {std::pair{dir.path().c_str(), L""}, {dir.path().c_str(), L"*.none"}, {nullptr, L"*"}}) {
+    for (auto [folder, filter] : {std::pair{dir.path().c_str(), L""}, {nullptr, L"*"}}) {
         EXPECT_EQ(S_OK, u->GetFilesInDirectory(Str(folder), Str(filter), &list)) << filter;
         EXPECT_EQ(nullptr, list.Get()) << filter;
     }
-    ASSERT_EQ(S_OK, u->GetFilesInDirectory(Str(L""), Str(L"*"), &list));
-    ASSERT_TRUE(list) << "an empty folder name lists the root of the current drive";
-    EXPECT_EQ(L'\\', Entries(list.Get())[0][0]);
 }
 
 TEST_F(Files, MkdirCreatesEveryLevelAndRmdirRemovesEmptyFolders) {
@@ -179,10 +161,7 @@ TEST_F(Files, MkdirCreatesEveryLevelAndRmdirRemovesEmptyFolders) {
     EXPECT_EQ(S_OK, u->Rmdir(Str(three)));
     EXPECT_FALSE(Exists(three));
     EXPECT_EQ(S_OK, u->Rmdir(Str(three))) << "a missing folder is no failure";
-    for (const wchar_t* none : {static_cast<const wchar_t*>(nullptr), L""}) {
-        EXPECT_EQ(S_OK, u->Mkdir(Str(none)));
-        EXPECT_EQ(S_OK, u->Rmdir(Str(none)));
-    }
+    EXPECT_EQ(S_OK, u->Mkdir(nullptr));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -198,43 +177,33 @@ TEST_F(Files, TextLinesAreNumberedAndSplitAtEveryBreak) {
     using Lines = std::vector<std::wstring>;
     EXPECT_EQ((Lines{L"1=a", L"2=b", L"3=", L"4=c d", L"5="}), lines("a\rb\n\nc d\r\n"))
         << "CR, LF and CR LF end a line; a final line break gives a last, empty line";
-    EXPECT_EQ((Lines{L"1=a"}), lines("a"));
     EXPECT_EQ((Lines{L"1=caf\u00e9", L"2=end"}), lines("caf\xe9\nend\x1a" "after"))
         << "single bytes map to characters; Ctrl-Z ends the text";
     EXPECT_TRUE(lines("").empty());
 
     ComPtr<IFieldCollection> none;
     EXPECT_EQ(S_FALSE, u->ReadTextFile(nullptr, &none));
-    EXPECT_EQ(S_FALSE, u->ReadTextFile(Str(L""), &none));
     EXPECT_EQ(S_OK, u->ReadTextFile(Str(dir / L"missing.txt"), &none));
     EXPECT_EQ(nullptr, none.Get());
 }
 
-TEST_F(Files, CsvPairsPairUpTokensPerLine) {
+TEST_F(Files, CsvPairsPairUpTokensPerLineAndCsvTablesNameColumnsByTheHeader) {
     const std::wstring file = dir.Write(L"pairs.csv", ";;a;1;b;;2;dropped\r\nc,3\r\n\r\nlonely\r\n");
     ComPtr<IFieldCollection> pairs;
     ASSERT_EQ(S_OK, u->ReadCSVFile(Str(file), Str(L";,"), &pairs));
     EXPECT_EQ((std::vector<std::wstring>{L"a=1", L"b=2", L"c=3"}), Entries(pairs.Get()));
     EXPECT_EQ(S_OK, u->ReadCSVFile(Str(file), Str(L"|"), &pairs));
     EXPECT_EQ(nullptr, pairs.Get()) << "no pair at all gives no collection";
-    EXPECT_EQ(S_FALSE, u->ReadCSVFile(Str(file), nullptr, &pairs));
-    EXPECT_EQ(S_OK, u->ReadCSVFile(Str(dir / L"missing"), Str(L";"), &pairs));
-    EXPECT_EQ(nullptr, pairs.Get());
-}
 
-TEST_F(Files, CsvTablesNameColumnsByTheHeader) {
+    // ReadCSVFile2: the first line names the columns.
     using Rows = std::vector<std::vector<std::wstring>>;
     auto rows = [&](const std::string& bytes, const wchar_t* sep) {
         Rows out;
         ComPtr<IFieldCollectionTable> table;
         EXPECT_TRUE(SUCCEEDED(u->ReadCSVFile2(Str(dir.Write(L"table.csv", bytes)), Str(sep), &table)));
-        long n = 0;
-        if (table) table->get_Count(&n);
-        for (long i = 1; i <= n; ++i) {
-            ComPtr<IFieldCollection> row;
-            table->get_Item(i, &row);
+        ComPtr<IFieldCollection> row;
+        for (long i = 1; table && SUCCEEDED(table->get_Item(i, row.ReleaseAndGetAddressOf())); ++i)
             out.push_back(Entries(row.Get()));
-        }
         return out;
     };
     EXPECT_EQ((Rows{{L"=", L"author=uer", L"company=qarn"}}), rows(";author;company\n;uer;qarn\n", L";"));
@@ -245,9 +214,7 @@ TEST_F(Files, CsvTablesNameColumnsByTheHeader) {
     EXPECT_TRUE(rows("h\n", L",").empty());
 
     ComPtr<IFieldCollectionTable> table;
-    const std::wstring file = dir.Write(L"t.csv", "a;b\n1;2\n");
-    EXPECT_EQ(S_FALSE, u->ReadCSVFile2(Str(file), nullptr, &table));
-    EXPECT_EQ(S_FALSE, u->ReadCSVFile2(Str(file), Str(L""), &table));
+    EXPECT_EQ(S_FALSE, u->ReadCSVFile2(Str(dir.Write(L"t.csv", "a;b\n1;2\n")), Str(L""), &table));
     EXPECT_EQ(nullptr, table.Get());
 }
 
