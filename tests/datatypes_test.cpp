@@ -23,17 +23,15 @@ ComPtr<IFieldCollection> NewFields() { return Create<IFieldCollection>(CLSID_Fie
 
 ComPtr<IField> MakeField(const wchar_t* name, const wchar_t* value) {
     ComPtr<IField> field = Create<IField>(CLSID_Field);
-    EXPECT_EQ(S_OK, field->put_Name(Str(name)));
-    EXPECT_EQ(S_OK, field->put_Value(Variant(value)));
+    EXPECT_TRUE(SUCCEEDED(field->put_Name(Str(name))) && SUCCEEDED(field->put_Value(Variant(value))));
     return field;
 }
 
-bool Same(IUnknown* a, IUnknown* b) {
-    if (!a || !b) return a == b;
-    ComPtr<IUnknown> ia, ib;
-    a->QueryInterface(IID_PPV_ARGS(&ia));
-    b->QueryInterface(IID_PPV_ARGS(&ib));
-    return ia.Get() == ib.Get();
+// A new field collection holding the given names and values in order.
+ComPtr<IFieldCollection> Fields(std::initializer_list<std::pair<const wchar_t*, std::wstring>> pairs) {
+    ComPtr<IFieldCollection> fields = NewFields();
+    for (const auto& [name, value] : pairs) EXPECT_EQ(S_OK, fields->SetValue(Str(name), Variant(value)));
+    return fields;
 }
 
 std::wstring TextOf(IField* field) {
@@ -48,22 +46,20 @@ std::wstring Found(IFieldCollection* fields, const wchar_t* name) {
     return field ? TextOf(field.Get()) : L"<none>";
 }
 
+// The script tests create the common classes by their ProgIDs; this covers every class.
 TEST(DatatypesRegistration, EveryClassActivatesByClsidAndProgId) {
     const std::pair<const CLSID*, const wchar_t*> classes[] = {
-        {&CLSID_Field, L"Field"},         {&CLSID_FieldCollection, L"FieldCollection"},
-        {&CLSID_ParameterList, L"ParameterList"}, {&CLSID_Structure, L"Structure"},
-        {&CLSID_StructureCollection, L"StructureCollection"}, {&CLSID_Table, L"Table"},
+        {&CLSID_Field, L"Field"}, {&CLSID_FieldCollection, L"FieldCollection"}, {&CLSID_ParameterList, L"ParameterList"},
+        {&CLSID_Structure, L"Structure"}, {&CLSID_StructureCollection, L"StructureCollection"}, {&CLSID_Table, L"Table"},
         {&CLSID_TableCollection, L"TableCollection"}, {&CLSID_FieldCollectionTable, L"FieldCollectionTable"},
         {&CLSID_QarnDocument, L"QarnDocument"}, {&CLSID_QarnDocumentCollection, L"QarnDocumentCollection"}};
     for (const auto& [clsid, name] : classes) {
-        SCOPED_TRACE(name);
         ComPtr<ITypeInfo> info;
-        EXPECT_EQ(S_OK, Create<IDispatch>(*clsid)->GetTypeInfo(0, 0, &info));
+        EXPECT_EQ(S_OK, Create<IDispatch>(*clsid)->GetTypeInfo(0, 0, &info)) << name;
         for (const wchar_t* version : {L"", L".1"}) {
             const std::wstring progId = L"QarnComDatatypes." + std::wstring(name) + version;
             CLSID found{};
-            EXPECT_EQ(S_OK, CLSIDFromProgID(progId.c_str(), &found)) << progId;
-            EXPECT_TRUE(IsEqualCLSID(found, *clsid)) << progId;
+            EXPECT_TRUE(SUCCEEDED(CLSIDFromProgID(progId.c_str(), &found)) && IsEqualCLSID(found, *clsid)) << progId;
         }
     }
 }
@@ -72,29 +68,25 @@ TEST(DatatypesRegistration, EveryClassActivatesByClsidAndProgId) {
 TEST(DatatypesField, ValuesAreCopiedAndConvertedToText) {
     ComPtr<IField> field = Create<IField>(CLSID_Field);
     // A script passes its variable by reference: later changes to the variable must not show.
-    Variant variable(L"first"), byRef;
+    Variant variable(L"first"), byRef, yes;
     byRef.vt = VT_BYREF | VT_VARIANT;
     byRef.pvarVal = &variable;
     ASSERT_EQ(S_OK, field->put_Value(byRef));
     variable = Variant(L"second");
     EXPECT_EQ(L"first", TextOf(field.Get()));
-
-    Variant yes;  // booleans read as words, not as -1
     yes.vt = VT_BOOL;
     yes.boolVal = VARIANT_TRUE;
     ASSERT_EQ(S_OK, field->put_Value(yes));
-    EXPECT_EQ(L"True", TextOf(field.Get()));
+    EXPECT_EQ(L"True", TextOf(field.Get())) << "booleans read as words, not as -1";
 }
 
+// objects.vbs and objects.js find the last of two fields added under one name, and an empty text for none.
 TEST(DatatypesFieldCollection, LookupsFindTheLastFieldAlsoAfterRenames) {
     ComPtr<IFieldCollection> fields = NewFields();
     ComPtr<IField> a = MakeField(L"x", L"a"), b = MakeField(L"y", L"b"), c = MakeField(L"x", L"c");
     for (IField* f : {a.Get(), b.Get(), c.Get()}) ASSERT_EQ(S_OK, fields->Add(f));
     EXPECT_EQ(L"c", Found(fields.Get(), L"x"));
     EXPECT_EQ(L"<none>", Found(fields.Get(), L"X"));  // case-sensitive
-    Str absent;
-    ASSERT_EQ(S_OK, fields->GetValue(Str(L"nothing"), absent.Out()));
-    EXPECT_TRUE(!absent.IsNull() && absent.IsEmpty()) << "an empty text, not nothing";
 
     const wchar_t* longName = L"a name longer than the short ones";
     ASSERT_EQ(S_OK, c->put_Name(Str(longName)));  // the last "x" leaves: the first one shows again
@@ -103,14 +95,10 @@ TEST(DatatypesFieldCollection, LookupsFindTheLastFieldAlsoAfterRenames) {
     ASSERT_EQ(S_OK, b->put_Name(Str(L"x")));  // b sits after a: it wins
     EXPECT_EQ(L"b", Found(fields.Get(), L"x"));
     EXPECT_EQ(L"<none>", Found(fields.Get(), L"y"));
-    ASSERT_EQ(S_OK, c->put_Name(Str(L"x")));
-    EXPECT_EQ(L"c", Found(fields.Get(), L"x"));
-    EXPECT_EQ(L"<none>", Found(fields.Get(), longName));
 
     // A field in two collections (and twice in one) is re-filed in each.
     ComPtr<IFieldCollection> other = NewFields();
-    ASSERT_EQ(S_OK, other->Add(a.Get()));
-    ASSERT_EQ(S_OK, other->Add(a.Get()));
+    ASSERT_TRUE(SUCCEEDED(other->Add(a.Get())) && SUCCEEDED(other->Add(a.Get())));
     ASSERT_EQ(S_OK, a->put_Name(Str(L"w")));
     EXPECT_EQ(L"a", Found(fields.Get(), L"w"));
     EXPECT_EQ(L"a", Found(other.Get(), L"w"));
@@ -126,12 +114,9 @@ TEST(DatatypesFieldCollection, LookupsFindTheLastFieldAlsoAfterRenames) {
 TEST(DatatypesFieldCollection, AddFieldReplacesAndAppendSharesMembers) {
     ComPtr<IFieldCollection> fields = NewFields(), more = NewFields();
     ComPtr<IField> renamed = MakeField(L"other", L"r"), replacement = MakeField(L"k", L"new"), item;
-    ASSERT_EQ(S_OK, fields->Add(MakeField(L"k", L"1").Get()));
-    ASSERT_EQ(S_OK, fields->Add(renamed.Get()));
-    ASSERT_EQ(S_OK, fields->Add(MakeField(L"k", L"2").Get()));
-    ASSERT_EQ(S_OK, fields->Add(MakeField(L"keep", L"3").Get()));
+    for (const auto& f : {MakeField(L"k", L"1"), renamed, MakeField(L"k", L"2"), MakeField(L"keep", L"3")})
+        ASSERT_EQ(S_OK, fields->Add(f.Get()));
     ASSERT_EQ(S_OK, renamed->put_Name(Str(L"k")));  // joins "k" after it was added
-
     ASSERT_EQ(S_OK, fields->AddField(replacement.Get()));
     EXPECT_EQ((Texts{L"keep=3", L"k=new"}), test::Entries(fields.Get()));
 
@@ -140,57 +125,11 @@ TEST(DatatypesFieldCollection, AddFieldReplacesAndAppendSharesMembers) {
     ASSERT_EQ(S_OK, more->AddFieldCollection(fields.Get()));
     EXPECT_EQ((Texts{L"keep=3", L"k=new", L"keep=3", L"k=new"}), test::Entries(more.Get()));
     ASSERT_EQ(S_OK, more->get_Item(4, &item));
-    EXPECT_TRUE(Same(item.Get(), replacement.Get()));
-}
-
-// A field of another implementation: it cannot tell the collections about renames. It lives on the
-// stack and does not count references, so it must outlive every collection that holds it.
-class ForeignField final : public IField {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IField;
-        *ppv = known ? static_cast<IField*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP get_Name(BSTR* name) override { *name = SysAllocString(name_.c_str()); return S_OK; }
-    STDMETHODIMP put_Name(BSTR name) override { name_ = name ? name : L""; return S_OK; }
-    STDMETHODIMP get_StringValue(BSTR* text) override { *text = SysAllocString(L"foreign"); return S_OK; }
-    STDMETHODIMP get_Value(VARIANT* value) override { VariantInit(value); return S_OK; }
-    STDMETHODIMP get_Attributes(IFieldCollection** attributes) override { *attributes = nullptr; return S_OK; }
-    STDMETHODIMP put_Value(VARIANT) override { return S_OK; }
-    STDMETHODIMP put_Attributes(IFieldCollection*) override { return S_OK; }
-
-private:
-    std::wstring name_ = L"x";
-};
-
-TEST(DatatypesFieldCollection, ForeignFieldsAreFoundUnderTheirCurrentNames) {
-    ForeignField foreign;
-    ComPtr<IFieldCollection> fields = NewFields();
-    ASSERT_EQ(S_OK, fields->Add(MakeField(L"x", L"own").Get()));
-    ASSERT_EQ(S_OK, fields->Add(&foreign));
-    EXPECT_EQ(L"foreign", Found(fields.Get(), L"x"));
-
-    ASSERT_EQ(S_OK, foreign.put_Name(Str(L"y")));  // unannounced
-    EXPECT_EQ(L"own", Found(fields.Get(), L"x"));
-    EXPECT_EQ(L"foreign", Found(fields.Get(), L"y"));
-
-    ASSERT_EQ(S_OK, fields->AddField(MakeField(L"y", L"replacement").Get()));
-    EXPECT_EQ((Texts{L"x=own", L"y=replacement"}), test::Entries(fields.Get()));
-    EXPECT_EQ(L"replacement", Found(fields.Get(), L"y"));
+    EXPECT_EQ(replacement.Get(), item.Get());
 }
 
 TEST(DatatypesErrors, BadIndexesAndNothingGiveReadableErrors) {
-    ComPtr<IFieldCollection> fields = NewFields();
-    ASSERT_EQ(S_OK, fields->Add(MakeField(L"a", L"1").Get()));
+    ComPtr<IFieldCollection> fields = Fields({{L"a", L"1"}});
     ComPtr<IField> item;
     for (LONG bad : {0L, 2L, -5L}) {
         EXPECT_EQ(DISP_E_EXCEPTION, fields->get_Item(bad, &item));
@@ -204,48 +143,27 @@ TEST(DatatypesErrors, BadIndexesAndNothingGiveReadableErrors) {
     EXPECT_EQ(DISP_E_EXCEPTION, fields->get_Count(nullptr));  // a null out pointer, reported as E_POINTER
     EXPECT_NE(std::wstring::npos, TakeMessage().find(L"0x80004003"));
 
-    // Every collection class checks its indexes.
-    ComPtr<IStructure> structure;
-    EXPECT_EQ(DISP_E_EXCEPTION, Create<IStructureCollection>(CLSID_StructureCollection)->get_Item(1, &structure));
-    EXPECT_EQ(L"Index 1 is out of range (1..0).", TakeMessage());
-    ComPtr<IFieldCollection> row;
-    EXPECT_EQ(DISP_E_EXCEPTION, Create<IFieldCollectionTable>(CLSID_FieldCollectionTable)->get_Item(0, &row));
-    EXPECT_EQ(L"Index 0 is out of range (1..0).", TakeMessage());
-    ComPtr<IQarnDocument> document;
+    ComPtr<IQarnDocument> document;  // an empty collection of another class
     EXPECT_EQ(DISP_E_EXCEPTION, Create<IQarnDocumentCollection>(CLSID_QarnDocumentCollection)->get_Item(1, &document));
     EXPECT_EQ(L"Index 1 is out of range (1..0).", TakeMessage());
-
 }
 
 // A list with a field, a structure and a two-row table.
 ComPtr<IParameterList> SampleList() {
     ComPtr<IParameterList> list = Create<IParameterList>(CLSID_ParameterList);
-    ComPtr<IFieldCollection> fields;
-    EXPECT_EQ(S_OK, list->get_FieldCollection(&fields));
-    EXPECT_EQ(S_OK, fields->Add(MakeField(L"top", L"T").Get()));
-
     ComPtr<IStructure> structure = Create<IStructure>(CLSID_Structure);
-    EXPECT_EQ(S_OK, structure->put_Name(Str(L"S")));
-    EXPECT_EQ(S_OK, structure->get_FieldCollection(&fields));
-    EXPECT_EQ(S_OK, fields->Add(MakeField(L"a", L"1").Get()));
-    EXPECT_EQ(S_OK, fields->Add(MakeField(L"b", L"2").Get()));
-    ComPtr<IStructureCollection> structures;
-    EXPECT_EQ(S_OK, list->get_StructureCollection(&structures));
-    EXPECT_EQ(S_OK, structures->Add(structure.Get()));
-
     ComPtr<ITable> table = Create<ITable>(CLSID_Table);
-    EXPECT_EQ(S_OK, table->put_Name(Str(L"T")));
     ComPtr<IFieldCollectionTable> rows;
-    EXPECT_EQ(S_OK, table->get_FieldCollectionTable(&rows));
-    for (const wchar_t* id : {L"r1", L"r2"}) {
-        ComPtr<IFieldCollection> row = NewFields();
-        EXPECT_EQ(S_OK, row->Add(MakeField(L"id", id).Get()));
-        EXPECT_EQ(S_OK, row->Add(MakeField(L"v", (std::wstring(L"val-") + id).c_str()).Get()));
-        EXPECT_EQ(S_OK, rows->Add(row.Get()));
-    }
+    ComPtr<IStructureCollection> structures;
     ComPtr<ITableCollection> tables;
-    EXPECT_EQ(S_OK, list->get_TableCollection(&tables));
-    EXPECT_EQ(S_OK, tables->Add(table.Get()));
+    EXPECT_EQ(S_OK, list->put_FieldCollection(Fields({{L"top", L"T"}}).Get()));
+    EXPECT_EQ(S_OK, structure->put_Name(Str(L"S")));
+    EXPECT_EQ(S_OK, structure->put_FieldCollection(Fields({{L"a", L"1"}, {L"b", L"2"}}).Get()));
+    EXPECT_EQ(S_OK, table->put_Name(Str(L"T")));
+    EXPECT_EQ(S_OK, table->get_FieldCollectionTable(&rows));
+    for (std::wstring id : {L"r1", L"r2"}) EXPECT_EQ(S_OK, rows->Add(Fields({{L"id", id}, {L"v", L"val-" + id}}).Get()));
+    EXPECT_TRUE(SUCCEEDED(list->get_StructureCollection(&structures)) && SUCCEEDED(structures->Add(structure.Get())));
+    EXPECT_TRUE(SUCCEEDED(list->get_TableCollection(&tables)) && SUCCEEDED(tables->Add(table.Get())));
     return list;
 }
 
@@ -268,45 +186,38 @@ TEST(DatatypesParameterList, LookupsGiveFieldsOrNothing) {
     EXPECT_EQ(L"<none>", text(list->FindTableField(Str(L"v"), Str(L"T"), Str(L"id"), Str(L"r9"), &field)));
 
     ComPtr<IStructure> structure;
-    ASSERT_EQ(S_OK, list->GetStructure(Str(L"S"), &structure));
-    Str summary;
-    ASSERT_EQ(S_OK, structure->get_Text(summary.Out()));
-    EXPECT_EQ(L"a=1; b=2", summary.View());
     ComPtr<ITable> table;
+    Str summary;
+    ASSERT_TRUE(SUCCEEDED(list->GetStructure(Str(L"S"), &structure)) && SUCCEEDED(structure->get_Text(summary.Out())));
+    EXPECT_EQ(L"a=1; b=2", summary.View());
     ASSERT_EQ(S_OK, list->GetTable(Str(L"nope"), &table));
     EXPECT_FALSE(table);
 
     // Puts replace; nothing gives a fresh empty collection, never nothing.
-    ASSERT_EQ(S_OK, list->put_TableCollection(nullptr));
     ComPtr<ITableCollection> tables;
-    ASSERT_EQ(S_OK, list->get_TableCollection(&tables));
-    ASSERT_TRUE(tables);
     LONG count = -1;
-    ASSERT_EQ(S_OK, tables->get_Count(&count));
-    EXPECT_EQ(0, count);
+    ASSERT_EQ(S_OK, list->put_TableCollection(nullptr));
+    ASSERT_TRUE(SUCCEEDED(list->get_TableCollection(&tables)) && tables);
+    EXPECT_TRUE(SUCCEEDED(tables->get_Count(&count)) && count == 0) << count;
 }
 
 TEST(DatatypesParameterList, CloneIsDeepAndKeepsSharing) {
     ComPtr<IParameterList> list = SampleList(), copy;
-    ComPtr<IFieldCollection> fields, attributes = NewFields(), copyAttributes, copyFields;
-    ASSERT_EQ(S_OK, attributes->SetValue(Str(L"source"), Variant(L"file")));
+    ComPtr<IFieldCollection> fields, attributes = Fields({{L"source", L"file"}}), copyAttributes, copyFields;
+    ComPtr<IField> twice = MakeField(L"twice", L"t"), field, first, second;
     ASSERT_EQ(S_OK, list->put_Attributes(attributes.Get()));
     ASSERT_EQ(S_OK, list->get_FieldCollection(&fields));
-    ComPtr<IField> twice = MakeField(L"twice", L"t"), field, first, second;
-    ASSERT_EQ(S_OK, fields->Add(twice.Get()));
-    ASSERT_EQ(S_OK, fields->Add(twice.Get()));
+    ASSERT_TRUE(SUCCEEDED(fields->Add(twice.Get())) && SUCCEEDED(fields->Add(twice.Get())));
 
     // Changes to the copy's members leave the original alone.
     ASSERT_EQ(S_OK, list->Clone(&copy));
-    ASSERT_EQ(S_OK, copy->GetStructureField(Str(L"b"), Str(L"S"), &field));
-    ASSERT_EQ(S_OK, field->put_Value(Variant(L"changed")));
-    ASSERT_EQ(S_OK, copy->GetTableField(Str(L"v"), Str(L"T"), 1, &field));
-    ASSERT_EQ(S_OK, field->put_Name(Str(L"renamed")));
+    ASSERT_TRUE(SUCCEEDED(copy->GetStructureField(Str(L"b"), Str(L"S"), &field)) &&
+                SUCCEEDED(field->put_Value(Variant(L"changed"))));
+    ASSERT_TRUE(SUCCEEDED(copy->GetTableField(Str(L"v"), Str(L"T"), 1, &field)) && SUCCEEDED(field->put_Name(Str(L"renamed"))));
     ASSERT_EQ(S_OK, copy->get_Attributes(&copyAttributes));
     ASSERT_EQ(Texts{L"source=file"}, test::Entries(copyAttributes.Get()));
-    EXPECT_FALSE(Same(copyAttributes.Get(), attributes.Get()));
-    ASSERT_EQ(S_OK, copyAttributes->get_Item(1, &field));
-    ASSERT_EQ(S_OK, field->put_Value(Variant(L"other")));
+    EXPECT_NE(attributes.Get(), copyAttributes.Get());
+    ASSERT_TRUE(SUCCEEDED(copyAttributes->get_Item(1, &field)) && SUCCEEDED(field->put_Value(Variant(L"other"))));
 
     ASSERT_EQ(S_OK, list->GetStructureField(Str(L"b"), Str(L"S"), &field));
     EXPECT_EQ(L"2", TextOf(field.Get()));
@@ -316,22 +227,20 @@ TEST(DatatypesParameterList, CloneIsDeepAndKeepsSharing) {
 
     // The field held twice is copied once and held twice by the copy.
     ASSERT_EQ(S_OK, copy->get_FieldCollection(&copyFields));
-    ASSERT_EQ(S_OK, copyFields->get_Item(2, &first));
-    ASSERT_EQ(S_OK, copyFields->get_Item(3, &second));
-    EXPECT_TRUE(Same(first.Get(), second.Get()));
-    EXPECT_FALSE(Same(first.Get(), twice.Get()));
+    ASSERT_TRUE(SUCCEEDED(copyFields->get_Item(2, &first)) && SUCCEEDED(copyFields->get_Item(3, &second)));
+    EXPECT_EQ(first.Get(), second.Get());
+    EXPECT_NE(twice.Get(), first.Get());
 }
 
 TEST(DatatypesParameterList, CloneRefusesCyclesAndExcessiveDepth) {
     ComPtr<IParameterList> list = Create<IParameterList>(CLSID_ParameterList), copy;
     ComPtr<IFieldCollection> fields;
-    ASSERT_EQ(S_OK, list->get_FieldCollection(&fields));
     ComPtr<IField> self = MakeField(L"self", L"s");
+    ASSERT_EQ(S_OK, list->get_FieldCollection(&fields));
     ASSERT_EQ(S_OK, fields->Add(self.Get()));
     ASSERT_EQ(S_OK, self->put_Attributes(fields.Get()));  // the collection holds itself
     EXPECT_EQ(DISP_E_EXCEPTION, list->Clone(&copy));
-    EXPECT_EQ(L"The parameter list cannot be copied: an object contains itself through its attributes.",
-              TakeMessage());
+    EXPECT_EQ(L"The parameter list cannot be copied: an object contains itself through its attributes.", TakeMessage());
     ASSERT_EQ(S_OK, self->put_Attributes(nullptr));  // break the cycle so everything is freed
 
     // Attribute chains: 100 levels copy, 1000 levels are refused.
@@ -346,11 +255,8 @@ TEST(DatatypesParameterList, CloneRefusesCyclesAndExcessiveDepth) {
             ASSERT_EQ(S_OK, field->put_Attributes(current.Get()));
         }
         EXPECT_EQ(levels == 100 ? S_OK : DISP_E_EXCEPTION, deep->Clone(&copy)) << levels;
-        if (levels == 1000) {
-            EXPECT_EQ(L"The parameter list cannot be copied: its objects are nested more than 256 levels deep.",
-                      TakeMessage());
-        }
     }
+    EXPECT_EQ(L"The parameter list cannot be copied: its objects are nested more than 256 levels deep.", TakeMessage());
 }
 
 TEST(DatatypesRelease, DeepNestingIsReleasedWithoutDeepRecursion) {
@@ -370,43 +276,8 @@ TEST(DatatypesRelease, DeepNestingIsReleasedWithoutDeepRecursion) {
     root.Reset();  // must come back
 }
 
-// Field collections are enumerated late-bound by the script tests (For Each and Enumerator).
-TEST(DatatypesCollections, DocumentsEnumerateInOrder) {
-    ComPtr<IQarnDocumentCollection> documents = Create<IQarnDocumentCollection>(CLSID_QarnDocumentCollection), children;
-    auto first = Create<IQarnDocument>(CLSID_QarnDocument), second = Create<IQarnDocument>(CLSID_QarnDocument);
-    ASSERT_EQ(S_OK, first->get_Children(&children));
-    EXPECT_FALSE(children);
-    ASSERT_EQ(S_OK, documents->Add(first.Get()));
-    ASSERT_EQ(S_OK, documents->Add(second.Get()));
-    ComPtr<IUnknown> unknown;
-    ComPtr<IEnumVARIANT> items;
-    ASSERT_EQ(S_OK, documents->get__NewEnum(&unknown));
-    ASSERT_EQ(S_OK, unknown.As(&items));
-    Variant item;
-    for (IQarnDocument* expected : {first.Get(), second.Get()}) {
-        ASSERT_EQ(S_OK, items->Next(1, item.Out(), nullptr));
-        ASSERT_EQ(VT_DISPATCH, item.vt);
-        EXPECT_TRUE(Same(item.pdispVal, expected));
-    }
-    EXPECT_EQ(S_FALSE, items->Next(1, item.Out(), nullptr));
-}
-
-// Other late-bound calls of these classes, and failures seen late-bound, are checked by the script
-// tests (objects.*, dispatch.*, errors.*).
-TEST(DatatypesDispatch, DefaultMemberValueIsPutAndReadLateBound) {
-    ComPtr<IDispatch> field = Create<IDispatch>(CLSID_Field);
-    Variant text(L"via dispatch"), read;
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS put = {&text, &named, 1, 1}, none = {nullptr, nullptr, 0, 0};
-    ASSERT_EQ(S_OK, field->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr));
-    ASSERT_EQ(S_OK, field->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &read, nullptr, nullptr));
-    ASSERT_EQ(VT_BSTR, read.vt);
-    EXPECT_STREQ(L"via dispatch", read.bstrVal);
-}
-
 // Parses with MSXML 6 (`loaded` tells whether it worked) and gives the text of the node at `xpath`.
-class Parsed {
-public:
+struct Parsed {
     explicit Parsed(BSTR xml) {
         CLSID clsid{};
         VARIANT_BOOL ok = VARIANT_FALSE;
@@ -422,52 +293,42 @@ public:
         return found ? std::wstring(text.View()) : L"<missing>";
     }
     bool loaded = false;
-
-private:
     ComPtr<IXMLDOMDocument> doc_;
 };
 
-TEST(DatatypesXml, EmptyListHasTheThreeCollections) {
+TEST(DatatypesXml, HostileTextStaysWellFormedAndReadsBack) {
     Str xml;
     ASSERT_EQ(S_OK, Create<IParameterList>(CLSID_ParameterList)->get_Xml(xml.Out()));
-    EXPECT_EQ(
-        L"<Parameter><FieldCollection></FieldCollection><StructureCollection></StructureCollection>"
-        L"<TableCollection></TableCollection></Parameter>",
-        xml.View());
-}
+    EXPECT_EQ(L"<Parameter><FieldCollection></FieldCollection><StructureCollection></StructureCollection>"
+              L"<TableCollection></TableCollection></Parameter>",
+              xml.View()) << "an empty list has the three collections";
 
-TEST(DatatypesXml, HostileTextStaysWellFormedAndReadsBack) {
     ComPtr<IParameterList> list = SampleList();
-    ComPtr<IFieldCollection> fields, attributes = NewFields();
-    ASSERT_EQ(S_OK, list->get_FieldCollection(&fields));
+    ComPtr<IFieldCollection> fields;
     const std::wstring hostile =
         L"<&>\"' a\x01"
         L"b\r\nc\t\xD83D\xDE00 lone\xD800!";
-    ASSERT_EQ(S_OK, fields->SetValue(Str(L"evil"), Variant(hostile)));
-    ASSERT_EQ(S_OK, attributes->SetValue(Str(L"note"), Variant(hostile)));
-    ASSERT_EQ(S_OK, attributes->SetValue(Str(L"mode"), Variant(L"first")));
-    ASSERT_EQ(S_OK, attributes->SetValue(Str(L"mode"), Variant(L"last")));
-    for (const wchar_t* bad : {L"two words", L"1st", L"p:x", L"xmlns", L"", L"a<b"})
-        ASSERT_EQ(S_OK, attributes->SetValue(Str(bad), Variant(L"dropped")));
-    ASSERT_EQ(S_OK, list->put_Attributes(attributes.Get()));
-    ComPtr<IField> evil;
-    ASSERT_EQ(S_OK, fields->get_Field(Str(L"evil"), &evil));
+    // Attribute names that are no XML names are left out; of two equal names the last one counts.
+    ComPtr<IFieldCollection> attributes = Fields({{L"note", hostile}, {L"mode", L"first"}, {L"mode", L"last"},
+        {L"two words", L"dropped"}, {L"1st", L"dropped"}, {L"p:x", L"dropped"}, {L"xmlns", L"dropped"}, {L"", L"dropped"},
+        {L"a<b", L"dropped"}});
+    ComPtr<IField> evil = MakeField(L"evil", hostile.c_str());
     ASSERT_EQ(S_OK, evil->put_Attributes(attributes.Get()));
+    ASSERT_EQ(S_OK, list->put_Attributes(attributes.Get()));
+    ASSERT_EQ(S_OK, list->get_FieldCollection(&fields));
+    ASSERT_EQ(S_OK, fields->Add(evil.Get()));
 
-    Str xml;
     ASSERT_EQ(S_OK, list->get_Xml(xml.Out()));
     Parsed doc(xml);
     ASSERT_TRUE(doc.loaded) << qarn::ToUtf8(xml.View());
     // The control character and the lone surrogate are left out; everything else comes back.
-    const std::wstring expected = L"<&>\"' ab\r\nc\t\xD83D\xDE00 lone!";
-    EXPECT_EQ(expected, doc.At(L"/Parameter/FieldCollection/Field[Name='evil']/Value"));
-    EXPECT_EQ(expected, doc.At(L"/Parameter/@note"));
-    EXPECT_EQ(expected, doc.At(L"/Parameter/FieldCollection/Field[Name='evil']/@note"));
+    for (const wchar_t* at : {L"/Parameter/FieldCollection/Field[Name='evil']/Value", L"/Parameter/@note",
+                              L"/Parameter/FieldCollection/Field[Name='evil']/@note"})
+        EXPECT_EQ(L"<&>\"' ab\r\nc\t\xD83D\xDE00 lone!", doc.At(at)) << at;
     EXPECT_EQ(L"last", doc.At(L"/Parameter/@mode"));
     EXPECT_EQ(L"<missing>", doc.At(L"/Parameter/@xmlns"));
     EXPECT_EQ(L"T", doc.At(L"/Parameter/FieldCollection/Field[Name='top']/Value"));
-    EXPECT_EQ(L"2",
-              doc.At(L"/Parameter/StructureCollection/Structure[Name='S']/FieldCollection/Field[Name='b']/Value"));
+    EXPECT_EQ(L"2", doc.At(L"/Parameter/StructureCollection/Structure[Name='S']/FieldCollection/Field[Name='b']/Value"));
     EXPECT_EQ(L"val-r2", doc.At(L"/Parameter/TableCollection/Table[Name='T']/FieldCollectionTable/FieldCollection[2]/"
                                 L"Field[Name='v']/Value"));
 }

@@ -22,40 +22,25 @@ constexpr wchar_t kEngine[] = L"QarnTest.ScriptEngine";
 constexpr wchar_t kQuickCode[] = L"{FFD01A42-F1B9-4F5A-88BA-87C61CF77DF5}";
 constexpr wchar_t kFullCode[] = L"{1F0AEC45-C85D-4780-8669-EE4AE5B01389}";
 
-ComPtr<IParameterList> NewList(const wchar_t* text = nullptr) {
-    auto list = test::Create<IParameterList>(CLSID_ParameterList);
-    ComPtr<IFieldCollection> fields;
-    list->get_FieldCollection(&fields);
-    if (text) fields->SetValue(Str(L"text"), Variant(std::wstring_view(text)));
-    return list;
-}
+ComPtr<IParameterList> NewList() { return test::Create<IParameterList>(CLSID_ParameterList); }
 
-ComPtr<IQarnDocument> NewDocument(const wchar_t* text = nullptr) {
+ComPtr<IQarnDocument> NewDocument() {
     auto document = test::Create<IQarnDocument>(CLSID_QarnDocument);
-    document->put_ParameterList(NewList(text).Get());
+    document->put_ParameterList(NewList().Get());
     return document;
 }
 
-// The text of a field of the list, or of the document's list.
+// The text of a field of the list.
 std::wstring Value(IParameterList* list, const wchar_t* name) {
-    if (!list) return L"<no list>";
     ComPtr<IFieldCollection> fields;
     Str value;
     list->get_FieldCollection(&fields);
     fields->GetValue(Str(name), value.Out());
     return std::wstring(value.View());
 }
-std::wstring Value(IQarnDocument* document, const wchar_t* name) {
-    ComPtr<IParameterList> list;
-    if (document) document->get_ParameterList(&list);
-    return Value(list.Get(), name);
-}
 
 // References held on `object` by others than the caller's one.
-ULONG OtherReferences(IUnknown* object) {
-    object->AddRef();
-    return object->Release() - 1;
-}
+ULONG OtherReferences(IUnknown* object) { return object->AddRef(), object->Release() - 1; }
 
 class Macros : public ::testing::Test {
 protected:
@@ -66,9 +51,6 @@ protected:
         return (utilities ? utilities : u.Get())
             ->RunMacro(Str(progId), Str(macro), in.GetAddressOf(), out.GetAddressOf());
     }
-    HRESULT Run2(const wchar_t* progId, const wchar_t* macro, ComPtr<IQarnDocument>& in, ComPtr<IQarnDocument>& out) {
-        return u->RunMacro2(Str(progId), Str(macro), in.GetAddressOf(), out.GetAddressOf());
-    }
     // The engine's call count that a "Fill" macro reports (the engine counts this call too).
     std::wstring Calls(const wchar_t* progId, IQarnUtilities* utilities = nullptr) {
         ComPtr<IParameterList> in = NewList(), out = NewList();
@@ -77,12 +59,12 @@ protected:
     }
 };
 
+// macros.vbs checks that the engine sees the input and that RunMacro2 shares the engines.
 TEST_F(Macros, OneEnginePerExactProgIdUntilItIsDestroyed) {
-    ComPtr<IParameterList> in = NewList(L"from the caller"), out = NewList();
+    ComPtr<IParameterList> in = NewList(), out = NewList();
     ASSERT_EQ(S_OK, Run(kEngine, L"Fill", in, out));
     EXPECT_EQ(L"1", Value(out.Get(), L"calls"));
     EXPECT_EQ(L"RunMacro", Value(out.Get(), L"macro"));
-    EXPECT_EQ(L"from the caller", Value(out.Get(), L"input")) << "macro name, input, output in this order";
     EXPECT_EQ(L"1", Calls(L"qarntest.scriptengine")) << "other letter case: a second engine";
     EXPECT_EQ(L"2", Calls(kEngine));
 
@@ -94,11 +76,20 @@ TEST_F(Macros, OneEnginePerExactProgIdUntilItIsDestroyed) {
     EXPECT_EQ(L"1", Calls(kEngine)) << "a fresh engine after Destroy";
     EXPECT_EQ(L"2", Calls(L"qarntest.scriptengine")) << "the other entries stay";
 
+    // A refused Destroy keeps the entry.
+    ASSERT_EQ(S_OK, Run(kEngine, L"RefuseDestroy", in, out));
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DestroyScriptEngine(Str(kEngine)));
+    EXPECT_EQ(L"Error invoking method Destroy.\n   at CQarnUtilities::DestroyScriptEngine: line #\n"
+              L"   at CQarnUtilities::DestroyScriptEngine: line #",
+              test::MaskLines(test::TakeErrorDescription()));
+    EXPECT_EQ(L"3", Calls(kEngine));
+
     auto other = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
     EXPECT_EQ(L"1", Calls(kEngine, other.Get())) << "two utilities objects never share engines";
-    EXPECT_EQ(L"2", Calls(kEngine));
+    EXPECT_EQ(L"4", Calls(kEngine));
 }
 
+// macros.vbs checks that an engine's own description passes unchanged.
 TEST_F(Macros, EachFailureOfTheCallNamesWhatWasMissing) {
     ComPtr<IParameterList> in = NewList(), out = NewList();
     const struct {
@@ -107,8 +98,6 @@ TEST_F(Macros, EachFailureOfTheCallNamesWhatWasMissing) {
         const wchar_t* message;
     } cases[] = {
         {nullptr, L"Fill", true, true, L"Error getting clsid from (null)."},
-        {L"", L"Fill", true, true, L"Error getting clsid from ."},
-        {nullptr, L"Fill", true, false, L"Error getting clsid from (null)."},  // the ProgID is checked first
         {kEngine, L"Fill", true, false, L"Input or Output are NULL"},
         {kEngine, L"Fill", false, true, L"Input or Output are NULL"},
         {L"QarnTest.NoSuchEngine", L"Fill", true, true, L"Error getting clsid from QarnTest.NoSuchEngine."},
@@ -124,45 +113,22 @@ TEST_F(Macros, EachFailureOfTheCallNamesWhatWasMissing) {
     // An object without the entry members is kept like an engine: destroying it fails as well.
     EXPECT_EQ(DISP_E_EXCEPTION, u->DestroyScriptEngine(Str(L"QarnTest.DispatchProbe")));
     EXPECT_EQ(L"Error finding member Destroy in instance QarnTest.DispatchProbe.", TakeMessage());
-
-    // The engine's own description passes unchanged, with this method's "at" lines.
-    EXPECT_EQ(DISP_E_EXCEPTION, Run(kEngine, L"Fail", in, out));
-    EXPECT_EQ(L"Macro failed on request\n   at CQarnUtilities::RunMacro: line #\n   at CQarnUtilities::RunMacro: line #",
-              test::MaskLines(test::TakeErrorDescription()));
-    EXPECT_EQ(L"3", Calls(kEngine)) << "the engine stays after failed calls";
-}
-
-TEST_F(Macros, ARefusedDestroyKeepsTheEngine) {
-    ComPtr<IParameterList> in = NewList(), out = NewList();
-    ASSERT_EQ(S_OK, Run(kEngine, L"RefuseDestroy", in, out));
-    EXPECT_EQ(DISP_E_EXCEPTION, u->DestroyScriptEngine(Str(kEngine)));
-    EXPECT_EQ(L"Error invoking method Destroy.\n   at CQarnUtilities::DestroyScriptEngine: line #\n"
-              L"   at CQarnUtilities::DestroyScriptEngine: line #",
-              test::MaskLines(test::TakeErrorDescription()));
-    EXPECT_EQ(L"2", Calls(kEngine)) << "the entry stays";
-    EXPECT_EQ(S_OK, u->DestroyScriptEngine(Str(kEngine)));
-    EXPECT_EQ(L"1", Calls(kEngine));
+    EXPECT_EQ(L"2", Calls(kEngine)) << "the engine stays after a failed call";
 }
 
 TEST_F(Macros, EnginesMayReplaceOrClearTheObjectsButOnlyWithObjectsOfTheirKind) {
-    ComPtr<IParameterList> in = NewList(L"a"), out = NewList(), firstIn = in, firstOut = out;
+    ComPtr<IParameterList> in = NewList(), out = NewList(), firstIn = in, firstOut = out;
     ASSERT_EQ(S_OK, Run(kEngine, L"Replace", in, out));
     EXPECT_EQ(L"input", Value(in.Get(), L"replaced"));
     EXPECT_EQ(L"output", Value(out.Get(), L"replaced"));
     for (IUnknown* object : {firstIn.Get(), firstOut.Get(), in.Get(), out.Get()})
         EXPECT_EQ(0u, OtherReferences(object)) << "the old objects are released, the new ones are the caller's alone";
-
-    ComPtr<IParameterList> none, nothing;
-    ASSERT_EQ(S_OK, Run(kEngine, L"Replace", none, nothing)) << "null objects go in as null";
-    EXPECT_EQ(L"input", Value(none.Get(), L"replaced"));
-    EXPECT_EQ(L"output", Value(nothing.Get(), L"replaced"));
     ASSERT_EQ(S_OK, Run(kEngine, L"Clear", in, out));
-    EXPECT_EQ(nullptr, in.Get());
-    EXPECT_EQ(nullptr, out.Get());
+    EXPECT_TRUE(!in && !out);
 
     // An object of another kind fails the call; the caller keeps the objects it had.
-    in = firstIn = NewList(L"kept");
-    out = firstOut = NewList();
+    in = firstIn;
+    out = firstOut;
     const std::pair<const wchar_t*, const wchar_t*> wrong[] = {
         {L"ReplaceWrongKind", L"The macro ReplaceWrongKind replaced the output with an object that is not a ParameterList."},
         {L"ReplaceInputWrongKind",
@@ -170,32 +136,21 @@ TEST_F(Macros, EnginesMayReplaceOrClearTheObjectsButOnlyWithObjectsOfTheirKind) 
     for (const auto& [macro, message] : wrong) {
         EXPECT_EQ(DISP_E_EXCEPTION, Run(kEngine, macro, in, out));
         EXPECT_EQ(message, TakeMessage());
-        EXPECT_EQ(firstIn.Get(), in.Get());
-        EXPECT_EQ(firstOut.Get(), out.Get());
+        EXPECT_TRUE(in.Get() == firstIn.Get() && out.Get() == firstOut.Get());
         EXPECT_EQ(1u, OtherReferences(in.Get())) << "the first and the current pointer: nothing else";
         EXPECT_EQ(1u, OtherReferences(out.Get()));
     }
-    EXPECT_EQ(L"kept", Value(in.Get(), L"text"));
 }
 
-TEST_F(Macros, RunMacro2HandsDocumentsToTheSameEngines) {
-    ComPtr<IQarnDocument> in = NewDocument(L"document text"), out = NewDocument();
-    ASSERT_EQ(S_OK, Run2(kEngine, L"Fill", in, out));
-    EXPECT_EQ(L"RunMacro2", Value(out.Get(), L"macro"));
-    EXPECT_EQ(L"document text", Value(out.Get(), L"input"));
-    EXPECT_EQ(L"2", Calls(kEngine)) << "RunMacro and RunMacro2 share the cache";
-
-    ASSERT_EQ(S_OK, Run2(kEngine, L"Replace", in, out));
-    EXPECT_EQ(L"input", Value(in.Get(), L"replaced"));
-    EXPECT_EQ(L"output", Value(out.Get(), L"replaced"));
-
-    ComPtr<IQarnDocument> before = out;
-    EXPECT_EQ(DISP_E_EXCEPTION, Run2(kEngine, L"ReplaceWrongKind", in, out));
+// RunMacro2 runs the same code as RunMacro with documents; its own member name and kind show in its failures.
+TEST_F(Macros, RunMacro2NamesItsMemberAndKindInFailures) {
+    ComPtr<IQarnDocument> in = NewDocument(), out = NewDocument(), before = out;
+    EXPECT_EQ(DISP_E_EXCEPTION, u->RunMacro2(Str(kEngine), Str(L"ReplaceWrongKind"), in.GetAddressOf(), out.GetAddressOf()));
     EXPECT_EQ(L"The macro ReplaceWrongKind replaced the output with an object that is not a QarnDocument.", TakeMessage());
     EXPECT_EQ(before.Get(), out.Get());
-    EXPECT_EQ(DISP_E_EXCEPTION, Run2(kEngine, L"FailBare", in, out));
+    EXPECT_EQ(DISP_E_EXCEPTION, u->RunMacro2(Str(kEngine), Str(L"FailBare"), in.GetAddressOf(), out.GetAddressOf()));
     EXPECT_EQ(L"Error invoking method RunMacro2.", TakeMessage());
-    EXPECT_EQ(DISP_E_EXCEPTION, Run2(L"QarnTest.DispatchProbe", L"Fill", in, out));
+    EXPECT_EQ(DISP_E_EXCEPTION, u->RunMacro2(Str(L"QarnTest.DispatchProbe"), nullptr, in.GetAddressOf(), out.GetAddressOf()));
     EXPECT_EQ(L"Error finding member RunMacro2 in instance QarnTest.DispatchProbe.", TakeMessage());
 }
 
@@ -241,7 +196,6 @@ protected:
         }
         return lines;
     }
-    bool LogWritten() { return GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }
 };
 
 const std::vector<std::string> kTextCases = {
@@ -250,66 +204,40 @@ const std::vector<std::string> kTextCases = {
 
 TEST_F(Invoke, OnlyTheExactHeaderStartsTheSelfTest) {
     ComPtr<IParameterList> in = NewList(), out = NewList(), none;
-    EXPECT_EQ(S_OK, u->InvokeMethod(nullptr, out.GetAddressOf()));
-    EXPECT_EQ(S_OK, u->InvokeMethod(none.GetAddressOf(), out.GetAddressOf()));
-    EXPECT_EQ(S_OK, u->InvokeMethod(in.GetAddressOf(), out.GetAddressOf())) << "no QarnHeader";
+    for (IParameterList** input : {static_cast<IParameterList**>(nullptr), none.GetAddressOf(), in.GetAddressOf()})
+        EXPECT_EQ(S_OK, u->InvokeMethod(input, out.GetAddressOf())) << "no list or no QarnHeader";
     EXPECT_EQ(S_OK, Invoke1(nullptr, kQuickCode)) << "no functionmodule";
-
-    EXPECT_EQ(DISP_E_EXCEPTION, Invoke1(L"runtestcases", kQuickCode));
-    EXPECT_EQ(L"Unknown functionmodule runtestcases\n   at CQarnUtilities::InvokeMethod: line #\n"
-              L"   at CQarnUtilities::InvokeMethod: line #",
-              test::MaskLines(test::TakeErrorDescription()));
     EXPECT_EQ(DISP_E_EXCEPTION, Invoke1(L"100%s", nullptr));
     EXPECT_EQ(L"Unknown functionmodule 100%s", TakeMessage());
-
-    std::wstring lower = kQuickCode;
-    for (wchar_t& c : lower) c = towlower(c);
-    for (const wchar_t* key : {static_cast<const wchar_t*>(nullptr), L"", lower.c_str(), L"{00000000-0000-0000-0000-000000000000}"})
+    for (const wchar_t* key : {static_cast<const wchar_t*>(nullptr), L"", L"{ffd01a42-f1b9-4f5a-88ba-87c61cf77df5}",
+                               L"{00000000-0000-0000-0000-000000000000}"})
         EXPECT_EQ(S_OK, Invoke1(L"RunTestCases", key)) << (key ? key : L"(no field)");
 
     // InvokeMethod2 takes the documents' lists.
     ComPtr<IQarnDocument> doc = NewDocument(), bare = NewDocument(), noDocument;
     bare->put_ParameterList(nullptr);
-    EXPECT_EQ(S_OK, u->InvokeMethod2(nullptr, doc.GetAddressOf()));
-    EXPECT_EQ(S_OK, u->InvokeMethod2(noDocument.GetAddressOf(), doc.GetAddressOf()));
+    for (IQarnDocument** input : {static_cast<IQarnDocument**>(nullptr), noDocument.GetAddressOf()})
+        EXPECT_EQ(S_OK, u->InvokeMethod2(input, doc.GetAddressOf()));
     doc->put_ParameterList(WithHeader(L"RunTestCases", kQuickCode).Get());
     EXPECT_EQ(S_OK, u->InvokeMethod2(doc.GetAddressOf(), bare.GetAddressOf())) << "an output without a list";
-    EXPECT_FALSE(LogWritten());
     doc->put_ParameterList(WithHeader(L"runtestcases", kQuickCode).Get());
     EXPECT_EQ(DISP_E_EXCEPTION, u->InvokeMethod2(doc.GetAddressOf(), doc.GetAddressOf()));
     EXPECT_EQ(L"Unknown functionmodule runtestcases", TakeMessage());
-}
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(log.c_str())) << "nothing is logged up to here";
 
-TEST_F(Invoke, TheQuickVariantChecksTheTextMethodsAndLeavesTheListsAlone) {
-    ComPtr<IParameterList> in = WithHeader(L"RunTestCases", kQuickCode), out = NewList(), firstIn = in, firstOut = out;
+    // The quick variant through InvokeMethod, the full one through InvokeMethod2.
+    ComPtr<IParameterList> firstIn = in = WithHeader(L"RunTestCases", kQuickCode), firstOut = out;
     ASSERT_EQ(S_OK, u->InvokeMethod(in.GetAddressOf(), out.GetAddressOf()));
-    EXPECT_EQ(firstIn.Get(), in.Get());
-    EXPECT_EQ(firstOut.Get(), out.Get());
-    ComPtr<IFieldCollection> fields;
-    ComPtr<IStructureCollection> structures;
-    ComPtr<ITableCollection> tables;
-    long counts[3] = {-1, -1, -1};
-    out->get_FieldCollection(&fields);
-    out->get_StructureCollection(&structures);
-    out->get_TableCollection(&tables);
-    fields->get_Count(&counts[0]);
-    structures->get_Count(&counts[1]);
-    tables->get_Count(&counts[2]);
-    EXPECT_EQ(0, counts[0] + counts[1] + counts[2]) << "the output list stays empty";
-
-    ComPtr<IQarnDocument> inDocument = NewDocument(), outDocument = NewDocument();
-    inDocument->put_ParameterList(in.Get());
-    ASSERT_EQ(S_OK, u->InvokeMethod2(inDocument.GetAddressOf(), outDocument.GetAddressOf()));
+    EXPECT_TRUE(in.Get() == firstIn.Get() && out.Get() == firstOut.Get());
+    Str xml, empty;
+    out->get_Xml(xml.Out());
+    NewList()->get_Xml(empty.Out());
+    EXPECT_EQ(empty.View(), xml.View()) << "the output list stays empty";
+    doc->put_ParameterList(WithHeader(L"RunTestCases", kFullCode).Get());
+    ASSERT_EQ(S_OK, u->InvokeMethod2(doc.GetAddressOf(), doc.GetAddressOf()));
     std::vector<std::string> expected = kTextCases;
     expected.push_back("Self-test variant 1: 5 passed, 0 failed");
-    const std::vector<std::string> once = expected;
-    expected.insert(expected.end(), once.begin(), once.end());
-    EXPECT_EQ(expected, Lines()) << "InvokeMethod, then InvokeMethod2";
-}
-
-TEST_F(Invoke, TheFullVariantAddsTheFileMethodsInAFolderItRemoves) {
-    ASSERT_EQ(S_OK, Invoke1(L"RunTestCases", kFullCode));
-    std::vector<std::string> expected = kTextCases;
+    expected.insert(expected.end(), kTextCases.begin(), kTextCases.end());
     for (const char* name : {"Mkdir", "FileWrite", "FileExist", "ReadTextFile", "FileRemove", "Rmdir"})
         expected.push_back(std::string("Self-test ") + name + ": passed");
     expected.push_back("Self-test variant 2: 11 passed, 0 failed");
@@ -321,26 +249,6 @@ TEST_F(Invoke, TheFullVariantAddsTheFileMethodsInAFolderItRemoves) {
     HANDLE find = FindFirstFileW((std::wstring(temp) + L"qarn-selftest-*").c_str(), &entry);
     EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "no work folder is left";
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
-}
-
-TEST_F(Invoke, FailingCasesAreLoggedAndTheCallStillSucceeds) {
-    // A temporary folder below a file: no work folder can be made there.
-    const std::wstring blocker = dir.Write(L"blocker", "x");
-    wchar_t previous[MAX_PATH] = {};
-    const DWORD had = GetEnvironmentVariableW(L"TMP", previous, MAX_PATH);
-    SetEnvironmentVariableW(L"TMP", (blocker + L"\\").c_str());
-    const HRESULT hr = Invoke1(L"RunTestCases", kFullCode);
-    SetEnvironmentVariableW(L"TMP", had ? previous : nullptr);
-    EXPECT_EQ(S_OK, hr);
-
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(12u, lines.size());
-    EXPECT_EQ(kTextCases, std::vector<std::string>(lines.begin(), lines.begin() + 5));
-    EXPECT_EQ(0u, lines[5].find("Self-test Mkdir: failed: Mkdir returned 0x80020009 (Error creating directory "))
-        << lines[5];
-    EXPECT_EQ("Self-test FileWrite: failed: FileWrite did not create the file", lines[6]);
-    EXPECT_EQ("Self-test Rmdir: failed: there is no folder to remove", lines[10]);
-    EXPECT_EQ("Self-test variant 2: 5 passed, 6 failed", lines[11]);
 }
 
 }  // namespace
