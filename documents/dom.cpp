@@ -3,76 +3,13 @@
 #include "util/Utilities.h"
 #include "util/FileContent.h"
 
+#include "documents/DomRead.h"
 #include "secure/SecureBlock.h"
 
 using namespace qarn;
+using namespace qarn::dom;
 
 namespace {
-
-// Values are read from elements at most this many levels deep below the element itself. Deeper
-// trees cannot come from a parse (MSXML refuses them long before); a tree built node by node could
-// be deeper, and reading its text would exhaust the stack of the XML engine.
-constexpr long kMaxNesting = 1000;
-
-Bstr NodeName(IXMLDOMNode* node) {
-    Bstr name;
-    CHECK_HR(node->get_nodeName(name.Out()));
-    return name;
-}
-
-DOMNodeType NodeType(IXMLDOMNode* node) {
-    DOMNodeType type = NODE_INVALID;
-    CHECK_HR(node->get_nodeType(&type));
-    return type;
-}
-
-ComPtr<IXMLDOMNode> FirstChild(IXMLDOMNode* node) {
-    ComPtr<IXMLDOMNode> child;
-    CHECK_HR(node->get_firstChild(&child));
-    return child;
-}
-
-ComPtr<IXMLDOMNode> NextSibling(IXMLDOMNode* node) {
-    ComPtr<IXMLDOMNode> sibling;
-    CHECK_HR(node->get_nextSibling(&sibling));
-    return sibling;
-}
-
-// Fails when `element` has descendants deeper than the limit; walks without recursion.
-void CheckNesting(IXMLDOMNode* element) {
-    long depth = 0;
-    ComPtr<IXMLDOMNode> current = element;
-    for (;;) {
-        if (ComPtr<IXMLDOMNode> child = FirstChild(current.Get())) {
-            if (++depth > kMaxNesting)
-                THROW_MESSAGE(Format(L"The element %s holds elements nested deeper than %ld levels.",
-                                     NodeName(element).get(), kMaxNesting));
-            current = std::move(child);
-            continue;
-        }
-        // Up until a node has a next sibling, or back at the element.
-        for (;;) {
-            if (depth == 0) return;
-            if (ComPtr<IXMLDOMNode> sibling = NextSibling(current.Get())) {
-                current = std::move(sibling);
-                break;
-            }
-            ComPtr<IXMLDOMNode> parent;
-            CHECK_HR(current->get_parentNode(&parent));
-            if (!parent) return;
-            current = std::move(parent);
-            --depth;
-        }
-    }
-}
-
-// The node's typed value; for an element, the text of all its descendants.
-Variant TypedValue(IXMLDOMNode* node) {
-    if (NodeType(node) == NODE_ELEMENT) CheckNesting(node);
-    Variant value;
-    CHECK_HR(node->get_nodeTypedValue(value.Out()));
-    return value;
-}
 
 ComPtr<IField> NewField(DataObjects& objects, const Bstr& name, const VARIANT& value) {
     ComPtr<IField> field = objects.New<IField>(CLSID_Field);
@@ -99,35 +36,6 @@ void AddAttributeFields(DataObjects& objects, IXMLDOMNode* node, std::wstring_vi
         if (!collection) collection = objects.New<IFieldCollection>(CLSID_FieldCollection);
         CHECK_HR(collection->Add(NewField(objects, Bstr(std::wstring_view(name)), TypedValue(attribute.Get())).Get()));
     }
-}
-
-// A caller's object as the DOM interface a method needs; `what` names it in the failure.
-template <class I>
-ComPtr<I> AsDom(IDispatch* object, const wchar_t* what) {
-    ComPtr<I> typed;
-    if (FAILED(object->QueryInterface(IID_PPV_ARGS(&typed))) || !typed)
-        THROW_MESSAGE(std::wstring(L"The object is not ") + what + L".");
-    return typed;
-}
-
-// `pDisp` as a DOM node: a document, an element or any other node.
-ComPtr<IXMLDOMNode> AsNode(IDispatch* pDisp) { return AsDom<IXMLDOMNode>(pDisp, L"an XML node"); }
-
-// A failed selection keeps the engine's own description; without one it names the expression.
-void CheckSelection(HRESULT hr, BSTR path) {
-    if (SUCCEEDED(hr)) return;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) == S_OK && info) {
-        SetErrorInfo(0, info.Get());
-        CHECK_HR(hr);
-    }
-    THROW_MESSAGE(L"The XPath expression " + std::wstring(View(path)) + L" cannot be evaluated.");
-}
-
-ComPtr<IXMLDOMNode> SelectSingle(IXMLDOMNode* from, BSTR path) {
-    ComPtr<IXMLDOMNode> found;
-    CheckSelection(from->selectSingleNode(path, &found), path);
-    return found;
 }
 
 // The load's outcome: the document, or the parse error's reason (or `unknown` without one).

@@ -1,28 +1,215 @@
-// Collections, tables and mappings: members of CQarnUtilities.
-#include "util/Utilities.h"
+// Collections, tables and mappings: the elements of a transaction definition fill the data-type
+// objects of a parameter list; a mapping copies a group of fields from the caller's parameter list
+// into a field collection. Every element's XML attributes become the attributes of its object.
+#include "paramlist/Engine.h"
 
 using namespace qarn;
+using namespace qarn::paramlist;
+
+namespace {
+
+// The element's attributes as the attribute collection of `object`, when it has any.
+template <class I>
+void TakeAttributes(CQarnUtilities& self, IXMLDOMNode* node, I* object) {
+    ComPtr<IFieldCollection> attributes;
+    CHECK_HR(self.GetXMLAttributes(node, &attributes));
+    if (attributes) CHECK_HR(object->put_Attributes(attributes.Get()));
+}
+
+}  // namespace
 
 STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry", [&] {
+        CHECK_POINTER(ppFieldCollection);
+        *ppFieldCollection = nullptr;
+        if (!pDOMNode) return;
+        ComPtr<IFieldCollection> collection = objects_.New<IFieldCollection>(CLSID_FieldCollection);
+        CHECK_HR(DOMCreateFieldCollectionEntry_intern(pDOMNode, pDisp, collection.Get()));
+        *ppFieldCollection = collection.Detach();
+    });
+}
+
+HRESULT CQarnUtilities::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
+    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry_intern", [&] {
+        if (!pDOMNode || !target) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        TakeAttributes(*this, node.Get(), target);
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name == L"Field") {
+                ComPtr<IField> field;
+                CHECK_HR(DOMCreateFieldEntry(child, pDisp, &field));
+                if (field) CHECK_HR(target->Add(field.Get()));
+            } else if (name == L"Mapping") {
+                CHECK_HR(DOMCreateMapping(child, pDisp, target));
+            }
+        });
+    });
 }
 
 STDMETHODIMP CQarnUtilities::DOMCreateStructureCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructureCollection **ppStructureCollection) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateStructureCollectionEntry", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DOMCreateStructureCollectionEntry", [&] {
+        CHECK_POINTER(ppStructureCollection);
+        *ppStructureCollection = nullptr;
+        if (!pDOMNode) return;
+        ComPtr<IStructureCollection> collection = objects_.New<IStructureCollection>(CLSID_StructureCollection);
+        CHECK_HR(DOMCreateStructureCollectionEntry_intern(pDOMNode, pDisp, collection.Get()));
+        *ppStructureCollection = collection.Detach();
+    });
+}
+
+HRESULT CQarnUtilities::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target) {
+    return MethodFrame(L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern", [&] {
+        if (!pDOMNode || !target) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        TakeAttributes(*this, node.Get(), target);
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name != L"Structure") return;
+            ComPtr<IStructure> structure;
+            CHECK_HR(DOMCreateStructureEntry(child, pDisp, &structure));
+            if (structure) CHECK_HR(target->Add(structure.Get()));
+        });
+    });
 }
 
 STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructure **ppStructure) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateStructureEntry", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DOMCreateStructureEntry", [&] {
+        CHECK_POINTER(ppStructure);
+        *ppStructure = nullptr;
+        if (!pDOMNode) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        ComPtr<IStructure> structure = objects_.New<IStructure>(CLSID_Structure);
+        TakeAttributes(*this, node.Get(), structure.Get());
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name == L"Name") {
+                CHECK_HR(structure->put_Name(dom::TypedText(child)));
+            } else if (name == L"NameFromProperty") {
+                Bstr value;
+                CHECK_HR(GetProperty(dom::TypedText(child), value.Out()));
+                if (!value.IsNull()) CHECK_HR(structure->put_Name(value));
+            } else if (name == L"FieldCollection") {
+                ComPtr<IFieldCollection> fields;
+                CHECK_HR(DOMCreateFieldCollectionEntry(child, pDisp, &fields));
+                if (fields) CHECK_HR(structure->AddFieldCollection(fields.Get()));
+            }
+        });
+        *ppStructure = structure.Detach();
+    });
 }
 
 STDMETHODIMP CQarnUtilities::DOMCreateTableCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITableCollection **ppTableCollection) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateTableCollectionEntry", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DOMCreateTableCollectionEntry", [&] {
+        CHECK_POINTER(ppTableCollection);
+        *ppTableCollection = nullptr;
+        if (!pDOMNode) return;
+        ComPtr<ITableCollection> collection = objects_.New<ITableCollection>(CLSID_TableCollection);
+        CHECK_HR(DOMCreateTableCollectionEntry_intern(pDOMNode, pDisp, collection.Get()));
+        *ppTableCollection = collection.Detach();
+    });
+}
+
+HRESULT CQarnUtilities::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target) {
+    return MethodFrame(L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", [&] {
+        if (!pDOMNode || !target) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        TakeAttributes(*this, node.Get(), target);
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name != L"Table") return;
+            ComPtr<ITable> table;
+            CHECK_HR(DOMCreateTableEntry(child, pDisp, &table));
+            if (table) CHECK_HR(target->Add(table.Get()));
+        });
+    });
 }
 
 STDMETHODIMP CQarnUtilities::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITable **ppTable) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateTableEntry", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DOMCreateTableEntry", [&] {
+        CHECK_POINTER(ppTable);
+        *ppTable = nullptr;
+        if (!pDOMNode) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        ComPtr<ITable> table = objects_.New<ITable>(CLSID_Table);
+        TakeAttributes(*this, node.Get(), table.Get());
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name == L"Name") {
+                CHECK_HR(table->put_Name(dom::TypedText(child)));
+            } else if (name == L"FieldCollectionTable") {
+                ComPtr<IFieldCollectionTable> rows;
+                CHECK_HR(DOMCreateFieldCollectionTableEntry(child, pDisp, &rows));
+                if (!rows) return;
+                // The rows join the table's own rows.
+                ComPtr<IFieldCollectionTable> own;
+                CHECK_HR(table->get_FieldCollectionTable(&own));
+                if (own)
+                    CHECK_HR(own->Append(rows.Get()));
+                else
+                    CHECK_HR(table->put_FieldCollectionTable(rows.Get()));
+            }
+        });
+        *ppTable = table.Detach();
+    });
 }
 
 STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollectionTable **ppFieldCollectionTable) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionTableEntry", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionTableEntry", [&] {
+        CHECK_POINTER(ppFieldCollectionTable);
+        *ppFieldCollectionTable = nullptr;
+        if (!pDOMNode) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        ComPtr<IFieldCollectionTable> rows = objects_.New<IFieldCollectionTable>(CLSID_FieldCollectionTable);
+        TakeAttributes(*this, node.Get(), rows.Get());
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name != L"FieldCollection") return;
+            ComPtr<IFieldCollection> row;
+            CHECK_HR(DOMCreateFieldCollectionEntry(child, pDisp, &row));
+            if (row) CHECK_HR(rows->Add(row.Get()));
+        });
+        *ppFieldCollectionTable = rows.Detach();
+    });
+}
+
+HRESULT CQarnUtilities::DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
+    return MethodFrame(L"CQarnUtilities::DOMCreateMapping", [&] {
+        if (!pDOMNode || !target) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        SourceSelection source;
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) { source.Read(name, child); });
+        if (!pDisp || !(source.Is(L"ParameterList") || source.Is(L"QarnDocument"))) return;
+        const ComPtr<IParameterList> list = ContextList(pDisp, source);
+        if (!list) return;
+        ComPtr<IFieldCollection> mapped;
+        CHECK_HR(Mapping_intern(list.Get(), source.structure, source.table, source.subtype, source.searchName,
+                                source.searchValue, source.row, &mapped));
+        if (mapped) CHECK_HR(target->AddFieldCollection(mapped.Get()));
+    });
+}
+
+HRESULT CQarnUtilities::Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype,
+                                       BSTR searchName, BSTR searchValue, long row, IFieldCollection** result) {
+    return MethodFrame(L"CQarnUtilities::Mapping_intern", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        if (!list) return;
+        const std::wstring_view kind = View(subtype);
+        if (kind == L"FieldCollection") {
+            CHECK_HR(list->get_FieldCollection(result));
+        } else if (kind == L"StructureCollection") {
+            ComPtr<IStructure> structure;
+            CHECK_HR(list->GetStructure(structureName, &structure));
+            if (structure) CHECK_HR(structure->get_FieldCollection(result));
+        } else if (kind == L"TableCollection") {
+            ComPtr<ITable> table;
+            CHECK_HR(list->GetTable(tableName, &table));
+            ComPtr<IFieldCollectionTable> rows;
+            if (table) CHECK_HR(table->get_FieldCollectionTable(&rows));
+            if (!rows) return;
+            if (row < 1) {
+                CHECK_HR(rows->FindRow(searchName, searchValue, result));
+                return;
+            }
+            // A row beyond the table maps nothing.
+            long count = 0;
+            CHECK_HR(rows->get_Count(&count));
+            if (row <= count) CHECK_HR(rows->get_Item(row, result));
+        }
+    });
 }

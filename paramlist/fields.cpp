@@ -1,8 +1,192 @@
-// Field evaluation: members of CQarnUtilities.
-#include "util/Utilities.h"
+// Field evaluation: one `Field` element of a transaction definition becomes a Field object. Its
+// value comes from the element, the property or message store, the element's attributes, the
+// caller's context object or a field of the caller's parameter list; it may pass through a named
+// function, has %NAME% references expanded and is decrypted when the element is marked.
+#include "paramlist/Engine.h"
+#include "paramlist/OutsideComponents.h"
 
 using namespace qarn;
+using namespace qarn::paramlist;
+
+namespace qarn::paramlist {
+
+ComPtr<IParameterList> ContextList(IDispatch* context, const SourceSelection& selection) {
+    const bool document = selection.Is(L"QarnDocument");
+    if (document) {
+        ComPtr<IQarnDocument> source;
+        if (FAILED(context->QueryInterface(IID_PPV_ARGS(&source))) || !source)
+            THROW_MESSAGE(Format(L"QueryInterface to IQarnDocument failed, Type conflict in xml node: %s",
+                                 std::wstring(selection.attribute.View()).c_str()));
+        ComPtr<IParameterList> list;
+        CHECK_HR(source->get_ParameterList(&list));
+        return list;
+    }
+    ComPtr<IParameterList> list;
+    if (FAILED(context->QueryInterface(IID_PPV_ARGS(&list))) || !list)
+        THROW_MESSAGE(Format(L"QueryInterface to IParameterList failed, Type conflict in xml node: %s",
+                             std::wstring(selection.attribute.View()).c_str()));
+    return list;
+}
+
+}  // namespace qarn::paramlist
+
+namespace {
+
+// The field of `list` that the selection names, or null when there is none.
+ComPtr<IField> SourceField(IParameterList* list, const SourceSelection& s) {
+    ComPtr<IField> field;
+    const std::wstring_view subtype = s.subtype.View();
+    if (subtype == L"FieldCollection") {
+        CHECK_HR(list->GetField(s.attribute, &field));
+    } else if (subtype == L"StructureCollection") {
+        CHECK_HR(list->GetStructureField(s.attribute, s.structure, &field));
+    } else if (subtype == L"TableCollection") {
+        if (s.row < 1)
+            CHECK_HR(list->FindTableField(s.attribute, s.table, s.searchName, s.searchValue, &field));
+        else
+            CHECK_HR(list->GetTableField(s.attribute, s.table, s.row, &field));
+    }
+    return field;
+}
+
+// The text a field function receives: texts as they are, floating-point numbers and dates
+// converted; no text for any other kind of value.
+Bstr FunctionInput(const VARIANT& value) {
+    Bstr text;
+    switch (value.vt) {
+        case VT_BSTR:
+            return Bstr(View(value.bstrVal));
+        case VT_R4:
+        case VT_R8: {
+            Variant converted;
+            if (SUCCEEDED(VariantChangeType(converted.Out(), const_cast<VARIANT*>(&value), 0, VT_BSTR)) && converted.vt == VT_BSTR)
+                text = Bstr(View(converted.bstrVal));
+            return text;
+        }
+        case VT_DATE:
+            if (FAILED(VarBstrFromDate(value.date, LOCALE_USER_DEFAULT, 0, text.Out()))) text.Reset();
+            return text;
+        default:
+            return text;
+    }
+}
+
+void PutText(IField* field, BSTR text) {
+    Variant value;
+    value.vt = VT_BSTR;
+    value.bstrVal = CopyBstr(View(text));
+    CHECK_HR(field->put_Value(value));
+}
+
+}  // namespace
 
 STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateFieldEntry", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::DOMCreateFieldEntry", [&] {
+        CHECK_POINTER(ppField);
+        *ppField = nullptr;
+        if (!pDOMNode) return;
+        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+        ComPtr<IField> field = objects_.New<IField>(CLSID_Field);
+        ComPtr<IFieldCollection> attributes;
+        CHECK_HR(GetXMLAttributes(node.Get(), &attributes));
+        if (attributes) CHECK_HR(field->put_Attributes(attributes.Get()));
+
+        Variant working;
+        SourceSelection source;
+        Bstr function;
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name == L"Name") {
+                CHECK_HR(field->put_Name(dom::TypedText(child)));
+            } else if (name == L"NameFromProperty") {
+                Bstr value;
+                CHECK_HR(GetProperty(dom::TypedText(child), value.Out()));
+                if (!value.IsNull()) CHECK_HR(field->put_Name(value));
+            } else if (name == L"Value") {
+                working = dom::TypedValue(child);
+            } else if (name == L"ValueFromProperty") {
+                Bstr value;
+                CHECK_HR(GetProperty(dom::TypedText(child), value.Out()));
+                working.Clear();
+                working.vt = VT_BSTR;
+                working.bstrVal = value.Detach();
+            } else if (name == L"ValueFromNodeAttributes") {
+                ComPtr<IField> attribute;
+                if (attributes) CHECK_HR(attributes->get_Field(dom::TypedText(child), &attribute));
+                if (attribute) {
+                    Bstr text;
+                    CHECK_HR(attribute->get_StringValue(text.Out()));
+                    working.Clear();
+                    working.vt = VT_BSTR;
+                    working.bstrVal = text.Detach();
+                }
+            } else if (name == L"Function") {
+                function = dom::TypedText(child);
+            } else {
+                source.Read(name, child);
+            }
+        });
+
+        // The value by type.
+        if (!source.typeGiven) {
+            CHECK_HR(field->put_Value(working));
+        } else if (source.Is(L"QarnDispatch")) {
+            if (pDisp) CHECK_HR(field->put_Value(Variant(pDisp)));
+        } else if (source.Is(L"QarnProperty")) {
+            Bstr value;
+            CHECK_HR(GetProperty(source.attribute, value.Out()));
+            if (!value.IsNull()) PutText(field.Get(), value);
+        } else if (source.Is(L"QarnMessage")) {
+            Bstr value;
+            CHECK_HR(GetMessage(source.attribute, value.Out()));
+            if (!value.IsNull()) PutText(field.Get(), value);
+        } else if ((source.Is(L"ParameterList") || source.Is(L"QarnDocument")) && pDisp) {
+            // The source field's value becomes the working value, which a function then gets.
+            if (ComPtr<IParameterList> list = ContextList(pDisp, source)) {
+                if (ComPtr<IField> found = SourceField(list.Get(), source)) {
+                    working.Clear();
+                    CHECK_HR(found->get_Value(working.Out()));
+                }
+            }
+            if (working.vt == VT_EMPTY) working = Variant(std::wstring_view());
+            CHECK_HR(field->put_Value(working));
+        }
+
+        // The function gets the working value, not what the stores or the context object gave.
+        if (!function.IsEmpty()) {
+            ComPtr<IFieldFunction> functions;
+            const HRESULT created = CoCreateInstance(kFieldFunction, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&functions));
+            if (FAILED(created))
+                THROW_MESSAGE(Format(L"The field function component cannot be created for the function %s (code 0x%08X).",
+                                     std::wstring(function.View()).c_str(), static_cast<unsigned>(created)));
+            const Bstr input = FunctionInput(working);
+            Bstr result;
+            // Its result code is not examined: the text it returns is the value.
+            functions->Evaluate(input, function, result.Out());
+            SetErrorInfo(0, nullptr);
+            PutText(field.Get(), result);
+        }
+
+        // %NAME% references in a text value.
+        Variant value;
+        CHECK_HR(field->get_Value(value.Out()));
+        if (value.vt == VT_BSTR) {
+            Bstr resolved = ResolveEnvironmentVariables(value.bstrVal);
+            if (!resolved.IsNull()) PutText(field.Get(), resolved);
+        }
+
+        // A value marked as encrypted; one that does not decrypt stays as it is.
+        if (attributes) {
+            Bstr marker;
+            CHECK_HR(attributes->GetValue(Bstr(L"x3nc"), marker.Out()));
+            if (marker.View() == L"true") {
+                ComPtr<IField> plain;
+                if (SUCCEEDED(Decrypt2(field.Get(), &plain)) && plain) {
+                    Variant decrypted;
+                    if (SUCCEEDED(plain->get_Value(decrypted.Out()))) field->put_Value(decrypted);
+                }
+                SetErrorInfo(0, nullptr);
+            }
+        }
+        *ppField = field.Detach();
+    });
 }

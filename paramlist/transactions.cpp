@@ -1,40 +1,250 @@
-// Transaction lookup and entry points: members of CQarnUtilities.
-#include "util/Utilities.h"
+// Transaction lookup and entry points: a client names a transaction (an alias in a definition file
+// below the installation root, in a customer override file, in an XML text or in a parsed
+// document); its `Parameter` element is built into a ParameterList whose attributes then tell where
+// the list came from.
+#include "paramlist/Engine.h"
+#include "paramlist/OutsideComponents.h"
 
 using namespace qarn;
+using namespace qarn::paramlist;
+
+namespace {
+
+// Paths are formatted into buffers of this many UTF-16 units; longer ones are cut.
+constexpr size_t kPathCapacity = 2048;
+
+std::wstring Text(BSTR s) { return std::wstring(View(s)); }
+
+}  // namespace
+
+HRESULT CQarnUtilities::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path) {
+    return MethodFrame(L"CQarnUtilities::DetermineNodeNameForAliasName", [&] {
+        CHECK_POINTER(path);
+        *path = nullptr;
+        // The alias goes into the expression as it is written: an apostrophe makes it invalid.
+        if (aliasname && SysStringLen(aliasname) > 0)
+            *path = CopyBstr(std::wstring_view(FormatCapped(SysStringLen(aliasname) + kPathCapacity,
+                                                            L"Qarn/Transaction[Aliasname='%s']/Import/Parameter",
+                                                            Text(aliasname).c_str())));
+        else
+            *path = CopyBstr(L"Parameter");
+    });
+}
+
+HRESULT CQarnUtilities::GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source,
+                                         IParameterList** result) {
+    return MethodFrame(L"CQarnUtilities::GetParameterList", [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
+        const ComPtr<IXMLDOMDocument2> dom = dom::AsDom<IXMLDOMDocument2>(document, L"an XML document");
+        ComPtr<IXMLDOMNode> node;
+        if (path && SysStringLen(path) > 0) node = dom::SelectSingle(dom.Get(), path);
+        if (!node) THROW_STORE_MESSAGE(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(source));
+        CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, result));
+    });
+}
+
+HRESULT CQarnUtilities::SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile,
+                                   BSTR customerWarning) {
+    return MethodFrame(L"CQarnUtilities::SetContext", [&] {
+        if (!list) return;
+        const ComPtr<IFieldCollection> attributes = objects_.AttributesOf(list);
+        const auto set = [&](const wchar_t* name, std::wstring_view value) {
+            CHECK_HR(attributes->SetValue(Bstr(name), Variant(value)));
+        };
+        if (source) set(L"source", View(source));
+        if (transaction) set(L"transaction", View(transaction));
+        if (isCustomerFile) set(L"isCustomerFile", L"true");
+        if (customerWarning && SysStringLen(customerWarning) > 0) set(L"customerWarning", View(customerWarning));
+    });
+}
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **pResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterList", [&] {
+        CHECK_POINTER(pResult);
+        *pResult = nullptr;
+        Bstr root;
+        CHECK_HR(GetEnv(Bstr(L"QarnRootDir"), root.Out()));
+        const std::wstring file = Text(xmlFile);
+        Bstr regularPath, customerPath, xslFolder;
+        if (!root.IsEmpty()) {
+            const std::wstring base(root.View());
+            regularPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s\\xml\\%s", base.c_str(), file.c_str())));
+            customerPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s\\xml\\Customer_%s", base.c_str(), file.c_str())));
+            xslFolder = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s\\xml\\xsl", base.c_str())));
+        } else {
+            regularPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s", file.c_str())));
+            customerPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"Customer_%s", file.c_str())));
+            xslFolder = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"xml\\xsl")));
+        }
+
+        ComPtr<IParameterList> list;
+        Bstr source;
+        bool fromCustomerFile = false;
+        std::wstring customerError;
+
+        // An XSLT processor may supply the definition; the files are then not read.
+        Bstr useXslt;
+        CHECK_HR(GetProperty(Bstr(L"XSLTProcessor"), useXslt.Out()));
+        if (useXslt.View() == L"true") {
+            if (!xslt_) {
+                const HRESULT created = CoCreateInstance(kXsltProcessor, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&xslt_));
+                if (FAILED(created))
+                    THROW_MESSAGE(Format(L"The XSLT processor component cannot be created (code 0x%08X).",
+                                         static_cast<unsigned>(created)));
+            }
+            Bstr stylesheet;
+            CHECK_HR(xslt_->GetStylesheet(xslFolder, xmlFile, aliasname, stylesheet.Out()));
+            if (!stylesheet.IsEmpty()) {
+                source = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s\\%s", Text(xslFolder).c_str(), file.c_str())));
+                Variant context(pDisp);
+                Variant missing;
+                missing.vt = VT_ERROR;
+                missing.scode = DISP_E_PARAMNOTFOUND;
+                Bstr xml;
+                CHECK_HR(xslt_->Transform(stylesheet, context, missing, xml.Out()));
+                if (!xml.IsEmpty()) CHECK_HR(GetXmlParameterListFromXMLString3(xml, Bstr(L"Parameter"), nullptr, &list));
+                CHECK_HR(SetContext(list.Get(), source, aliasname, false, nullptr));
+                *pResult = list.Detach();
+                return;
+            }
+        }
+
+        // The customer's override file comes first; its failure only becomes a warning.
+        VARIANT_BOOL customerExists = VARIANT_FALSE;
+        CHECK_HR(FileExist2(customerPath, &customerExists));
+        if (customerExists == VARIANT_TRUE) {
+            try {
+                CHECK_HR(GetXmlParameterList2(customerPath, aliasname, pDisp, &list));
+                source = customerPath;
+                fromCustomerFile = true;
+            } catch (const ComError& e) {
+                list.Reset();
+                customerError = L"Error in " + Text(customerPath) + L": " + Text(e.Description());
+            } catch (...) {
+                list.Reset();
+                customerError = L"Error in " + Text(customerPath) + L": Unknown error";
+            }
+            SetErrorInfo(0, nullptr);
+        }
+
+        if (!list) {
+            std::wstring error;
+            try {
+                CHECK_HR(GetXmlParameterList2(regularPath, aliasname, pDisp, &list));
+                source = regularPath;
+            } catch (const ComError& e) {
+                error = L"Error in " + Text(regularPath) + L": " + Text(e.Description());
+            } catch (...) {
+                error = L"Error in " + Text(regularPath) + L": Unknown error";
+            }
+            if (!error.empty()) {
+                if (!customerError.empty()) error += L"\n\ncustomer error:\n" + customerError;
+                THROW_MESSAGE(error);
+            }
+        }
+
+        const Bstr warning{std::wstring_view(customerError)};
+        CHECK_HR(SetContext(list.Get(), source, aliasname, fromCustomerFile, warning));
+        *pResult = list.Detach();
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList2", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterList2", [&] {
+        CHECK_POINTER(ppResult);
+        *ppResult = nullptr;
+        Bstr path;
+        CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
+        CHECK_HR(GetXmlParameterList3(xmlFile, path, pDisp, ppResult));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList3", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterList3", [&] {
+        CHECK_POINTER(ppResult);
+        *ppResult = nullptr;
+        Variant file;
+        file.vt = VT_BSTR;
+        file.bstrVal = CopyBstr(View(xmlFile));
+        ComPtr<IDispatch> document;
+        CHECK_HR(DOMParse(file, &document));
+        CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlFile, ppResult));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString", [&] {
+        CHECK_HR(GetXmlParameterListFromXMLString2(xmlString, aliasname, pDisp, ppResult));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString2", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString2", [&] {
+        CHECK_POINTER(ppResult);
+        *ppResult = nullptr;
+        Bstr path;
+        CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
+        CHECK_HR(GetXmlParameterListFromXMLString3(xmlString, path, pDisp, ppResult));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString3", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString3", [&] {
+        CHECK_POINTER(ppResult);
+        *ppResult = nullptr;
+        ComPtr<IDispatch> document;
+        CHECK_HR(DOMParse2(xmlString, &document));
+        CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlString, ppResult));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList1", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterList1", [&] {
+        CHECK_POINTER(ppResult);
+        *ppResult = nullptr;
+        if (!pDom) return;
+        Bstr path;
+        CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
+        const ComPtr<IXMLDOMDocument2> document = dom::AsDom<IXMLDOMDocument2>(pDom, L"an XML document");
+        Bstr url;
+        CHECK_HR(document->get_url(url.Out()));
+        const ComPtr<IXMLDOMNode> node = dom::SelectSingle(document.Get(), path);
+        if (!node) THROW_STORE_MESSAGE(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(url));
+        CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, ppResult));
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList2_", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterList2_", [&] {
+        CHECK_POINTER(ppResult);
+        // The [in,out] result is replaced by the list.
+        ComPtr<IParameterList> list;
+        CHECK_HR(GetXmlParameterList2(xmlFile, aliasname, pDisp, &list));
+        if (*ppResult) (*ppResult)->Release();
+        *ppResult = list.Detach();
+    });
 }
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, BSTR filePathWithoutBackslash, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList4", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnUtilities::GetXmlParameterList4", [&] {
+        CHECK_POINTER(ppResult);
+        *ppResult = nullptr;
+        if (!filePathWithoutBackslash) {
+            CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
+            return;
+        }
+        // The lookup takes the given folder as the installation root for this one call.
+        const std::optional<std::wstring> previous = EnvironmentValue(L"QarnRootDir");
+        if (!SetEnvironmentVariableW(L"QarnRootDir", Text(filePathWithoutBackslash).c_str())) return;
+        const HRESULT hr = GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult);
+        {
+            // Put back what was there, keeping the lookup's error for the caller.
+            ComPtr<IErrorInfo> error;
+            GetErrorInfo(0, &error);
+            SetEnvironmentVariableW(L"QarnRootDir", previous ? previous->c_str() : nullptr);
+            SetErrorInfo(0, error.Get());
+        }
+        CHECK_HR(hr);
+    });
 }

@@ -31,14 +31,4 @@ ComPtr<IField> DataObjects::TextField(std::wstring_view name, std::wstring_view 
     return field;
 }
 
-ComPtr<IFieldCollection> DataObjects::AttributesOf(IFieldCollection* collection) {
-    ComPtr<IFieldCollection> attributes;
-    CHECK_HR(collection->get_Attributes(&attributes));
-    if (!attributes) {
-        attributes = New<IFieldCollection>(CLSID_FieldCollection);
-        CHECK_HR(collection->put_Attributes(attributes.Get()));
-    }
-    return attributes;
-}
-
 }  // namespace qarn

@@ -26,8 +26,17 @@ public:
 
     // A field with a name and a text value (a BSTR variant).
     ComPtr<IField> TextField(std::wstring_view name, std::wstring_view value);
-    // The attribute collection of a collection, created and set when it has none.
-    ComPtr<IFieldCollection> AttributesOf(IFieldCollection* collection);
+    // The attribute collection of a data-type object, created and set when it has none.
+    template <class I>
+    ComPtr<IFieldCollection> AttributesOf(I* object) {
+        ComPtr<IFieldCollection> attributes;
+        CHECK_HR(object->get_Attributes(&attributes));
+        if (!attributes) {
+            attributes = New<IFieldCollection>(CLSID_FieldCollection);
+            CHECK_HR(object->put_Attributes(attributes.Get()));
+        }
+        return attributes;
+    }
 
 private:
     std::vector<std::pair<CLSID, ComPtr<IClassFactory>>> factories_;

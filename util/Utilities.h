@@ -5,9 +5,12 @@
 #include "server/Interfaces.h"
 #include "server/DataObjects.h"
 #include "documents/Dom.h"
+#include "paramlist/OutsideComponents.h"
 #include "secure/LogonDecryption.h"
 #include "util/TextRules.h"
 
+#include <string>
+#include <utility>
 #include <vector>
 
 // Raises the store's message `id` (or the English default) filled with the method's arguments.
@@ -202,6 +205,41 @@ protected:
     qarn::ComPtr<IFieldCollection> GetAllSubNodesToFC(IXMLDOMNode* node);
     // Builds the field of `element` (value, attributes, decryption) and adds it to `collection`.
     void AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collection);
+
+    // Parameter-list engine (paramlist/). The internal builders fill an existing object, so that a
+    // list keeps its own collections; each reports through its own error frame.
+    HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
+    HRESULT DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target);
+    HRESULT DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target);
+    // Adds the fields a `Mapping` element selects from the caller's context object to `target`.
+    HRESULT DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
+    // The field group of `list` a mapping selects: the whole field collection, a structure's fields
+    // or one table row (by number from 1, or below 1 by a field's value); null when it is missing.
+    HRESULT Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype, BSTR searchName,
+                           BSTR searchValue, long row, IFieldCollection** result);
+    // Runs an event macro on `list` (which the macro may replace) and records the macro's "RETURN"
+    // structure as the list attribute `eventName`.
+    void RunEventMacro(BSTR scriptEngine, BSTR methodName, qarn::ComPtr<IParameterList>& list, const wchar_t* eventName);
+    void HandleTransactionEvent(IParameterList* list, IParameterList* output, const wchar_t* eventName);
+    // The list of a template transaction, built with `context` as its context object.
+    qarn::ComPtr<IParameterList> BuildTemplate(BSTR templateFile, BSTR templateName, IParameterList* context);
+    // A copy of the caller's input list with `built` merged into it, when `built` asks for that.
+    HRESULT CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result);
+    // Adds the fields of `source` missing in `target`; for fields on both sides copies the value
+    // (when allowReplace) and merges their attributes the same way.
+    HRESULT MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace);
+    // The XPath of a transaction's `Parameter` element; "Parameter" without an alias.
+    HRESULT DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path);
+    // Builds the list of the element `path` selects in `document`; `source` names the document in
+    // the failure for a missing element.
+    HRESULT GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source, IParameterList** result);
+    // Records where a list came from in its attributes.
+    HRESULT SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning);
+
+    // The XSLT processor, created on first use and kept for this object's lifetime.
+    qarn::ComPtr<IXsltProcessor> xslt_;
+    // Template transactions being built (file, alias), innermost last.
+    std::vector<std::pair<std::wstring, std::wstring>> templatesInProgress_;
 
     // Script engines created by RunMacro and RunMacro2 (macros.cpp).
     // One entry per ProgID as the caller wrote it, in order of creation; the entry holds one

@@ -1,0 +1,102 @@
+// Reading steps over MSXML nodes shared by the XML readers.
+#include "documents/DomRead.h"
+
+namespace qarn::dom {
+
+namespace {
+
+// Values are read from elements at most this many levels deep below the element itself. Deeper
+// trees cannot come from a parse (MSXML refuses them long before); a tree built node by node could
+// be deeper, and reading its text would exhaust the stack of the XML engine.
+constexpr long kMaxNesting = 1000;
+
+}  // namespace
+
+Bstr NodeName(IXMLDOMNode* node) {
+    Bstr name;
+    CHECK_HR(node->get_nodeName(name.Out()));
+    return name;
+}
+
+DOMNodeType NodeType(IXMLDOMNode* node) {
+    DOMNodeType type = NODE_INVALID;
+    CHECK_HR(node->get_nodeType(&type));
+    return type;
+}
+
+ComPtr<IXMLDOMNode> FirstChild(IXMLDOMNode* node) {
+    ComPtr<IXMLDOMNode> child;
+    CHECK_HR(node->get_firstChild(&child));
+    return child;
+}
+
+ComPtr<IXMLDOMNode> NextSibling(IXMLDOMNode* node) {
+    ComPtr<IXMLDOMNode> sibling;
+    CHECK_HR(node->get_nextSibling(&sibling));
+    return sibling;
+}
+
+namespace {
+
+// Fails when `element` has descendants deeper than the limit; walks without recursion.
+void CheckNesting(IXMLDOMNode* element) {
+    long depth = 0;
+    ComPtr<IXMLDOMNode> current = element;
+    for (;;) {
+        if (ComPtr<IXMLDOMNode> child = FirstChild(current.Get())) {
+            if (++depth > kMaxNesting)
+                THROW_MESSAGE(Format(L"The element %s holds elements nested deeper than %ld levels.",
+                                     NodeName(element).get(), kMaxNesting));
+            current = std::move(child);
+            continue;
+        }
+        // Up until a node has a next sibling, or back at the element.
+        for (;;) {
+            if (depth == 0) return;
+            if (ComPtr<IXMLDOMNode> sibling = NextSibling(current.Get())) {
+                current = std::move(sibling);
+                break;
+            }
+            ComPtr<IXMLDOMNode> parent;
+            CHECK_HR(current->get_parentNode(&parent));
+            if (!parent) return;
+            current = std::move(parent);
+            --depth;
+        }
+    }
+}
+
+}  // namespace
+
+Variant TypedValue(IXMLDOMNode* node) {
+    if (NodeType(node) == NODE_ELEMENT) CheckNesting(node);
+    Variant value;
+    CHECK_HR(node->get_nodeTypedValue(value.Out()));
+    return value;
+}
+
+Bstr TypedText(IXMLDOMNode* node) {
+    Variant value = TypedValue(node);
+    if (value.vt != VT_BSTR && FAILED(VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR))) return Bstr();
+    value.vt = VT_EMPTY;
+    return Bstr::Attach(std::exchange(value.bstrVal, nullptr));
+}
+
+// A failed selection keeps the engine's own description; without one it names the expression.
+void CheckSelection(HRESULT hr, BSTR path) {
+    if (SUCCEEDED(hr)) return;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        SetErrorInfo(0, info.Get());
+        CHECK_HR(hr);
+    }
+    THROW_MESSAGE(L"The XPath expression " + std::wstring(View(path)) + L" cannot be evaluated.");
+}
+
+ComPtr<IXMLDOMNode> SelectSingle(IXMLDOMNode* from, BSTR path) {
+    ComPtr<IXMLDOMNode> found;
+    CheckSelection(from->selectSingleNode(path, &found), path);
+    return found;
+}
+
+}  // namespace qarn::dom

@@ -1,0 +1,44 @@
+// Reading steps over MSXML nodes that every XML reader of the server repeats. Each raises through
+// the method error frame of the calling member when MSXML fails.
+#pragma once
+
+#include "documents/Dom.h"
+#include "server/com/Errors.h"
+
+#include <string>
+
+namespace qarn::dom {
+
+Bstr NodeName(IXMLDOMNode* node);
+DOMNodeType NodeType(IXMLDOMNode* node);
+ComPtr<IXMLDOMNode> FirstChild(IXMLDOMNode* node);
+ComPtr<IXMLDOMNode> NextSibling(IXMLDOMNode* node);
+
+// The node's typed value; for an element, the text of all its descendants. An element with
+// descendants nested deeper than 1000 levels fails instead: reading such a text would exhaust the
+// stack of the XML engine (a parse never yields one, a tree built node by node can).
+Variant TypedValue(IXMLDOMNode* node);
+
+// The typed value as text: a BSTR value as it is, any other value converted; null for a value
+// without a text form.
+Bstr TypedText(IXMLDOMNode* node);
+
+// selectSingleNode with a clear failure: the engine's own description, or, without one, "The XPath
+// expression %s cannot be evaluated.".
+ComPtr<IXMLDOMNode> SelectSingle(IXMLDOMNode* from, BSTR path);
+void CheckSelection(HRESULT hr, BSTR path);
+
+// A caller's object as the DOM interface a method needs; `what` names it in the failure ("The
+// object is not <what>.").
+template <class I>
+ComPtr<I> AsDom(IDispatch* object, const wchar_t* what) {
+    ComPtr<I> typed;
+    if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&typed))) || !typed)
+        THROW_MESSAGE(std::wstring(L"The object is not ") + what + L".");
+    return typed;
+}
+
+// `object` as a DOM node: a document, an element or any other node.
+inline ComPtr<IXMLDOMNode> AsNode(IDispatch* object) { return AsDom<IXMLDOMNode>(object, L"an XML node"); }
+
+}  // namespace qarn::dom
