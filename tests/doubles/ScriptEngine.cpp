@@ -50,6 +50,22 @@ ComPtr<IDispatch> Replacement(bool documents, const wchar_t* which) {
     return object;
 }
 
+// Adds to `list` a structure "RETURN" holding TYPE = "S" and MESSAGE = `message`, as a macro
+// reports its outcome.
+void AddReturn(IParameterList* list, std::wstring_view message) {
+    ComPtr<IStructure> structure;
+    CHECK_HR(CreateByProgId(L"QarnComDatatypes.Structure").As(&structure));
+    CHECK_HR(structure->put_Name(Bstr(L"RETURN")));
+    ComPtr<IFieldCollection> fields;
+    CHECK_HR(CreateByProgId(L"QarnComDatatypes.FieldCollection").As(&fields));
+    CHECK_HR(fields->SetValue(Bstr(L"TYPE"), Variant(std::wstring_view(L"S"))));
+    CHECK_HR(fields->SetValue(Bstr(L"MESSAGE"), Variant(message)));
+    CHECK_HR(structure->put_FieldCollection(fields.Get()));
+    ComPtr<IStructureCollection> structures;
+    CHECK_HR(list->get_StructureCollection(&structures));
+    CHECK_HR(structures->Add(structure.Get()));
+}
+
 // Stores `object` in an [in,out] argument, releasing what it held.
 void Put(IDispatch** slot, ComPtr<IDispatch> object) {
     if (*slot) (*slot)->Release();
@@ -84,6 +100,17 @@ HRESULT ScriptEngine::Run(const wchar_t* member, bool documents, BSTR macroName,
             SetText(target.Get(), L"calls", std::to_wstring(calls_));
             SetText(target.Get(), L"macro", documents ? L"RunMacro2" : L"RunMacro");
             SetText(target.Get(), L"input", text.View());
+        } else if (macro == L"Event") {
+            // What a transaction event sees: the number of fields the input holds at that moment.
+            ComPtr<IParameterList> source = ListOf(*input, documents);
+            ComPtr<IParameterList> target = ListOf(*output, documents);
+            ComPtr<IFieldCollection> fields;
+            CHECK_HR(source->get_FieldCollection(&fields));
+            long count = 0;
+            CHECK_HR(fields->get_Count(&count));
+            const std::wstring seen = L"seen " + std::to_wstring(count);
+            SetText(source.Get(), L"event", seen);
+            AddReturn(target.Get(), seen);
         } else if (macro == L"Replace") {
             Put(input, Replacement(documents, L"input"));
             Put(output, Replacement(documents, L"output"));

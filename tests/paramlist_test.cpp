@@ -1,0 +1,426 @@
+// Parameter-list engine of CQarnUtilities through real activation: field evaluation, collections
+// and mappings, the builder with its events, templates and merging, and the transaction lookup
+// with customer files, XSLT and another installation root. The script engine, the XSLT processor
+// and the field function component are the doubles "QarnTest.ScriptEngine", "QarnTest.XsltProcessor"
+// and "QarnTest.FieldFunction".
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestSupport.h"
+#include "UtilitiesSupport.h"
+
+using test::ComPtr;
+using test::Entries;
+using test::ScratchFolder;
+using test::Str;
+using test::TakeMessage;
+using test::ToWide;
+using test::Variant;
+using Texts = std::vector<std::wstring>;
+
+namespace {
+
+std::wstring Wide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::optional<std::wstring> Env(const wchar_t* name) {
+    wchar_t buffer[4096] = {};
+    SetLastError(ERROR_SUCCESS);
+    const DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
+    if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    return std::wstring(buffer, n);
+}
+
+void SetEnv(const wchar_t* name, const std::optional<std::wstring>& value) {
+    SetEnvironmentVariableW(name, value ? value->c_str() : nullptr);
+}
+
+std::string Field(const char* name, const char* value) {
+    return std::string("<Field><Name>") + name + "</Name><Value>" + value + "</Value></Field>";
+}
+
+std::string Transaction(const std::string& alias, const std::string& parameter) {
+    return "<Transaction><Aliasname>" + alias + "</Aliasname><Import>" + parameter + "</Import></Transaction>";
+}
+
+// A transaction whose list holds the single field name=value.
+std::string OneField(const std::string& alias, const char* name, const char* value) {
+    return Transaction(alias, "<Parameter><FieldCollection>" + Field(name, value) + "</FieldCollection></Parameter>");
+}
+
+ComPtr<IFieldCollection> Fields(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> pairs) {
+    auto fields = test::Create<IFieldCollection>(CLSID_FieldCollection);
+    for (const auto& [name, value] : pairs) fields->SetValue(Str(name), Variant(std::wstring_view(value)));
+    return fields;
+}
+
+Texts FieldsOf(IParameterList* list) {
+    ComPtr<IFieldCollection> fields;
+    if (list) list->get_FieldCollection(&fields);
+    return Entries(fields.Get());
+}
+
+Texts AttributesOf(IParameterList* list) {
+    ComPtr<IFieldCollection> attributes;
+    if (list) list->get_Attributes(&attributes);
+    return Entries(attributes.Get());
+}
+
+std::wstring AttributeOf(IParameterList* list, const wchar_t* name) {
+    ComPtr<IFieldCollection> attributes;
+    Str value;
+    if (list && SUCCEEDED(list->get_Attributes(&attributes)) && attributes) attributes->GetValue(Str(name), value.Out());
+    return std::wstring(value.View());
+}
+
+// The rows of a table, each as its "name=value" entries joined by ", ".
+Texts Rows(IParameterList* list, const wchar_t* name) {
+    Texts rows;
+    ComPtr<ITable> table;
+    ComPtr<IFieldCollectionTable> all;
+    if (!list || FAILED(list->GetTable(Str(name), &table)) || !table || FAILED(table->get_FieldCollectionTable(&all))) return rows;
+    long count = 0;
+    all->get_Count(&count);
+    for (long i = 1; i <= count; ++i) {
+        ComPtr<IFieldCollection> row;
+        all->get_Item(i, &row);
+        std::wstring text;
+        for (const std::wstring& entry : Entries(row.Get())) text += (text.empty() ? L"" : L", ") + entry;
+        rows.push_back(text);
+    }
+    return rows;
+}
+
+// The first field of a list as "name=value", telling an empty VARIANT and an object apart from text.
+std::wstring FirstField(IParameterList* list) {
+    ComPtr<IFieldCollection> fields;
+    ComPtr<IField> field;
+    if (!list || FAILED(list->get_FieldCollection(&fields)) || FAILED(fields->get_Item(1, &field)) || !field)
+        return L"(no field)";
+    Str name;
+    Variant value;
+    field->get_Name(name.Out());
+    field->get_Value(value.Out());
+    const std::wstring head = std::wstring(name.View()) + L"=";
+    switch (value.vt) {
+        case VT_EMPTY: return head + L"(empty)";
+        case VT_BSTR: return head + ToWide(value.bstrVal);
+        case VT_DISPATCH: return head + L"(object)";
+        default: return head + L"(type " + std::to_wstring(value.vt) + L")";
+    }
+}
+
+// What a client passes as its input: two fields, the structure HEAD and the table ITEMS with two rows.
+ComPtr<IParameterList> ContextList() {
+    auto list = test::Create<IParameterList>(CLSID_ParameterList);
+    list->put_FieldCollection(Fields({{L"Material", L"4711"}, {L"Descr", L"old"}}).Get());
+    auto head = test::Create<IStructure>(CLSID_Structure);
+    head->put_Name(Str(L"HEAD"));
+    head->put_FieldCollection(Fields({{L"Plant", L"1000"}}).Get());
+    ComPtr<IStructureCollection> structures;
+    list->get_StructureCollection(&structures);
+    structures->Add(head.Get());
+    auto items = test::Create<ITable>(CLSID_Table);
+    items->put_Name(Str(L"ITEMS"));
+    ComPtr<IFieldCollectionTable> rows;
+    items->get_FieldCollectionTable(&rows);
+    rows->Add(Fields({{L"Pos", L"10"}, {L"Mat", L"A"}}).Get());
+    rows->Add(Fields({{L"Pos", L"20"}, {L"Mat", L"B"}}).Get());
+    ComPtr<ITableCollection> tables;
+    list->get_TableCollection(&tables);
+    tables->Add(items.Get());
+    return list;
+}
+
+const Texts kContextFields{L"Material=4711", L"Descr=old"};
+
+class ParamList : public ::testing::Test {
+protected:
+    ParamList() {
+        CreateDirectoryW((root / L"xml").c_str(), nullptr);
+        SetEnvironmentVariableW(L"QarnRootDir", root.path().c_str());
+        u->put_Properties(properties.Get());
+        u->put_Messages(messages.Get());
+    }
+    ~ParamList() override { SetEnv(L"QarnRootDir", savedRoot); }
+
+    // Writes the definition file "xml\<name>" below `at` with the given transactions; its full path.
+    std::wstring Define(const std::wstring& name, const std::string& transactions, const ScratchFolder* at = nullptr) {
+        return (at ? *at : root).Write(L"xml\\" + name, "<Qarn>" + transactions + "</Qarn>");
+    }
+    ComPtr<IParameterList> Build(const std::string& parameter, IDispatch* context = nullptr) {
+        ComPtr<IParameterList> list;
+        EXPECT_EQ(S_OK, u->GetXmlParameterListFromXMLString3(Str(Wide(parameter)), Str(L"Parameter"), context, &list))
+            << TakeMessage();
+        return list;
+    }
+    HRESULT Lookup(const wchar_t* alias, ComPtr<IParameterList>& list, IDispatch* context = nullptr) {
+        return u->GetXmlParameterList(Str(L"main.xml"), Str(alias), context, list.ReleaseAndGetAddressOf());
+    }
+
+    const std::optional<std::wstring> savedRoot = Env(L"QarnRootDir");
+    ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+    ComPtr<IFieldCollection> properties = Fields({{L"Plant", L"0815"}, {L"StructName", L"HEADER"}});
+    ComPtr<IFieldCollection> messages = Fields({{L"M0100", L"Hello"}});
+    ScratchFolder root{L"paramlist"};
+};
+
+TEST_F(ParamList, FieldValues) {
+    SetEnvironmentVariableW(L"QARN_PL_VAR", L"abc");
+    ComPtr<IField> encrypted;
+    ASSERT_EQ(S_OK, u->Encrypt(Str(L"Password"), Str(L"secret"), &encrypted));
+    Variant stored;
+    encrypted->get_Value(stored.Out());
+    ComPtr<IParameterList> context = ContextList();
+    auto document = test::Create<IQarnDocument>(CLSID_QarnDocument);
+    document->put_ParameterList(context.Get());
+
+    enum Source { None, List, Document };
+    const std::string fromList = "<Type>ParameterList</Type><Subtype>";
+    const struct {
+        std::string field;
+        Source source;
+        const wchar_t* expected;
+    } cases[] = {
+        {"<Field><Name>F</Name></Field>", None, L"F=(empty)"},
+        {"<Field><Name>F</Name><Value>v</Value><ValueFromProperty>Unset</ValueFromProperty></Field>", None, L"F="},
+        {"<Field kind='k'><Name>F</Name><ValueFromNodeAttributes>kind</ValueFromNodeAttributes></Field>", None, L"F=k"},
+        {"<Field><Name>F</Name><Value>v</Value><ValueFromNodeAttributes>kind</ValueFromNodeAttributes></Field>", None, L"F=v"},
+        {"<Field><Name>F</Name><Type>QarnProperty</Type><Attribute>Plant</Attribute></Field>", None, L"F=0815"},
+        {"<Field><Name>F</Name><Value>v</Value><Type>QarnProperty</Type><Attribute>Unset</Attribute></Field>", None, L"F=(empty)"},
+        {"<Field><Name>F</Name><Type>QarnMessage</Type><Attribut>M0100</Attribut></Field>", None, L"F=Hello"},
+        {"<Field><Name>F</Name><Type>QarnDispatch</Type></Field>", List, L"F=(object)"},
+        {"<Field><Name>F</Name><Type>QarnDispatch</Type></Field>", None, L"F=(empty)"},
+        {"<Field><Name>F</Name>" + fromList + "FieldCollection</Subtype><Attribute>Material</Attribute></Field>", List, L"F=4711"},
+        {"<Field><Name>F</Name>" + fromList + "StructureCollection</Subtype><Structurename>HEAD</Structurename>"
+         "<Attribute>Plant</Attribute></Field>", List, L"F=1000"},
+        {"<Field><Name>F</Name>" + fromList + "TableCollection</Subtype><Tablename>ITEMS</Tablename><Row>2</Row>"
+         "<Attribute>Mat</Attribute></Field>", List, L"F=B"},
+        {"<Field><Name>F</Name>" + fromList + "TableCollection</Subtype><Tablename>ITEMS</Tablename>"
+         "<Searchname>Pos</Searchname><Searchvalue>10</Searchvalue><Attribute>Mat</Attribute></Field>", List, L"F=A"},
+        {"<Field><Name>F</Name>" + fromList + "FieldCollection</Subtype><Attribute>Missing</Attribute></Field>", List, L"F="},
+        {"<Field><Name>F</Name><Type>QarnDocument</Type><Subtype>StructureCollection</Subtype>"
+         "<Structurename>HEAD</Structurename><Attribute>Plant</Attribute></Field>", Document, L"F=1000"},
+        {"<Field><Name>F</Name><Value>v</Value><Type>Other</Type></Field>", None, L"F=(empty)"},
+        {"<Field><Name>F</Name><Value>%QARN_PL_VAR%\\x;%QARN_PL_UNSET%</Value></Field>", None, L"F=abc\\x;%QARN_PL_UNSET%"},
+        {"<Field><Name>F</Name><Value>abc</Value><Function>upper</Function></Field>", None, L"F=ABC"},
+        {"<Field><Name>F</Name><Value>abc</Value><Type>QarnProperty</Type><Attribute>Plant</Attribute>"
+         "<Function>upper</Function></Field>", None, L"F=ABC"},
+        {"<Field><Name>F</Name><Value>abc</Value><Function>fail</Function></Field>", None, L"F=failed"},
+        {"<Field x3nc='true'><Name>Password</Name><Value>" + std::string(qarn::ToAnsi(ToWide(stored.bstrVal))) +
+         "</Value></Field>", None, L"Password=secret"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        IDispatch* source = c.source == List       ? static_cast<IDispatch*>(context.Get())
+                            : c.source == Document ? static_cast<IDispatch*>(document.Get())
+                                                   : nullptr;
+        ComPtr<IParameterList> list = Build("<Parameter><FieldCollection>" + c.field + "</FieldCollection></Parameter>", source);
+        EXPECT_EQ(c.expected, FirstField(list.Get()));
+    }
+    SetEnvironmentVariableW(L"QARN_PL_VAR", nullptr);
+
+    // A context that is no parameter list: both a field and a mapping refuse it, naming the attribute.
+    ComPtr<IField> notAList = test::Create<IField>(CLSID_Field);
+    const std::pair<std::string, const wchar_t*> conflicts[] = {
+        {"<Field><Name>F</Name>" + fromList + "FieldCollection</Subtype><Attribute>Material</Attribute></Field>", L"Material"},
+        {"<Mapping><Type>ParameterList</Type><Subtype>FieldCollection</Subtype></Mapping>", L""},
+    };
+    for (const auto& [xml, attribute] : conflicts) {
+        ComPtr<IParameterList> list;
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterListFromXMLString3(
+                                        Str(Wide("<Parameter><FieldCollection>" + xml + "</FieldCollection></Parameter>")),
+                                        Str(L"Parameter"), notAList.Get(), &list));
+        EXPECT_EQ(std::wstring(L"QueryInterface to IParameterList failed, Type conflict in xml node: ") + attribute,
+                  TakeMessage());
+        EXPECT_FALSE(list);
+    }
+}
+
+TEST_F(ParamList, CollectionsMappingsAndRoundTrip) {
+    ComPtr<IParameterList> context = ContextList();
+    auto mapping = [](const std::string& body) { return "<Mapping><Type>ParameterList</Type>" + body + "</Mapping>"; };
+    const std::string table = "<Subtype>TableCollection</Subtype><Tablename>ITEMS</Tablename>";
+    const struct {
+        std::string content;
+        Texts expected;
+    } cases[] = {
+        {Field("first", "1") + mapping("<Subtype>FieldCollection</Subtype>") + Field("last", "9"),
+         {L"first=1", L"Material=4711", L"Descr=old", L"last=9"}},
+        {mapping("<Subtype>StructureCollection</Subtype><Structurename>HEAD</Structurename>"), {L"Plant=1000"}},
+        {mapping("<Subtype>StructureCollection</Subtype><Structurename>NONE</Structurename>"), {}},
+        {mapping(table + "<Row>2</Row>"), {L"Pos=20", L"Mat=B"}},
+        {mapping(table + "<Row>0</Row><Searchname>Pos</Searchname><Searchvalue>10</Searchvalue>"), {L"Pos=10", L"Mat=A"}},
+        {mapping(table + "<Row>0</Row><Searchname>Pos</Searchname><Searchvalue>99</Searchvalue>"), {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        EXPECT_EQ(c.expected, FieldsOf(Build("<Parameter><FieldCollection>" + c.content + "</FieldCollection></Parameter>",
+                                             context.Get()).Get()));
+    }
+
+    // Structures named from a property; a table takes the rows of all its row groups in order.
+    const std::string rows = "<FieldCollectionTable><FieldCollection>" + Field("R", "1") + "</FieldCollection>"
+                             "<FieldCollection>" + Field("R", "2") + "</FieldCollection></FieldCollectionTable>"
+                             "<FieldCollectionTable><FieldCollection>" + Field("R", "3") + "</FieldCollection></FieldCollectionTable>";
+    ComPtr<IParameterList> list = Build(
+        "<Parameter kind='k'><FieldCollection><Field unit='mm'><Name>L</Name><Value>5</Value></Field></FieldCollection>"
+        "<StructureCollection><Structure><NameFromProperty>StructName</NameFromProperty><FieldCollection>" +
+        Field("S", "s") + "</FieldCollection></Structure></StructureCollection>"
+        "<TableCollection><Table><Name>T</Name>" + rows + "</Table></TableCollection></Parameter>");
+    ASSERT_TRUE(list);
+    ComPtr<IStructure> structure;
+    ComPtr<IFieldCollection> structureFields;
+    ASSERT_TRUE(SUCCEEDED(list->GetStructure(Str(L"HEADER"), &structure)) && structure);
+    structure->get_FieldCollection(&structureFields);
+    EXPECT_EQ(Texts{L"S=s"}, Entries(structureFields.Get()));
+    EXPECT_EQ((Texts{L"R=1", L"R=2", L"R=3"}), Rows(list.Get(), L"T"));
+
+    // A built list's Xml reads back to the same list.
+    Str xml, again;
+    ASSERT_EQ(S_OK, list->get_Xml(xml.Out()));
+    ComPtr<IParameterList> back = Build(std::string(qarn::ToAnsi(xml.View())));
+    ASSERT_TRUE(back);
+    back->get_Xml(again.Out());
+    EXPECT_EQ(xml.View(), again.View());
+}
+
+TEST_F(ParamList, BuilderEventsAndTemplates) {
+    const std::string engine = " scriptEngine='QarnTest.ScriptEngine' methodName=";
+    ComPtr<IParameterList> list = Build("<Parameter><PreAction" + engine + "'Event'/><PostAction" + engine +
+                                        "'Event'/><FieldCollection>" + Field("A", "1") + Field("B", "2") +
+                                        "</FieldCollection></Parameter>");
+    EXPECT_EQ((Texts{L"event=seen 0", L"A=1", L"B=2", L"event=seen 3"}), FieldsOf(list.Get()));
+    EXPECT_EQ((Texts{L"HandlePreEvent=TYPE=S; MESSAGE=seen 0", L"HandlePostEvent=TYPE=S; MESSAGE=seen 3"}),
+              AttributesOf(list.Get()));
+
+    list = Build("<Parameter a='1' b='2'/>");
+    EXPECT_EQ((Texts{L"a=1", L"b=2"}), AttributesOf(list.Get()));
+    EXPECT_EQ(Texts{}, FieldsOf(list.Get()));
+
+    // A failing macro ends the build with the engine's text.
+    EXPECT_EQ(DISP_E_EXCEPTION,
+              u->GetXmlParameterListFromXMLString3(Str(Wide("<Parameter><PostAction" + engine + "'Fail'/></Parameter>")),
+                                                   Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(L"Macro failed on request", TakeMessage());
+    EXPECT_FALSE(list);
+
+    // A template replaces the list; its fields read the list being built as their context.
+    const std::wstring main = Define(L"main.xml", Transaction("Derived", "<Parameter TemplateName='Base' TemplateFile='base.xml'>"
+                                                                         "<FieldCollection>" + Field("Material", "4711") +
+                                                                         "</FieldCollection></Parameter>"));
+    const std::wstring base = Define(
+        L"base.xml", Transaction("Base", "<Parameter><FieldCollection>" + Field("Own", "b") +
+                                             "<Field><Name>Copy</Name><Type>ParameterList</Type><Subtype>FieldCollection"
+                                             "</Subtype><Attribute>Material</Attribute></Field></FieldCollection></Parameter>"));
+    ASSERT_EQ(S_OK, Lookup(L"Derived", list)) << TakeMessage();
+    EXPECT_EQ((Texts{L"Own=b", L"Copy=4711"}), FieldsOf(list.Get()));
+    EXPECT_EQ((Texts{L"source=" + base, L"transaction=Base", L"source=" + main, L"transaction=Derived"}),
+              AttributesOf(list.Get()));
+
+    // A template that names its own transaction fails instead of nesting without end.
+    Define(L"main.xml", Transaction("Loop", "<Parameter TemplateName='Loop' TemplateFile='main.xml'/>"));
+    EXPECT_EQ(DISP_E_EXCEPTION, Lookup(L"Loop", list));
+    EXPECT_FALSE(TakeMessage().empty());
+    EXPECT_FALSE(list);
+}
+
+TEST_F(ParamList, MergeIntoTheCallersInput) {
+    const std::string content = "><FieldCollection>" + Field("Descr", "new") + Field("Extra", "e") +
+                                "</FieldCollection><TableCollection><Table><Name>ITEMS</Name><FieldCollectionTable>"
+                                "<FieldCollection>" + Field("Pos", "99") +
+                                "</FieldCollection></FieldCollectionTable></Table></TableCollection></Parameter>";
+    const Texts replaced{L"Material=4711", L"Descr=new", L"Extra=e"}, newRows{L"Pos=99"};
+    const struct {
+        const char* attributes;
+        Texts fields, rows;
+    } cases[] = {
+        {" mergeIntoInput='TRUE'", replaced, newRows},
+        {" mergeIntoInput='true' mergeOption_allowReplace='True'", replaced, newRows},
+        {" mergeIntoInput='tRUE' mergeOption_allowReplace='no'", {L"Material=4711", L"Descr=old", L"Extra=e"},
+         {L"Pos=10, Mat=A", L"Pos=20, Mat=B"}},
+        {" mergeIntoInput=' true'", {L"Descr=new", L"Extra=e"}, newRows},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.attributes);
+        ComPtr<IParameterList> input = ContextList();
+        ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, input.Get());
+        EXPECT_EQ(c.fields, FieldsOf(result.Get()));
+        EXPECT_EQ(c.rows, Rows(result.Get(), L"ITEMS"));
+        EXPECT_NE(input.Get(), result.Get());
+        EXPECT_EQ(kContextFields, FieldsOf(input.Get())) << "the caller's own list stays as it was";
+    }
+}
+
+TEST_F(ParamList, CustomerFilesAndTheirErrors) {
+    const std::wstring regular = Define(L"main.xml", OneField("T", "src", "regular"));
+    const std::wstring customer = Define(L"Customer_main.xml", OneField("T", "src", "customer"));
+    ComPtr<IParameterList> list;
+    ASSERT_EQ(S_OK, Lookup(L"T", list)) << TakeMessage();
+    EXPECT_EQ(Texts{L"src=customer"}, FieldsOf(list.Get()));
+    EXPECT_EQ((Texts{L"source=" + customer, L"transaction=T", L"isCustomerFile=true"}), AttributesOf(list.Get()));
+
+    // A customer file without the transaction only leaves a warning.
+    Define(L"Customer_main.xml", OneField("Other", "src", "customer"));
+    const std::wstring node = L"Qarn/Transaction[Aliasname='T']/Import/Parameter";
+    ASSERT_EQ(S_OK, Lookup(L"T", list)) << TakeMessage();
+    EXPECT_EQ(Texts{L"src=regular"}, FieldsOf(list.Get()));
+    const Texts attributes = AttributesOf(list.Get());
+    ASSERT_EQ(3u, attributes.size());
+    EXPECT_EQ((Texts{L"source=" + regular, L"transaction=T"}), Texts(attributes.begin(), attributes.begin() + 2));
+    EXPECT_EQ(0u, AttributeOf(list.Get(), L"customerWarning")
+                      .find(L"Error in " + customer + L": Node " + node + L" not found in " + customer + L".\n   at "));
+
+    // Both files failing: the regular file's error, then the customer file's; the store's text for M0013.
+    messages->SetValue(Str(L"M0013"), Variant(std::wstring_view(L"Kein %s in %s")));
+    const std::wstring missing = L"Qarn/Transaction[Aliasname='Nope']/Import/Parameter";
+    EXPECT_EQ(DISP_E_EXCEPTION, Lookup(L"Nope", list));
+    const std::wstring text = test::TakeErrorDescription();
+    EXPECT_EQ(0u, text.find(L"Error in " + regular + L": Kein " + missing + L" in " + regular + L"\n   at ")) << text;
+    EXPECT_NE(std::wstring::npos,
+              text.find(L"\n\ncustomer error:\nError in " + customer + L": Kein " + missing + L" in " + customer + L"\n   at "))
+        << text;
+    EXPECT_FALSE(list);
+}
+
+TEST_F(ParamList, AnotherInstallationRootForOneCall) {
+    ScratchFolder other{L"paramlist-other"};
+    CreateDirectoryW((other / L"xml").c_str(), nullptr);
+    const std::wstring file = Define(L"main.xml", OneField("T", "src", "other"), &other);
+    for (const std::optional<std::wstring>& before : {std::optional<std::wstring>(root.path()), std::optional<std::wstring>()}) {
+        SetEnv(L"QarnRootDir", before);
+        ComPtr<IParameterList> list;
+        ASSERT_EQ(S_OK, u->GetXmlParameterList4(Str(L"main.xml"), Str(L"T"), nullptr, Str(other.path()), &list))
+            << TakeMessage();
+        EXPECT_EQ(file, AttributeOf(list.Get(), L"source"));
+        EXPECT_EQ(before, Env(L"QarnRootDir"));
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList4(Str(L"main.xml"), Str(L"Missing"), nullptr, Str(other.path()),
+                                                            list.ReleaseAndGetAddressOf()));
+        EXPECT_NE(std::wstring::npos, TakeMessage().find(file));
+        EXPECT_EQ(before, Env(L"QarnRootDir")) << "restored after a failure too";
+    }
+}
+
+TEST_F(ParamList, XsltStylesheetSuppliesTheList) {
+    CreateDirectoryW((root / L"xml\\xsl").c_str(), nullptr);
+    root.Write(L"xml\\xsl\\T.xsl",
+               "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+               "<xsl:template match='/'><Parameter kind='xslt'><FieldCollection><Field><Name>fromXslt</Name><Value>"
+               "<xsl:value-of select=\"//Field[Name='Material']/Value\"/></Value></Field></FieldCollection></Parameter>"
+               "</xsl:template></xsl:stylesheet>");
+    Define(L"main.xml", OneField("U", "src", "file"));  // no transaction T: the stylesheet alone supplies it
+    ASSERT_EQ(S_OK, u->SetProperty(Str(L"XSLTProcessor"), Str(L"true")));
+    ComPtr<IParameterList> list;
+    ASSERT_EQ(S_OK, Lookup(L"T", list, ContextList().Get())) << TakeMessage();
+    EXPECT_EQ(Texts{L"fromXslt=4711"}, FieldsOf(list.Get()));
+    EXPECT_EQ((Texts{L"kind=xslt", L"source=" + (root / L"xml\\xsl\\main.xml"), L"transaction=T"}), AttributesOf(list.Get()));
+
+    ASSERT_EQ(S_OK, Lookup(L"U", list)) << TakeMessage();
+    EXPECT_EQ(Texts{L"src=file"}, FieldsOf(list.Get())) << "without a stylesheet the file is read";
+}
+
+}  // namespace
