@@ -69,14 +69,26 @@ void CheckNesting(IXMLDOMNode* element) {
 }  // namespace
 
 Variant TypedValue(IXMLDOMNode* node) {
-    if (NodeType(node) == NODE_ELEMENT) CheckNesting(node);
+    if (NodeType(node) == NODE_ELEMENT) return ElementValue(node);
     Variant value;
     CHECK_HR(node->get_nodeTypedValue(value.Out()));
     return value;
 }
 
-Bstr TypedText(IXMLDOMNode* node) {
-    Variant value = TypedValue(node);
+Variant ElementValue(IXMLDOMNode* element) {
+    // Most values are one text: an element whose only child is a text node needs no deeper look.
+    ComPtr<IXMLDOMNode> first = FirstChild(element);
+    if (first && !(NodeType(first.Get()) == NODE_TEXT && !NextSibling(first.Get()))) CheckNesting(element);
+    Variant value;
+    CHECK_HR(element->get_nodeTypedValue(value.Out()));
+    return value;
+}
+
+Bstr TypedText(IXMLDOMNode* node) { return AsText(TypedValue(node)); }
+
+Bstr ElementText(IXMLDOMNode* element) { return AsText(ElementValue(element)); }
+
+Bstr AsText(Variant value) {
     if (value.vt != VT_BSTR && FAILED(VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR))) return Bstr();
     value.vt = VT_EMPTY;
     return Bstr::Attach(std::exchange(value.bstrVal, nullptr));

@@ -19,9 +19,14 @@ ComPtr<IXMLDOMNode> NextSibling(IXMLDOMNode* node);
 // stack of the XML engine (a parse never yields one, a tree built node by node can).
 Variant TypedValue(IXMLDOMNode* node);
 
-// The typed value as text: a BSTR value as it is, any other value converted; null for a value
+// The same for a node known to be an element.
+Variant ElementValue(IXMLDOMNode* element);
+
+// A typed value as text: a BSTR value as it is, any other value converted; null for a value
 // without a text form.
+Bstr AsText(Variant value);
 Bstr TypedText(IXMLDOMNode* node);
+Bstr ElementText(IXMLDOMNode* element);
 
 // selectSingleNode with a clear failure: the engine's own description, or, without one, "The XPath
 // expression %s cannot be evaluated.".

@@ -278,14 +278,17 @@ STDMETHODIMP CQarnUtilities::DOMNodeGetChilds3(IDispatch *pDisp, IFieldCollectio
     });
 }
 
+ComPtr<IFieldCollection> CQarnUtilities::AttributeFields(IXMLDOMNode* node) {
+    ComPtr<IFieldCollection> attributes;
+    AddAttributeFields(objects_, node, {}, attributes);
+    return attributes;
+}
+
 STDMETHODIMP CQarnUtilities::GetXMLAttributes(IDispatch *pNode, IFieldCollection **ppAttributes) {
     return MethodFrame(L"CQarnUtilities::GetXMLAttributes", [&] {
         CHECK_POINTER(ppAttributes);
         *ppAttributes = nullptr;
-        if (!pNode) return;
-        ComPtr<IFieldCollection> attributes;
-        AddAttributeFields(objects_, AsNode(pNode).Get(), {}, attributes);
-        *ppAttributes = attributes.Detach();
+        if (pNode) *ppAttributes = AttributeFields(AsNode(pNode).Get()).Detach();
     });
 }
 

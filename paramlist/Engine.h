@@ -55,12 +55,12 @@ struct SourceSelection {
         } else if (name == L"Searchvalue") {
             slot = &searchValue;
         } else if (name == L"Row") {
-            row = RowNumber(dom::TypedText(child));
+            row = RowNumber(dom::ElementText(child));
             return true;
         } else {
             return false;
         }
-        *slot = dom::TypedText(child);
+        *slot = dom::ElementText(child);
         return true;
     }
     bool Is(std::wstring_view word) const { return typeGiven && type.View() == word; }

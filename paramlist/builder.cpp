@@ -41,8 +41,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, ID
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             EventMacro* macro = name == L"PreAction" ? &pre : name == L"PostAction" ? &post : nullptr;
             if (!macro) return;
-            ComPtr<IFieldCollection> attributes;
-            CHECK_HR(GetXMLAttributes(child, &attributes));
+            const ComPtr<IFieldCollection> attributes = AttributeFields(child);
             macro->scriptEngine.Reset();
             macro->methodName.Reset();
             if (!attributes) return;
@@ -51,8 +50,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, ID
         });
         if (pre.Given()) RunEventMacro(pre.scriptEngine, pre.methodName, list, L"HandlePreEvent");
 
-        ComPtr<IFieldCollection> attributes;
-        CHECK_HR(GetXMLAttributes(node.Get(), &attributes));
+        const ComPtr<IFieldCollection> attributes = AttributeFields(node.Get());
         if (attributes) CHECK_HR(list->put_Attributes(attributes.Get()));
 
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {

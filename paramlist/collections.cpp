@@ -6,17 +6,10 @@
 using namespace qarn;
 using namespace qarn::paramlist;
 
-namespace {
-
-// The element's attributes as the attribute collection of `object`, when it has any.
 template <class I>
-void TakeAttributes(CQarnUtilities& self, IXMLDOMNode* node, I* object) {
-    ComPtr<IFieldCollection> attributes;
-    CHECK_HR(self.GetXMLAttributes(node, &attributes));
-    if (attributes) CHECK_HR(object->put_Attributes(attributes.Get()));
+void CQarnUtilities::TakeAttributes(IXMLDOMNode* node, I* object) {
+    if (const ComPtr<IFieldCollection> attributes = AttributeFields(node)) CHECK_HR(object->put_Attributes(attributes.Get()));
 }
-
-}  // namespace
 
 STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry", [&] {
@@ -33,7 +26,7 @@ HRESULT CQarnUtilities::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry_intern", [&] {
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
-        TakeAttributes(*this, node.Get(), target);
+        TakeAttributes(node.Get(), target);
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Field") {
                 ComPtr<IField> field;
@@ -61,7 +54,7 @@ HRESULT CQarnUtilities::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOM
     return MethodFrame(L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern", [&] {
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
-        TakeAttributes(*this, node.Get(), target);
+        TakeAttributes(node.Get(), target);
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name != L"Structure") return;
             ComPtr<IStructure> structure;
@@ -78,13 +71,13 @@ STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispa
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IStructure> structure = objects_.New<IStructure>(CLSID_Structure);
-        TakeAttributes(*this, node.Get(), structure.Get());
+        TakeAttributes(node.Get(), structure.Get());
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(structure->put_Name(dom::TypedText(child)));
+                CHECK_HR(structure->put_Name(dom::ElementText(child)));
             } else if (name == L"NameFromProperty") {
                 Bstr value;
-                CHECK_HR(GetProperty(dom::TypedText(child), value.Out()));
+                CHECK_HR(GetProperty(dom::ElementText(child), value.Out()));
                 if (!value.IsNull()) CHECK_HR(structure->put_Name(value));
             } else if (name == L"FieldCollection") {
                 ComPtr<IFieldCollection> fields;
@@ -111,7 +104,7 @@ HRESULT CQarnUtilities::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode
     return MethodFrame(L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", [&] {
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
-        TakeAttributes(*this, node.Get(), target);
+        TakeAttributes(node.Get(), target);
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name != L"Table") return;
             ComPtr<ITable> table;
@@ -128,10 +121,10 @@ STDMETHODIMP CQarnUtilities::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch 
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<ITable> table = objects_.New<ITable>(CLSID_Table);
-        TakeAttributes(*this, node.Get(), table.Get());
+        TakeAttributes(node.Get(), table.Get());
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(table->put_Name(dom::TypedText(child)));
+                CHECK_HR(table->put_Name(dom::ElementText(child)));
             } else if (name == L"FieldCollectionTable") {
                 ComPtr<IFieldCollectionTable> rows;
                 CHECK_HR(DOMCreateFieldCollectionTableEntry(child, pDisp, &rows));
@@ -156,7 +149,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMN
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IFieldCollectionTable> rows = objects_.New<IFieldCollectionTable>(CLSID_FieldCollectionTable);
-        TakeAttributes(*this, node.Get(), rows.Get());
+        TakeAttributes(node.Get(), rows.Get());
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name != L"FieldCollection") return;
             ComPtr<IFieldCollection> row;

@@ -71,12 +71,6 @@ Bstr FunctionInput(const VARIANT& value) {
     }
 }
 
-void PutText(IField* field, BSTR text) {
-    Variant value;
-    value.vt = VT_BSTR;
-    value.bstrVal = CopyBstr(View(text));
-    CHECK_HR(field->put_Value(value));
-}
 
 }  // namespace
 
@@ -87,40 +81,48 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IField> field = objects_.New<IField>(CLSID_Field);
-        ComPtr<IFieldCollection> attributes;
-        CHECK_HR(GetXMLAttributes(node.Get(), &attributes));
+        const ComPtr<IFieldCollection> attributes = AttributeFields(node.Get());
         if (attributes) CHECK_HR(field->put_Attributes(attributes.Get()));
 
+        // Every value set goes through here; only a text with a percent sign can hold references.
+        bool mayHoldReferences = false;
+        const auto put = [&](const VARIANT& value) {
+            CHECK_HR(field->put_Value(value));
+            mayHoldReferences = value.vt == VT_BSTR && View(value.bstrVal).find(L'%') != std::wstring_view::npos;
+        };
+        const auto putText = [&](BSTR text) { put(Variant(View(text))); };
+
         Variant working;
+        const auto workWithText = [&](Bstr text) {
+            working.Clear();
+            working.vt = VT_BSTR;
+            working.bstrVal = text.Detach();
+        };
         SourceSelection source;
         Bstr function;
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(field->put_Name(dom::TypedText(child)));
+                CHECK_HR(field->put_Name(dom::ElementText(child)));
             } else if (name == L"NameFromProperty") {
                 Bstr value;
-                CHECK_HR(GetProperty(dom::TypedText(child), value.Out()));
+                CHECK_HR(GetProperty(dom::ElementText(child), value.Out()));
                 if (!value.IsNull()) CHECK_HR(field->put_Name(value));
             } else if (name == L"Value") {
-                working = dom::TypedValue(child);
+                working = dom::ElementValue(child);
             } else if (name == L"ValueFromProperty") {
                 Bstr value;
-                CHECK_HR(GetProperty(dom::TypedText(child), value.Out()));
-                working.Clear();
-                working.vt = VT_BSTR;
-                working.bstrVal = value.Detach();
+                CHECK_HR(GetProperty(dom::ElementText(child), value.Out()));
+                workWithText(std::move(value));
             } else if (name == L"ValueFromNodeAttributes") {
                 ComPtr<IField> attribute;
-                if (attributes) CHECK_HR(attributes->get_Field(dom::TypedText(child), &attribute));
+                if (attributes) CHECK_HR(attributes->get_Field(dom::ElementText(child), &attribute));
                 if (attribute) {
                     Bstr text;
                     CHECK_HR(attribute->get_StringValue(text.Out()));
-                    working.Clear();
-                    working.vt = VT_BSTR;
-                    working.bstrVal = text.Detach();
+                    workWithText(std::move(text));
                 }
             } else if (name == L"Function") {
-                function = dom::TypedText(child);
+                function = dom::ElementText(child);
             } else {
                 source.Read(name, child);
             }
@@ -128,17 +130,17 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
 
         // The value by type.
         if (!source.typeGiven) {
-            CHECK_HR(field->put_Value(working));
+            put(working);
         } else if (source.Is(L"QarnDispatch")) {
-            if (pDisp) CHECK_HR(field->put_Value(Variant(pDisp)));
+            if (pDisp) put(Variant(pDisp));
         } else if (source.Is(L"QarnProperty")) {
             Bstr value;
             CHECK_HR(GetProperty(source.attribute, value.Out()));
-            if (!value.IsNull()) PutText(field.Get(), value);
+            if (!value.IsNull()) putText(value);
         } else if (source.Is(L"QarnMessage")) {
             Bstr value;
             CHECK_HR(GetMessage(source.attribute, value.Out()));
-            if (!value.IsNull()) PutText(field.Get(), value);
+            if (!value.IsNull()) putText(value);
         } else if ((source.Is(L"ParameterList") || source.Is(L"QarnDocument")) && pDisp) {
             // The source field's value becomes the working value, which a function then gets.
             if (ComPtr<IParameterList> list = ContextList(pDisp, source)) {
@@ -148,7 +150,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
                 }
             }
             if (working.vt == VT_EMPTY) working = Variant(std::wstring_view());
-            CHECK_HR(field->put_Value(working));
+            put(working);
         }
 
         // The function gets the working value, not what the stores or the context object gave.
@@ -163,15 +165,17 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
             // Its result code is not examined: the text it returns is the value.
             functions->Evaluate(input, function, result.Out());
             SetErrorInfo(0, nullptr);
-            PutText(field.Get(), result);
+            putText(result);
         }
 
         // %NAME% references in a text value.
-        Variant value;
-        CHECK_HR(field->get_Value(value.Out()));
-        if (value.vt == VT_BSTR) {
-            Bstr resolved = ResolveEnvironmentVariables(value.bstrVal);
-            if (!resolved.IsNull()) PutText(field.Get(), resolved);
+        if (mayHoldReferences) {
+            Variant value;
+            CHECK_HR(field->get_Value(value.Out()));
+            if (value.vt == VT_BSTR) {
+                Bstr resolved = ResolveEnvironmentVariables(value.bstrVal);
+                if (!resolved.IsNull()) putText(resolved);
+            }
         }
 
         // A value marked as encrypted; one that does not decrypt stays as it is.

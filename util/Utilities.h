@@ -201,6 +201,8 @@ protected:
     // DOM helpers shared by the XML readers (dom.cpp).
     // %NAME% references expanded by the system; null for a null text.
     qarn::Bstr ResolveEnvironmentVariables(BSTR text);
+    // One field per attribute of `node` (name and text); null when it has none.
+    qarn::ComPtr<IFieldCollection> AttributeFields(IXMLDOMNode* node);
     // One field per element child of `node`; null when it has none.
     qarn::ComPtr<IFieldCollection> GetAllSubNodesToFC(IXMLDOMNode* node);
     // Builds the field of `element` (value, attributes, decryption) and adds it to `collection`.
@@ -211,6 +213,9 @@ protected:
     HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
     HRESULT DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target);
     HRESULT DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target);
+    // The element's attributes as the attribute collection of the data-type object built from it.
+    template <class I>
+    void TakeAttributes(IXMLDOMNode* node, I* object);
     // Adds the fields a `Mapping` element selects from the caller's context object to `target`.
     HRESULT DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
     // The field group of `list` a mapping selects: the whole field collection, a structure's fields
