@@ -423,4 +423,33 @@ TEST_F(ParamList, XsltStylesheetSuppliesTheList) {
     EXPECT_EQ(Texts{L"src=file"}, FieldsOf(list.Get())) << "without a stylesheet the file is read";
 }
 
+TEST_F(ParamList, ParsedDocumentsAndTextsWithAndWithoutAlias) {
+    const std::wstring file = Define(L"main.xml", OneField("T", "src", "doc"));
+    Variant name(std::wstring_view(file.c_str()));
+    ComPtr<IDispatch> document;
+    ASSERT_EQ(S_OK, u->DOMParse(name, &document)) << TakeMessage();
+    ComPtr<IParameterList> list;
+    ASSERT_EQ(S_OK, u->GetXmlParameterList1(document.Get(), Str(L"T"), nullptr, &list)) << TakeMessage();
+    EXPECT_EQ(Texts{L"src=doc"}, FieldsOf(list.Get()));
+    EXPECT_EQ(Texts{}, AttributesOf(list.Get())) << "no context attributes from a parsed document";
+    EXPECT_EQ(S_OK, u->GetXmlParameterList1(nullptr, Str(L"T"), nullptr, list.ReleaseAndGetAddressOf()));
+    EXPECT_FALSE(list);
+
+    // Without an alias the document element Parameter is read; a file rooted at Qarn has none.
+    EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList1(document.Get(), nullptr, nullptr, list.ReleaseAndGetAddressOf()));
+    const std::wstring missing = TakeMessage();
+    EXPECT_EQ(0u, missing.find(L"Node Parameter not found in ")) << missing;
+    EXPECT_NE(std::wstring::npos, missing.find(L"main.xml.")) << "names the document's location";
+    ASSERT_EQ(S_OK, u->GetXmlParameterListFromXMLString(Str(L"<Parameter><FieldCollection>" + Wide(Field("A", "1")) +
+                                                             L"</FieldCollection></Parameter>"),
+                                                         Str(L""), nullptr, list.ReleaseAndGetAddressOf()))
+        << TakeMessage();
+    EXPECT_EQ(Texts{L"A=1"}, FieldsOf(list.Get()));
+
+    // An apostrophe in the alias makes the selection invalid: a clear failure, no list.
+    EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList2(Str(file), Str(L"O'Neil"), nullptr, list.ReleaseAndGetAddressOf()));
+    EXPECT_FALSE(TakeMessage().empty());
+    EXPECT_FALSE(list);
+}
+
 }  // namespace
