@@ -36,9 +36,7 @@ void WriteParameterFile(const std::wstring& path, int fields) {
 
 int wmain(int argc, wchar_t** argv) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = argc > 1 ? std::wstring(argv[1]) + L"\\" : std::wstring(temp);
+    const std::wstring folder = BenchFolder(argc, argv);
     {
         ComPtr<IQarnUtilities> u;
         if (FAILED(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&u)))) {

@@ -207,9 +207,7 @@ ComPtr<IParameterList> ContextList(int fields) {
 
 int wmain(int argc, wchar_t** argv) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = argc > 1 ? std::wstring(argv[1]) + L"\\" : std::wstring(temp);
+    const std::wstring folder = BenchFolder(argc, argv);
     const std::wstring path = folder + L"qarn-paramlist-bench.xml";
     int status = 0;
     {

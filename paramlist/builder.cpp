@@ -162,14 +162,18 @@ HRESULT CQarnUtilities::CheckForMerge(IDispatch* pDisp, IParameterList* built, I
         ComPtr<IParameterList> target;
         CHECK_HR(input->Clone(&target));
         if (!target) return;
-        CHECK_HR(MergeByFlag(objects_.AttributesOf(built).Get(), objects_.AttributesOf(target.Get()).Get(), allowReplace));
+        const auto merge = [&](IFieldCollection* from, IFieldCollection* to) { CHECK_HR(MergeByFlag(from, to, allowReplace)); };
+        // The attributes of two objects of one kind, created where missing.
+        const auto mergeAttributes = [&](auto* from, auto* to) {
+            merge(objects_.AttributesOf(from).Get(), objects_.AttributesOf(to).Get());
+        };
+        mergeAttributes(built, target.Get());
 
         ComPtr<IFieldCollection> fromFields, toFields;
         CHECK_HR(built->get_FieldCollection(&fromFields));
         CHECK_HR(target->get_FieldCollection(&toFields));
-        CHECK_HR(MergeByFlag(fromFields.Get(), toFields.Get(), allowReplace));
-        CHECK_HR(MergeByFlag(objects_.AttributesOf(fromFields.Get()).Get(), objects_.AttributesOf(toFields.Get()).Get(),
-                             allowReplace));
+        merge(fromFields.Get(), toFields.Get());
+        mergeAttributes(fromFields.Get(), toFields.Get());
 
         ComPtr<IStructureCollection> fromStructures, toStructures;
         CHECK_HR(built->get_StructureCollection(&fromStructures));
@@ -189,11 +193,10 @@ HRESULT CQarnUtilities::CheckForMerge(IDispatch* pDisp, IParameterList* built, I
             ComPtr<IFieldCollection> from, to;
             CHECK_HR(structure->get_FieldCollection(&from));
             CHECK_HR(existing->get_FieldCollection(&to));
-            CHECK_HR(MergeByFlag(from.Get(), to.Get(), allowReplace));
-            CHECK_HR(MergeByFlag(objects_.AttributesOf(from.Get()).Get(), objects_.AttributesOf(to.Get()).Get(), allowReplace));
+            merge(from.Get(), to.Get());
+            mergeAttributes(from.Get(), to.Get());
         }
-        CHECK_HR(MergeByFlag(objects_.AttributesOf(fromStructures.Get()).Get(),
-                             objects_.AttributesOf(toStructures.Get()).Get(), allowReplace));
+        mergeAttributes(fromStructures.Get(), toStructures.Get());
 
         ComPtr<ITableCollection> fromTables, toTables;
         CHECK_HR(built->get_TableCollection(&fromTables));
@@ -215,11 +218,9 @@ HRESULT CQarnUtilities::CheckForMerge(IDispatch* pDisp, IParameterList* built, I
                 CHECK_HR(table->get_FieldCollectionTable(&rows));
                 CHECK_HR(existing->put_FieldCollectionTable(rows.Get()));
             }
-            CHECK_HR(MergeByFlag(objects_.AttributesOf(table.Get()).Get(), objects_.AttributesOf(existing.Get()).Get(),
-                                 allowReplace));
+            mergeAttributes(table.Get(), existing.Get());
         }
-        CHECK_HR(MergeByFlag(objects_.AttributesOf(fromTables.Get()).Get(), objects_.AttributesOf(toTables.Get()).Get(),
-                             allowReplace));
+        mergeAttributes(fromTables.Get(), toTables.Get());
         *result = target.Detach();
     });
 }

@@ -11,15 +11,23 @@ void CQarnUtilities::TakeAttributes(IXMLDOMNode* node, I* object) {
     if (const ComPtr<IFieldCollection> attributes = AttributeFields(node)) CHECK_HR(object->put_Attributes(attributes.Get()));
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry", [&] {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+// The public collection builders make the empty collection and fill it like the list's own ones.
+template <class I>
+HRESULT CQarnUtilities::NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result,
+                                            REFCLSID clsid, HRESULT (CQarnUtilities::*fill)(IDispatch*, IDispatch*, I*)) {
+    return MethodFrame(method, [&] {
+        CHECK_POINTER(result);
+        *result = nullptr;
         if (!pDOMNode) return;
-        ComPtr<IFieldCollection> collection = objects_.New<IFieldCollection>(CLSID_FieldCollection);
-        CHECK_HR(DOMCreateFieldCollectionEntry_intern(pDOMNode, pDisp, collection.Get()));
-        *ppFieldCollection = collection.Detach();
+        ComPtr<I> collection = objects_.New<I>(clsid);
+        CHECK_HR((this->*fill)(pDOMNode, pDisp, collection.Get()));
+        *result = collection.Detach();
     });
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
+    return NewFilledCollection(L"CQarnUtilities::DOMCreateFieldCollectionEntry", pDOMNode, pDisp, ppFieldCollection, CLSID_FieldCollection,
+                               &CQarnUtilities::DOMCreateFieldCollectionEntry_intern);
 }
 
 HRESULT CQarnUtilities::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
@@ -40,14 +48,8 @@ HRESULT CQarnUtilities::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode
 }
 
 STDMETHODIMP CQarnUtilities::DOMCreateStructureCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructureCollection **ppStructureCollection) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateStructureCollectionEntry", [&] {
-        CHECK_POINTER(ppStructureCollection);
-        *ppStructureCollection = nullptr;
-        if (!pDOMNode) return;
-        ComPtr<IStructureCollection> collection = objects_.New<IStructureCollection>(CLSID_StructureCollection);
-        CHECK_HR(DOMCreateStructureCollectionEntry_intern(pDOMNode, pDisp, collection.Get()));
-        *ppStructureCollection = collection.Detach();
-    });
+    return NewFilledCollection(L"CQarnUtilities::DOMCreateStructureCollectionEntry", pDOMNode, pDisp, ppStructureCollection, CLSID_StructureCollection,
+                               &CQarnUtilities::DOMCreateStructureCollectionEntry_intern);
 }
 
 HRESULT CQarnUtilities::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target) {
@@ -76,9 +78,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispa
             if (name == L"Name") {
                 CHECK_HR(structure->put_Name(dom::ElementText(child)));
             } else if (name == L"NameFromProperty") {
-                Bstr value;
-                CHECK_HR(GetProperty(dom::ElementText(child), value.Out()));
-                if (!value.IsNull()) CHECK_HR(structure->put_Name(value));
+                if (const Bstr value = PropertyNamedBy(child); !value.IsNull()) CHECK_HR(structure->put_Name(value));
             } else if (name == L"FieldCollection") {
                 ComPtr<IFieldCollection> fields;
                 CHECK_HR(DOMCreateFieldCollectionEntry(child, pDisp, &fields));
@@ -90,14 +90,8 @@ STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispa
 }
 
 STDMETHODIMP CQarnUtilities::DOMCreateTableCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITableCollection **ppTableCollection) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateTableCollectionEntry", [&] {
-        CHECK_POINTER(ppTableCollection);
-        *ppTableCollection = nullptr;
-        if (!pDOMNode) return;
-        ComPtr<ITableCollection> collection = objects_.New<ITableCollection>(CLSID_TableCollection);
-        CHECK_HR(DOMCreateTableCollectionEntry_intern(pDOMNode, pDisp, collection.Get()));
-        *ppTableCollection = collection.Detach();
-    });
+    return NewFilledCollection(L"CQarnUtilities::DOMCreateTableCollectionEntry", pDOMNode, pDisp, ppTableCollection, CLSID_TableCollection,
+                               &CQarnUtilities::DOMCreateTableCollectionEntry_intern);
 }
 
 HRESULT CQarnUtilities::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target) {

@@ -74,6 +74,12 @@ Bstr FunctionInput(const VARIANT& value) {
 
 }  // namespace
 
+Bstr CQarnUtilities::PropertyNamedBy(IXMLDOMNode* element) {
+    Bstr value;
+    CHECK_HR(GetProperty(dom::ElementText(element), value.Out()));
+    return value;
+}
+
 STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldEntry", [&] {
         CHECK_POINTER(ppField);
@@ -104,15 +110,11 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
             if (name == L"Name") {
                 CHECK_HR(field->put_Name(dom::ElementText(child)));
             } else if (name == L"NameFromProperty") {
-                Bstr value;
-                CHECK_HR(GetProperty(dom::ElementText(child), value.Out()));
-                if (!value.IsNull()) CHECK_HR(field->put_Name(value));
+                if (const Bstr value = PropertyNamedBy(child); !value.IsNull()) CHECK_HR(field->put_Name(value));
             } else if (name == L"Value") {
                 working = dom::ElementValue(child);
             } else if (name == L"ValueFromProperty") {
-                Bstr value;
-                CHECK_HR(GetProperty(dom::ElementText(child), value.Out()));
-                workWithText(std::move(value));
+                workWithText(PropertyNamedBy(child));
             } else if (name == L"ValueFromNodeAttributes") {
                 ComPtr<IField> attribute;
                 if (attributes) CHECK_HR(attributes->get_Field(dom::ElementText(child), &attribute));

@@ -213,6 +213,12 @@ protected:
     HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
     HRESULT DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target);
     HRESULT DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target);
+    // Creates an empty collection, fills it from `pDOMNode` with `fill` and hands it out.
+    template <class I>
+    HRESULT NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result, REFCLSID clsid,
+                                HRESULT (CQarnUtilities::*fill)(IDispatch*, IDispatch*, I*));
+    // The value of the property that `element`'s text names; null when the property has none.
+    qarn::Bstr PropertyNamedBy(IXMLDOMNode* element);
     // The element's attributes as the attribute collection of the data-type object built from it.
     template <class I>
     void TakeAttributes(IXMLDOMNode* node, I* object);
