@@ -10,11 +10,7 @@
 
 #include "UtilitiesSupport.h"
 
-using test::ComPtr;
-using test::Create;
-using test::Str;
-using test::TakeMessage;
-using test::Variant;
+using namespace test;
 using Texts = std::vector<std::wstring>;
 
 namespace {

@@ -8,9 +8,7 @@
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 
-using test::MaskLines;
-using test::ScratchFolder;
-using test::TakeErrorDescription;
+using namespace test;
 
 namespace {
 

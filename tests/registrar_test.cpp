@@ -6,8 +6,7 @@
 #include "TestSupport.h"
 
 using qarn::regscript::KeyFlag;
-using test::KeyExists;
-using test::RegText;
+using namespace test;
 
 TEST(RegistryScript, ParsesKeysValuesFlagsAndVariables) {
     auto roots = qarn::regscript::Parse(

@@ -10,10 +10,7 @@
 #include "secure/SecureBlock.h"
 
 using namespace qarn::secure;
-using test::ComPtr;
-using test::Str;
-using test::ToWide;
-using test::Variant;
+using namespace test;
 
 namespace {
 

@@ -7,9 +7,7 @@
 
 #include "UtilitiesSupport.h"
 
-using test::ComPtr;
-using test::KeyExists;
-using test::RegText;
+using namespace test;
 
 namespace {
 

@@ -6,13 +6,7 @@
 #include "UtilitiesSupport.h"
 #include "documents/Dom.h"
 
-using test::ComPtr;
-using test::Entries;
-using test::ScratchFolder;
-using test::Str;
-using test::TakeMessage;
-using test::ToWide;
-using test::Variant;
+using namespace test;
 
 namespace {
 

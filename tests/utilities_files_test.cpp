@@ -8,11 +8,7 @@
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 
-using test::ComPtr;
-using test::Entries;
-using test::ScratchFolder;
-using test::Str;
-using test::TakeMessage;
+using namespace test;
 
 namespace {
 

@@ -10,11 +10,7 @@
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 
-using test::ComPtr;
-using test::ScratchFolder;
-using test::Str;
-using test::TakeMessage;
-using test::Variant;
+using namespace test;
 
 namespace {
 

@@ -4,10 +4,7 @@
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 
-using test::ComPtr;
-using test::Str;
-using test::ToWide;
-using test::Variant;
+using namespace test;
 
 namespace {
 

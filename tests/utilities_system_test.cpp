@@ -19,8 +19,7 @@
 
 using qarn::FromAnsi;
 using qarn::ToAnsi;
-using test::ComPtr;
-using test::Str;
+using namespace test;
 
 namespace {
 

@@ -4,10 +4,7 @@
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 
-using test::ComPtr;
-using test::Entries;
-using test::Str;
-using test::ToWide;
+using namespace test;
 
 namespace {
 
