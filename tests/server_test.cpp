@@ -224,3 +224,97 @@ TEST(Module, CarriesItsFileVersion) {
     VerQueryValueW(block.data(), L"\\StringFileInfo\\040704b0\\FileVersion", reinterpret_cast<void**>(&value), &len);
     EXPECT_STREQ(L"2.1.50.117", value);
 }
+
+// The outside components that the class factory and the application create, as the test prefix
+// has them (QarnTestDoubles.dll): their helper interfaces and the doubles' own reading ones. Not in
+// an anonymous namespace: GCC would know that no class of this file implements them and drop the
+// calls as unreachable.
+namespace outside {
+
+struct IClassCreatorHelper : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetHandler(BSTR handlerClass, IFieldCollection* environment) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Prepare() = 0;
+};
+struct IForwardAboutDialogHelper : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE ShowAboutDialog(IDispatch* application) = 0;
+};
+struct IConnectorDouble : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_Calls(BSTR* calls) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ClassName(BSTR* progId) = 0;
+};
+struct IAboutDialogDouble : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_ShownCount(LONG* count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastApplicationWasGiven(VARIANT_BOOL* given) = 0;
+};
+
+}  // namespace outside
+
+__CRT_UUID_DECL(outside::IClassCreatorHelper, 0x0570BFD8, 0x9B3A, 0x4EBF, 0x80, 0x5C, 0x4F, 0x80, 0xD2, 0xC9, 0x81, 0xCC)
+__CRT_UUID_DECL(outside::IForwardAboutDialogHelper, 0x632EE4A2, 0xBC9F, 0x4BAE, 0x98, 0xF0, 0x01, 0xC1, 0x22, 0xBE, 0x41,
+                0x82)
+__CRT_UUID_DECL(outside::IAboutDialogDouble, 0x075CBE50, 0x17FA, 0x46C0, 0x8F, 0x84, 0x2F, 0x9D, 0xF2, 0xB7, 0xCB, 0xD5)
+
+using namespace outside;
+
+TEST(OutsideComponents, ConnectorsAndTheAboutDialogAsTheFactoryAndTheApplicationUseThem) {
+    // ProgID and the interface the factory asks that connector for.
+    const std::pair<const wchar_t*, const wchar_t*> connectors[] = {
+        {L"QarnArasConnector.CArasInnovator", L"{4D184FB0-2ED0-4A08-853D-50B13D970239}"},
+        {L"QarnComJniConnector.CVariPDMConnector", L"{8C0B514B-CA9C-4309-947E-82924ABCC7D8}"},
+        {L"QarnComJniConnector.CAgile9Connector", L"{F8C9AB12-45B3-4E63-85D6-9DF4E40813A4}"},
+        {L"QarnComJniConnector.CMatrixConnector", L"{17EAE100-ED62-463D-AA1D-2D7BED9848E1}"},
+        {L"QarnComJniConnector.CTCEConnector", L"{E043A072-CD81-454F-A553-7976F2B0FEAB}"},
+        {L"QarnComJniConnector.CWindchillConnector", L"{66D72202-542A-4AEB-BBFA-4472CBDD0B59}"},
+        {L"QarnComJniConnector.CSAPConnector", L"{AF743BD4-806F-4367-8A37-8B9A94189A8B}"},
+        {L"QarnComJniConnector.CCEEConnector", L"{4149A7AA-E73C-4A05-8A2B-8C704FC9B3B5}"},
+        {L"QarnComJniConnector.CGTConnector", L"{0626BEA9-F0A7-4F97-B695-E4332405E38E}"},
+    };
+    auto environment = Create<IFieldCollection>(CLSID_FieldCollection);
+    for (const wchar_t* name : {L"A", L"B"}) ASSERT_EQ(S_OK, environment->SetValue(Str(name), Variant(1L)));
+    for (const auto& [progId, iidText] : connectors) {
+        SCOPED_TRACE(progId);
+        CLSID clsid{};
+        IID iid{};
+        ASSERT_EQ(S_OK, CLSIDFromProgID(progId, &clsid));
+        ASSERT_EQ(S_OK, IIDFromString(iidText, &iid));
+        ComPtr<IConnectorDouble> connector;
+        ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &connector));
+        ComPtr<IDispatch> disp;
+        ASSERT_EQ(S_OK, connector.As(&disp));
+        DISPPARAMS none{};
+        Variant name;
+        ASSERT_EQ(S_OK, disp->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &name, nullptr, nullptr));
+        EXPECT_EQ(progId, ToWide(name.bstrVal)) << "ClassName through the type library";
+
+        ComPtr<IClassCreatorHelper> helper;
+        const bool windchill = std::wstring_view(progId).ends_with(L"CWindchillConnector");
+        ASSERT_EQ(windchill ? E_NOINTERFACE : S_OK, connector.As(&helper));
+        if (windchill) continue;
+        EXPECT_EQ(S_OK, helper->SetHandler(Str(L"Handler"), environment.Get()));
+        EXPECT_EQ(S_OK, helper->SetHandler(nullptr, nullptr));
+        EXPECT_EQ(S_OK, helper->Prepare());
+        EXPECT_EQ(DISP_E_EXCEPTION, helper->SetHandler(Str(L"fail"), nullptr));
+        EXPECT_EQ(L"The connector refused the handler class fail.", TakeMessage());
+        Str calls;
+        ASSERT_EQ(S_OK, connector->get_Calls(calls.Out()));
+        EXPECT_EQ(L"SetHandler(Handler,2);SetHandler((null),null);Prepare;SetHandler(fail,null);", calls.View());
+    }
+
+    // The about dialog counts the calls of all its instances.
+    CLSID about{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"QarnComDialogs.CQarnAboutDlg", &about));
+    ComPtr<IAboutDialogDouble> dialog;
+    ASSERT_EQ(S_OK, CoCreateInstance(about, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)));
+    LONG before = -1, after = -1;
+    ASSERT_EQ(S_OK, dialog->get_ShownCount(&before));
+    VARIANT_BOOL given = VARIANT_FALSE;
+    for (IDispatch* application : {static_cast<IDispatch*>(dialog.Get()), static_cast<IDispatch*>(nullptr)}) {
+        ComPtr<IForwardAboutDialogHelper> helper;
+        ASSERT_EQ(S_OK, CoCreateInstance(about, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&helper)));
+        EXPECT_EQ(S_OK, helper->ShowAboutDialog(application));
+        EXPECT_EQ(S_OK, dialog->get_LastApplicationWasGiven(&given));
+        EXPECT_EQ(application ? VARIANT_TRUE : VARIANT_FALSE, given);
+    }
+    EXPECT_EQ(S_OK, dialog->get_ShownCount(&after));
+    EXPECT_EQ(before + 2, after);
+}

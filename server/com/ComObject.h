@@ -4,7 +4,8 @@
 //   class CQarnTimer : public qarn::ComObject<CQarnTimer, IQarnTimer> { ... };
 //
 // The first interface is the class's default (dual) interface: it answers IDispatch and the
-// error-information query. Further interfaces may follow.
+// error-information query. Further interfaces may follow. A class that answers an interface known
+// only at run time hides FindInterface with its own and falls back to ComObject::FindInterface.
 #pragma once
 
 #include <windows.h>
@@ -119,7 +120,7 @@ private:
                 AddRef();
                 return S_OK;
             }
-            void* p = self_->FindInterface(iid);
+            void* p = static_cast<T*>(self_)->FindInterface(iid);
             if (!p) return E_NOINTERFACE;
             *ppv = p;
             self_->AddRef();

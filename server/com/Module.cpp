@@ -137,6 +137,7 @@ namespace {
 HRESULT RunScripts(bool registering) {
     const std::wstring path = Path();
     for (const ClassEntry& c : g_classes) {
+        if (c.registryScript == 0) continue;  // written by another entry's script
         HRESULT hr = RunRegistryScript(g_instance, c.registryScript, path, registering);
         if (FAILED(hr)) return hr;
     }

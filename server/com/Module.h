@@ -19,7 +19,7 @@ using CreatorFn = HRESULT (*)(IUnknown* outer, REFIID iid, void** ppv);
 struct ClassEntry {
     const CLSID* clsid;
     CreatorFn create;
-    UINT registryScript;          // id of its "REGISTRY" resource
+    UINT registryScript;          // id of its "REGISTRY" resource; 0: another entry's script registers it
     void (*staticInit)() = nullptr;
     void (*staticTerm)() = nullptr;
 };
