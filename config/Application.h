@@ -1,9 +1,13 @@
-// CQarnComApplication: the process's application object holding the configuration.
+// CQarnComApplication: the process's application object. It holds the configuration read from the
+// installation's XML files for every other object of the DLL, and can show a tray icon whose menu
+// opens the about dialog.
 #pragma once
 
+#include "config/ShellIcon.h"
 #include "server/Interfaces.h"
 
-class CQarnComApplication : public qarn::ComObject<CQarnComApplication, IQarnComApplication> {
+class CQarnComApplication : public qarn::ComObject<CQarnComApplication, IQarnComApplication>,
+                            public qarn::config::CShellIconHelper<CQarnComApplication> {
 public:
     STDMETHODIMP Init() override;
     STDMETHODIMP GetProperty(BSTR name, BSTR *value) override;
@@ -17,4 +21,14 @@ public:
     STDMETHODIMP SetProperty(BSTR name, BSTR value) override;
     STDMETHODIMP get_JNIOptions(IFieldCollection **pVal) override;
     STDMETHODIMP put_JNIOptions(IFieldCollection *newVal) override;
+
+    // The icon's callback message: a right click opens the menu, its "Info" the about dialog.
+    // Failures are left as the thread's error object; nothing leaves the window procedure.
+    void OnUserCommand(LPARAM mouseMessage) noexcept;
+
+private:
+    qarn::ComPtr<IFieldCollection> properties_;
+    qarn::ComPtr<IFieldCollection> messages_;
+    qarn::ComPtr<IFieldCollection> jniOptions_;
+    VARIANT_BOOL initialized_ = VARIANT_FALSE;
 };

@@ -1,68 +1,266 @@
 // CQarnClassFactory: creates the shared application and the cached PLM connectors.
 #include "config/ClassFactory.h"
 
+#include "config/OutsideComponents.h"
+
+#include <array>
+
 using namespace qarn;
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"CQarnClassFactory::";
+
+// The connector classes by index: the ProgID and the interface asked for at creation.
+struct ClassTableEntry {
+    const wchar_t* className;
+    const wchar_t* iid;
+};
+constexpr std::array<ClassTableEntry, 10> kClassTable{{
+    {L"QarnArasConnector.CArasInnovator", L"{4D184FB0-2ED0-4A08-853D-50B13D970239}"},
+    {L"QarnComJniConnector.CVariPDMConnector", L"{8C0B514B-CA9C-4309-947E-82924ABCC7D8}"},
+    {L"QarnComJniConnector.CAgile9Connector", L"{F8C9AB12-45B3-4E63-85D6-9DF4E40813A4}"},
+    {L"QarnComJniConnector.CMatrixConnector", L"{17EAE100-ED62-463D-AA1D-2D7BED9848E1}"},
+    {L"QarnComJniConnector.CTCEConnector", L"{E043A072-CD81-454F-A553-7976F2B0FEAB}"},
+    {L"QarnComJniConnector.CWindchillConnector", L"{66D72202-542A-4AEB-BBFA-4472CBDD0B59}"},
+    {L"QarnComJniConnector.CSAPConnector", L"{AF743BD4-806F-4367-8A37-8B9A94189A8B}"},
+    {L"QarnComJniConnector.CSAPConnector", L"{AF743BD4-806F-4367-8A37-8B9A94189A8B}"},
+    {L"QarnComJniConnector.CCEEConnector", L"{4149A7AA-E73C-4A05-8A2B-8C704FC9B3B5}"},
+    {L"QarnComJniConnector.CGTConnector", L"{0626BEA9-F0A7-4F97-B695-E4332405E38E}"},
+}};
+
+std::wstring MethodName(const wchar_t* method) { return kClassName + std::wstring(method); }
+
+}  // namespace
+
+HRESULT config::CreateClassByName(BSTR className, BSTR iidText, const wchar_t* reporter, IDispatch** result) {
+    const std::wstring name(View(className));
+    const auto report = [&](const std::wstring& text, int line) {
+        return ReportMethodError(text.c_str(), reporter, line);
+    };
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(className ? className : L"", &clsid);
+    if (FAILED(hr)) return report(Format(L"CLSID by name not found (%s): 0x%X", name.c_str(), unsigned(hr)), __LINE__);
+    IID iid;
+    hr = IIDFromString(iidText ? iidText : L"", &iid);
+    if (FAILED(hr)) {
+        return report(Format(L"IID not convertible (%s, %s): 0x%X", std::wstring(View(iidText)).c_str(), name.c_str(),
+                             unsigned(hr)),
+                      __LINE__);
+    }
+    ComPtr<IUnknown> object;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(object.GetAddressOf()));
+    if (FAILED(hr)) return report(Format(L"Cannot create instance %s: 0x%X", name.c_str(), unsigned(hr)), __LINE__);
+    if (!object) return report(Format(L"Class pointer to %s still NULL.", name.c_str()), __LINE__);
+    ComPtr<IDispatch> dispatch;
+    hr = object.As(&dispatch);
+    if (FAILED(hr)) {
+        return report(Format(L"Cannot convert %s into IDispatch (QueryInterface failed: 0x%X).", name.c_str(),
+                             unsigned(hr)),
+                      __LINE__);
+    }
+    if (result) *result = dispatch.Detach();
+    return S_OK;
+}
 
 HRESULT CQarnClassFactory::FinalConstruct() {
     return MethodFrame(L"CQarnClassFactory::FinalConstruct", [&] { log_.InitFromEnvironment(); });
 }
 
 STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
-    return MethodFrame(L"CQarnClassFactory::Create", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::Create", [&] {
+        Trace(L"--> CQarnClassFactory::Create");
+        GlobalApp& global = TheGlobalApp();
+        if (IQarnComApplication* existing = global.get_Application()) {
+            CHECK_POINTER(ppApp);
+            existing->AddRef();
+            *ppApp = existing;
+            Trace(L"<-- CQarnClassFactory::Create");
+            return;
+        }
+        ComPtr<IQarnComApplication> app;
+        CHECK_HR(CoCreateInstance(CLSID_CQarnComApplication, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&app)));
+        Trace(L"EVAL_HR(pApp.CoCreateInstance(__uuidof(CQarnComApplication)));");
+        CHECK_HR(app->Init());
+        Trace(L"EVAL_HR(pApp->Init(), pApp);");
+        Bstr commands;
+        CHECK_HR(app->GetProperty(Bstr(L"StartCommandShell"), commands.Out()));
+        if (!commands.IsEmpty()) {
+            RunStartCommands(commands.View());
+            // The commands may have written configuration files.
+            CHECK_HR(app->Init());
+        }
+        global.set_Application(app.Get());
+        Trace(L"pGlobalApp.set_Application(pApp);");
+        CHECK_POINTER(ppApp);
+        *ppApp = app.Detach();
+        Trace(L"EVAL_HR(pApp.CopyTo(ppApp));");
+        Trace(L"<-- CQarnClassFactory::Create");
+    });
+}
+
+void CQarnClassFactory::RunStartCommands(std::wstring_view commands) {
+    const std::wstring folder = EnvironmentValue(L"QarnRootDir").value_or(L"") + L"\\xml\\";
+    for (size_t start = 0; start <= commands.size();) {
+        size_t end = commands.find(L';', start);
+        if (end == std::wstring_view::npos) end = commands.size();
+        if (end > start) {
+            std::wstring commandLine = folder + std::wstring(commands.substr(start, end - start));
+            STARTUPINFOW startup{};
+            startup.cb = sizeof(startup);
+            PROCESS_INFORMATION process{};
+            // A command that cannot be started is left out; the others still run.
+            if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process)) {
+                WaitForSingleObject(process.hProcess, INFINITE);
+                CloseHandle(process.hProcess);
+                CloseHandle(process.hThread);
+            }
+        }
+        start = end + 1;
+    }
 }
 
 STDMETHODIMP CQarnClassFactory::Destroy() {
-    return MethodFrame(L"CQarnClassFactory::Destroy", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::Destroy", [&] {
+        Trace(L"--> CQarnClassFactory::Destroy");
+        TheGlobalApp().Reset();
+        Trace(L"<-- CQarnClassFactory::Destroy");
+    });
+}
+
+HRESULT CQarnClassFactory::CreateConnector(const wchar_t* method, int index, GlobalApp::Connector entry,
+                                           Preparation preparation, BSTR handlerClass,
+                                           IFieldCollection* environment, IDispatch** result) {
+    const std::wstring name = MethodName(method);
+    Trace(L"--> " + name);
+    CHECK_POINTER(result);
+    *result = nullptr;
+    GlobalApp& global = TheGlobalApp();
+    if (IDispatch* cached = global.GetConnector(entry)) {
+        cached->AddRef();
+        *result = cached;
+        if (preparation != Preparation::None) Trace(L"<-- " + name);
+        return S_OK;
+    }
+    Bstr className;
+    ComPtr<IDispatch> connector;
+    CHECK_HR(CreateClassByIndex(index, className.Out(), &connector));
+    if (!connector) return S_OK;
+    if (preparation != Preparation::None) {
+        ComPtr<IClassCreatorHelper> helper;
+        if (FAILED(connector.As(&helper))) {
+            const std::wstring text =
+                Format(L"IClassCreatorHelper is not implemented on this object. (requested class index: %i, %s)",
+                       index, className.IsNull() ? L"Unknown class" : className.get());
+            return ReportMethodError(text.c_str(), name.c_str(), __LINE__);
+        }
+        if (preparation == Preparation::SetHandler) CHECK_HR(helper->SetHandler(handlerClass, environment));
+        else CHECK_HR(helper->Prepare());
+    }
+    global.SetConnector(entry, connector.Get());
+    *result = connector.Detach();
+    if (preparation != Preparation::None) Trace(L"<-- " + name);
+    return S_OK;
 }
 
 STDMETHODIMP CQarnClassFactory::CreateSAPConnector(IDispatch **ppSAPConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateSAPConnector", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::CreateSAPConnector", [&] {
+        return CreateConnector(L"CreateSAPConnector", 6, GlobalApp::SAP, Preparation::Prepare, nullptr, nullptr,
+                               ppSAPConnector);
+    });
+}
+
+STDMETHODIMP CQarnClassFactory::CreateSAPConnector2(IDispatch **ppSAPConnector) {
+    return MethodFrame(L"CQarnClassFactory::CreateSAPConnector2", [&] {
+        return CreateConnector(L"CreateSAPConnector2", 7, GlobalApp::SAP, Preparation::Prepare, nullptr, nullptr,
+                               ppSAPConnector);
+    });
 }
 
 STDMETHODIMP CQarnClassFactory::CreateTCEConnector(IDispatch **ppTCEConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateTCEConnector", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::CreateTCEConnector", [&] {
+        return CreateConnector(L"CreateTCEConnector", 4, GlobalApp::TCE, Preparation::Prepare, nullptr, nullptr,
+                               ppTCEConnector);
+    });
 }
 
 STDMETHODIMP CQarnClassFactory::CreateMatrixConnector(IDispatch **ppMatrixConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateMatrixConnector", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnClassFactory::CreateCEEConnector(BSTR handlerClass, IFieldCollection *pEnvironment, IDispatch **ppCEEConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateCEEConnector", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::CreateMatrixConnector", [&] {
+        return CreateConnector(L"CreateMatrixConnector", 3, GlobalApp::Matrix, Preparation::Prepare, nullptr, nullptr,
+                               ppMatrixConnector);
+    });
 }
 
 STDMETHODIMP CQarnClassFactory::CreateAgile9Connector(IDispatch **ppAgile9Connector) {
-    return MethodFrame(L"CQarnClassFactory::CreateAgile9Connector", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnClassFactory::CreateArasConnector(IDispatch **ppArasConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateArasConnector", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::CreateAgile9Connector", [&] {
+        return CreateConnector(L"CreateAgile9Connector", 2, GlobalApp::Agile9, Preparation::Prepare, nullptr, nullptr,
+                               ppAgile9Connector);
+    });
 }
 
 STDMETHODIMP CQarnClassFactory::CreateVariPDMConnector(IDispatch **ppVariPDMConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateVariPDMConnector", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::CreateVariPDMConnector", [&] {
+        return CreateConnector(L"CreateVariPDMConnector", 1, GlobalApp::VariPDM, Preparation::Prepare, nullptr,
+                               nullptr, ppVariPDMConnector);
+    });
+}
+
+STDMETHODIMP CQarnClassFactory::CreateWindchillConnector(IDispatch **ppWindchillConnector) {
+    return MethodFrame(L"CQarnClassFactory::CreateWindchillConnector", [&] {
+        return CreateConnector(L"CreateWindchillConnector", 5, GlobalApp::Windchill, Preparation::Prepare, nullptr,
+                               nullptr, ppWindchillConnector);
+    });
+}
+
+STDMETHODIMP CQarnClassFactory::CreateCEEConnector(BSTR handlerClass, IFieldCollection *pEnvironment, IDispatch **ppCEEConnector) {
+    return MethodFrame(L"CQarnClassFactory::CreateCEEConnector", [&] {
+        return CreateConnector(L"CreateCEEConnector", 8, GlobalApp::CEE, Preparation::SetHandler, handlerClass,
+                               pEnvironment, ppCEEConnector);
+    });
+}
+
+STDMETHODIMP CQarnClassFactory::CreateGTConnector(BSTR handlerClass, IFieldCollection *pEnvironment, IDispatch **ppGTConnector) {
+    return MethodFrame(L"CQarnClassFactory::CreateGTConnector", [&] {
+        return CreateConnector(L"CreateGTConnector", 9, GlobalApp::GT, Preparation::SetHandler, handlerClass,
+                               pEnvironment, ppGTConnector);
+    });
+}
+
+// Aras connectors need no preparation; the method logs only its entry.
+STDMETHODIMP CQarnClassFactory::CreateArasConnector(IDispatch **ppArasConnector) {
+    return MethodFrame(L"CQarnClassFactory::CreateArasConnector", [&] {
+        return CreateConnector(L"CreateArasConnector", 0, GlobalApp::Aras, Preparation::None, nullptr, nullptr,
+                               ppArasConnector);
+    });
 }
 
 STDMETHODIMP CQarnClassFactory::WriteLogMessage(LONG logLevel, BSTR msg) {
     return MethodFrame(L"CQarnClassFactory::WriteLogMessage", [&] { CHECK_HR(log_.Write(logLevel, msg)); });
 }
 
-STDMETHODIMP CQarnClassFactory::CreateSAPConnector2(IDispatch **ppSAPConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateSAPConnector2", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnClassFactory::CreateWindchillConnector(IDispatch **ppWindchillConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateWindchillConnector", [&] { ThrowNotImplemented(); });
-}
-
-STDMETHODIMP CQarnClassFactory::CreateGTConnector(BSTR handlerClass, IFieldCollection *pEnvironment, IDispatch **ppGTConnector) {
-    return MethodFrame(L"CQarnClassFactory::CreateGTConnector", [&] { ThrowNotImplemented(); });
-}
-
 STDMETHODIMP CQarnClassFactory::CreateClassByIndex(int index, BSTR *ppClassname, IDispatch **ppRes) {
-    return MethodFrame(L"CQarnClassFactory::CreateClassByIndex", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::CreateClassByIndex", [&] {
+        Trace(L"--> CQarnClassFactory::CreateClassByIndex");
+        if (static_cast<unsigned>(index) >= kClassTable.size()) {
+            const std::string text =
+                FormatA("Unable to identify a class and IID with given index %i (not in valid range [%i...%i]).",
+                        index, 0, static_cast<int>(kClassTable.size()) - 1);
+            return ReportErrorWithSource(CLSID_CQarnClassFactory, text.c_str(), GUID_NULL, 0);
+        }
+        const ClassTableEntry& entry = kClassTable[static_cast<size_t>(index)];
+        if (ppClassname) *ppClassname = CopyBstr(entry.className);
+        CHECK_HR(CreateClassByString(Bstr(entry.className), Bstr(entry.iid), ppRes));
+        Trace(L"<-- CQarnClassFactory::CreateClassByIndex");
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CQarnClassFactory::CreateClassByString(BSTR className, BSTR iidString, IDispatch **ppRes) {
-    return MethodFrame(L"CQarnClassFactory::CreateClassByString", [&] { ThrowNotImplemented(); });
+    return MethodFrame(L"CQarnClassFactory::CreateClassByString", [&] {
+        Trace(L"--> CQarnClassFactory::CreateClassByString");
+        Trace(Format(L"Trying to create class %s (%s)...", std::wstring(View(className)).c_str(),
+                     std::wstring(View(iidString)).c_str()));
+        return config::CreateClassByName(className, iidString, L"CQarnClassFactory::CreateClassByString", ppRes);
+    });
 }

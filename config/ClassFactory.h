@@ -1,6 +1,7 @@
 // CQarnClassFactory: creates the shared application and the cached PLM connectors.
 #pragma once
 
+#include "server/GlobalApp.h"
 #include "server/Interfaces.h"
 
 class CQarnClassFactory : public qarn::ComObject<CQarnClassFactory, IQarnClassFactory> {
@@ -24,5 +25,16 @@ public:
     STDMETHODIMP CreateClassByString(BSTR className, BSTR iidString, IDispatch **ppRes) override;
 
 private:
+    // What the factory does with a connector right after creating it.
+    enum class Preparation { None, Prepare, SetHandler };
+
+    // The steps every connector method shares: the cache entry, creation by class index, the
+    // preparation, and the trace lines for `method` (the member's name without the class).
+    HRESULT CreateConnector(const wchar_t* method, int index, GlobalApp::Connector entry, Preparation preparation,
+                            BSTR handlerClass, IFieldCollection* environment, IDispatch** result);
+    // Runs the ";"-separated start commands from the installation's xml folder, one after the other.
+    void RunStartCommands(std::wstring_view commands);
+    void Trace(const std::wstring& text) const noexcept { log_.Trace(text.c_str()); }
+
     qarn::LogSettings log_;
 };

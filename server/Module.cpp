@@ -4,6 +4,7 @@
 #include "components/Timer.h"
 #include "config/Application.h"
 #include "config/ClassFactory.h"
+#include "config/ShellIcon.h"
 #include "documents/SimpleCollaboration.h"
 #include "resources/resource.h"
 #include "server/GlobalApp.h"
@@ -17,7 +18,8 @@ namespace {
 const qarn::ClassEntry kClasses[] = {
     Entry<CGlobalApp>(CLSID_CGlobalApp, IDR_CGLOBALAPP),
     Entry<CQarnClassFactory>(CLSID_CQarnClassFactory, IDR_CQARNCLASSFACTORY),
-    Entry<CQarnComApplication>(CLSID_CQarnComApplication, IDR_CQARNCOMAPPLICATION),
+    {&CLSID_CQarnComApplication, &CQarnComApplication::CreateInstance, IDR_CQARNCOMAPPLICATION, nullptr,
+     &qarn::config::UnregisterShellIconWindowClass},
     Entry<CQarnSimpleCollaboration>(CLSID_CQarnSimpleCollaboration, IDR_CQARNSIMPLECOLLABORATION),
     Entry<CQarnTimer>(CLSID_CQarnTimer, IDR_CQARNTIMER),
     Entry<CQarnUtilities>(CLSID_CQarnUtilities, IDR_CQARNUTILITIES),
