@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,44 @@ inline std::vector<std::wstring> Entries(IFieldCollection* c) {
         SysFreeString(value);
     }
     return out;
+}
+
+// A file or folder of the source tree (`relative` with slashes), as Wine shows it on drive Z:.
+inline std::wstring SourcePath(const std::string& relative) {
+    std::wstring path = L"Z:";
+    for (char c : std::string(QARN_SOURCE_DIR) + "/" + relative) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return path;
+}
+
+// Sets (or with null removes) an environment variable of this process while the object lives.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+        wchar_t buffer[32767];
+        const DWORD n = GetEnvironmentVariableW(name, buffer, 32767);
+        if (n > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND) saved_ = std::wstring(buffer, n);
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), saved_ ? saved_->c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::wstring name_;
+    std::optional<std::wstring> saved_;
+};
+
+// The value of the property or method without arguments `name` of an automation object.
+inline Variant DispatchGet(IDispatch* object, const wchar_t* name) {
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    Variant result;
+    DISPPARAMS none{};
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) ||
+        FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none,
+                              result.Out(), nullptr, nullptr)))
+        result.Clear();
+    return result;
 }
 
 // A fresh folder below the prefix's temporary folder, removed with its files at the end.
