@@ -1,0 +1,169 @@
+// Configuration read: CQarnClassFactory::Create on an installation shaped like
+// samples/installation but scaled to 2,000 properties (1,000 in the main file, 500 in each of two
+// property files) and 1,000 messages in each of two languages, set against parsing the same four
+// files with MSXML alone. Create is timed after Destroy, so each run builds a new application and
+// reads everything again. Every figure is the median of several runs, the two steps in turns.
+//
+//   config_bench [folder for the installation, default: the temporary folder]
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include "documents/Dom.h"
+#include <wrl/client.h>
+
+#include "BenchClock.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#undef GetMessage
+#include "QarnComDatatypes.h"
+#include "QarnComConnector.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr int kMainProperties = 1000;
+constexpr int kFileProperties = 500;
+constexpr int kMessages = 1000;
+constexpr int kRuns = 9;
+
+bool WriteFile(const std::wstring& path, const std::string& text) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return false;
+    const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    return fclose(f) == 0 && ok;
+}
+
+std::string MainFile() {
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<QarnConnector>\r\n<Properties>\r\n"
+                    "<Language>EN</Language>\r\n"
+                    "<PropertyFiles>SiteProperties.xml;CadProperties.xml</PropertyFiles>\r\n"
+                    "<ResourceFiles>QarnResources.xml</ResourceFiles>\r\n"
+                    "<SAPWebApplicationServer>false</SAPWebApplicationServer>\r\n"
+                    "<RemoteCheckinDir>C:\\QarnData\\checkin\\</RemoteCheckinDir>\r\n"
+                    "<RemoteCheckoutDir>C:\\QarnData\\checkout\\</RemoteCheckoutDir>\r\n"
+                    "<LocalCheckoutDir>C:\\QarnWork\\checkout\\</LocalCheckoutDir>\r\n";
+    for (int i = 7; i < kMainProperties; ++i) {
+        char line[160];
+        snprintf(line, sizeof line, "<SiteSetting%d scope=\"site\">value of setting %d for the plant</SiteSetting%d>\r\n",
+                 i, i, i);
+        s += line;
+    }
+    s += "</Properties>\r\n<JniOptions>\r\n<ClassPath>C:\\Qarn\\lib\\qarn.jar</ClassPath>\r\n"
+         "<MaximumHeap>-Xmx1024m</MaximumHeap>\r\n</JniOptions>\r\n</QarnConnector>\r\n";
+    return s;
+}
+
+std::string PropertyFile(const char* prefix) {
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Parameter>\r\n<FieldCollection>\r\n";
+    for (int i = 0; i < kFileProperties; ++i) {
+        char line[160];
+        snprintf(line, sizeof line, "<Field><Name>%s%d</Name><Value>setting %d of the %s file</Value></Field>\r\n",
+                 prefix, i, i, prefix);
+        s += line;
+    }
+    return s + "</FieldCollection>\r\n</Parameter>\r\n";
+}
+
+std::string ResourceFile() {
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<QarnResource>\r\n";
+    for (const char* language : {"EN", "DE"}) {
+        s += std::string("<") + language + ">\r\n";
+        for (int i = 0; i < kMessages; ++i) {
+            char line[160];
+            snprintf(line, sizeof line, "<M%04d>Message %d in %s about the file %%s.</M%04d>\r\n", i, i, language, i);
+            s += line;
+        }
+        s += std::string("</") + language + ">\r\n";
+    }
+    return s + "</QarnResource>\r\n";
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+bool Check(HRESULT hr, const char* what) {
+    if (SUCCEEDED(hr)) return true;
+    fprintf(stderr, "%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
+    return false;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (FAILED(CoInitialize(nullptr))) return 1;
+    const std::wstring root = BenchFolder(argc, argv) + L"qarn-config-bench";
+    const std::wstring xml = root + L"\\xml\\";
+    CreateDirectoryW(root.c_str(), nullptr);
+    CreateDirectoryW(xml.c_str(), nullptr);
+    const std::wstring files[] = {xml + L"QarnConnector.xml", xml + L"SiteProperties.xml", xml + L"CadProperties.xml",
+                                  xml + L"QarnResources.xml"};
+    if (!WriteFile(files[0], MainFile()) || !WriteFile(files[1], PropertyFile("Site")) ||
+        !WriteFile(files[2], PropertyFile("Cad")) || !WriteFile(files[3], ResourceFile())) {
+        fprintf(stderr, "cannot write the installation below %ls\n", root.c_str());
+        return 1;
+    }
+    SetEnvironmentVariableW(L"QarnRootDir", root.c_str());
+
+    ComPtr<IQarnClassFactory> factory;
+    if (!Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), "factory"))
+        return 1;
+    const auto create = [&]() -> double {
+        factory->Destroy();
+        ComPtr<IQarnComApplication> app;
+        const double start = Now();
+        if (!Check(factory->Create(&app), "Create")) return -1;
+        return Now() - start;
+    };
+    const auto parse = [&]() -> double {
+        const double start = Now();
+        for (const std::wstring& file : files) {
+            ComPtr<IXMLDOMDocument2> document;
+            if (!Check(CoCreateInstance(qarn::dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)), "DOM"))
+                return -1;
+            VARIANT name;
+            name.vt = VT_BSTR;
+            name.bstrVal = SysAllocString(file.c_str());
+            VARIANT_BOOL loaded = VARIANT_FALSE;
+            const HRESULT hr = document->load(name, &loaded);
+            VariantClear(&name);
+            if (!Check(hr, "load") || !loaded) return -1;
+        }
+        return Now() - start;
+    };
+
+    // A first round, not counted, activates the servers.
+    if (create() < 0 || parse() < 0) return 1;
+    ComPtr<IQarnComApplication> app;
+    factory->Create(&app);
+    BSTR id = SysAllocString(L"M0999"), probe = nullptr;
+    app->GetMessage(id, &probe);
+    printf("check: M0999 = %ls\n", probe ? probe : L"(null)");
+    SysFreeString(id);
+    SysFreeString(probe);
+    app.Reset();
+
+    std::vector<double> created, parsed;
+    for (int i = 0; i < kRuns; ++i) {
+        const double c = create(), p = parse();
+        if (c < 0 || p < 0) return 1;
+        created.push_back(c);
+        parsed.push_back(p);
+    }
+    factory->Destroy();
+    const double c = Median(created) * 1000, p = Median(parsed) * 1000;
+    printf("installation: %d properties, %d messages per language (EN, DE), 4 files\n",
+           kMainProperties + 2 * kFileProperties, kMessages);
+    printf("Create (new application, full read)  %8.1f ms\n", c);
+    printf("parsing the four files with MSXML      %8.1f ms\n", p);
+    printf("ratio                                  %8.2f\n", c / p);
+    factory.Reset();
+    CoUninitialize();
+    return 0;
+}
