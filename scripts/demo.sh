@@ -10,6 +10,8 @@ export QARN_WINEPREFIX="$root/build/demo-prefix"
 QARN_WITH_DOUBLES=0 "$root/scripts/test-prefix.sh" setup "$root/build"
 export QARN_BUILD_DIR="$root/build"
 source "$root/scripts/wine-env.sh"
+# The sample installation is the configuration the samples read.
+export QarnRootDir="$(winepath -w "$root/samples/installation")"
 status=0
 for script in "$root"/samples/*.vbs "$root"/samples/*.js; do
     [ -f "$script" ] || continue
