@@ -12,4 +12,5 @@ echo "== checking imports"
 "$root/scripts/check-imports.sh" "$root/build/bin" "$root/build-i686/bin"
 echo "== testing"
 cd "$root/build"
-ctest --output-on-failure --timeout 900
+# One virtual display for the whole run: the tray icon tests need it (tests/CMakeLists.txt).
+xvfb-run -a ctest --output-on-failure --timeout 900

@@ -11,6 +11,14 @@ using namespace test;
 
 namespace {
 
+// Without a display Wine cannot create windows at all.
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!qarn::EnvironmentValue(L"DISPLAY")) GTEST_SKIP() << "no display: run the tests under xvfb-run";
+    }
+};
+
 HWND IconWindow() { return FindWindowW(nullptr, L"ShellIconHiddenWindow"); }
 
 // Right-clicks the icon and chooses "Info": the keys wait in the queue for the menu's own loop,
@@ -24,7 +32,7 @@ void ChooseInfo(HWND window) {
     KillTimer(nullptr, guard);
 }
 
-TEST(Window, IconFollowsTheApplication) {
+TEST_F(Window, IconFollowsTheApplication) {
     auto app = Create<IQarnComApplication>(CLSID_CQarnComApplication);
     ASSERT_EQ(nullptr, IconWindow());
     ASSERT_EQ(S_OK, app->SetShellIconVisible(VARIANT_TRUE));
@@ -39,7 +47,7 @@ TEST(Window, IconFollowsTheApplication) {
 
 // "Info" hands the shared application to the about dialog; with the dialog's component missing the
 // failure is reported on the thread and the icon goes on working.
-TEST(Window, InfoOpensTheAboutDialog) {
+TEST_F(Window, InfoOpensTheAboutDialog) {
     ScopedVariable rootVariable(L"QarnRootDir", SourcePath("samples/installation").c_str());
     auto factory = Create<IQarnClassFactory>(CLSID_CQarnClassFactory);
     ComPtr<IQarnComApplication> app;
