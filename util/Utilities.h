@@ -164,6 +164,20 @@ public:
     STDMETHODIMP GetSAPLogonParameter6(BSTR xmlFile, IFieldCollection **ppFieldCollection) override;
     STDMETHODIMP GetSAPLoginParameter(IParameterList **ppOutput) override;
     STDMETHODIMP GetTeamcenterLoginParameter(IParameterList **ppOutput) override;
+private:
+    // Logon lookup shared by the logon members (logon.cpp).
+    // The parsed logon file `xmlFile` of the root's "xml" folder; a missing name or a path of 2048
+    // characters or more is refused.
+    qarn::ComPtr<IDispatch> LoadLogonFile(BSTR xmlFile);
+    // The current computer and user names (upper case).
+    std::pair<qarn::Bstr, qarn::Bstr> CurrentComputerAndUser();
+    // The fields of the first `logon` entry of `document` for the computer and user, else of the
+    // default entry; lower-case selectors first. Null when none fits.
+    HRESULT GetSAPLogonFC(IDispatch* document, BSTR computerName, BSTR userName, IFieldCollection** entry);
+    // The six SAP values of an entry's fields (exact names, either spelling; the later one wins).
+    HRESULT GetSAPInformation(IFieldCollection* entry, BSTR* client, BSTR* userid, BSTR* password, BSTR* language,
+                              BSTR* hostname, BSTR* systemNumber);
+public:
     // System and network information (system.cpp)
     STDMETHODIMP GetEnv(BSTR variable, BSTR *value) override;
     STDMETHODIMP GetSystemUserName(BSTR *userName) override;
