@@ -2,6 +2,9 @@
 #pragma once
 
 #include "server/Interfaces.h"
+#include "server/DataObjects.h"
+
+#include <string>
 
 class CQarnSimpleCollaboration : public qarn::ComObject<CQarnSimpleCollaboration, IQarnSimpleCollaboration> {
 public:
@@ -10,4 +13,10 @@ public:
     STDMETHODIMP Get2(BSTR modelFullName, IFieldCollection **ppResult) override;
     STDMETHODIMP Update(IFieldCollection *pInput) override;
     STDMETHODIMP Add2(BSTR modelFullName, IFieldCollection *pInput) override;
+
+private:
+    // Writes `fields` as the field collection of a parameter list to `file` (WriteXmlFile).
+    void Store(const std::wstring &file, IFieldCollection *fields);
+
+    qarn::DataObjects objects_;
 };

@@ -100,6 +100,11 @@ public:
     STDMETHODIMP CreateStructureInformation3(IQarnDocument *pDocument) override;
     STDMETHODIMP RemoveEmptyFields(IParameterList *pInput) override;
     STDMETHODIMP CheckModificationState(IQarnDocument *pDocument, VARIANT_BOOL *isModified) override;
+    // Writes the structure information of a model; its children's fields join each row with
+    // AddFieldCollection when `addFieldCollection`, else with Append.
+    void CreateStructureInformation_intern(IQarnDocument *pDocument, bool addFieldCollection);
+    // Removes the fields without text, from the last one down; a null collection is left alone.
+    void RemoveEmptyFieldsFromFieldCollection_intern(IFieldCollection *fields);
     // File-system operations (files.cpp)
     STDMETHODIMP FileExist(BSTR fileName, VARIANT_BOOL *result) override;
     STDMETHODIMP GetFileStamp(BSTR fileName, LONG *fileStamp) override;
