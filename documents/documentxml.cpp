@@ -346,7 +346,7 @@ ComPtr<IQarnDocument> CQarnUtilities::ConvertNodeToQarnDocument(IXMLDOMNode* nod
                     if (NodeType(item.Get()) != NODE_ELEMENT || NodeName(item.Get()).View() != L"QarnDocument") continue;
                     ComPtr<IQarnDocument> document = objects_.New<IQarnDocument>(CLSID_QarnDocument);
                     CHECK_HR(collection->Add(document.Get()));
-                    found.push_back({std::move(item), std::move(document)});
+                    found.push_back({item, std::move(document)});
                 }
                 CHECK_HR(current.document->put_Children(collection.Get()));
             }
