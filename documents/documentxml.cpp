@@ -93,15 +93,41 @@ void CheckReadableDepth(std::basic_string_view<C> xml, const std::wstring& what)
                              what.c_str(), static_cast<unsigned long>(depth), static_cast<unsigned long>(kMaxReadDepth)));
 }
 
-void CheckReadableFileDepth(BSTR fileName) {
-    if (!fileName) return;
+// The whole content of a file; false when it cannot be read (a folder, no access).
+bool ReadWholeFile(BSTR fileName, std::string& bytes) {
+    bytes.clear();
+    if (!fileName) return false;
     FilePtr file(_wfopen(fileName, L"rb"));
-    if (!file) return;
-    std::string bytes;
+    if (!file) return false;
     char buffer[65536];
     for (size_t got; (got = fread(buffer, 1, sizeof buffer, file.get())) > 0;) bytes.append(buffer, got);
-    CheckReadableDepth(std::string_view(bytes), L"The file " + std::wstring(View(fileName)));
+    return !ferror(file.get());
 }
+
+void CheckReadableFileDepth(BSTR fileName) {
+    std::string bytes;
+    if (ReadWholeFile(fileName, bytes))
+        CheckReadableDepth(std::string_view(bytes), L"The file " + std::wstring(View(fileName)));
+}
+
+// Loads a file's bytes from memory; MSXML detects the encoding as it does for a file. Under Wine,
+// loading a file of several MB by its name costs ten times as much as loading its bytes.
+VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes) {
+    Variant array;
+    array.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!array.parray) ThrowHResult(E_OUTOFMEMORY);
+    array.vt = VT_ARRAY | VT_UI1;
+    void* data = nullptr;
+    CHECK_HR(SafeArrayAccessData(array.parray, &data));
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(data));
+    SafeArrayUnaccessData(array.parray);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CHECK_HR(dom->load(array, &loaded));
+    return loaded;
+}
+
+// Bytes that LoadBytes takes in one array.
+bool FitsOneArray(const std::string& bytes) { return bytes.size() < 0x7fffffffu; }
 
 ComPtr<IXMLDOMDocument2> NewDomDocument() {
     ComPtr<IXMLDOMDocument2> document;
@@ -291,20 +317,29 @@ STDMETHODIMP CQarnUtilities::ReadQarnDocumentFromFile(BSTR fileName, IQarnDocume
     return MethodFrame(L"CQarnUtilities::ReadQarnDocumentFromFile", [&] {
         CHECK_POINTER(ppResult);
         *ppResult = nullptr;
-        Variant file;
-        file.vt = VT_BSTR;
-        file.bstrVal = fileName ? CopyBstr(View(fileName)) : nullptr;
-        ComPtr<IDispatch> parsed;
-        const HRESULT hr = DOMParse(file, &parsed);
-        if (FAILED(hr)) {
-            // The engine's reason may not tell that the file nests too deep: say so when it does.
-            ComPtr<IErrorInfo> reason;
-            GetErrorInfo(0, &reason);
-            CheckReadableFileDepth(fileName);
-            SetErrorInfo(0, reason.Get());
-            CHECK_HR(hr);
+        VARIANT_BOOL exists = VARIANT_FALSE;
+        CHECK_HR(FileExist(fileName, &exists));
+        ComPtr<IXMLDOMNode> root;
+        std::string bytes;
+        if (ReadWholeFile(fileName, bytes) && FitsOneArray(bytes)) {
+            ComPtr<IXMLDOMDocument2> dom = NewDomDocument();
+            if (LoadBytes(dom.Get(), bytes) != VARIANT_TRUE) {
+                // The engine's reason may not tell that the file nests too deep: say so when it does.
+                CheckReadableDepth(std::string_view(bytes), L"The file " + std::wstring(View(fileName)));
+                ComPtr<IXMLDOMParseError> error;
+                Bstr reason;
+                if (SUCCEEDED(dom->get_parseError(&error)) && error) CHECK_HR(error->get_reason(reason.Out()));
+                if (reason.IsEmpty()) THROW_MESSAGE(L"Unknown parsing error for " + std::wstring(View(fileName)) + L".");
+                THROW_MESSAGE(std::wstring(reason.View()));
+            }
+            root = SelectSingle(AsNode(dom.Get()).Get(), Bstr(L"/QarnDocuments"));
+        } else {
+            // What cannot be read here (a folder, no access) gets the DOM's own answer.
+            Variant file(View(fileName));
+            ComPtr<IDispatch> parsed;
+            CHECK_HR(DOMParse(file, &parsed));
+            root = SelectSingle(AsNode(parsed.Get()).Get(), Bstr(L"/QarnDocuments"));
         }
-        ComPtr<IXMLDOMNode> root = SelectSingle(AsNode(parsed.Get()).Get(), Bstr(L"/QarnDocuments"));
         ComPtr<IQarnDocumentCollection> documents = ReadQarnDocumentFromFileRecurse(root.Get());
         long count = 0;
         if (documents) CHECK_HR(documents->get_Count(&count));
@@ -385,9 +420,14 @@ STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pD
         CHECK_HR(FileExist(file, &exists));
         if (exists != VARIANT_TRUE) return;
         ComPtr<IXMLDOMDocument2> dom = NewDomDocument();
-        Variant name(View(file));
         VARIANT_BOOL loaded = VARIANT_FALSE;
-        CHECK_HR(dom->load(name, &loaded));
+        std::string bytes;
+        if (ReadWholeFile(file, bytes) && FitsOneArray(bytes)) {
+            loaded = LoadBytes(dom.Get(), bytes);
+        } else {
+            Variant name(View(file));
+            CHECK_HR(dom->load(name, &loaded));
+        }
         *ppRes = DescriptionDocument(dom.Get(), loaded, file, true, pDisp).Detach();
     });
 }
