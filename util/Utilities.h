@@ -83,6 +83,18 @@ public:
     STDMETHODIMP ReadQarnDocumentFromFile(BSTR fileName, IQarnDocument **ppResult) override;
     STDMETHODIMP GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pDisp, IQarnDocument **ppRes) override;
     STDMETHODIMP GetXmlQarnDocumentFromString(BSTR xmlString, IDispatch *pDisp, IQarnDocument **ppRes) override;
+private:
+    // The documents of the `QarnDocument` element children of `parent`, their children read from
+    // their `Children` elements to any depth (without recursion); null when there is none.
+    qarn::ComPtr<IQarnDocumentCollection> ReadQarnDocumentFromFileRecurse(IXMLDOMNode* parent);
+    // The document of a description's `QarnDocument` element with everything below it; null for a
+    // null node. `pDisp` is the context object of every `Parameter` element.
+    qarn::ComPtr<IQarnDocument> ConvertNodeToQarnDocument(IXMLDOMNode* node, IDispatch* pDisp);
+    // The document of a loaded description: `loaded` as load or loadXML reported it, `source` the
+    // file name or null for a string.
+    qarn::ComPtr<IQarnDocument> DescriptionDocument(IXMLDOMDocument2* dom, VARIANT_BOOL loaded, BSTR source, bool fromFile,
+                                                    IDispatch* pDisp);
+public:
     // DOM helper methods (dom.cpp)
     STDMETHODIMP GetXMLDOMParseErrorDescription(IDispatch *pDisp, BSTR *result) override;
     STDMETHODIMP GetXMLDOMNodeTypedValue(IDispatch *pDisp, BSTR node, IField **ppField) override;
