@@ -83,17 +83,6 @@ std::string ResourceFile() {
     return s + "</QarnResource>\r\n";
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-bool Check(HRESULT hr, const char* what) {
-    if (SUCCEEDED(hr)) return true;
-    fprintf(stderr, "%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
-    return false;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {

@@ -33,17 +33,6 @@ constexpr int kFields = 20;
 constexpr int kWide = 100000;
 constexpr int kRuns = 5;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-bool Check(HRESULT hr, const char* what) {
-    if (SUCCEEDED(hr)) return true;
-    fprintf(stderr, "%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
-    return false;
-}
-
 BSTR Text(const std::wstring& s) { return SysAllocStringLen(s.data(), static_cast<UINT>(s.size())); }
 
 // Data-type objects through one class object per class.

@@ -2,6 +2,7 @@
 #include "config/Application.h"
 
 #include "config/OutsideComponents.h"
+#include "server/DataObjects.h"
 #include "resources/resource.h"
 #include "server/GlobalApp.h"
 
@@ -17,17 +18,6 @@ HRESULT GetCollection(const ComPtr<IFieldCollection>& member, IFieldCollection**
     *pVal = nullptr;
     if (member) member.CopyTo(pVal);
     return S_OK;
-}
-
-// The text of the field `name`, or a null text when there is no such field or it holds no text.
-BSTR TextOf(IFieldCollection* collection, BSTR name) {
-    if (!collection) return nullptr;
-    ComPtr<IField> field;
-    CHECK_HR(collection->get_Field(name, &field));
-    if (!field) return nullptr;
-    Variant value;
-    CHECK_HR(field->get_Value(value.Out()));
-    return value.vt == VT_BSTR ? CopyBstr(View(value.bstrVal)) : nullptr;
 }
 
 }  // namespace
@@ -51,7 +41,7 @@ STDMETHODIMP CQarnComApplication::GetProperty(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetProperty", [&] {
         CHECK_POINTER(value);
         *value = nullptr;
-        *value = TextOf(properties_.Get(), name);
+        if (properties_) *value = TextValueOf(properties_.Get(), name).Detach();
     });
 }
 
@@ -59,7 +49,7 @@ STDMETHODIMP CQarnComApplication::GetMessage(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetMessage", [&] {
         CHECK_POINTER(value);
         *value = nullptr;
-        *value = TextOf(messages_.Get(), name);
+        if (messages_) *value = TextValueOf(messages_.Get(), name).Detach();
     });
 }
 

@@ -3,6 +3,12 @@
 
 namespace qarn::dom {
 
+ComPtr<IXMLDOMDocument2> NewDocument() {
+    ComPtr<IXMLDOMDocument2> document;
+    CHECK_HR(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)));
+    return document;
+}
+
 namespace {
 
 // Values are read from elements at most this many levels deep below the element itself. Deeper

@@ -9,6 +9,9 @@
 
 namespace qarn::dom {
 
+// A new, empty MSXML 6 document.
+ComPtr<IXMLDOMDocument2> NewDocument();
+
 Bstr NodeName(IXMLDOMNode* node);
 DOMNodeType NodeType(IXMLDOMNode* node);
 ComPtr<IXMLDOMNode> FirstChild(IXMLDOMNode* node);

@@ -129,12 +129,6 @@ VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes) {
 // Bytes that LoadBytes takes in one array.
 bool FitsOneArray(const std::string& bytes) { return bytes.size() < 0x7fffffffu; }
 
-ComPtr<IXMLDOMDocument2> NewDomDocument() {
-    ComPtr<IXMLDOMDocument2> document;
-    CHECK_HR(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)));
-    return document;
-}
-
 ComPtr<IUnknown> Identity(IUnknown* object) {
     ComPtr<IUnknown> identity;
     CHECK_HR(object->QueryInterface(IID_PPV_ARGS(&identity)));
@@ -197,7 +191,7 @@ private:
     void AppendParameterElement(IParameterList* list) {
         Bstr xml;
         CHECK_HR(list->get_Xml(xml.Out()));
-        if (!parser_) parser_ = NewDomDocument();
+        if (!parser_) parser_ = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
         CHECK_HR(parser_->loadXML(Bstr(Arg(xml).value_or(std::wstring_view())), &loaded));
         if (loaded != VARIANT_TRUE) {
@@ -322,7 +316,7 @@ STDMETHODIMP CQarnUtilities::ReadQarnDocumentFromFile(BSTR fileName, IQarnDocume
         ComPtr<IXMLDOMNode> root;
         std::string bytes;
         if (ReadWholeFile(fileName, bytes) && FitsOneArray(bytes)) {
-            ComPtr<IXMLDOMDocument2> dom = NewDomDocument();
+            ComPtr<IXMLDOMDocument2> dom = NewDocument();
             if (LoadBytes(dom.Get(), bytes) != VARIANT_TRUE) {
                 // The engine's reason may not tell that the file nests too deep: say so when it does.
                 CheckReadableDepth(std::string_view(bytes), L"The file " + std::wstring(View(fileName)));
@@ -419,7 +413,7 @@ STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pD
         VARIANT_BOOL exists = VARIANT_FALSE;
         CHECK_HR(FileExist(file, &exists));
         if (exists != VARIANT_TRUE) return;
-        ComPtr<IXMLDOMDocument2> dom = NewDomDocument();
+        ComPtr<IXMLDOMDocument2> dom = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
         std::string bytes;
         if (ReadWholeFile(file, bytes) && FitsOneArray(bytes)) {
@@ -436,7 +430,7 @@ STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromString(BSTR xmlString, IDispa
     return MethodFrame(L"CQarnUtilities::GetXmlQarnDocumentFromString", [&] {
         CHECK_POINTER(ppRes);
         *ppRes = nullptr;
-        ComPtr<IXMLDOMDocument2> dom = NewDomDocument();
+        ComPtr<IXMLDOMDocument2> dom = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
         CHECK_HR(dom->loadXML(Bstr(Arg(xmlString).value_or(std::wstring_view())), &loaded));
         *ppRes = DescriptionDocument(dom.Get(), loaded, xmlString, false, pDisp).Detach();

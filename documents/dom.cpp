@@ -48,12 +48,6 @@ ComPtr<IDispatch> LoadResult(IXMLDOMDocument2* document, VARIANT_BOOL loaded, co
     THROW_MESSAGE(std::wstring(reason.View()));
 }
 
-ComPtr<IXMLDOMDocument2> NewDocument() {
-    ComPtr<IXMLDOMDocument2> document;
-    CHECK_HR(CoCreateInstance(dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)));
-    return document;
-}
-
 bool HasText(BSTR s) { return s && SysStringLen(s) > 0 && s[0] != L'\0'; }
 
 }  // namespace

@@ -247,12 +247,14 @@ STDMETHODIMP CQarnUtilities::RemoveEmptyFields(IParameterList *pInput) {
 }
 
 STDMETHODIMP CQarnUtilities::CheckModificationState(IQarnDocument *pDocument, VARIANT_BOOL *isModified) {
-    // The method error frame, except that anything unexpected is reported with the method's own
-    // text and this class as the error's source.
-    static constexpr wchar_t kName[] = L"CQarnUtilities::CheckModificationState";
-    MethodScope scope(kName);
-    SetErrorInfo(0, nullptr);
-    try {
+    // Anything unexpected is reported with the method's own text and this class as the source.
+    const auto unexpected = [] {
+        return ReportErrorWithSource(CLSID_CQarnUtilities,
+                                     "unknown error in module CSolidWorks::CheckModificationState(ISwDMDocument* "
+                                     "pSwDocument, IQarnDocument* pDocument, VARIANT_BOOL* isModified)",
+                                     GUID_NULL, 0);
+    };
+    return MethodFrameWithFallback(L"CQarnUtilities::CheckModificationState", [&]() -> HRESULT {
         CHECK_POINTER(isModified);
         *isModified = VARIANT_TRUE;
         if (!pDocument) return S_OK;
@@ -267,18 +269,5 @@ STDMETHODIMP CQarnUtilities::CheckModificationState(IQarnDocument *pDocument, VA
         const Bstr flag = traverse ? StringValue(traverse.Get()) : Bstr();
         if (flag.View() != L"1") *isModified = VARIANT_FALSE;
         return S_OK;
-    } catch (const ComError& e) {
-        try {
-            Bstr text = e.Description();
-            if (text.IsNull()) return ReportMethodError(L"Unknown message", L"Unknown function", 0);
-            return ReportMethodError(text, kName, __LINE__);
-        } catch (...) {
-            return DISP_E_EXCEPTION;
-        }
-    } catch (...) {
-        return ReportErrorWithSource(CLSID_CQarnUtilities,
-                                     "unknown error in module CSolidWorks::CheckModificationState(ISwDMDocument* "
-                                     "pSwDocument, IQarnDocument* pDocument, VARIANT_BOOL* isModified)",
-                                     GUID_NULL, 0);
-    }
+    }, unexpected);
 }

@@ -31,4 +31,18 @@ ComPtr<IField> DataObjects::TextField(std::wstring_view name, std::wstring_view 
     return field;
 }
 
+Bstr TextValueOf(IFieldCollection* collection, BSTR name) {
+    ComPtr<IField> field;
+    CHECK_HR(collection->get_Field(name, &field));
+    Bstr result;
+    if (!field) return result;
+    Variant value;
+    CHECK_HR(field->get_Value(value.Out()));
+    if (value.vt == VT_BSTR) {
+        result = Bstr::Attach(value.bstrVal);
+        value.vt = VT_EMPTY;
+    }
+    return result;
+}
+
 }  // namespace qarn

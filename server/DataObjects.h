@@ -42,4 +42,8 @@ private:
     std::vector<std::pair<CLSID, ComPtr<IClassFactory>>> factories_;
 };
 
+// The text of the field `name` of `collection`: null when there is no such field or its value is
+// not a text.
+Bstr TextValueOf(IFieldCollection* collection, BSTR name);
+
 }  // namespace qarn

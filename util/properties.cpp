@@ -15,21 +15,6 @@ HRESULT GetCollection(const ComPtr<IFieldCollection>& member, IFieldCollection**
     return S_OK;
 }
 
-// The text value of the field `name`, or a null text when the field is absent or holds no text.
-Bstr LookupText(IFieldCollection* collection, BSTR name) {
-    ComPtr<IField> field;
-    CHECK_HR(collection->get_Field(name, &field));
-    Bstr result;
-    if (!field) return result;
-    Variant value;
-    CHECK_HR(field->get_Value(value.Out()));
-    if (value.vt == VT_BSTR) {
-        result = Bstr::Attach(value.bstrVal);
-        value.vt = VT_EMPTY;
-    }
-    return result;
-}
-
 }  // namespace
 
 STDMETHODIMP CQarnUtilities::get_Properties(IFieldCollection **pVal) {
@@ -61,7 +46,7 @@ STDMETHODIMP CQarnUtilities::GetProperty(BSTR name, BSTR *value) {
         CHECK_POINTER(value);
         *value = nullptr;
         if (properties_) {
-            *value = LookupText(properties_.Get(), name).Detach();
+            *value = TextValueOf(properties_.Get(), name).Detach();
         } else if (IQarnComApplication* app = TheGlobalApp().get_Application()) {
             // An object without a configuration of its own answers from the shared application.
             CHECK_HR(app->GetProperty(name, value));
@@ -89,7 +74,7 @@ STDMETHODIMP CQarnUtilities::GetMessage(BSTR name, BSTR *value) {
         try {
             Bstr text;
             if (messages_) {
-                text = LookupText(messages_.Get(), name);
+                text = TextValueOf(messages_.Get(), name);
             } else if (IQarnComApplication* app = TheGlobalApp().get_Application()) {
                 CHECK_HR(app->GetMessage(name, text.Out()));
             }

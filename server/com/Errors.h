@@ -68,12 +68,11 @@ HRESULT RunBody(F& body) {
 }
 }  // namespace detail
 
-// The method error frame: runs `body` and turns every exception into DISP_E_EXCEPTION with a
-// description and an "at" line for `name` (Class::Method). The body returns an HRESULT or nothing.
-// The handler's "at" line is the line of the method's `return MethodFrame(...)` statement.
-template <class F>
-HRESULT MethodFrame(const wchar_t* name, F&& body,
-                    std::source_location where = std::source_location::current()) noexcept {
+// The method error frame with its own handler of unexpected exceptions: `unknown()` gives the
+// result of anything that is not a failure carrying an error object.
+template <class F, class U>
+HRESULT MethodFrameWithFallback(const wchar_t* name, F&& body, U&& unknown,
+                                std::source_location where = std::source_location::current()) noexcept {
     const int line = static_cast<int>(where.line());
     MethodScope scope(name);
     // An error object left over from an earlier failure must not be taken for this call's.
@@ -90,11 +89,22 @@ HRESULT MethodFrame(const wchar_t* name, F&& body,
         }
     } catch (...) {
         try {
-            return ReportMethodError(UnknownErrorText(name).c_str(), name, line);
+            return unknown();
         } catch (...) {
             return DISP_E_EXCEPTION;
         }
     }
+}
+
+// The method error frame: runs `body` and turns every exception into DISP_E_EXCEPTION with a
+// description and an "at" line for `name` (Class::Method). The body returns an HRESULT or nothing.
+// The handler's "at" line is the line of the method's `return MethodFrame(...)` statement.
+template <class F>
+HRESULT MethodFrame(const wchar_t* name, F&& body,
+                    std::source_location where = std::source_location::current()) noexcept {
+    const int line = static_cast<int>(where.line());
+    return MethodFrameWithFallback(
+        name, body, [&] { return ReportMethodError(UnknownErrorText(name).c_str(), name, line); }, where);
 }
 
 // The frame of methods that keep a context text which is put in front of the failure's description.
