@@ -1,8 +1,15 @@
-// The application's tray icon: its hidden window and the menu path of a right click. These tests
-// need a display; the test command runs them under a virtual X server.
+// Windows of the server: the application's tray icon (its hidden window and the menu path of a right
+// click) and the list view dialog. These tests need a display; the test command runs them under a
+// virtual X server.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commctrl.h>
+
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
@@ -78,6 +85,192 @@ TEST_F(Window, InfoOpensTheAboutDialog) {
     EXPECT_EQ(before + 2, DispatchGet(about.Get(), L"ShownCount").lVal) << "the icon keeps working";
     app->SetShellIconVisible(VARIANT_FALSE);
     factory->Destroy();
+}
+
+// What a second thread reads from the list view dialog through window messages before it presses OK.
+struct DialogContent {
+    bool found = false;
+    bool closedByOk = false;
+    std::wstring title;
+    std::vector<std::wstring> headers;
+    std::vector<int> widths;
+    std::vector<std::vector<std::wstring>> rows;
+};
+
+HWND VisibleDialogOf(DWORD thread) {
+    HWND found = nullptr;
+    EnumThreadWindows(
+        thread,
+        [](HWND window, LPARAM out) -> BOOL {
+            wchar_t name[16] = {};
+            GetClassNameW(window, name, 16);
+            if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+            *reinterpret_cast<HWND*>(out) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::wstring ItemText(HWND list, int item, int subItem) {
+    wchar_t buffer[256] = {};
+    LVITEMW cell{};
+    cell.iSubItem = subItem;
+    cell.pszText = buffer;
+    cell.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&cell));
+    return buffer;
+}
+
+// Calls Show on this thread while a second thread waits for the dialog to become visible (it is
+// shown after it has been filled), reads it and presses OK. Without a dialog within ten seconds the
+// reader gives up, so a fault cannot hang the test.
+HRESULT ShowAndRead(IQarnGenericListViewControl* control, IQarnDocument* document, DialogContent& content) {
+    const DWORD thread = GetCurrentThreadId();
+    std::thread reader([&] {
+        HWND dialog = nullptr;
+        for (int i = 0; i < 200 && !dialog; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            dialog = VisibleDialogOf(thread);
+        }
+        if (!dialog) return;
+        content.found = true;
+        wchar_t title[256] = {};
+        GetWindowTextW(dialog, title, 256);
+        content.title = title;
+        HWND list = GetDlgItem(dialog, 202);
+        const int columns = static_cast<int>(SendMessageW(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0));
+        for (int c = 0; c < columns; ++c) {
+            wchar_t header[256] = {};
+            LVCOLUMNW column{};
+            column.mask = LVCF_TEXT;
+            column.pszText = header;
+            column.cchTextMax = 256;
+            SendMessageW(list, LVM_GETCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
+            content.headers.push_back(header);
+            content.widths.push_back(static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0)));
+        }
+        const int items = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        for (int r = 0; r < items; ++r) {
+            content.rows.emplace_back();
+            for (int c = 0; c < columns; ++c) content.rows.back().push_back(ItemText(list, r, c));
+        }
+        SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        for (int i = 0; i < 100 && IsWindow(dialog); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        content.closedByOk = !IsWindow(dialog);
+        if (!content.closedByOk) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    const HRESULT hr = control->Show(document);
+    reader.join();
+    return hr;
+}
+
+std::wstring Field(const wchar_t* name, const wchar_t* value) {
+    return std::wstring(L"<Field><Name>") + name + L"</Name><Value>" + value + L"</Value></Field>";
+}
+
+// A column description: a row of the table "Columns".
+std::wstring Column(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> fields) {
+    std::wstring row = L"<FieldCollection>";
+    for (const auto& [name, value] : fields) row += Field(name, value);
+    return row + L"</FieldCollection>";
+}
+
+// A result row: the number as a field, the plant in the structure HEAD (when given), and two
+// positions in the table ITEMS.
+std::wstring ResultRow(const wchar_t* number, const wchar_t* plant) {
+    std::wstring structures = plant ? std::wstring(L"<StructureCollection><Structure><Name>HEAD</Name><FieldCollection>") +
+                                          Field(L"Plant", plant) + L"</FieldCollection></Structure></StructureCollection>"
+                                    : L"";
+    return std::wstring(L"<QarnDocument><Parameter><FieldCollection>") + Field(L"Number", number) + L"</FieldCollection>" +
+           structures + L"<TableCollection><Table><Name>ITEMS</Name><FieldCollectionTable><FieldCollection>" +
+           Field(L"Pos", L"10") + L"</FieldCollection><FieldCollection>" + Field(L"Pos", number) +
+           L"</FieldCollection></FieldCollectionTable></Table></TableCollection></Parameter></QarnDocument>";
+}
+
+// The document the dialog shows: a caption, the columns and, unless `rows` is empty, its rows.
+ComPtr<IQarnDocument> ListDocument(IQarnUtilities* utilities, const std::wstring& rows) {
+    const std::wstring columns =
+        Column({{L"Caption", L"Number"}, {L"Width", L"120"}, {L"Subtype", L"FieldCollection"}, {L"Attribut", L"Number"}}) +
+        Column({{L"Caption", L"No width"}, {L"Subtype", L"FieldCollection"}, {L"Attribut", L"Number"}}) +
+        Column({{L"Caption", L"Plant"}, {L"Width", L"-1"}, {L"Subtype", L"StructureCollection"}, {L"Attribut", L"Plant"},
+                {L"Structurename", L"HEAD"}}) +
+        Column({{L"Caption", L"Second position"}, {L"Width", L"90"}, {L"Subtype", L"TableCollection"}, {L"Attribut", L"Pos"},
+                {L"Tablename", L"ITEMS"}, {L"Row", L"2"}});
+    const std::wstring xml = L"<QarnDocument><Parameter><FieldCollection>" + Field(L"Caption", L"Parts found") +
+                             L"</FieldCollection><TableCollection><Table><Name>Columns</Name><FieldCollectionTable>" +
+                             columns + L"</FieldCollectionTable></Table></TableCollection></Parameter>" +
+                             (rows.empty() ? L"" : L"<QarnDocumentCollection>" + rows + L"</QarnDocumentCollection>") +
+                             L"</QarnDocument>";
+    ComPtr<IQarnDocument> document;
+    EXPECT_EQ(S_OK, utilities->GetXmlQarnDocumentFromString(Str(xml.c_str()), nullptr, &document)) << TakeErrorDescription();
+    return document;
+}
+
+ULONG References(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+using Texts = std::vector<std::wstring>;
+
+// The incomplete description (no width) gets no column and no cells; a row without the structure
+// shows an empty cell in its place.
+TEST_F(Window, ListViewShowsTheRows) {
+    ScopedVariable rootVariable(L"QarnRootDir", SourcePath("samples/installation").c_str());
+    auto utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
+    auto document = ListDocument(utilities.Get(), ResultRow(L"P-100", L"1000") + ResultRow(L"P-200", nullptr) +
+                                                       ResultRow(L"P-300", L"2000"));
+    ASSERT_TRUE(document);
+    auto control = Create<IQarnGenericListViewControl>(CLSID_QarnGenericListViewControl);
+    DialogContent shown;
+    SetErrorInfo(0, nullptr);
+    ASSERT_EQ(S_OK, ShowAndRead(control.Get(), document.Get(), shown)) << TakeErrorDescription();
+    ASSERT_TRUE(shown.found);
+    EXPECT_TRUE(shown.closedByOk);
+    EXPECT_EQ(L"", TakeErrorDescription());
+    EXPECT_EQ(L"Parts found", shown.title);
+    EXPECT_EQ((Texts{L"Number", L"Plant", L"Second position"}), shown.headers);
+    ASSERT_EQ(3u, shown.widths.size());
+    EXPECT_EQ(120, shown.widths[0]);
+    EXPECT_EQ(90, shown.widths[2]);
+    EXPECT_EQ((std::vector<Texts>{{L"P-100", L"1000", L"P-100"}, {L"P-200", L"", L"P-200"}, {L"P-300", L"2000", L"P-300"}}),
+              shown.rows);
+}
+
+// Without children only the headers show; a null document and a configuration that cannot be read
+// leave the dialog empty (the latter reported on the thread). A new Show lets go of the last document.
+TEST_F(Window, ListViewWithoutRows) {
+    auto utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
+    auto document = ListDocument(utilities.Get(), L"");
+    ASSERT_TRUE(document);
+    auto control = Create<IQarnGenericListViewControl>(CLSID_QarnGenericListViewControl);
+    const ULONG unused = References(document.Get());
+    {
+        ScopedVariable rootVariable(L"QarnRootDir", SourcePath("samples/installation").c_str());
+        DialogContent shown;
+        ASSERT_EQ(S_OK, ShowAndRead(control.Get(), document.Get(), shown)) << TakeErrorDescription();
+        EXPECT_TRUE(shown.closedByOk);
+        EXPECT_EQ(L"Parts found", shown.title);
+        EXPECT_EQ(3u, shown.headers.size());
+        EXPECT_TRUE(shown.rows.empty());
+        EXPECT_EQ(unused + 1, References(document.Get())) << "the dialog object keeps its document";
+    }
+    DialogContent empty;
+    ASSERT_EQ(S_OK, ShowAndRead(control.Get(), nullptr, empty));
+    EXPECT_TRUE(empty.found && empty.closedByOk);
+    EXPECT_EQ(L"", empty.title);
+    EXPECT_TRUE(empty.headers.empty());
+    EXPECT_EQ(unused, References(document.Get())) << "the earlier dialog object is released";
+
+    ScopedVariable rootVariable(L"QarnRootDir", L"Z:\\nonexistent\\installation");
+    DialogContent unconfigured;
+    SetErrorInfo(0, nullptr);
+    ASSERT_EQ(S_OK, ShowAndRead(control.Get(), document.Get(), unconfigured));
+    EXPECT_TRUE(unconfigured.found && unconfigured.headers.empty() && unconfigured.title.empty());
+    const std::wstring report = TakeErrorDescription();
+    EXPECT_NE(std::wstring::npos, report.find(L"nonexistent")) << report;
+    EXPECT_NE(std::wstring::npos, report.find(L"at CGenericListControl::OnInitDialog")) << report;
 }
 
 }  // namespace
