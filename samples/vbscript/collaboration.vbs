@@ -53,6 +53,14 @@ isModified = False
 util.CheckModificationState model, isModified
 WScript.Echo "gearbox.sasm (no collaboration data) modified: " & isModified
 
+' Empty fields removed from a list, its structures and table rows.
+Dim list
+Set list = CreateObject("QarnComDatatypes.ParameterList")
+list.FieldCollection.SetValue "Material", "P-1"
+list.FieldCollection.SetValue "Remark", ""
+util.RemoveEmptyFields list
+WScript.Echo "After RemoveEmptyFields: " & list.FieldCollection.Count & " field(s)"
+
 ' The .CLB store: one field collection per model in <model>.CLB.
 Set store = CreateObject("QarnComConnector.CQarnSimpleCollaboration")
 Set fields = CreateObject("QarnComDatatypes.FieldCollection")
