@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one sample script with cscript in the build's Wine prefix, as a user would run it: no
+# Runs one sample in the build's Wine prefix, as a user would run it: a script with cscript, a
+# program (.exe) directly; no
 # prelude, QarnRootDir pointing at the sample installation. cscript under Wine ends silently with
 # exit code 0 on an uncaught error, so the sample's own last line decides: it must read "done".
 # A line with cscript's error marker ("file(line, column) ... error") or a crash report fails too.
@@ -10,7 +11,11 @@ source "$here/../scripts/wine-env.sh"
 sample=$1
 [ -f "$sample" ] || { echo "FAILED: no sample $sample"; exit 1; }
 export QarnRootDir="$(winepath -w "$here/../samples/installation" 2>/dev/null)"
-out=$(wine cscript //nologo "$(winepath -w "$sample" 2>/dev/null)" 2>&1 | tr -d '\r')
+if [[ "$sample" == *.exe ]]; then
+    out=$(wine "$sample" 2>&1 | tr -d '\r')
+else
+    out=$(wine cscript //nologo "$(winepath -w "$sample" 2>/dev/null)" 2>&1 | tr -d '\r')
+fi
 echo "$out"
 if printf '%s\n' "$out" | grep -Eq '^([A-Za-z]:\\.*\([0-9]+, ?[0-9]+\) |wine: Unhandled|Script error)'; then
     echo "FAILED: the sample reported a script error or crashed"
