@@ -714,8 +714,12 @@ void Run(int argc, wchar_t** argv)
     }
     if (libraries.empty()) throw Failure(1, "no type library given");
     for (Library& l : libraries) {
+        if (GetFileAttributesW(l.path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            throw Failure(2, "cannot load the type library " + Utf8(l.path) + ": the file does not exist");
         HRESULT hr = LoadTypeLibEx(l.path.c_str(), REGKIND_NONE, &l.lib);
-        if (FAILED(hr)) throw Failure(2, "cannot load the type library " + Utf8(l.path) + ": " + HrText(hr));
+        if (FAILED(hr))
+            throw Failure(2, "cannot load the type library " + Utf8(l.path) + ": " + HrText(hr) +
+                                 (hr == TYPE_E_CANTLOADLIBRARY ? ", the file is not a type library" : ""));
     }
     ResolveImportsAmong(libraries);
     for (Library& l : libraries) ReadLibrary(l);
