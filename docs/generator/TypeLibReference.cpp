@@ -601,7 +601,7 @@ std::map<std::string, std::vector<const Member*>> Group(const Interface& itf, st
 }
 
 void WriteClass(Writer& w, const Coclass& c, Library& l, const std::map<std::string, ProgIds>& progIds,
-                const Text& text, std::map<std::string, std::map<std::string, std::vector<const Member*>>>& grouped)
+                const Text& text)
 {
     w.Line("### " + c.name);
     w.Line();
@@ -782,7 +782,7 @@ void Run(int argc, wchar_t** argv)
             if (c->second->documented) throw Failure(1, "class " + name + " is named by two subsystems");
             c->second->documented = true;
             for (Library& l : libraries)
-                if (l.name == c->second->library) WriteClass(w, *c->second, l, progIds, text, grouped);
+                if (l.name == c->second->library) WriteClass(w, *c->second, l, progIds, text);
         }
         for (auto& [className, areas] : text.areas)
             for (const Area& a : areas) {
