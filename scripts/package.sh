@@ -90,7 +90,7 @@ for f in "${dlls[@]}"; do
     captures+=("$f" "$work/$((n - 1)).reg" "$work/$n.reg")
 done
 python3 "$root/scripts/package/msi-registry.py" capture "$work/registry.tsv" 'C:\QarnPackage' "${captures[@]}"
-rm -rf "$WINEPREFIX"
+rm -rf "$WINEPREFIX" "$work"/*.reg
 
 # --- MSIs ---------------------------------------------------------------------------------------
 for arch in x64 x86; do
@@ -99,6 +99,7 @@ for arch in x64 x86; do
     wxs=$work/QarnComConnector-$arch.wxs
     msi=$dist/QarnComConnector-$version-$arch.msi
     python3 "$root/scripts/package/msi-registry.py" wxs "$work/registry.tsv" $arch "$version" "$upgrade" "$wxs" "${files[@]}"
-    wixl -a $arch -o "$msi" "$wxs" || fail "wixl failed for $wxs"
+    # wixl takes the files from the current folder: the zip's folder of the architecture.
+    (cd "$stage/$arch" && wixl -a $arch -o "$msi" "$wxs") || fail "wixl failed for $wxs"
     echo "built $msi"
 done
