@@ -9,10 +9,10 @@
       removed with everything below it; "+": an empty key of its own)
                               value <file> <key> <name> <type> <data>
   wxs <listing> <arch x64|x86> <version> <upgrade code> <output.wxs> <file>...
-      Writes the WiX source of one package (run wixl in the folder of the files): the files
-      (each its own component, the one that
-      registered a row carries it) and the rows as Registry entries. For x86 the type library
-      paths go under "win32" instead of "win64".
+      Writes the WiX source of one package (run wixl in the folder of the files): the files,
+      each its own component, the one that registered a row carrying it, and the rows as
+      Registry entries. For x86 the type library paths go under "win32" instead of "win64" and
+      the 64-bit system's 32-bit view (Wow6432Node) is left out: it is the package's own HKCR.
   installed <listing> <arch> <system.reg> <install dir (Windows form)>
       Prints the listing as found in an installed prefix, under the keys the listing creates,
       in the listing's own form; compare it with `expected`.
