@@ -1,5 +1,5 @@
 ' First steps with QarnComConnector from VBScript.
-' Run it with:  cscript //nologo first-steps.vbs
+' Run it with:  cscript //nologo first-steps.vbs  (with QarnRootDir naming an installation root)
 Option Explicit
 
 Dim generator, numbers, field, timer, list, utilities, value

@@ -14,9 +14,11 @@ Next
 
 ' A utilities object without a configuration of its own answers from the shared application ...
 WScript.Echo "M0011 (EN): " & util.GetMessage("M0011")
-' ... until it reads the configuration itself, here in German.
+' ... until it reads the configuration itself, here with the German messages.
 util.ReadXmlConfigurationFiles2 "DE"
 WScript.Echo "M0011 (DE): " & util.GetMessage("M0011")
+' Its own properties hold every property of the name, found without regard to letter case.
+WScript.Echo "Properties named 'plant': " & util.GetPropertiesByName("plant").Count
 
 WScript.Echo "JNI options:"
 For Each opt In app.JNIOptions
@@ -26,4 +28,6 @@ Next
 ' Every factory of the process hands out the same application until Destroy.
 Set again = CreateObject("QarnComConnector.CQarnClassFactory").Create()
 WScript.Echo "Second factory, same application: " & CStr(again Is app)
+' Destroy releases the application: the next Create reads the configuration again.
 factory.Destroy
+WScript.Echo "done"
