@@ -7,6 +7,7 @@ packages=(
     wine wine64 libwine-dev
     googletest
     xvfb xauth
+    wixl msitools zip unzip python3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds the Windows packages into dist/ from a 64-bit and a 32-bit build folder:
+#   dist/QarnComConnector-<version>.zip      x64/ and x86/ (DLLs, type libraries, register.cmd,
+#                                            unregister.cmd, QarnTool.exe when built), samples/,
+#                                            docs/, README.md
+#   dist/QarnComConnector-<version>-x64.msi  installs to Program Files and registers both DLLs
+#   dist/QarnComConnector-<version>-x86.msi  the same for 32-bit
+# The MSIs' COM registration is what DllRegisterServer writes: both 64-bit DLLs are registered in
+# a scratch Wine prefix (<x64 build>/package-prefix) and the new HKCR keys become Registry rows
+# (scripts/package/msi-registry.py); the listing is kept in <x64 build>/package/registry.tsv.
+#   package.sh <x64 build dir> <i686 build dir>
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+fail() { echo "package.sh: $*" >&2; exit 1; }
+[ $# -eq 2 ] || fail "usage: package.sh <x64 build dir> <i686 build dir>"
+x64=$(cd "$1" 2>/dev/null && pwd) || fail "no build folder $1"
+x86=$(cd "$2" 2>/dev/null && pwd) || fail "no build folder $2"
+for tool in wixl msiinfo zip python3 wine wineboot wineserver; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
+done
+
+version=$(sed -n 's/^project(QarnComConnector VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+[ -n "$version" ] || fail "no project() VERSION in CMakeLists.txt"
+# Stable per architecture: a newer package replaces the installed one (MajorUpgrade).
+upgrade_x64="02E44844-F61A-46AE-AA85-27443CCC9759"
+upgrade_x86="D3D3E6EF-D1C5-4481-9BEE-0613E066A7B4"
+
+dlls=(QarnComDatatypes.dll QarnComConnector.dll)  # registration order: data types first
+tlbs=(QarnComDatatypes.tlb QarnComConnector.tlb)
+
+# The files of one architecture: "<path>" lines, DLLs first.
+arch_files() {
+    local build=$1 f
+    for f in "${dlls[@]}"; do
+        [ -f "$build/bin/$f" ] || fail "$build/bin/$f is missing (build first)"
+        echo "$build/bin/$f"
+    done
+    for f in "${tlbs[@]}"; do
+        [ -f "$build/idl/$f" ] || fail "$build/idl/$f is missing (build first)"
+        echo "$build/idl/$f"
+    done
+    if [ -f "$build/bin/QarnTool.exe" ]; then echo "$build/bin/QarnTool.exe"; fi
+}
+mapfile -t files_x64 < <(arch_files "$x64")
+mapfile -t files_x86 < <(arch_files "$x86")
+[ ${#files_x64[@]} -ge 4 ] && [ ${#files_x86[@]} -ge 4 ] || exit 1
+
+dist=$root/dist
+mkdir -p "$dist"
+rm -f "$dist"/QarnComConnector-*.zip "$dist"/QarnComConnector-*.msi
+
+# --- zip ---------------------------------------------------------------------------------------
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+for arch in x64 x86; do
+    mkdir -p "$stage/$arch"
+    if [ $arch = x64 ]; then files=("${files_x64[@]}"); else files=("${files_x86[@]}"); fi
+    cp "${files[@]}" "$stage/$arch/"
+    for cmd in register unregister; do
+        # Windows line endings; the architecture decides which regsvr32 runs.
+        sed "s/@ARCH@/$arch/" "$root/scripts/package/$cmd.cmd" | sed 's/\r*$/\r/' > "$stage/$arch/$cmd.cmd"
+    done
+done
+cp -r "$root/samples" "$root/docs" "$root/README.md" "$stage/"
+zip_file=$dist/QarnComConnector-$version.zip
+(cd "$stage" && zip -q -r -X "$zip_file" x64 x86 samples docs README.md)
+echo "built $zip_file"
+
+# --- registration of the 64-bit DLLs in a scratch prefix ------------------------------------------
+work=$x64/package
+rm -rf "$work"
+mkdir -p "$work"
+export WINEPREFIX=$x64/package-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset QarnRootDir QarnLogFile
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 </dev/null || fail "cannot create the Wine prefix $WINEPREFIX"
+wineserver -w
+folder=$WINEPREFIX/drive_c/QarnPackage
+mkdir -p "$folder"
+cp "$x64/bin/QarnComDatatypes.dll" "$x64/bin/QarnComConnector.dll" "$folder/"
+cp "$WINEPREFIX/system.reg" "$work/0.reg"
+captures=()
+n=0
+for f in "${dlls[@]}"; do
+    # Each step ends the server, which writes the registry to disk.
+    wine regsvr32 /s "C:\\QarnPackage\\$f" </dev/null || fail "regsvr32 failed for $f"
+    wineserver -w
+    n=$((n + 1))
+    cp "$WINEPREFIX/system.reg" "$work/$n.reg"
+    captures+=("$f" "$work/$((n - 1)).reg" "$work/$n.reg")
+done
+python3 "$root/scripts/package/msi-registry.py" capture "$work/registry.tsv" 'C:\QarnPackage' "${captures[@]}"
+rm -rf "$WINEPREFIX" "$work"/*.reg
+
+# --- MSIs ---------------------------------------------------------------------------------------
+for arch in x64 x86; do
+    if [ $arch = x64 ]; then files=("${files_x64[@]}") upgrade=$upgrade_x64
+    else files=("${files_x86[@]}") upgrade=$upgrade_x86; fi
+    wxs=$work/QarnComConnector-$arch.wxs
+    msi=$dist/QarnComConnector-$version-$arch.msi
+    python3 "$root/scripts/package/msi-registry.py" wxs "$work/registry.tsv" $arch "$version" "$upgrade" "$wxs" "${files[@]}"
+    # wixl takes the files from the current folder: the zip's folder of the architecture.
+    (cd "$stage/$arch" && wixl -a $arch -o "$msi" "$wxs") || fail "wixl failed for $wxs"
+    echo "built $msi"
+done

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Checks the packages of scripts/package.sh: the zip's contents; the 64-bit MSI installed into a
+# clean Wine prefix of its own (<build>/msi-prefix) - files in place, the registry exactly as
+# DllRegisterServer writes it, objects of both DLLs created by script clients - and uninstalled
+# again without leftovers; the 32-bit MSI's tables (it cannot be installed under a 64-bit Wine).
+#   package-test.sh <source dir> <x64 build dir>
+set -uo pipefail
+root=$(cd "$1" && pwd)
+build=$(cd "$2" && pwd)
+tool="python3 $root/scripts/package/msi-registry.py"
+failures=0
+pass() { echo "ok: $*"; }
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+
+version=$(sed -n 's/^project(QarnComConnector VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+zip_file=$root/dist/QarnComConnector-$version.zip
+msi64=$root/dist/QarnComConnector-$version-x64.msi
+msi86=$root/dist/QarnComConnector-$version-x86.msi
+listing=$build/package/registry.tsv
+for f in "$zip_file" "$msi64" "$msi86" "$listing"; do
+    [ -f "$f" ] || { echo "FAILED: $f is missing: run scripts/package.sh build build-i686 first"; exit 1; }
+done
+
+tables=$(mktemp -d)
+trap 'rm -rf "$tables"' EXIT
+
+# --- zip ---------------------------------------------------------------------------------------
+entries=$(unzip -Z1 "$zip_file")
+has() { grep -qx -- "$1" <<<"$entries"; }
+for arch in x64 x86; do
+    for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb register.cmd unregister.cmd; do
+        has "$arch/$f" || fail "zip: $arch/$f missing"
+    done
+    # register.cmd is made for its folder's architecture and has Windows line endings.
+    unzip -p "$zip_file" "$arch/register.cmd" | grep -q "^set ARCH=$arch"$'\r'"$" || fail "zip: $arch/register.cmd is not for $arch"
+done
+# Each folder holds the DLLs of its own architecture.
+machine() { unzip -p "$zip_file" "$1" > "$tables/pe" && x86_64-w64-mingw32-objdump -f "$tables/pe" | sed -n 's/.*file format //p'; }
+[ "$(machine x64/QarnComConnector.dll)" = pei-x86-64 ] || fail "zip: x64/QarnComConnector.dll is not 64-bit"
+[ "$(machine x86/QarnComDatatypes.dll)" = pei-i386 ] || fail "zip: x86/QarnComDatatypes.dll is not 32-bit"
+for f in README.md samples/installation/xml/QarnConnector.xml docs/installing.md; do
+    has "$f" || fail "zip: $f missing"
+done
+[ "$(grep -c '^docs/images/.' <<<"$entries")" -gt 0 ] || fail "zip: docs/images is empty"
+[ "$(grep -c '^samples/.*[^/]$' <<<"$entries")" -eq "$(cd "$root" && find samples -type f | wc -l)" ] \
+    || fail "zip: samples/ is not complete"
+
+# --- 32-bit MSI: tables only --------------------------------------------------------------------
+if msidump -t -d "$tables" "$msi86" >/dev/null; then
+    check "x86 msi: a 32-bit package" bash -c "msiinfo suminfo '$msi86' | grep -q '^Template: Intel;'"
+    for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
+        grep -q "^$f	" "$tables/File.idt" || fail "x86 msi: $f not in the File table"
+    done
+    # Every registration row of the listing for 32-bit (win32 type library paths, no 64-bit-only keys).
+    rows=$($tool expected "$listing" x86 | grep -c .)
+    [ "$(tail -n +4 "$tables/Registry.idt" | grep -c .)" -eq "$rows" ] || fail "x86 msi: not $rows Registry rows"
+    grep -q '\\win32		\[#QarnComConnector.dll\]' "$tables/Registry.idt" || fail "x86 msi: no win32 type library path"
+    grep -qi 'win64\|Wow6432Node' "$tables/Registry.idt" && fail "x86 msi: 64-bit registry rows"
+    grep -q '	256	' "$tables/Component.idt" && fail "x86 msi: 64-bit components"
+else
+    fail "x86 msi: msidump cannot read it"
+fi
+
+# --- 64-bit MSI: install, use, uninstall in a clean prefix ---------------------------------------
+export WINEPREFIX=$build/msi-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset QarnRootDir QarnLogFile
+wineserver -k 2>/dev/null
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 </dev/null || { echo "FAILED: cannot create $WINEPREFIX"; exit 1; }
+target="$WINEPREFIX/drive_c/Program Files/QarnComConnector"
+# Writes the registry to disk: the server saves it when it ends.
+flush() { wineserver -k 2>/dev/null; wineserver -w; }
+
+# Creates objects of both DLLs by ProgID from a script client and calls them.
+cat > "$WINEPREFIX/drive_c/installed.vbs" <<'EOF'
+Dim u, n
+Set u = CreateObject("QarnComConnector.CQarnUtilities")
+WScript.Echo "name: " & u.GetNameByPath("C:\a\b\parts.csv")
+Set n = CreateObject("QarnComDatatypes.Field")
+n.Name = "weight"
+n.Value = 12
+WScript.Echo "field: " & n.Name & "=" & n.StringValue
+WScript.Echo "done"
+EOF
+use_classes() {
+    local out
+    out=$(wine cscript //nologo 'C:\installed.vbs' 2>&1 </dev/null | tr -d '\r')
+    echo "$out" | sed 's/^/  cscript: /'
+    grep -qx "name: parts.csv" <<<"$out" && grep -qx "field: weight=12" <<<"$out" && grep -qx "done" <<<"$out" \
+        && pass "$1: script clients create the classes of both DLLs" || fail "$1: script clients cannot use the classes"
+}
+# No key of any class, interface, type library or ProgID the registration writes is left.
+no_leftovers() {
+    local name left=0
+    flush
+    while read -r name; do
+        if grep -qiF -- "$name" "$WINEPREFIX/system.reg" "$WINEPREFIX/user.reg"; then
+            fail "$1 left registry keys of $name"
+            left=$((left + 1))
+        fi
+    done < <($tool guids "$listing")
+    [ $left -eq 0 ] && pass "$1 removes every ProgID, CLSID, IID and type library key"
+}
+[ "$($tool guids "$listing" | grep -c .)" -gt 20 ] || fail "too few class, interface and library names in the listing"
+
+wine msiexec /i "$(winepath -w "$msi64")" /qn </dev/null
+rc=$?
+[ $rc -eq 0 ] && pass "msiexec /i" || fail "msiexec /i ended with $rc"
+for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
+    [ -f "$target/$f" ] || fail "msi: $f not in Program Files"
+done
+cmp -s "$target/QarnComConnector.dll" "$build/bin/QarnComConnector.dll" || fail "msi: QarnComConnector.dll is not the build's"
+use_classes "msi"
+
+flush
+expected=$($tool expected "$listing" x64) || fail "no expected listing"
+installed=$($tool installed "$listing" x64 "$WINEPREFIX/system.reg" 'C:\Program Files\QarnComConnector') || fail "cannot read the prefix"
+if [ -n "$expected" ] && [ "$expected" = "$installed" ]; then
+    pass "msi: the registry equals what DllRegisterServer writes ($(grep -c . <<<"$expected") rows)"
+else
+    fail "msi: the registry differs from what DllRegisterServer writes (< expected, > installed):"
+    diff <(echo "$expected") <(echo "$installed") | head -20
+fi
+
+wine msiexec /x "$(winepath -w "$msi64")" /qn </dev/null
+rc=$?
+[ $rc -eq 0 ] && pass "msiexec /x" || fail "msiexec /x ended with $rc"
+no_leftovers "msiexec /x"
+[ ! -e "$target" ] && pass "msiexec /x removes the files" || fail "msiexec /x left $(ls "$target" 2>/dev/null | tr '\n' ' ')"
+
+# --- the zip's x64 folder with register.cmd and unregister.cmd, in the same prefix --------------
+folder="$WINEPREFIX/drive_c/Qarn (zip)"
+mkdir -p "$folder"
+unzip -q -j "$zip_file" 'x64/*' -d "$folder"
+for cmd in register unregister; do
+    (cd "$folder" && wine cmd /c $cmd.cmd </dev/null | tr -d '\r' | sed "s/^/  $cmd.cmd: /"; exit "${PIPESTATUS[0]}") \
+        && pass "$cmd.cmd" || fail "$cmd.cmd failed"
+    [ $cmd = register ] && use_classes "register.cmd"
+done
+no_leftovers "unregister.cmd"
+
+wineserver -k 2>/dev/null
+echo "$failures failed"
+[ $failures -eq 0 ]
