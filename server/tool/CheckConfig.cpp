@@ -41,18 +41,42 @@ private:
         ++filesRead_;
     }
 
-    // The description of the connector's failure, without the "at" lines of its methods.
-    static std::wstring Reason(HRESULT hr) {
+    // The description of the connector's failure without its "at" lines, and where the XML parser
+    // stops when the failure is about a file that exists but is not well-formed.
+    static std::wstring Reason(HRESULT hr, const std::wstring& path = {}) {
         std::wstring text = ComErrorText(hr, L"");
         if (text.rfind(L": ", 0) == 0) text.erase(0, 2);
-        std::wstring kept;
-        for (const std::wstring& line : Split(text, L'\n')) {
-            const size_t first = line.find_first_not_of(L' ');
-            if (first != std::wstring::npos && line.compare(first, 3, L"at ") == 0) continue;
-            if (!kept.empty()) kept += L'\n';
-            kept += line;
-        }
-        return kept;
+        const size_t code = text.rfind(L" (0x");
+        if (code != std::wstring::npos && code > 0) text.erase(code);
+        if (path.empty() || !FileExists(path)) return text;
+        const std::optional<std::wstring> position = ParsePosition(path);
+        return position ? L"not well-formed XML" + *position + L": " + text : text;
+    }
+
+    // Where the XML parser stops in a file that is not well-formed: " (line L, column C)", or empty
+    // when the parser does not tell; nothing when the file is well-formed (or cannot be checked).
+    static std::optional<std::wstring> ParsePosition(const std::wstring& path) {
+        static constexpr CLSID kDomDocument60 = {0x88d96a05, 0xf192, 0x11d4, {0xa6, 0x5f, 0x00, 0x40, 0x96, 0x32, 0x51, 0xe5}};
+        ComPtr<IXMLDOMDocument2> document;
+        if (FAILED(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2),
+                                    reinterpret_cast<void**>(document.GetAddressOf()))))
+            return std::nullopt;
+        document->put_async(VARIANT_FALSE);
+        VARIANT file;
+        VariantInit(&file);
+        file.vt = VT_BSTR;
+        file.bstrVal = SysAllocString(path.c_str());
+        VARIANT_BOOL loaded = VARIANT_FALSE;
+        const HRESULT hr = document->load(file, &loaded);
+        VariantClear(&file);
+        ComPtr<IXMLDOMParseError> error;
+        long line = 0, column = 0;
+        if (FAILED(hr) || loaded == VARIANT_TRUE) return std::nullopt;
+        if (FAILED(document->get_parseError(&error)) || !error) return std::wstring();
+        error->get_line(&line);
+        error->get_linepos(&column);
+        if (line <= 0) return std::wstring();
+        return L" (line " + std::to_wstring(line) + L", column " + std::to_wstring(column) + L")";
     }
 
     ComPtr<IDispatch> Parse(const std::wstring& path) {
@@ -64,7 +88,7 @@ private:
         const HRESULT hr = u_->DOMParse(file, &dom);
         VariantClear(&file);
         if (FAILED(hr) || !dom) {
-            Problem(path, FAILED(hr) ? Reason(hr) : L"the parser returned no document");
+            Problem(path, FAILED(hr) ? Reason(hr, path) : L"the parser returned no document");
             return nullptr;
         }
         return dom;
@@ -144,7 +168,7 @@ private:
             ComPtr<IParameterList> list;
             const HRESULT hr = u_->GetXmlParameterList3(Bstr(path), Bstr(L"Parameter"), nullptr, &list);
             if (FAILED(hr)) {
-                Problem(path, Reason(hr));
+                Problem(path, Reason(hr, path));
                 continue;
             }
             ComPtr<IFieldCollection> fields;
@@ -223,7 +247,7 @@ private:
             messages += language + L' ' + std::to_wstring(messages_[language]);
         }
         OutLine();
-        OutLine(L"Summary: " + std::to_wstring(filesRead_) + L" files read, " + std::to_wstring(propertyCount_) +
+        OutLine(L"Summary: " + Counted(filesRead_, L"file") + L" read, " + std::to_wstring(propertyCount_) +
                 L" properties, messages: " + (messages.empty() ? std::wstring(L"none") : messages) + L", " +
                 Counted(warnings_, L"warning") + L", " + Counted(problems_, L"problem"));
         return problems_ ? 1 : 0;

@@ -43,6 +43,27 @@ std::wstring Hex(HRESULT hr) {
     return buffer;
 }
 
+std::wstring WithoutTrace(std::wstring_view text) {
+    std::wstring kept;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring_view::npos) end = text.size();
+        std::wstring_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r') line.remove_suffix(1);
+        const size_t first = line.find_first_not_of(L" \t");
+        const bool trace = first != std::wstring_view::npos && first > 0 && line.substr(first, 3) == L"at " &&
+                           line.find(L": line ") != std::wstring_view::npos;
+        if (!trace) {
+            if (start > 0) kept += L'\n';
+            kept += line;
+        }
+        start = end + 1;
+    }
+    while (!kept.empty() && (kept.back() == L'\n' || kept.back() == L' ')) kept.pop_back();
+    return kept;
+}
+
 std::wstring ComErrorText(HRESULT hr, std::wstring_view what) {
     std::wstring description;
     ComPtr<IErrorInfo> info;
@@ -51,7 +72,7 @@ std::wstring ComErrorText(HRESULT hr, std::wstring_view what) {
         if (SUCCEEDED(info->GetDescription(text.Out()))) description = text.Text();
     }
     if (description.empty()) description = SystemText(hr);
-    while (!description.empty() && (description.back() == L'\n' || description.back() == L'\r')) description.pop_back();
+    description = WithoutTrace(description);
     std::wstring result(what);
     if (!description.empty()) result += L": " + description;
     return result + L" (" + Hex(hr) + L")";

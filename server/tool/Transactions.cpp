@@ -101,7 +101,8 @@ void PrintList(IParameterList* list, const std::wstring& alias) {
     for (long i = 1, n = FieldCount(attributes.Get()); i <= n; ++i) {
         const ComPtr<IField> f = FieldAt(attributes.Get(), i);
         const std::wstring name = FieldName(f.Get());
-        const std::wstring line = L"  " + name + L" = " + IndentLines(FieldText(f.Get()), L"      ") + L"\n";
+        const std::wstring value = name == L"customerWarning" ? WithoutTrace(FieldText(f.Get())) : FieldText(f.Get());
+        const std::wstring line = L"  " + name + L" = " + IndentLines(value, L"      ") + L"\n";
         (IsContextName(name) ? context : own) += line;
     }
     Out(L"Context\n" + (context.empty() ? L"  (none)\n" : context));
@@ -162,7 +163,8 @@ int ListTransactions(const Arguments& args) {
     if (FileExists(file.customerPath)) {
         try {
             customer = Declarations(ParseFile(u.Get(), file.customerPath).Get(), file.customerPath);
-            customerNote = file.customerPath + L" (" + std::to_wstring(customer.size()) + L" transactions)";
+            customerNote = file.customerPath + L" (" + std::to_wstring(customer.size()) +
+                           (customer.size() == 1 ? L" transaction)" : L" transactions)");
         } catch (const Failure& e) {
             customerNote = file.customerPath + L" cannot be read; the lookup falls back to the regular file";
             ErrLine(L"QarnTool: warning: " + e.message);
