@@ -80,13 +80,8 @@ private:
     }
 
     ComPtr<IDispatch> Parse(const std::wstring& path) {
-        VARIANT file;
-        VariantInit(&file);
-        file.vt = VT_BSTR;
-        file.bstrVal = SysAllocString(path.c_str());
         ComPtr<IDispatch> dom;
-        const HRESULT hr = u_->DOMParse(file, &dom);
-        VariantClear(&file);
+        const HRESULT hr = DomParse(u_.Get(), path, dom);
         if (FAILED(hr) || !dom) {
             Problem(path, FAILED(hr) ? Reason(hr, path) : L"the parser returned no document");
             return nullptr;

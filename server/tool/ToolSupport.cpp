@@ -301,4 +301,15 @@ long NodeCount(IXMLDOMNode* node, const wchar_t* xpath) {
     return n;
 }
 
+HRESULT DomParse(IQarnUtilities* utilities, const std::wstring& path, ComPtr<IDispatch>& dom) {
+    VARIANT file;
+    VariantInit(&file);
+    file.vt = VT_BSTR;
+    file.bstrVal = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    dom.Reset();
+    const HRESULT hr = file.bstrVal ? utilities->DOMParse(file, &dom) : E_OUTOFMEMORY;
+    VariantClear(&file);
+    return hr;
+}
+
 }  // namespace tool

@@ -19,13 +19,7 @@
 #include "QarnComDatatypes.h"
 #include "QarnComConnector.h"
 
-// MinGW's msxml2.h declares these interfaces without their ids for __uuidof.
-__CRT_UUID_DECL(IXMLDOMNode, 0x2933bf80, 0x7b36, 0x11d2, 0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60)
-__CRT_UUID_DECL(IXMLDOMNodeList, 0x2933bf82, 0x7b36, 0x11d2, 0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60)
-__CRT_UUID_DECL(IXMLDOMNamedNodeMap, 0x2933bf83, 0x7b36, 0x11d2, 0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60)
-__CRT_UUID_DECL(IXMLDOMElement, 0x2933bf86, 0x7b36, 0x11d2, 0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60)
-__CRT_UUID_DECL(IXMLDOMParseError, 0x3efaa426, 0x272f, 0x11d2, 0x83, 0x6f, 0x00, 0x00, 0xf8, 0x7a, 0x77, 0x82)
-__CRT_UUID_DECL(IXMLDOMDocument2, 0x2933bf95, 0x7b36, 0x11d2, 0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60)
+#include "documents/MsxmlIds.h"
 
 namespace tool {
 
@@ -135,6 +129,9 @@ TransactionFile ResolveTransactionFile(const std::wstring& argument);
 
 // Sets or removes QarnRootDir of this process (read by the connector's lookups).
 void SetRootVariable(const std::optional<std::wstring>& root);
+
+// Parses an XML file with the connector's DOMParse; the connector's result code is returned.
+HRESULT DomParse(IQarnUtilities* utilities, const std::wstring& path, ComPtr<IDispatch>& dom);
 
 // The document element of a DOM document that DOMParse returned, and XPath helpers on it.
 ComPtr<IXMLDOMDocument2> AsDocument(IDispatch* dom);

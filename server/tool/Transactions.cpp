@@ -10,14 +10,8 @@ namespace tool {
 namespace {
 
 ComPtr<IDispatch> ParseFile(IQarnUtilities* u, const std::wstring& path) {
-    VARIANT file;
-    VariantInit(&file);
-    file.vt = VT_BSTR;
-    file.bstrVal = SysAllocString(path.c_str());
     ComPtr<IDispatch> dom;
-    const HRESULT hr = u->DOMParse(file, &dom);
-    VariantClear(&file);
-    Check(hr, L"cannot read " + path);
+    Check(DomParse(u, path, dom), L"cannot read " + path);
     if (!dom) throw Failure(L"cannot read " + path + L": the parser returned no document");
     return dom;
 }
