@@ -8,6 +8,7 @@ packages=(
     googletest
     xvfb xauth
     wixl msitools zip unzip python3
+    clang libclang-rt-dev
 )
 missing=()
 for p in "${packages[@]}"; do
