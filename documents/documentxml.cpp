@@ -4,7 +4,7 @@
 // document description (root `QarnDocument`, attributes and `QarnDocumentCollection` elements),
 // only read. Trees of any depth and width are walked with explicit stacks, never by recursion.
 #include "util/Utilities.h"
-#include "util/FileContent.h"
+#include "FileContent.h"
 
 #include "documents/DomRead.h"
 

@@ -1,7 +1,7 @@
 // DOM helper methods: members of CQarnUtilities. Documents come from MSXML 6; their content
 // becomes fields, collections and tables of the data-type component.
 #include "util/Utilities.h"
-#include "util/FileContent.h"
+#include "FileContent.h"
 
 #include "documents/DomRead.h"
 #include "secure/SecureBlock.h"

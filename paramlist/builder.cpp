@@ -95,8 +95,8 @@ void CQarnUtilities::RunEventMacro(BSTR scriptEngine, BSTR methodName, ComPtr<IP
     IParameterList* input = list.Detach();
     IParameterList* out = output.Detach();
     const HRESULT hr = RunMacro(scriptEngine, methodName, &input, &out);
-    list.Attach(input);
-    output.Attach(out);
+    Adopt(list, input);
+    Adopt(output, out);
     CHECK_HR(hr);
     if (!list)
         THROW_MESSAGE(Format(L"The macro %s of %s left no parameter list to fill.", std::wstring(View(methodName)).c_str(),

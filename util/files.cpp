@@ -1,6 +1,6 @@
 // File-system operations: members of CQarnUtilities.
 #include "util/Utilities.h"
-#include "util/FileContent.h"
+#include "FileContent.h"
 
 #include <shlwapi.h>
 
@@ -120,9 +120,12 @@ STDMETHODIMP CQarnUtilities::FileWrite(BSTR fileName, BSTR s) {
     return MethodFrame(L"CQarnUtilities::FileWrite", [&] {
         if (!fileName) return;
         const std::string bytes = TextModeUtf8(Arg(s).value_or(std::wstring_view()));
-        FilePtr file(_wfopen(fileName, L"ab"));
-        if (!file) return;
-        if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), file.get());
+        // A file that cannot be opened is skipped; a text that cannot be written completely is
+        // not left in part.
+        bool opened = false;
+        const DWORD error = AppendFileContent(std::wstring(*Arg(fileName)), bytes, &opened);
+        if (opened && error != ERROR_SUCCESS)
+            THROW_MESSAGE(Format(L"Error writing file %s: %s", fileName, SystemErrorText(error).c_str()));
     });
 }
 

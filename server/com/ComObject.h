@@ -24,6 +24,13 @@ namespace qarn {
 
 using Microsoft::WRL::ComPtr;
 
+// Takes over a reference that the caller already owns. MinGW's ComPtr::Attach adds a reference of
+// its own (the documented Attach does not), which leaks the object: use this instead.
+template <class I>
+void Adopt(ComPtr<I>& holder, I* owned) noexcept {
+    *holder.ReleaseAndGetAddressOf() = owned;
+}
+
 template <class T, class Primary, class... Others>
 class ComObject : public Primary, public Others..., public ISupportErrorInfo {
 public:
@@ -84,7 +91,7 @@ public:
     template <class... Args>
     static ComPtr<T> Make(Args&&... args) {
         ComPtr<T> object;
-        object.Attach(new T(std::forward<Args>(args)...));
+        Adopt(object, new T(std::forward<Args>(args)...));
         object->inner_.AddRef();
         return object;
     }

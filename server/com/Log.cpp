@@ -1,7 +1,8 @@
 #include "Log.h"
 
-#include <fcntl.h>
-#include <io.h>
+#include "Errors.h"
+#include "FileContent.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -48,12 +49,12 @@ HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message) {
 
 HRESULT AppendLogText(const wchar_t* path, const wchar_t* text) {
     if (!path || !text) return S_FALSE;
-    FILE* f = _wfopen(path, L"a");
-    if (!f) return S_OK;
-    _setmode(_fileno(f), _O_U8TEXT);
-    fputws(text, f);
-    fclose(f);
-    return S_OK;
+    bool opened = false;
+    const DWORD error = AppendFileContent(path, TextModeUtf8(text), &opened);
+    if (!opened || error == ERROR_SUCCESS) return S_OK;
+    // The file is back at its earlier length; the caller's frame reports this description.
+    SetErrorDescription(Format(L"Error writing log file %s: %s", path, SystemErrorText(error).c_str()).c_str());
+    return HRESULT_FROM_WIN32(error);
 }
 
 void LogSettings::InitFromEnvironment() {
@@ -70,7 +71,8 @@ HRESULT LogSettings::Write(long level, const wchar_t* message) const {
 
 void LogSettings::Trace(const wchar_t* message) const noexcept {
     try {
-        Write(kTraceLevel, message);
+        // A trace line that cannot be written leaves no error object behind.
+        if (FAILED(Write(kTraceLevel, message))) SetErrorInfo(0, nullptr);
     } catch (...) {
     }
 }

@@ -8,9 +8,12 @@
 namespace qarn {
 
 // Appends "<date> <time> - <level> - <message>" as one UTF-8 line. S_FALSE (nothing written) for
-// a null path or message or a level below 1; a file that cannot be opened is skipped (S_OK).
+// a null path or message or a level below 1; a file that cannot be opened is skipped (S_OK). A
+// line that cannot be written completely (a full disk) is not left in part: the file keeps its
+// earlier lines, the thread's error object describes the failure and its Win32 code is returned.
 HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message);
-// Appends `text` as it is (UTF-8, line feeds as CR LF), without date, time or level.
+// Appends `text` as it is (UTF-8, line feeds as CR LF), without date, time or level; failures as
+// for AppendLogLine.
 HRESULT AppendLogText(const wchar_t* path, const wchar_t* text);
 
 // The log settings an object takes over when it is constructed.
@@ -25,7 +28,7 @@ public:
     const Bstr& Path() const noexcept { return path_; }
     // Writes when enabled and 0 < level <= 100; returns AppendLogLine's result or S_OK.
     HRESULT Write(long level, const wchar_t* message) const;
-    // Level-10 trace line; never fails.
+    // Level-10 trace line; never fails (a line that cannot be written is dropped).
     void Trace(const wchar_t* message) const noexcept;
 
 private:

@@ -1,4 +1,4 @@
-#include "util/FileContent.h"
+#include "FileContent.h"
 
 #include "Text.h"
 
@@ -66,6 +66,36 @@ DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
         error = failure();
     if (error != ERROR_SUCCESS) DeleteFileW(temporary.c_str());
     return error;
+}
+
+DWORD AppendFileContent(const std::wstring& path, std::string_view bytes, bool* opened) {
+    if (opened) *opened = false;
+    Handle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return GetLastError();
+    if (opened) *opened = true;
+    auto failure = [] { const DWORD e = GetLastError(); return e != ERROR_SUCCESS ? e : ERROR_WRITE_FAULT; };
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) return failure();
+    if (bytes.empty()) return file.Close() ? ERROR_SUCCESS : failure();
+    DWORD error = ERROR_SUCCESS;
+    if (!WriteAll(file.get(), bytes) || !FlushFileBuffers(file.get())) {
+        error = failure();
+        // Best effort: a cut never needs space, so it works on a full disk too.
+        if (SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN)) SetEndOfFile(file.get());
+    }
+    if (!file.Close() && error == ERROR_SUCCESS) error = failure();
+    return error;
+}
+
+std::wstring SystemErrorText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = n && buffer ? std::wstring(buffer, n) : std::wstring();
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    return text.empty() ? Format(L"error %lu", static_cast<unsigned long>(error)) : text;
 }
 
 }  // namespace qarn

@@ -1,0 +1,29 @@
+// Whole-file writing shared by every writer of files: XML and text files, documents, the log.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace qarn {
+
+// UTF-8 without byte-order mark, every LF written as CR LF (what a text-mode stream writes).
+std::string TextModeUtf8(std::wstring_view text);
+
+// Replaces `path` with `bytes` only once they are complete on disk: they go to a temporary file
+// beside it, which is then moved over the old file. On failure the old file is untouched, the
+// temporary file is removed, and the Win32 error code is returned (ERROR_SUCCESS otherwise).
+DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes);
+
+// Appends `bytes` to `path` (created when missing) as one piece: when a write, flush or close
+// fails (a full disk), the file is cut back to its earlier length, so it never ends in a part of
+// the new bytes. Returns the Win32 error code or ERROR_SUCCESS; `opened` tells whether the file
+// could be opened at all (callers that skip files they cannot open tell the two failures apart).
+DWORD AppendFileContent(const std::wstring& path, std::string_view bytes, bool* opened = nullptr);
+
+// The system's text of a Win32 error code ("There is not enough space on the disk."), or the code
+// as a number when the system has none.
+std::wstring SystemErrorText(DWORD error);
+
+}  // namespace qarn
