@@ -1130,7 +1130,6 @@ USHORT ClosedPort() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool listOnly = argc > 1 && std::string(argv[1]) == "--list";
     const bool trace = argc > 1 && std::string(argv[1]) == "--trace";
     SetUnhandledExceptionFilter(CrashReport);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
@@ -1216,16 +1215,6 @@ int main(int argc, char** argv) {
         }
         ++g_totals.classes;
         const std::vector<Member> members = MembersOf(c.itf.Get(), c.name);
-        if (listOnly) {
-            for (const Member& m : members) {
-                std::printf("%s.%s kind %d:", Narrow(c.name).c_str(), Narrow(m.name).c_str(), static_cast<int>(m.kind));
-                for (const Param& p : m.params)
-                    std::printf(" %s(kind %d%s%s%s)", Narrow(p.name).c_str(), static_cast<int>(p.kind), p.in ? " in" : "",
-                                p.out ? " out" : "", p.retval ? " retval" : "");
-                std::printf("\n");
-            }
-            continue;
-        }
         const long before = g_totals.calls;
         for (const Member& m : members) {
             ++g_totals.members;
