@@ -361,69 +361,30 @@ struct Gen {
     Maker make;
 };
 
-VARIANT Text(const std::wstring& s) {
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-    return v;
-}
-VARIANT NullText() {
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = nullptr;
-    return v;
-}
-VARIANT Long(LONG n) {
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-VARIANT Double(double d) {
-    VARIANT v;
-    v.vt = VT_R8;
-    v.dblVal = d;
-    return v;
-}
-VARIANT Bool(SHORT b) {
-    VARIANT v;
-    v.vt = VT_BOOL;
-    v.boolVal = b;
-    return v;
-}
 VARIANT Of(VARTYPE vt) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};  // value and all zero
     v.vt = vt;
     return v;
 }
+VARIANT Text(const std::wstring& s) {
+    VARIANT v = Of(VT_BSTR);
+    v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    return v;
+}
+VARIANT Long(LONG n) { VARIANT v = Of(VT_I4); v.lVal = n; return v; }
+VARIANT Double(double d) { VARIANT v = Of(VT_R8); v.dblVal = d; return v; }
+VARIANT Bool(SHORT b) { VARIANT v = Of(VT_BOOL); v.boolVal = b; return v; }
 VARIANT Object(IDispatch* d) {
-    VARIANT v;
-    v.vt = VT_DISPATCH;
+    VARIANT v = Of(VT_DISPATCH);
     v.pdispVal = d;
     if (d) d->AddRef();
     return v;
 }
-VARIANT ErrorValue(SCODE code) {
-    VARIANT v;
-    v.vt = VT_ERROR;
-    v.scode = code;
-    return v;
-}
-VARIANT VariantArray() {
-    VARIANT v;
-    v.vt = VT_ARRAY | VT_VARIANT;
-    v.parray = SafeArrayCreateVector(VT_VARIANT, 0, 3);
-    LONG i = 1;
-    VARIANT e = Text(L"<a><b></a>");
-    SafeArrayPutElement(v.parray, &i, &e);
-    VariantClear(&e);
-    return v;
-}
-VARIANT ByteArray() {
-    VARIANT v;
-    v.vt = VT_ARRAY | VT_UI1;
-    v.parray = SafeArrayCreateVector(VT_UI1, 0, 100000);
+// A by-reference value pointing at `target` (never owned by the variant).
+VARIANT Ref(VARTYPE vt, void* target) { VARIANT v = Of(static_cast<VARTYPE>(VT_BYREF | vt)); v.byref = target; return v; }
+VARIANT Array(VARTYPE vt, ULONG count) {
+    VARIANT v = Of(static_cast<VARTYPE>(VT_ARRAY | vt));
+    v.parray = SafeArrayCreateVector(vt, 0, count);
     return v;
 }
 
@@ -434,12 +395,7 @@ BSTR g_refText = nullptr;
 VARIANT g_refVariant;
 IDispatch* g_refDispatch = nullptr;
 LONG g_refLong = INT_MIN;
-VARIANT g_selfReference = [] {
-    VARIANT v;
-    v.vt = VT_BYREF | VT_VARIANT;
-    v.pvarVal = &g_selfReference;
-    return v;
-}();
+VARIANT g_selfReference = Ref(VT_VARIANT, &g_selfReference);
 
 template <class I>
 Maker Obj(const ComPtr<I>& p) {
@@ -453,7 +409,7 @@ Maker Obj(const ComPtr<I>& p) {
 // The texts every BSTR and VARIANT parameter gets.
 std::vector<Gen> TextSet() {
     return {
-        {L"null text", [](VARIANT& v) { v = NullText(); }},
+        {L"null text", [](VARIANT& v) { v = Of(VT_BSTR); }},
         {L"empty text", [](VARIANT& v) { v = Text(L""); }},
         {L"100000 characters", [](VARIANT& v) { v = Text(g_huge); }},
         {L"embedded NUL", [](VARIANT& v) { v = Text(std::wstring(L"ab\0cd", 5)); }},
@@ -474,28 +430,13 @@ std::vector<Gen> TextSet() {
         {L"parameter XML", [](VARIANT& v) { v = Text(std::wstring(kParameterXml, kParameterXml + sizeof kParameterXml - 1)); }},
         {L"VT_NULL", [](VARIANT& v) { v = Of(VT_NULL); }},
         {L"VT_EMPTY", [](VARIANT& v) { v = Of(VT_EMPTY); }},
-        {L"SAFEARRAY", [](VARIANT& v) { v = VariantArray(); }},
+        {L"SAFEARRAY", [](VARIANT& v) { v = Array(VT_VARIANT, 3); }},
         {L"foreign object", [](VARIANT& v) { v = Object(Foreign().Get()); }},
-        {L"VT_BYREF|VT_BSTR", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_BSTR;
-             v.pbstrVal = &g_refText;
-         }},
-        {L"VT_BYREF|VT_VARIANT", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_VARIANT;
-             v.pvarVal = &g_refVariant;
-         }},
-        {L"VT_BYREF|VT_VARIANT pointing to itself", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_VARIANT;
-             v.pvarVal = &g_selfReference;
-         }},
-        {L"VT_BYREF|VT_BSTR null pointer", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_BSTR;
-             v.pbstrVal = nullptr;
-         }},
-        {L"VT_BYREF|VT_VARIANT null pointer", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_VARIANT;
-             v.pvarVal = nullptr;
-         }},
+        {L"VT_BYREF|VT_BSTR", [](VARIANT& v) { v = Ref(VT_BSTR, &g_refText); }},
+        {L"VT_BYREF|VT_VARIANT", [](VARIANT& v) { v = Ref(VT_VARIANT, &g_refVariant); }},
+        {L"VT_BYREF|VT_VARIANT pointing to itself", [](VARIANT& v) { v = Ref(VT_VARIANT, &g_selfReference); }},
+        {L"VT_BYREF|VT_BSTR null pointer", [](VARIANT& v) { v = Ref(VT_BSTR, nullptr); }},
+        {L"VT_BYREF|VT_VARIANT null pointer", [](VARIANT& v) { v = Ref(VT_VARIANT, nullptr); }},
     };
 }
 
@@ -514,14 +455,8 @@ std::vector<Gen> NumberSet() {
         {L"text 12abc", [](VARIANT& v) { v = Text(L"12abc"); }},
         {L"VT_NULL", [](VARIANT& v) { v = Of(VT_NULL); }},
         {L"VT_EMPTY", [](VARIANT& v) { v = Of(VT_EMPTY); }},
-        {L"VT_BYREF|VT_I4", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_I4;
-             v.plVal = &g_refLong;
-         }},
-        {L"VT_BYREF|VT_I4 null pointer", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_I4;
-             v.plVal = nullptr;
-         }},
+        {L"VT_BYREF|VT_I4", [](VARIANT& v) { v = Ref(VT_I4, &g_refLong); }},
+        {L"VT_BYREF|VT_I4 null pointer", [](VARIANT& v) { v = Ref(VT_I4, nullptr); }},
     };
 }
 
@@ -542,22 +477,10 @@ std::vector<Gen> ObjectSet(REFIID expected) {
         {L"MSXML document", Obj(g_trees.msxmlDoc)},
         {L"MSXML node", Obj(g_trees.msxmlNode)},
         {L"foreign IDispatch", [](VARIANT& v) { v = Object(Foreign().Get()); }},
-        {L"foreign VT_UNKNOWN", [](VARIANT& v) {
-             v.vt = VT_UNKNOWN;
-             v.punkVal = Foreign().Detach();
-         }},
-        {L"VT_BYREF|VT_DISPATCH", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_DISPATCH;
-             v.ppdispVal = &g_refDispatch;
-         }},
-        {L"VT_BYREF|VT_DISPATCH null pointer", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_DISPATCH;
-             v.ppdispVal = nullptr;
-         }},
-        {L"VT_BYREF|VT_VARIANT null pointer", [](VARIANT& v) {
-             v.vt = VT_BYREF | VT_VARIANT;
-             v.pvarVal = nullptr;
-         }},
+        {L"foreign VT_UNKNOWN", [](VARIANT& v) { v = Of(VT_UNKNOWN), v.punkVal = Foreign().Detach(); }},
+        {L"VT_BYREF|VT_DISPATCH", [](VARIANT& v) { v = Ref(VT_DISPATCH, &g_refDispatch); }},
+        {L"VT_BYREF|VT_DISPATCH null pointer", [](VARIANT& v) { v = Ref(VT_DISPATCH, nullptr); }},
+        {L"VT_BYREF|VT_VARIANT null pointer", [](VARIANT& v) { v = Ref(VT_VARIANT, nullptr); }},
         {L"text instead of an object", [](VARIANT& v) { v = Text(L"<a><b></a>"); }},
         {L"field with cyclic attributes", Obj(g_trees.cyclicField)},
         {L"cyclic field collection", Obj(g_trees.cyclicFields)},
@@ -581,25 +504,13 @@ std::vector<Gen> VariantSet() {
     std::vector<Gen> set = TextSet();
     for (Gen& g : NumberSet()) set.push_back(g);
     std::vector<Gen> more = {
-        {L"VT_ERROR missing", [](VARIANT& v) { v = ErrorValue(DISP_E_PARAMNOTFOUND); }},
-        {L"VT_ERROR E_FAIL", [](VARIANT& v) { v = ErrorValue(E_FAIL); }},
-        {L"VT_DATE", [](VARIANT& v) {
-             v.vt = VT_DATE;
-             v.date = 2958465.99;
-         }},
-        {L"VT_DATE negative", [](VARIANT& v) {
-             v.vt = VT_DATE;
-             v.date = -700000;
-         }},
-        {L"byte SAFEARRAY", [](VARIANT& v) { v = ByteArray(); }},
-        {L"VT_CY", [](VARIANT& v) {
-             v.vt = VT_CY;
-             v.cyVal.int64 = LLONG_MIN;
-         }},
-        {L"VT_I8 min", [](VARIANT& v) {
-             v.vt = VT_I8;
-             v.llVal = LLONG_MIN;
-         }},
+        {L"VT_ERROR missing", [](VARIANT& v) { v = Of(VT_ERROR), v.scode = DISP_E_PARAMNOTFOUND; }},
+        {L"VT_ERROR E_FAIL", [](VARIANT& v) { v = Of(VT_ERROR), v.scode = E_FAIL; }},
+        {L"VT_DATE", [](VARIANT& v) { v = Of(VT_DATE), v.date = 2958465.99; }},
+        {L"VT_DATE negative", [](VARIANT& v) { v = Of(VT_DATE), v.date = -700000; }},
+        {L"byte SAFEARRAY", [](VARIANT& v) { v = Array(VT_UI1, 100000); }},
+        {L"VT_CY", [](VARIANT& v) { v = Of(VT_CY), v.cyVal.int64 = LLONG_MIN; }},
+        {L"VT_I8 min", [](VARIANT& v) { v = Of(VT_I8), v.llVal = LLONG_MIN; }},
         {L"document among its own children", Obj(g_trees.cyclicDoc)},
         {L"parameter list nested 100000 levels", Obj(g_trees.deepList)},
         {L"MSXML document", Obj(g_trees.msxmlDoc)},
