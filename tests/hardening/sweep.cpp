@@ -640,7 +640,7 @@ const std::vector<Restriction> kRestrictions = {
     {L"CQarnUtilities", L"Sleep", L"waits: INT_MAX and 32767 left out (0, negative and small values only)"},
     {L"CQarnUtilities", L"Exec", L"starts programs: command lines never name a real program (plain value: a missing file)"},
     {L"CQarnUtilities", L"SendNetworkData", L"reaches out: only 127.0.0.1 on a closed port, texts never other addresses"},
-    {L"CQarnUtilities", L"GetHostByName", L"reaches out: only names that fail at once or are numeric (null, empty, 100000 characters, 127.0.0.1, embedded NUL)"},
+    {L"CQarnUtilities", L"GetHostByName", L"reaches out: only names that fail at once or are numeric (null, empty, 100000 characters, 127.0.0.1)"},
     {L"CQarnUtilities", L"ShowWindow", L"acts on other programs' windows: the other name always matches no window"},
     {L"QarnGenericListViewControl", L"Show", L"modal: every dialog is closed by the watchdog thread as soon as it is visible"},
     {L"CQarnTimer", L"start", L"stopped again after each call"},
