@@ -3,6 +3,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -209,11 +210,19 @@ VARTYPE SizedType(VARTYPE vt) {
     return vt;
 }
 
-// The value a caller passed, following VT_BYREF; VT_ERROR/DISP_E_PARAMNOTFOUND counts as missing.
+// The value a caller passed, following VT_BYREF|VT_VARIANT; nullptr when a reference leads nowhere
+// (a null pointer, or a chain of references that does not end, such as a variant referring to itself).
 const VARIANT* Deref(const VARIANT* v) {
-    while (v && v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
+    constexpr int kMaxReferences = 16;
+    for (int depth = 0; v && v->vt == (VT_BYREF | VT_VARIANT); ++depth) {
+        if (depth == kMaxReferences) return nullptr;
+        v = v->pvarVal;
+    }
+    if (v && (v->vt & VT_BYREF) && !v->byref) return nullptr;
     return v;
 }
+
+// VT_ERROR/DISP_E_PARAMNOTFOUND counts as missing.
 
 bool IsMissing(const VARIANT& v) {
     return v.vt == VT_EMPTY || v.vt == VT_NULL || (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND);
@@ -275,6 +284,9 @@ HRESULT Coerce(const Param& p, const VARIANT& source, Slot& slot) {
         case Kind::Scalar: {
             VARTYPE target = SizedType(p.vt);
             if (IsMissing(src) && src.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
+            // Not a number is no integer (some runtimes convert it to an arbitrary one).
+            const bool nan = (src.vt == VT_R8 && std::isnan(src.dblVal)) || (src.vt == VT_R4 && std::isnan(src.fltVal));
+            if (nan && target != VT_R8 && target != VT_R4) return DISP_E_TYPEMISMATCH;
             hr = VariantChangeType(&slot.value, &src, 0, target);
             return hr;
         }
@@ -507,9 +519,13 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
             if (p.out && !p.in) continue;  // an [out] parameter the caller did not pass
             return DISP_E_PARAMNOTOPTIONAL;
         }
-        if (p.out && !p.in) continue;
+        // A reference to nothing is refused like a value of the wrong type, [out] ones included.
         const VARIANT* value = Deref(arg);
-        if (!value) return E_INVALIDARG;
+        if (!value) {
+            if (argErr) *argErr = sourceIndex[i];
+            return DISP_E_TYPEMISMATCH;
+        }
+        if (p.out && !p.in) continue;
         HRESULT hr = Coerce(p, *value, slots[i]);
         if (FAILED(hr)) {
             if (argErr) *argErr = sourceIndex[i];
