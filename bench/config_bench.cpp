@@ -3,6 +3,7 @@
 // property files) and 1,000 messages in each of two languages, set against parsing the same four
 // files with MSXML alone. Create is timed after Destroy, so each run builds a new application and
 // reads everything again. Every figure is the median of several runs, the two steps in turns.
+// The output is Markdown.
 //
 //   config_bench [folder for the installation, default: the temporary folder]
 #include <windows.h>
@@ -133,10 +134,12 @@ int wmain(int argc, wchar_t** argv) {
     factory->Create(&app);
     BSTR id = SysAllocString(L"M0999"), probe = nullptr;
     app->GetMessage(id, &probe);
-    printf("check: M0999 = %ls\n", probe ? probe : L"(null)");
+    const bool found = probe && wcsstr(probe, L"Message 999 in EN") != nullptr;
+    if (!found) fprintf(stderr, "message M0999 read wrongly: %ls\n", probe ? probe : L"(null)");
     SysFreeString(id);
     SysFreeString(probe);
     app.Reset();
+    if (!found) return 1;
 
     std::vector<double> created, parsed;
     for (int i = 0; i < kRuns; ++i) {
@@ -147,11 +150,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     factory->Destroy();
     const double c = Median(created) * 1000, p = Median(parsed) * 1000;
-    printf("installation: %d properties, %d messages per language (EN, DE), 4 files\n",
-           kMainProperties + 2 * kFileProperties, kMessages);
-    printf("Create (new application, full read)  %8.1f ms\n", c);
-    printf("parsing the four files with MSXML      %8.1f ms\n", p);
-    printf("ratio                                  %8.2f\n", c / p);
+    printf("Installation of %s properties and %s messages per language (EN, DE) in four files; medians of %d runs.\n\n",
+           Grouped(kMainProperties + 2 * kFileProperties).c_str(), Grouped(kMessages).c_str(), kRuns);
+    printf("| step | ms | |\n|---|---:|:---|\n");
+    printf("| Create (new application, full read) | %.1f | %s |\n", c, Bar(c, std::max(c, p)).c_str());
+    printf("| parsing the four files with MSXML | %.1f | %s |\n", p, Bar(p, std::max(c, p)).c_str());
+    printf("| ratio | %.2f | |\n", c / p);
     factory.Reset();
     CoUninitialize();
     return 0;
