@@ -1,9 +1,9 @@
 // Configuration read: CQarnClassFactory::Create on an installation shaped like
 // samples/installation but scaled to 2,000 properties (1,000 in the main file, 500 in each of two
-// property files) and 1,000 messages in each of two languages, set against parsing the same four
-// files with MSXML alone. Create is timed after Destroy, so each run builds a new application and
-// reads everything again. Every figure is the median of several runs, the two steps in turns.
-// The output is Markdown.
+// property files) and 1,000 messages in each of two languages, set against MSXML alone loading the
+// same four files (each file's bytes read and loaded from memory). Create is timed after Destroy,
+// so each run builds a new application and reads everything again. Every figure is the median of
+// several runs, the two steps in turns. The output is Markdown.
 //
 //   config_bench [folder for the installation, default: the temporary folder]
 #include <windows.h>
@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -117,12 +118,23 @@ int wmain(int argc, wchar_t** argv) {
             ComPtr<IXMLDOMDocument2> document;
             if (!Check(CoCreateInstance(qarn::dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)), "DOM"))
                 return -1;
-            VARIANT name;
-            name.vt = VT_BSTR;
-            name.bstrVal = SysAllocString(file.c_str());
+            // The file's bytes from memory, the quickest way MSXML has.
+            FILE* f = _wfopen(file.c_str(), L"rb");
+            if (!f) return -1;
+            std::string bytes;
+            char buffer[65536];
+            for (size_t got; (got = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, got);
+            fclose(f);
+            VARIANT source;
+            source.vt = VT_ARRAY | VT_UI1;
+            source.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+            void* data = nullptr;
+            SafeArrayAccessData(source.parray, &data);
+            memcpy(data, bytes.data(), bytes.size());
+            SafeArrayUnaccessData(source.parray);
             VARIANT_BOOL loaded = VARIANT_FALSE;
-            const HRESULT hr = document->load(name, &loaded);
-            VariantClear(&name);
+            const HRESULT hr = document->load(source, &loaded);
+            VariantClear(&source);
             if (!Check(hr, "load") || !loaded) return -1;
         }
         return Now() - start;
@@ -154,7 +166,7 @@ int wmain(int argc, wchar_t** argv) {
            Grouped(kMainProperties + 2 * kFileProperties).c_str(), Grouped(kMessages).c_str(), kRuns);
     printf("| step | ms | |\n|---|---:|:---|\n");
     printf("| Create (new application, full read) | %.1f | %s |\n", c, Bar(c, std::max(c, p)).c_str());
-    printf("| parsing the four files with MSXML | %.1f | %s |\n", p, Bar(p, std::max(c, p)).c_str());
+    printf("| MSXML alone loading the four files' bytes | %.1f | %s |\n", p, Bar(p, std::max(c, p)).c_str());
     printf("| ratio | %.2f | |\n", c / p);
     factory.Reset();
     CoUninitialize();

@@ -185,10 +185,11 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
-        std::printf("| %s | %.0f | %.0f | %.0f | %.1f | %.0f | %.0f | %.1f | %.0f | %.0f | %.1f | %.0f |\n",
-                    Grouped(kSizes[i]).c_str(), r.create * 1e9, r.add * 1e9, r.mapInsert * 1e9, r.add / r.mapInsert,
-                    r.lookup * 1e9, r.mapFind * 1e9, r.lookup / r.mapFind, r.hot * 1e9, r.mapHot * 1e9,
-                    r.hot / r.mapHot, r.touch * 1e9);
+        const auto ns = [](double seconds) { return Grouped(std::llround(seconds * 1e9)); };
+        std::printf("| %s | %s | %s | %s | %.1f | %s | %s | %.1f | %s | %s | %.1f | %s |\n", Grouped(kSizes[i]).c_str(),
+                    ns(r.create).c_str(), ns(r.add).c_str(), ns(r.mapInsert).c_str(), r.add / r.mapInsert,
+                    ns(r.lookup).c_str(), ns(r.mapFind).c_str(), r.lookup / r.mapFind, ns(r.hot).c_str(),
+                    ns(r.mapHot).c_str(), r.hot / r.mapHot, ns(r.touch).c_str());
     }
     // The curves: per-operation time against the size.
     const auto curve = [&](const char* title, double Result::*com, double Result::*plain) {
@@ -196,8 +197,9 @@ int wmain(int argc, wchar_t** argv) {
         for (const Result& r : results) top = std::max({top, r.*com, r.*plain});
         std::printf("\n%s, ns per operation:\n\n| fields | COM | | plain | |\n|---:|---:|:---|---:|:---|\n", title);
         for (size_t i = 0; i < results.size(); ++i)
-            std::printf("| %s | %.0f | %s | %.0f | %s |\n", Grouped(kSizes[i]).c_str(), results[i].*com * 1e9,
-                        Bar(results[i].*com, top).c_str(), results[i].*plain * 1e9, Bar(results[i].*plain, top).c_str());
+            std::printf("| %s | %s | %s | %s | %s |\n", Grouped(kSizes[i]).c_str(),
+                        Grouped(std::llround(results[i].*com * 1e9)).c_str(), Bar(results[i].*com, top).c_str(),
+                        Grouped(std::llround(results[i].*plain * 1e9)).c_str(), Bar(results[i].*plain, top).c_str());
     };
     curve("Add against map insert", &Result::add, &Result::mapInsert);
     curve("Field(name) against map find, every name", &Result::lookup, &Result::mapFind);

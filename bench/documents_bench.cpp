@@ -190,11 +190,14 @@ int wmain(int argc, wchar_t** argv) {
            Grouped(id).c_str(), kFields, kChildren, kGrandchildren, data.nFileSizeLow / 1048576.0, kRuns);
     const double top = std::max({w, r, l, s, byName * 1000});
     printf("| step | through COM ms | MSXML alone ms | ratio | COM | MSXML |\n|---|---:|---:|---:|:---|:---|\n");
-    printf("| write / save | %.0f | %.0f | %.2f | %s | %s |\n", w, s, w / s, Bar(w, top).c_str(), Bar(s, top).c_str());
-    printf("| read / load from memory | %.0f | %.0f | %.2f | %s | %s |\n", r, l, r / l, Bar(r, top).c_str(),
-           Bar(l, top).c_str());
-    printf("| both | %.0f | %.0f | %.2f | | |\n", w + r, l + s, (w + r) / (l + s));
-    printf("| MSXML load by file name (once) | | %.0f | | | %s |\n", byName * 1000, Bar(byName * 1000, top).c_str());
+    const auto ms = [](double v) { return Grouped(std::llround(v)); };
+    printf("| write / save | %s | %s | %.2f | %s | %s |\n", ms(w).c_str(), ms(s).c_str(), w / s, Bar(w, top).c_str(),
+           Bar(s, top).c_str());
+    printf("| read / load from memory | %s | %s | %.2f | %s | %s |\n", ms(r).c_str(), ms(l).c_str(), r / l,
+           Bar(r, top).c_str(), Bar(l, top).c_str());
+    printf("| both | %s | %s | %.2f | | |\n", ms(w + r).c_str(), ms(l + s).c_str(), (w + r) / (l + s));
+    printf("| MSXML load by file name (once) | | %s | | | %s |\n", ms(byName * 1000).c_str(),
+           Bar(byName * 1000, top).c_str());
     // The wide tree, once.
     ComPtr<IQarnDocument> wide = make.Document(0, 1);
     ComPtr<IQarnDocumentCollection> all = make.Children(wide.Get());
@@ -207,9 +210,10 @@ int wmain(int argc, wchar_t** argv) {
     if (!Check(u->ReadQarnDocumentFromFile(wideFile, &back), "ReadQarnDocumentFromFile (wide)")) return 1;
     const double wideRead = Now() - start;
     const long wideCount = CountDocuments(back.Get());
-    printf("\nThe wide tree, once: %s documents (a root with %s children of one field each), written in %.0f ms and "
-           "read back in %.0f ms; %s documents read back.\n",
-           Grouped(kWide + 1).c_str(), Grouped(kWide).c_str(), wideWrite * 1000, wideRead * 1000,
+    printf("\nThe wide tree, once: %s documents (a root with %s children of one field each), written in %s ms and "
+           "read back in %s ms; %s documents read back.\n",
+           Grouped(kWide + 1).c_str(), Grouped(kWide).c_str(), Grouped(std::llround(wideWrite * 1000)).c_str(),
+           Grouped(std::llround(wideRead * 1000)).c_str(),
            Grouped(wideCount).c_str());
     if (wideCount != kWide + 1) return 1;
 
