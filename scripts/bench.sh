@@ -80,8 +80,8 @@ EOF
     ;;
     config_bench) cat <<'EOF'
 `CQarnClassFactory::Create` after `Destroy` on an installation scaled to 2,000 properties and
-1,000 messages in each of two languages, beside MSXML alone loading the same four files (their
-bytes, from memory).
+1,000 messages in each of two languages, beside MSXML alone loading the same four files, by name
+(as `Create` does for the main and the resource file) and from their bytes.
 **Target:** none is set; the ratio is reported.
 EOF
     ;;
