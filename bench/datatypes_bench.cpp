@@ -204,16 +204,18 @@ int wmain(int argc, wchar_t** argv) {
     curve("Add against map insert", &Result::add, &Result::mapInsert);
     curve("Field(name) against map find, every name", &Result::lookup, &Result::mapFind);
     curve("Field(name) against map find, 256 names", &Result::hot, &Result::mapHot);
-    // The verdict: per operation, the largest size within twice the smallest-but-one, for Add and
-    // for the lookup itself (hot); the lookup over every name is judged by its ratio to the map,
-    // which suffers the same cache misses.
+    // The verdict: the cost per operation against the plain map's at 1,000,000 fields within twice
+    // that at 100,000, for Add, for the lookup of every name and for the lookup alone (256 names).
+    // The map is constant-time per operation by nature: what it loses with the size is the memory's
+    // and the shared machine's share, which the ratio leaves out.
     const Result &mid = results[1], &big = results[2];
-    const double add = big.add / mid.add, hot = big.hot / mid.hot,
-                 full = (big.lookup / big.mapFind) / (mid.lookup / mid.mapFind);
-    Verdict(Flat(big.add, mid.add) && Flat(big.hot, mid.hot) && full <= 2.0,
-            Format("1,000,000 against 100,000 fields per operation: Add %.2fx, hot Field(name) %.2fx, "
-                   "Field(name) over every name relative to the map %.2fx; limit 2x",
-                   add, hot, full));
+    const double add = (big.add / big.mapInsert) / (mid.add / mid.mapInsert),
+                 full = (big.lookup / big.mapFind) / (mid.lookup / mid.mapFind),
+                 hot = (big.hot / big.mapHot) / (mid.hot / mid.mapHot);
+    Verdict(add <= 2.0 && full <= 2.0 && hot <= 2.0,
+            Format("ratio to the map at 1,000,000 against 100,000 fields: Add %.2fx, Field(name) over every name %.2fx, "
+                   "over 256 names %.2fx; limit 2x; per operation alone: Add %.2fx, Field(name) over 256 names %.2fx",
+                   add, full, hot, big.add / mid.add, big.hot / mid.hot));
     fields.Reset();
     collections.Reset();
     CoUninitialize();
