@@ -76,7 +76,10 @@ Transaction definitions built into parameter lists with `GetXmlParameterList3` (
 twice parsing the file with `DOMParse` and selecting its `Parameter` element; definitions of
 1,000 to 100,000 fields merged into a context list stay flat per field, parse included (at
 100,000 fields within twice the figure at 10,000). Beside it the engine's own part (the same
-build from a document parsed beforehand), which leaves out MSXML's load by file name.
+build from a document parsed beforehand), which leaves out MSXML's load by file name. The
+engine's share of the mixed build is mostly small allocations in Wine's heap and the node objects
+Wine's MSXML hands out on every call; it suffers more than the parse when the machine is busy, so
+the mixed ratio moves with the load.
 EOF
     ;;
     config_bench) cat <<'EOF'
