@@ -15,6 +15,7 @@ inline double Now() {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -39,4 +40,44 @@ inline bool Check(HRESULT hr, const char* what) {
     if (SUCCEEDED(hr)) return true;
     fprintf(stderr, "%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
     return false;
+}
+
+// The benchmarks print Markdown: tables, bar renderings of their curves and a verdict line.
+
+// A bar of `value` on a scale where `max` fills `width` blocks, as a code span for a table cell.
+inline std::string Bar(double value, double max, int width = 30) {
+    long blocks = max > 0 ? std::lround(value / max * width) : 0;
+    blocks = std::clamp(blocks, value > 0 ? 1L : 0L, static_cast<long>(width));
+    std::string bar = "`";
+    for (long i = 0; i < blocks; ++i) bar += "\u2588";
+    return bar + "`";
+}
+
+// A number with thousands separators ("1,000,000").
+inline std::string Grouped(long long n) {
+    std::string digits = std::to_string(n < 0 ? -n : n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return n < 0 ? "-" + out : out;
+}
+
+// The verdict line of a benchmark: whether the run meets its target, and the figures that decide.
+inline void Verdict(bool meets, const std::string& why) {
+    std::printf("\n**Verdict: %s** (%s)\n", meets ? "meets" : "misses", why.c_str());
+}
+
+// A flatness check: the per-operation figure at the largest size against the one at the
+// smallest-but-one size, within `limit` times.
+inline bool Flat(double largest, double reference, double limit = 2.0) {
+    return reference > 0 && largest <= limit * reference;
+}
+
+// Printf into a std::string.
+template <class... A>
+std::string Format(const char* format, A... args) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, args...);
+    return buffer;
 }

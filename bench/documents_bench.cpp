@@ -2,7 +2,8 @@
 // document with a parameter list of 20 fields, written with WriteQarnDocumentToFile and read back
 // with ReadQarnDocumentFromFile through COM, set against MSXML alone loading the produced file and
 // saving it again. Every figure is the median of several runs, the steps taken in turns. Then,
-// once, a wide tree of 100,000 children of one field each, written and read back.
+// once, a wide tree of 100,000 children of one field each, written and read back. The output is
+// Markdown.
 //
 //   documents_bench [folder for the files, default: the temporary folder]
 #include <windows.h>
@@ -183,13 +184,20 @@ int wmain(int argc, wchar_t** argv) {
     if (!msxml(byName, unused, true)) return 1;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExW(file, GetFileExInfoStandard, &data);
-    printf("tree: %d documents of %d fields (root, %d children, %d grandchildren each), file %.1f MB\n", id, kFields,
-           kChildren, kGrandchildren, data.nFileSizeLow / 1048576.0);
-    printf("WriteQarnDocumentToFile      %8.1f ms   MSXML save %8.1f ms   ratio %5.2f\n", w, s, w / s);
-    printf("ReadQarnDocumentFromFile     %8.1f ms   MSXML load %8.1f ms   ratio %5.2f\n", r, l, r / l);
-    printf("(MSXML load by file name, once: %.1f ms)\n", byName * 1000);
-    printf("write and read               %8.1f ms   MSXML both %8.1f ms   ratio %5.2f\n", w + r, l + s, (w + r) / (l + s));
-
+    printf("A tree of %s documents of %d fields (a root, %d children, %d grandchildren each), file %.1f MB; medians "
+           "of %d runs after one not counted. MSXML alone loads the file's bytes from memory and saves the document "
+           "to another file.\n\n",
+           Grouped(id).c_str(), kFields, kChildren, kGrandchildren, data.nFileSizeLow / 1048576.0, kRuns);
+    const double top = std::max({w, r, l, s, byName * 1000});
+    printf("| step | through COM ms | MSXML alone ms | ratio | COM | MSXML |\n|---|---:|---:|---:|:---|:---|\n");
+    const auto ms = [](double v) { return Grouped(std::llround(v)); };
+    printf("| write / save | %s | %s | %.2f | %s | %s |\n", ms(w).c_str(), ms(s).c_str(), w / s, Bar(w, top).c_str(),
+           Bar(s, top).c_str());
+    printf("| read / load from memory | %s | %s | %.2f | %s | %s |\n", ms(r).c_str(), ms(l).c_str(), r / l,
+           Bar(r, top).c_str(), Bar(l, top).c_str());
+    printf("| both | %s | %s | %.2f | | |\n", ms(w + r).c_str(), ms(l + s).c_str(), (w + r) / (l + s));
+    printf("| MSXML load by file name (once) | | %s | | | %s |\n", ms(byName * 1000).c_str(),
+           Bar(byName * 1000, top).c_str());
     // The wide tree, once.
     ComPtr<IQarnDocument> wide = make.Document(0, 1);
     ComPtr<IQarnDocumentCollection> all = make.Children(wide.Get());
@@ -201,8 +209,13 @@ int wmain(int argc, wchar_t** argv) {
     start = Now();
     if (!Check(u->ReadQarnDocumentFromFile(wideFile, &back), "ReadQarnDocumentFromFile (wide)")) return 1;
     const double wideRead = Now() - start;
-    printf("wide tree: %ld documents read back of %d; write %.1f ms, read %.1f ms\n", CountDocuments(back.Get()),
-           kWide + 1, wideWrite * 1000, wideRead * 1000);
+    const long wideCount = CountDocuments(back.Get());
+    printf("\nThe wide tree, once: %s documents (a root with %s children of one field each), written in %s ms and "
+           "read back in %s ms; %s documents read back.\n",
+           Grouped(kWide + 1).c_str(), Grouped(kWide).c_str(), Grouped(std::llround(wideWrite * 1000)).c_str(),
+           Grouped(std::llround(wideRead * 1000)).c_str(),
+           Grouped(wideCount).c_str());
+    if (wideCount != kWide + 1) return 1;
 
     DeleteFileW(file);
     DeleteFileW(copy);

@@ -3,6 +3,7 @@
 // with CQarnUtilities::ReadTextFile through COM, and prints both times per MB and their ratio.
 // The per-MB time of ReadTextFile must stay flat as the size grows (linear in total). Every file
 // ends with a line break, so ReadTextFile returns one (empty) line more than was written.
+// The output is Markdown.
 //
 //   textfile_bench [folder for the files, default: the temporary folder]
 #include <windows.h>
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #undef GetMessage
 #include "QarnComDatatypes.h"
@@ -78,8 +80,11 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("cannot create CQarnUtilities: 0x%08lx\n", static_cast<unsigned long>(hr));
         return 1;
     }
-    std::printf("%8s %10s %14s %16s %14s %8s\n", "MB", "lines", "plain ms/MB", "ReadTextFile ms/MB", "ReadTextFile ms",
-                "ratio");
+    struct Row {
+        double mb, plain, read;  // MB, seconds
+        long lines;
+    };
+    std::vector<Row> rows;
     for (int megabytes : {5, 10, 25, 50}) {
         const std::wstring path = folder + L"qarn-textfile-bench.txt";
         const long lines = WriteFile(path, megabytes);
@@ -93,12 +98,26 @@ int wmain(int argc, wchar_t** argv) {
         SysFreeString(name);
         long count = 0;
         if (result) result->get_Count(&count);
-        const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
-        std::printf("%8.1f %10ld %14.2f %16.2f %14.0f %8.0f%s\n", mb, count, plain * 1000 / mb, read * 1000 / mb,
-                    read * 1000, read / plain, (FAILED(hr) || count != lines + 1) ? "  (line count wrong!)" : "");
         result.Reset();
         DeleteFileW(path.c_str());
+        if (FAILED(hr) || count != lines + 1) {
+            std::fprintf(stderr, "ReadTextFile of %d MB: 0x%08lx, %ld lines of %ld\n", megabytes,
+                         static_cast<unsigned long>(hr), count, lines + 1);
+            return 1;
+        }
+        rows.push_back({static_cast<double>(bytes) / (1024.0 * 1024.0), plain, read, lines});
     }
+    double top = 0;
+    for (const Row& r : rows) top = std::max(top, r.read / r.mb);
+    std::printf("| MB | lines | plain read ms/MB | ReadTextFile ms/MB | ratio | ReadTextFile ms | ReadTextFile ms/MB |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|:---|\n");
+    for (const Row& r : rows)
+        std::printf("| %.0f | %s | %.1f | %.1f | %.1f | %s | %s |\n", r.mb, Grouped(r.lines).c_str(),
+                    r.plain * 1e3 / r.mb, r.read * 1e3 / r.mb, r.read / r.plain,
+                    Grouped(std::llround(r.read * 1e3)).c_str(), Bar(r.read / r.mb, top).c_str());
+    // Flat: per MB, 50 MB within twice 10 MB (the first size includes the start of the servers).
+    const double growth = (rows[3].read / rows[3].mb) / (rows[1].read / rows[1].mb);
+    Verdict(growth <= 2.0, Format("ReadTextFile per MB at 50 MB against 10 MB: %.2fx; limit 2x", growth));
     utilities.Reset();
     CoUninitialize();
     return 0;

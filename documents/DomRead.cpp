@@ -1,12 +1,39 @@
 // Reading steps over MSXML nodes shared by the XML readers.
 #include "documents/DomRead.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace qarn::dom {
 
 ComPtr<IXMLDOMDocument2> NewDocument() {
     ComPtr<IXMLDOMDocument2> document;
     CHECK_HR(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)));
     return document;
+}
+
+bool ReadWholeFile(BSTR fileName, std::string& bytes) {
+    bytes.clear();
+    if (!fileName) return false;
+    FilePtr file(_wfopen(fileName, L"rb"));
+    if (!file) return false;
+    char buffer[65536];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, file.get())) > 0;) bytes.append(buffer, got);
+    return !ferror(file.get());
+}
+
+VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes) {
+    Variant array;
+    array.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!array.parray) ThrowHResult(E_OUTOFMEMORY);
+    array.vt = VT_ARRAY | VT_UI1;
+    void* data = nullptr;
+    CHECK_HR(SafeArrayAccessData(array.parray, &data));
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(data));
+    SafeArrayUnaccessData(array.parray);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CHECK_HR(dom->load(array, &loaded));
+    return loaded;
 }
 
 namespace {

@@ -93,41 +93,11 @@ void CheckReadableDepth(std::basic_string_view<C> xml, const std::wstring& what)
                              what.c_str(), static_cast<unsigned long>(depth), static_cast<unsigned long>(kMaxReadDepth)));
 }
 
-// The whole content of a file; false when it cannot be read (a folder, no access).
-bool ReadWholeFile(BSTR fileName, std::string& bytes) {
-    bytes.clear();
-    if (!fileName) return false;
-    FilePtr file(_wfopen(fileName, L"rb"));
-    if (!file) return false;
-    char buffer[65536];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, file.get())) > 0;) bytes.append(buffer, got);
-    return !ferror(file.get());
-}
-
 void CheckReadableFileDepth(BSTR fileName) {
     std::string bytes;
     if (ReadWholeFile(fileName, bytes))
         CheckReadableDepth(std::string_view(bytes), L"The file " + std::wstring(View(fileName)));
 }
-
-// Loads a file's bytes from memory; MSXML detects the encoding as it does for a file. Under Wine,
-// loading a file of several MB by its name costs ten times as much as loading its bytes.
-VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes) {
-    Variant array;
-    array.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    if (!array.parray) ThrowHResult(E_OUTOFMEMORY);
-    array.vt = VT_ARRAY | VT_UI1;
-    void* data = nullptr;
-    CHECK_HR(SafeArrayAccessData(array.parray, &data));
-    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(data));
-    SafeArrayUnaccessData(array.parray);
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    CHECK_HR(dom->load(array, &loaded));
-    return loaded;
-}
-
-// Bytes that LoadBytes takes in one array.
-bool FitsOneArray(const std::string& bytes) { return bytes.size() < 0x7fffffffu; }
 
 ComPtr<IUnknown> Identity(IUnknown* object) {
     ComPtr<IUnknown> identity;

@@ -149,7 +149,9 @@ STDMETHODIMP CQarnUtilities::GetXMLDOMNodeTypedValue(IDispatch *pDisp, BSTR node
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) {
+STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) { return ParseFile(xmlFile, ppDisp, false); }
+
+HRESULT CQarnUtilities::ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool fromBytes) {
     return MethodFrame(L"CQarnUtilities::DOMParse", [&] {
         CHECK_POINTER(ppDisp);
         *ppDisp = nullptr;
@@ -160,7 +162,13 @@ STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) {
         CHECK_HR(FileExist(file.bstrVal, &exists));
         ComPtr<IXMLDOMDocument2> document = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
-        CHECK_HR(document->load(file, &loaded));
+        // What cannot be read here (a folder, no access) gets the engine's own load by name.
+        std::string bytes;
+        if (fromBytes && ReadWholeFile(file.bstrVal, bytes) && FitsOneArray(bytes))
+            loaded = LoadBytes(document.Get(), bytes);
+        else
+            CHECK_HR(document->load(file, &loaded));
+        bytes = std::string();
         const std::wstring unknown = L"Unknown parsing error for " + std::wstring(View(file.bstrVal)) + L".";
         *ppDisp = LoadResult(document.Get(), loaded, unknown).Detach();
     });

@@ -167,8 +167,9 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, I
         Variant file;
         file.vt = VT_BSTR;
         file.bstrVal = CopyBstr(View(xmlFile));
+        // The document stays here and the list names the file itself: MSXML may read its bytes.
         ComPtr<IDispatch> document;
-        CHECK_HR(DOMParse(file, &document));
+        CHECK_HR(ParseFile(file, &document, true));
         CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlFile, ppResult));
     });
 }

@@ -438,3 +438,32 @@ TEST_F(ParamList, ParsedDocumentsAndTextsWithAndWithoutAlias) {
 }
 
 }  // namespace
+
+TEST_F(ParamList, DefinitionFilesInTheirOwnEncoding) {
+    // The file's bytes go to the XML engine, which takes the encoding from the declaration or the
+    // byte order mark.
+    const std::string field = "<Field><Name>Monat</Name><Value>M\xE4rz</Value></Field>";
+    const std::wstring latin1 = root.Write(L"xml\\latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                                                               "<Parameter><FieldCollection>" + field +
+                                                               "</FieldCollection></Parameter>");
+    std::string utf16 = "\xFF\xFE";
+    for (wchar_t c : L"<Parameter><FieldCollection><Field><Name>Monat</Name><Value>M\u00E4rz</Value></Field>"
+                     L"</FieldCollection></Parameter>") {
+        if (!c) break;
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    for (const std::wstring& file : {latin1, root.Write(L"xml\\utf16.xml", utf16)}) {
+        ComPtr<IParameterList> list;
+        ASSERT_EQ(S_OK, u->GetXmlParameterList3(Str(file), Str(L"Parameter"), nullptr, &list)) << TakeMessage();
+        EXPECT_EQ(Texts{L"Monat=M\u00E4rz"}, FieldsOf(list.Get())) << file;
+    }
+    // A file that does not parse fails in the parse's frame, as a missing one does.
+    for (const std::wstring& file : {root.Write(L"xml\\broken.xml", "<Parameter>"), (root / L"xml\\none.xml")}) {
+        ComPtr<IParameterList> list;
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList3(Str(file), Str(L"Parameter"), nullptr, &list));
+        const std::wstring text = test::TakeErrorDescription();
+        EXPECT_NE(std::wstring::npos, text.find(L"\n   at CQarnUtilities::DOMParse: line ")) << text;
+        EXPECT_FALSE(list);
+    }
+}

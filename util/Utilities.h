@@ -275,6 +275,9 @@ protected:
     // Builds the list of the element `path` selects in `document`; `source` names the document in
     // the failure for a missing element.
     HRESULT GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source, IParameterList** result);
+    // DOMParse; with `fromBytes` MSXML gets the file's bytes instead of its name, for a document
+    // that stays inside the server (its url is empty).
+    HRESULT ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool fromBytes);
     // Records where a list came from in its attributes.
     HRESULT SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning);
 
