@@ -223,7 +223,6 @@ const VARIANT* Deref(const VARIANT* v) {
 }
 
 // VT_ERROR/DISP_E_PARAMNOTFOUND counts as missing.
-
 bool IsMissing(const VARIANT& v) {
     return v.vt == VT_EMPTY || v.vt == VT_NULL || (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND);
 }
