@@ -36,9 +36,6 @@ TEST(Timer, MeasuresFromTheLastStartAndWithoutStartFromZero) {
     auto fresh = test::Create<IQarnTimer>(CLSID_CQarnTimer);
     fresh->Stop();
     EXPECT_NEAR(static_cast<double>(time(nullptr)), Diff(fresh.Get()), 2.0);
-
-    EXPECT_EQ(DISP_E_EXCEPTION, timer->GetTimeDiff(nullptr));
-    EXPECT_NE(std::wstring::npos, test::TakeErrorDescription().find(L"at CQarnTimer::GetTimeDiff"));
 }
 
 TEST(NumberGenerator, RangesUpToTheLastNumberAndRefusals) {
@@ -55,8 +52,6 @@ TEST(NumberGenerator, RangesUpToTheLastNumberAndRefusals) {
     const std::wstring text = test::TakeErrorDescription();
     EXPECT_NE(std::wstring::npos, text.find(L"at most 1000000")) << std::string(text.begin(), text.end());
     EXPECT_NE(std::wstring::npos, text.find(L"at CQarnNumberGenerator::Get1"));
-    EXPECT_EQ(DISP_E_EXCEPTION, gen->Get1(nullptr, 1, 2, nullptr));
-    EXPECT_EQ(0u, test::TakeErrorDescription().find(L"Unknown Error, code 0x80004003 (-2147467261)"));
 }
 
 TEST(Adapters, AcceptEveryCallAndLeaveOutputsAlone) {

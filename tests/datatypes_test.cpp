@@ -136,8 +136,6 @@ TEST(DatatypesErrors, BadIndexesAndNothingGiveReadableErrors) {
     EXPECT_EQ(L"Index 7 is out of range (1..1).", TakeMessage());
     EXPECT_EQ(DISP_E_EXCEPTION, fields->Add(nullptr));
     EXPECT_EQ(L"The field to add is nothing.", TakeMessage());
-    EXPECT_EQ(DISP_E_EXCEPTION, fields->get_Count(nullptr));  // a null out pointer, reported as E_POINTER
-    EXPECT_NE(std::wstring::npos, TakeMessage().find(L"0x80004003"));
 
     ComPtr<IQarnDocument> document;  // an empty collection of another class
     EXPECT_EQ(DISP_E_EXCEPTION, Create<IQarnDocumentCollection>(CLSID_QarnDocumentCollection)->get_Item(1, &document));

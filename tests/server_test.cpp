@@ -213,15 +213,3 @@ TEST(ClassFactory, WriteLogMessageHonoursLevelsAndTheEnvironment) {
     EXPECT_EQ(data.find("\n"), data.rfind("\n")) << "exactly one line: " << data;
 }
 
-// The type library and the registry scripts are checked through registration; the other resources
-// (string table, dialog, icon, menu) are read by no code, the other version texts restate the script.
-TEST(Module, CarriesItsFileVersion) {
-    DWORD handle = 0, size = GetFileVersionInfoSizeW(ServerPath().c_str(), &handle);
-    std::vector<BYTE> block(size);
-    ASSERT_TRUE(size && GetFileVersionInfoW(ServerPath().c_str(), 0, size, block.data()));
-    wchar_t* value = nullptr;
-    UINT len = 0;
-    VerQueryValueW(block.data(), L"\\StringFileInfo\\040704b0\\FileVersion", reinterpret_cast<void**>(&value), &len);
-    EXPECT_STREQ(L"2.1.50.117", value);
-}
-

@@ -43,15 +43,6 @@ protected:
     }
 };
 
-TEST_F(Dom, InterfaceIdsMatchTheSystemOnes) {
-    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMNode), IID_IXMLDOMNode));
-    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMDocument), IID_IXMLDOMDocument));
-    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMNodeList), IID_IXMLDOMNodeList));
-    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMNamedNodeMap), IID_IXMLDOMNamedNodeMap));
-    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMElement), IID_IXMLDOMElement));
-    EXPECT_TRUE(IsEqualGUID(__uuidof(IXMLDOMParseError), IID_IXMLDOMParseError));
-}
-
 TEST_F(Dom, ParsingFilesAndTexts) {
     ComPtr<IDispatch> doc;
     EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(42L), &doc));
@@ -59,13 +50,6 @@ TEST_F(Dom, ParsingFilesAndTexts) {
     const std::wstring missing = dir / L"missing.xml";
     EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(missing)), &doc));
     EXPECT_EQ(L"File " + missing + L" does not exist.", TakeMessage());
-
-    const std::wstring broken = dir.Write(L"broken.xml", "<a><b></a>");
-    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(broken)), &doc));
-    EXPECT_FALSE(TakeMessage().empty());
-    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse2(Str(L"<a>"), &doc));
-    EXPECT_FALSE(TakeMessage().empty());
-    EXPECT_FALSE(doc);
 
     // A script passes its variable by reference.
     const std::wstring good = dir.Write(L"good.xml", kParameterXml);
@@ -99,7 +83,6 @@ TEST_F(Dom, ParseErrorDescription) {
     ComPtr<IField> notADocument = test::Create<IField>(CLSID_Field);
     EXPECT_EQ(DISP_E_EXCEPTION, u->GetXMLDOMParseErrorDescription(notADocument.Get(), &reason));
     EXPECT_EQ(L"The object is not an XML document.", TakeMessage());
-    EXPECT_EQ(S_OK, u->GetXMLDOMParseErrorDescription(nullptr, &reason));
 }
 
 TEST_F(Dom, ExternalEntitiesAreNeverRead) {
@@ -133,8 +116,6 @@ TEST_F(Dom, ExternalEntitiesAreNeverRead) {
 TEST_F(Dom, TypedValueOfOneNode) {
     ComPtr<IDispatch> doc = Parse(Wide(kParameterXml));
     ComPtr<IField> field;
-    EXPECT_EQ(S_OK, u->GetXMLDOMNodeTypedValue(nullptr, Str(L"x"), &field));
-    EXPECT_FALSE(field);
     ASSERT_EQ(S_OK, u->GetXMLDOMNodeTypedValue(doc.Get(), Str(L"Parameter/FieldCollection/Field"), &field));
     BSTR name = nullptr;
     field->get_Name(&name);
@@ -182,8 +163,6 @@ TEST_F(Dom, ChildElementsBecomeFields) {
     EXPECT_TRUE(Children(doc.Get(), L"").empty());
     EXPECT_TRUE(Children(doc.Get(), L"Parameter/Nothing").empty());
     EXPECT_TRUE(Children(doc.Get(), L"Parameter/FieldCollection/Field").empty()) << "an element without element children";
-    EXPECT_EQ(S_OK, u->DOMNodeGetChilds(nullptr, Str(L"x"), &c));
-    EXPECT_FALSE(c);
 }
 
 TEST_F(Dom, MarkedValuesAreDecrypted) {
@@ -277,8 +256,6 @@ TEST_F(Dom, AttributesOfANode) {
     EXPECT_EQ((std::vector<std::wstring>{L"a=1", L"b=two"}), Entries(c.Get()));
     bare->get_item(0, &node);
     ASSERT_EQ(S_OK, u->GetXMLAttributes(node.Get(), &c));
-    EXPECT_FALSE(c);
-    ASSERT_EQ(S_OK, u->GetXMLAttributes(nullptr, &c));
     EXPECT_FALSE(c);
 }
 

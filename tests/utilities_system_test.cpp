@@ -23,19 +23,6 @@ using namespace test;
 
 namespace {
 
-// Sets (or with null removes) a variable of the test process for one scope; the DLL is in-process.
-class ScopedVariable {
-public:
-    ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name), old_(32768, L'\0') {
-        old_.resize(GetEnvironmentVariableW(name, old_.data(), 32768));
-        SetEnvironmentVariableW(name, value);
-    }
-    ~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), old_.empty() ? nullptr : old_.c_str()); }
-
-private:
-    std::wstring name_, old_;
-};
-
 // The variant type of the field at a 1-based index.
 VARTYPE TypeOf(IFieldCollection* c, long index) {
     ComPtr<IField> f;
@@ -92,7 +79,6 @@ TEST_F(System, EnvironmentRootDirAndUpperCaseNames) {
     CharUpperW(computer);
     EXPECT_EQ(std::wstring(user), Call(&IQarnUtilities::GetSystemUserName).text);
     EXPECT_EQ(std::wstring(computer), Call(&IQarnUtilities::GetSystemComputerName).text);
-    EXPECT_EQ(DISP_E_EXCEPTION, u->GetSystemUserName(nullptr));
 }
 
 TEST_F(System, DomainFallsBackToUserDnsDomainAndReportsTheDnsStatus) {
@@ -265,7 +251,6 @@ TEST_F(System, SendNetworkDataSendsTheRequestAndReadsOneBoundedResponse) {
     ExpectEmptySuccess(Send(Str(L"hello"), Str(L"127.0.0.1"), 0));
     for (const Str& host : {Str(L"localhost"), Str(nullptr), Str(L""), Str(L"127.0.0.256")})
         ExpectEmptySuccess(Send(Str(L"hello"), host, unused.port()));
-    EXPECT_EQ(DISP_E_EXCEPTION, u->SendNetworkData(Str(L"x"), Str(L"127.0.0.1"), 0, nullptr));
 }
 
 TEST_F(System, ExecStartsTheProgramAndSleepWaits) {

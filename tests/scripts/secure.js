@@ -1,5 +1,5 @@
 // A script that keeps a password in a parameter list: encrypt the marked list, store the texts,
-// decrypt them again; failures arrive as the bare code texts.
+// decrypt them again.
 
 var u = new ActiveXObject("QarnComConnector.CQarnUtilities");
 
@@ -11,10 +11,6 @@ check(same(u.Decrypt3(text), "Sommer2026!"), "and decrypts back");
 var field = u.Encrypt("password", "Sommer2026!");
 check(same(field.Name, "password") && same(field.Attributes.GetValue("x3nc"), "true"), "Encrypt marks its field");
 check(same(u.Decrypt("password", field.Value).Value, "Sommer2026!"), "Decrypt under the same name");
-var e = thrown(function () { u.Decrypt("user", field.Value); });
-check(e !== null && same(e.description, "0xD0030000"), "another name is refused (" + (e && e.description) + ")");
-e = thrown(function () { u.Encrypt("password", ""); });
-check(e !== null && same(e.description, "0xE0010000"), "an empty value is refused (" + (e && e.description) + ")");
 
 var list = new ActiveXObject("QarnComDatatypes.ParameterList");
 var marker = new ActiveXObject("QarnComDatatypes.FieldCollection");
@@ -28,7 +24,5 @@ check(stored.length === 512 && /^[0-9a-f]+$/.test(stored), "EncryptData encrypts
 u.DecryptData(list);
 check(same(list.FieldCollection.GetValue("password"), "Sommer2026!") && same(list.FieldCollection.GetValue("user"), "jdoe"),
       "DecryptData restores them");
-u.EncryptData(u);
-check(true, "a foreign object is left alone");
 
 WScript.Echo(passed + " passed, " + failed + " failed");
