@@ -81,3 +81,24 @@ std::string Format(const char* format, A... args) {
     std::snprintf(buffer, sizeof buffer, format, args...);
     return buffer;
 }
+
+// A file's bytes as the VT_ARRAY|VT_UI1 variant MSXML loads from memory; VT_EMPTY when the file
+// cannot be read. The caller clears it.
+inline VARIANT FileBytes(const wchar_t* path) {
+    VARIANT source;
+    VariantInit(&source);
+    FILE* f = _wfopen(path, L"rb");
+    if (!f) return source;
+    std::string bytes;
+    char buffer[65536];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, got);
+    fclose(f);
+    source.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!source.parray) return source;
+    source.vt = VT_ARRAY | VT_UI1;
+    void* data = nullptr;
+    SafeArrayAccessData(source.parray, &data);
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(data));
+    SafeArrayUnaccessData(source.parray);
+    return source;
+}

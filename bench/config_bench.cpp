@@ -130,19 +130,8 @@ int wmain(int argc, wchar_t** argv) {
                 if (!Check(hr, "load") || !loaded) return -1;
                 continue;
             }
-            FILE* f = _wfopen(file.c_str(), L"rb");
-            if (!f) return -1;
-            std::string bytes;
-            char buffer[65536];
-            for (size_t got; (got = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, got);
-            fclose(f);
-            VARIANT source;
-            source.vt = VT_ARRAY | VT_UI1;
-            source.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-            void* data = nullptr;
-            SafeArrayAccessData(source.parray, &data);
-            memcpy(data, bytes.data(), bytes.size());
-            SafeArrayUnaccessData(source.parray);
+            VARIANT source = FileBytes(file.c_str());
+            if (source.vt == VT_EMPTY) return -1;
             const HRESULT hr = document->load(source, &loaded);
             VariantClear(&source);
             if (!Check(hr, "load") || !loaded) return -1;

@@ -141,18 +141,8 @@ int wmain(int argc, wchar_t** argv) {
             source.vt = VT_BSTR;
             source.bstrVal = SysAllocString(file);
         } else {
-            FILE* f = _wfopen(file, L"rb");
-            if (!f) return false;
-            std::string bytes;
-            char buffer[65536];
-            for (size_t got; (got = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, got);
-            fclose(f);
-            source.vt = VT_ARRAY | VT_UI1;
-            source.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-            void* data = nullptr;
-            SafeArrayAccessData(source.parray, &data);
-            memcpy(data, bytes.data(), bytes.size());
-            SafeArrayUnaccessData(source.parray);
+            source = FileBytes(file);
+            if (source.vt == VT_EMPTY) return false;
         }
         const HRESULT hr = document->load(source, &loaded);
         VariantClear(&source);

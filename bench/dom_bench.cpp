@@ -57,22 +57,13 @@ double LoadByName(const std::wstring& path) {
 // MSXML alone: the file's bytes loaded from memory; seconds, or a negative value on failure.
 double LoadFromMemory(const std::wstring& path) {
     const double start = Now();
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return -1;
-    std::string bytes;
-    char buffer[65536];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, got);
-    fclose(f);
+    VARIANT source = FileBytes(path.c_str());
+    if (source.vt == VT_EMPTY) return -1;
     ComPtr<IXMLDOMDocument2> document;
-    if (!Check(CoCreateInstance(qarn::dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)), "DOM"))
+    if (!Check(CoCreateInstance(qarn::dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)), "DOM")) {
+        VariantClear(&source);
         return -1;
-    VARIANT source;
-    source.vt = VT_ARRAY | VT_UI1;
-    source.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    void* data = nullptr;
-    SafeArrayAccessData(source.parray, &data);
-    memcpy(data, bytes.data(), bytes.size());
-    SafeArrayUnaccessData(source.parray);
+    }
     VARIANT_BOOL loaded = VARIANT_FALSE;
     const HRESULT hr = document->load(source, &loaded);
     VariantClear(&source);
