@@ -1,0 +1,175 @@
+// What the hardening programs (sweep, leaks, faults) share: COM start-up, object creation through
+// cached class objects, owned texts and variants, files and folders.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "QarnComDatatypes.h"
+
+using Microsoft::WRL::ComPtr;
+
+// A failed step of a scenario.
+struct Failure {
+    std::wstring what;
+};
+
+inline void Expect(bool ok, const std::wstring& what) {
+    if (!ok) throw Failure{what};
+}
+
+
+
+// A text owned for the scope; `&s.b` receives an [out] text.
+struct Str {
+    BSTR b = nullptr;
+    Str() = default;
+    explicit Str(const std::wstring& text) : b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~Str() { SysFreeString(b); }
+    Str(const Str&) = delete;
+    Str& operator=(const Str&) = delete;
+    operator BSTR() const { return b; }
+    std::wstring text() const { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
+    BSTR Detach() { return std::exchange(b, nullptr); }
+};
+
+// The description of the last error a COM object reported (empty when there is none).
+inline std::wstring TakeDescription() {
+    ComPtr<IErrorInfo> info;
+    Str text;
+    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(&text.b);
+    return text.text();
+}
+
+inline void Check(HRESULT hr, const std::wstring& what) {
+    if (FAILED(hr)) {
+        wchar_t code[16];
+        swprintf(code, 16, L"0x%08lx", static_cast<unsigned long>(hr));
+        throw Failure{what + L" failed: " + code + L" " + TakeDescription()};
+    }
+}
+
+// Creation through class objects asked for once (CoCreateInstance looks in the registry each time,
+// which is slow under Wine). Class objects do not keep their DLL from unloading.
+inline std::vector<std::pair<CLSID, ComPtr<IClassFactory>>> g_factories;
+
+template <class I>
+ComPtr<I> New(REFCLSID clsid) {
+    IClassFactory* factory = nullptr;
+    for (auto& [id, f] : g_factories)
+        if (IsEqualCLSID(id, clsid)) factory = f.Get();
+    if (!factory) {
+        ComPtr<IClassFactory> f;
+        Check(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&f)), L"CoGetClassObject");
+        g_factories.emplace_back(clsid, f);
+        factory = f.Get();
+    }
+    ComPtr<I> object;
+    Check(factory->CreateInstance(nullptr, __uuidof(I), reinterpret_cast<void**>(object.GetAddressOf())), L"CreateInstance");
+    return object;
+}
+
+// COM on this thread for the scope of the program.
+struct ComScope {
+    const bool ok = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    ~ComScope() {
+        g_factories.clear();
+        if (ok) CoUninitialize();
+    }
+};
+
+// Plain VARIANT values (owned by the caller) and a VARIANT owned for the scope.
+inline VARIANT Of(VARTYPE vt) { VARIANT v{}; v.vt = vt; return v; }
+inline VARIANT Text(const std::wstring& s) { VARIANT v = Of(VT_BSTR); v.bstrVal = Str(s).Detach(); return v; }
+inline VARIANT Long(LONG n) { VARIANT v = Of(VT_I4); v.lVal = n; return v; }
+struct Var : VARIANT {
+    Var(const VARIANT& v = Of(VT_EMPTY)) : VARIANT(v) {}
+    ~Var() { VariantClear(this); }
+    Var(const Var&) = delete;
+    Var& operator=(const Var&) = delete;
+};
+
+// Data objects: a field; `count` fields F0, F1, ... holding `value`; a parameter list and a
+// document holding `fields`.
+inline ComPtr<IField> NewField(const wchar_t* name, const wchar_t* value) {
+    auto f = New<IField>(CLSID_Field);
+    Check(f->put_Name(Str(name)), L"Field.Name");
+    Check(f->put_Value(Var(Text(value))), L"Field.Value");
+    return f;
+}
+inline ComPtr<IFieldCollection> NewFields(int count, const wchar_t* value = L"value") {
+    auto fields = New<IFieldCollection>(CLSID_FieldCollection);
+    for (int i = 0; i < count; ++i)
+        Check(fields->SetValue(Str(L"F" + std::to_wstring(i)), Var(Text(value))), L"FieldCollection.SetValue");
+    return fields;
+}
+inline ComPtr<IParameterList> NewList(const ComPtr<IFieldCollection>& fields) {
+    auto list = New<IParameterList>(CLSID_ParameterList);
+    Check(list->put_FieldCollection(fields.Get()), L"ParameterList.FieldCollection");
+    return list;
+}
+inline ComPtr<IQarnDocument> NewDocument(const ComPtr<IFieldCollection>& fields) {
+    auto document = New<IQarnDocument>(CLSID_QarnDocument);
+    Check(document->put_ParameterList(NewList(fields).Get()), L"QarnDocument.ParameterList");
+    return document;
+}
+
+inline std::string Narrow(const std::wstring& w) {
+    std::string s;
+    for (wchar_t c : w) s += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
+    return s;
+}
+
+// ---- files ----------------------------------------------------------------------------------------
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Calls `visit(name, isFolder)` for the entries of `folder` that match `pattern`.
+inline void ForEachEntry(const std::wstring& folder, const std::function<void(const std::wstring&, bool)>& visit,
+                         const wchar_t* pattern = L"*") {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+
+inline void RemoveTree(const std::wstring& folder) {
+    ForEachEntry(folder, [&](const std::wstring& name, bool isFolder) {
+        const std::wstring path = folder + L"\\" + name;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (isFolder) RemoveTree(path);
+        else DeleteFileW(path.c_str());
+    });
+    RemoveDirectoryW(folder.c_str());
+}
+
+inline bool WriteText(const std::wstring& path, const char* text) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok;
+}
+
+inline std::optional<std::string> ReadBytes(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+    CloseHandle(h);
+    return bytes;
+}
