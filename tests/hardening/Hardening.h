@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "QarnComDatatypes.h"
+#include "server/com/Text.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -29,25 +30,15 @@ inline void Expect(bool ok, const std::wstring& what) {
 
 
 
-// A text owned for the scope; `&s.b` receives an [out] text.
-struct Str {
-    BSTR b = nullptr;
-    Str() = default;
-    explicit Str(const std::wstring& text) : b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Str() { SysFreeString(b); }
-    Str(const Str&) = delete;
-    Str& operator=(const Str&) = delete;
-    operator BSTR() const { return b; }
-    std::wstring text() const { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
-    BSTR Detach() { return std::exchange(b, nullptr); }
-};
+// A text owned for the scope (the COM layer's own); `s.Out()` receives an [out] text.
+using Str = qarn::Bstr;
 
 // The description of the last error a COM object reported (empty when there is none).
 inline std::wstring TakeDescription() {
     ComPtr<IErrorInfo> info;
     Str text;
-    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(&text.b);
-    return text.text();
+    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(text.Out());
+    return std::wstring(text.View());
 }
 
 inline void Check(HRESULT hr, const std::wstring& what) {

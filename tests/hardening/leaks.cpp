@@ -86,9 +86,9 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
         {L"CQarnUtilities", [] {
              auto u = New<IQarnUtilities>(CLSID_CQarnUtilities);
              Str encrypted, decrypted, nothing;
-             Check(u->Encrypt3(Str(L"secret value"), &encrypted.b), L"Encrypt3");
-             Check(u->Decrypt3(encrypted, &decrypted.b), L"Decrypt3");
-             Expect(decrypted.text() == L"secret value", L"Decrypt3 did not give the value back");
+             Check(u->Encrypt3(Str(L"secret value"), encrypted.Out()), L"Encrypt3");
+             Check(u->Decrypt3(encrypted, decrypted.Out()), L"Decrypt3");
+             Expect(std::wstring(decrypted.View()) == L"secret value", L"Decrypt3 did not give the value back");
              ComPtr<IDispatch> dom;
              Check(u->DOMParse2(Str(L"<a><b x=\"1\">t</b><c>2</c></a>"), &dom), L"DOMParse2");
              ComPtr<IParameterList> list;
@@ -97,7 +97,7 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
                                                        Str(L""), nullptr, &list),
                    L"GetXmlParameterListFromXMLString");
              Expect(dom && list, L"DOMParse2 or GetXmlParameterListFromXMLString gave nothing");
-             Expect(u->Decrypt3(Str(L"not an encrypted text"), &nothing.b) != S_OK,
+             Expect(u->Decrypt3(Str(L"not an encrypted text"), nothing.Out()) != S_OK,
                     L"Decrypt3 of a plain text did not fail");
              TakeDescription();
          }},
@@ -105,15 +105,15 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
              auto app = New<IQarnComApplication>(CLSID_CQarnComApplication);
              Str plant;
              Check(app->SetProperty(Str(L"Plant"), Str(L"2000")), L"SetProperty");
-             Check(app->GetProperty(Str(L"Plant"), &plant.b), L"GetProperty");
+             Check(app->GetProperty(Str(L"Plant"), plant.Out()), L"GetProperty");
          }},
         {L"CQarnClassFactory", [] {
              auto factory = New<IQarnClassFactory>(CLSID_CQarnClassFactory);
              ComPtr<IQarnComApplication> app;
              Str plant;
              Check(factory->Create(&app), L"Create");
-             Check(app->GetProperty(Str(L"Plant"), &plant.b), L"GetProperty");
-             Expect(plant.text() == L"1000", L"the application did not read the configuration");
+             Check(app->GetProperty(Str(L"Plant"), plant.Out()), L"GetProperty");
+             Expect(std::wstring(plant.View()) == L"1000", L"the application did not read the configuration");
              app.Reset();
              Check(factory->Destroy(), L"Destroy");
          }},
@@ -169,7 +169,7 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
              ComPtr<IQarnDocument> out;
              Str identifier;
              Check(cad->Open(NewDocument(NewFields(2)).Get(), &out), L"Open");
-             Check(cad->get_CadIdentifier(&identifier.b), L"CadIdentifier");
+             Check(cad->get_CadIdentifier(identifier.Out()), L"CadIdentifier");
          }},
         {L"CQarnGenericSearchInterface", [] {
              auto search = New<IQarnGenericSearchInterface>(CLSID_CQarnGenericSearchInterface);
@@ -181,7 +181,7 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
              auto field = NewField(L"Name", L"value");
              Str text;
              Var value, put(Long(42));
-             Check(field->get_StringValue(&text.b), L"StringValue");
+             Check(field->get_StringValue(text.Out()), L"StringValue");
              Check(field->put_Attributes(NewFields(1).Get()), L"Field.Attributes");
              InvokeByName(field.Get(), L"Value", DISPATCH_PROPERTYGET, nullptr, &value);
              InvokeByName(field.Get(), L"Value", DISPATCH_PROPERTYPUT, &put, nullptr);
@@ -191,7 +191,7 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
              Str value;
              ComPtr<IField> item;
              Check(fields->Add(NewField(L"Extra", L"x").Get()), L"Add");
-             Check(fields->GetValue(Str(L"F1"), &value.b), L"GetValue");
+             Check(fields->GetValue(Str(L"F1"), value.Out()), L"GetValue");
              Check(fields->get_Item(2, &item), L"Item");
              Check(fields->Remove(1), L"Remove");
              EnumerateOne(fields.Get());
@@ -204,8 +204,8 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
              ComPtr<IParameterList> copy;
              ComPtr<IField> field;
              Check(list->put_FieldCollection(NewFields(3).Get()), L"FieldCollection");
-             Check(list->get_Xml(&xml.b), L"Xml");
-             Expect(!xml.text().empty(), L"Xml gave no text");
+             Check(list->get_Xml(xml.Out()), L"Xml");
+             Expect(!std::wstring(xml.View()).empty(), L"Xml gave no text");
              Check(list->Clone(&copy), L"Clone");
              Check(copy->GetField(Str(L"F2"), &field), L"GetField");
          }},
@@ -214,7 +214,7 @@ std::vector<std::pair<const wchar_t*, std::function<void()>>> Cases(const std::w
              Str text;
              ComPtr<IField> field;
              Check(structure->AddFieldCollection(NewFields(2).Get()), L"AddFieldCollection");
-             Check(structure->get_Text(&text.b), L"Text");
+             Check(structure->get_Text(text.Out()), L"Text");
              Check(structure->GetField(Str(L"F1"), &field), L"GetField");
          }},
         {L"StructureCollection", [] {

@@ -393,8 +393,8 @@ Param Describe(ITypeInfo* owner, const TYPEDESC& desc, int depth = 0) {
 
 std::wstring NameOf(ITypeInfo* info, MEMBERID id) {
     Str name;
-    info->GetDocumentation(id, &name.b, nullptr, nullptr, nullptr);
-    return name ? name.text() : L"?";
+    info->GetDocumentation(id, name.Out(), nullptr, nullptr, nullptr);
+    return name ? std::wstring(name.View()) : L"?";
 }
 
 std::vector<Member> MembersOf(ITypeInfo* itf, const std::wstring& cls) {
