@@ -1,5 +1,6 @@
 // Reading steps over MSXML nodes shared by the XML readers.
 #include "documents/DomRead.h"
+#include "FileContent.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,14 +13,10 @@ ComPtr<IXMLDOMDocument2> NewDocument() {
     return document;
 }
 
-bool ReadWholeFile(BSTR fileName, std::string& bytes) {
-    bytes.clear();
-    if (!fileName) return false;
-    FilePtr file(_wfopen(fileName, L"rb"));
-    if (!file) return false;
-    char buffer[65536];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, file.get())) > 0;) bytes.append(buffer, got);
-    return !ferror(file.get());
+std::optional<std::string> LoadableBytes(BSTR fileName) {
+    std::optional<std::string> bytes = ReadFileContent(fileName);
+    if (bytes && bytes->size() >= 0x7fffffffu) bytes.reset();
+    return bytes;
 }
 
 VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes) {

@@ -5,6 +5,7 @@
 #include "documents/Dom.h"
 #include "server/com/Errors.h"
 
+#include <optional>
 #include <string>
 
 namespace qarn::dom {
@@ -12,16 +13,14 @@ namespace qarn::dom {
 // A new, empty MSXML 6 document.
 ComPtr<IXMLDOMDocument2> NewDocument();
 
-// The whole content of a file; false when it cannot be read (a folder, no access).
-bool ReadWholeFile(BSTR fileName, std::string& bytes);
-
 // Loads a file's bytes from memory; MSXML detects the encoding as it does for a file, but the
 // document has no url. Under Wine, loading a file of several MB by its name costs ten times as
 // much as loading its bytes, and the cost per byte grows with the file.
 VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes);
 
-// Bytes that LoadBytes takes in one array.
-inline bool FitsOneArray(const std::string& bytes) { return bytes.size() < 0x7fffffffu; }
+// A file's bytes for LoadBytes; nullopt when the file cannot be read (a folder, no access) or is
+// too large for one array.
+std::optional<std::string> LoadableBytes(BSTR fileName);
 
 Bstr NodeName(IXMLDOMNode* node);
 DOMNodeType NodeType(IXMLDOMNode* node);

@@ -94,9 +94,8 @@ void CheckReadableDepth(std::basic_string_view<C> xml, const std::wstring& what)
 }
 
 void CheckReadableFileDepth(BSTR fileName) {
-    std::string bytes;
-    if (ReadWholeFile(fileName, bytes))
-        CheckReadableDepth(std::string_view(bytes), L"The file " + std::wstring(View(fileName)));
+    if (const std::optional<std::string> bytes = ReadFileContent(fileName))
+        CheckReadableDepth(std::string_view(*bytes), L"The file " + std::wstring(View(fileName)));
 }
 
 ComPtr<IUnknown> Identity(IUnknown* object) {
@@ -284,12 +283,11 @@ STDMETHODIMP CQarnUtilities::ReadQarnDocumentFromFile(BSTR fileName, IQarnDocume
         VARIANT_BOOL exists = VARIANT_FALSE;
         CHECK_HR(FileExist(fileName, &exists));
         ComPtr<IXMLDOMNode> root;
-        std::string bytes;
-        if (ReadWholeFile(fileName, bytes) && FitsOneArray(bytes)) {
+        if (const std::optional<std::string> bytes = LoadableBytes(fileName)) {
             ComPtr<IXMLDOMDocument2> dom = NewDocument();
-            if (LoadBytes(dom.Get(), bytes) != VARIANT_TRUE) {
+            if (LoadBytes(dom.Get(), *bytes) != VARIANT_TRUE) {
                 // The engine's reason may not tell that the file nests too deep: say so when it does.
-                CheckReadableDepth(std::string_view(bytes), L"The file " + std::wstring(View(fileName)));
+                CheckReadableDepth(std::string_view(*bytes), L"The file " + std::wstring(View(fileName)));
                 ComPtr<IXMLDOMParseError> error;
                 Bstr reason;
                 if (SUCCEEDED(dom->get_parseError(&error)) && error) CHECK_HR(error->get_reason(reason.Out()));
@@ -385,9 +383,8 @@ STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pD
         if (exists != VARIANT_TRUE) return;
         ComPtr<IXMLDOMDocument2> dom = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
-        std::string bytes;
-        if (ReadWholeFile(file, bytes) && FitsOneArray(bytes)) {
-            loaded = LoadBytes(dom.Get(), bytes);
+        if (const std::optional<std::string> bytes = LoadableBytes(file)) {
+            loaded = LoadBytes(dom.Get(), *bytes);
         } else {
             Variant name(View(file));
             CHECK_HR(dom->load(name, &loaded));

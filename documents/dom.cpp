@@ -163,12 +163,13 @@ HRESULT CQarnUtilities::ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool from
         ComPtr<IXMLDOMDocument2> document = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
         // What cannot be read here (a folder, no access) gets the engine's own load by name.
-        std::string bytes;
-        if (fromBytes && ReadWholeFile(file.bstrVal, bytes) && FitsOneArray(bytes))
-            loaded = LoadBytes(document.Get(), bytes);
+        std::optional<std::string> bytes;
+        if (fromBytes) bytes = LoadableBytes(file.bstrVal);
+        if (bytes)
+            loaded = LoadBytes(document.Get(), *bytes);
         else
             CHECK_HR(document->load(file, &loaded));
-        bytes = std::string();
+        bytes.reset();
         const std::wstring unknown = L"Unknown parsing error for " + std::wstring(View(file.bstrVal)) + L".";
         *ppDisp = LoadResult(document.Get(), loaded, unknown).Detach();
     });

@@ -1,5 +1,6 @@
 // Text and CSV files: members of CQarnUtilities.
 #include "util/Utilities.h"
+#include "FileContent.h"
 
 #include <cstdio>
 #include <memory>
@@ -7,22 +8,6 @@
 using namespace qarn;
 
 namespace {
-
-// The whole content of a file, or nullopt when it cannot be opened.
-std::optional<std::string> ReadAllBytes(const wchar_t* name) {
-    FilePtr file(_wfopen(name, L"rb"));
-    if (!file) return std::nullopt;
-    std::string bytes;
-    if (_fseeki64(file.get(), 0, SEEK_END) == 0) {
-        const long long size = _ftelli64(file.get());
-        if (size > 0) bytes.reserve(static_cast<size_t>(size));
-        _fseeki64(file.get(), 0, SEEK_SET);
-    }
-    char chunk[64 * 1024];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
-    return bytes;
-}
 
 // The text of each line of a line collection, in order.
 std::vector<Bstr> LineTexts(IFieldCollection* lines) {
@@ -56,7 +41,7 @@ STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFi
         CHECK_POINTER(ppFieldCollection);
         *ppFieldCollection = nullptr;
         if (!fileName || !*fileName) return S_FALSE;
-        std::optional<std::string> bytes = ReadAllBytes(fileName);
+        std::optional<std::string> bytes = ReadFileContent(fileName);
         if (!bytes) return S_OK;
         const std::wstring text = text::DecodeTextModeBytes(*bytes);
         bytes.reset();

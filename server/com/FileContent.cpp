@@ -6,6 +6,22 @@
 
 namespace qarn {
 
+std::optional<std::string> ReadFileContent(const wchar_t* path) {
+    if (!path) return std::nullopt;
+    FilePtr file(_wfopen(path, L"rb"));
+    if (!file) return std::nullopt;
+    std::string bytes;
+    if (_fseeki64(file.get(), 0, SEEK_END) == 0) {
+        const long long size = _ftelli64(file.get());
+        if (size > 0) bytes.reserve(static_cast<size_t>(size));
+        _fseeki64(file.get(), 0, SEEK_SET);
+    }
+    char chunk[64 * 1024];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, file.get())) > 0;) bytes.append(chunk, got);
+    if (ferror(file.get())) return std::nullopt;
+    return bytes;
+}
+
 std::string TextModeUtf8(std::wstring_view text) {
     std::wstring crlf;
     crlf.reserve(text.size() + text.size() / 16);

@@ -1,12 +1,16 @@
-// Whole-file writing shared by every writer of files: XML and text files, documents, the log.
+// Whole-file reading and writing shared by every reader and writer of files: XML and text files, documents, the log.
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace qarn {
+
+// The whole content of a file; nullopt when it cannot be opened or read (a folder, no access).
+std::optional<std::string> ReadFileContent(const wchar_t* path);
 
 // UTF-8 without byte-order mark, every LF written as CR LF (what a text-mode stream writes).
 std::string TextModeUtf8(std::wstring_view text);
