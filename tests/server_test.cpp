@@ -72,6 +72,10 @@ void ExpectRegistered(const std::wstring& modulePath) {
         }
     }
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kLibKey));
+    // The marshaler between apartments looks the library up under the neutral locale.
+    ComPtr<ITypeLib> neutral;
+    EXPECT_EQ(S_OK, LoadRegTypeLib(LIBID_QarnComConnector, 1, 0, 0, &neutral));
+    EXPECT_EQ(modulePath, RegText(HKEY_CLASSES_ROOT, kLibKey + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"), nullptr));
 }
 
 const std::wstring& ServerPath() {

@@ -59,13 +59,16 @@ TEST_F(TypeInfo, InformationOfAnObjectAndOfALibrary) {
     EXPECT_EQ(S_OK, u->GetInterfaceInfo1(&opaque, &info));
     EXPECT_FALSE(info);
 
-    // Our library is registered for German (1031) only.
-    EXPECT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kOurLibrary), 1, 0, 0, &info));
-    EXPECT_FALSE(info);
-    ASSERT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kOurLibrary), 1, 0, 1031, &info));
-    EXPECT_EQ((std::vector<std::wstring>{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary),
-                                         L"FILE_VERSION=2.1.50.117"}),
-              Entries(info.Get()));
+    // Our library is registered for German (1031), its own locale, and for the neutral locale
+    // that the marshaler between apartments asks for, which every other locale falls back to.
+    const std::vector<std::wstring> ours{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary),
+                                         L"FILE_VERSION=2.1.50.117"};
+    for (LCID lcid : {0, 1031, 1033}) {
+        ASSERT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kOurLibrary), 1, 0, lcid, &info));
+        EXPECT_EQ(ours, Entries(info.Get())) << lcid;
+    }
+    EXPECT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kOurLibrary), 2, 0, 0, &info));
+    EXPECT_FALSE(info) << "no version 2.0";
     // The doubles' DLL carries no version resource.
     ASSERT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kDoublesLibrary), 1, 0, 0, &info));
     const std::vector<std::wstring> doubles = Entries(info.Get());
@@ -104,7 +107,11 @@ TEST_F(TypeInfo, KnownLibrariesOfTheInstallation) {
     ASSERT_EQ(S_OK, u->GetInterfaceInfos(&table));
     long rows = -1;
     table->get_Count(&rows);
-    EXPECT_EQ(0, rows) << "our own library is registered for German only, the others are not installed here";
+    ASSERT_EQ(1, rows) << "our own library, the others are not installed here";
+    ComPtr<IFieldCollection> row;
+    table->get_Item(1, &row);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(L"TLIB_GUID=" + std::wstring(kOurLibrary), Entries(row.Get()).at(1));
 
     test::ScratchFolder dir(L"typeinfo");
     const std::wstring file = dir / L"sibling.tlb";
@@ -115,9 +122,10 @@ TEST_F(TypeInfo, KnownLibrariesOfTheInstallation) {
     EXPECT_FALSE(info) << "registered as 2.0 only";
     ASSERT_EQ(S_OK, u->GetInterfaceInfos(&table));
     table->get_Count(&rows);
-    ASSERT_EQ(1, rows);
-    ComPtr<IFieldCollection> row;
+    ASSERT_EQ(2, rows);
     table->get_Item(1, &row);
+    EXPECT_EQ(L"TLIB_GUID=" + std::wstring(kOurLibrary), Entries(row.Get()).at(1)) << "this library comes first";
+    table->get_Item(2, &row);
     EXPECT_EQ((std::vector<std::wstring>{L"PathName=" + file, L"TLIB_GUID=" + std::wstring(SiblingLibrary::kGuid),
                                          L"FILE_VERSION="}),
               Entries(row.Get()))

@@ -146,6 +146,37 @@ HRESULT RunScripts(bool registering) {
 
 }  // namespace
 
+namespace {
+
+// "TypeLib\{libid}\1.0\0": the marshaler of interfaces between apartments looks a library up
+// under the neutral locale (0) and finds nothing under a library's own locale alone.
+std::wstring NeutralLocaleKey(const TLIBATTR& attr) {
+    return Format(L"TypeLib\\%s\\%x.%x\\0", GuidText(attr.guid).c_str(), attr.wMajorVerNum, attr.wMinorVerNum);
+}
+
+// Registers a library of another locale under the neutral one as well, with the same file.
+HRESULT RegisterNeutralLocale(const TLIBATTR& attr, const std::wstring& path) {
+    if (attr.lcid == 0) return S_OK;
+    const std::wstring key = NeutralLocaleKey(attr) + (attr.syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
+    HKEY handle = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
+                                     nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                                static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(handle);
+    }
+    return HRESULT_FROM_WIN32(status);
+}
+
+HRESULT UnregisterNeutralLocale(const TLIBATTR& attr) {
+    if (attr.lcid == 0) return S_OK;
+    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, NeutralLocaleKey(attr).c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
+}  // namespace
+
 HRESULT RegisterServer() {
     HRESULT hr = RunScripts(true);
     if (FAILED(hr)) return hr;
@@ -153,7 +184,14 @@ HRESULT RegisterServer() {
     const std::wstring path = Path();
     hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
     if (FAILED(hr)) return hr;
-    return RegisterTypeLib(lib.Get(), const_cast<OLECHAR*>(path.c_str()), nullptr);
+    hr = RegisterTypeLib(lib.Get(), const_cast<OLECHAR*>(path.c_str()), nullptr);
+    if (FAILED(hr)) return hr;
+    TLIBATTR* attr = nullptr;
+    hr = lib->GetLibAttr(&attr);
+    if (FAILED(hr)) return hr;
+    hr = RegisterNeutralLocale(*attr, path);
+    lib->ReleaseTLibAttr(attr);
+    return hr;
 }
 
 HRESULT UnregisterServer() {
@@ -165,9 +203,12 @@ HRESULT UnregisterServer() {
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
     if (FAILED(hr)) return hr;
+    // The neutral entry goes first, so that removing the library's own leaves no version key.
+    hr = UnregisterNeutralLocale(*attr);
     // A library that is not registered (any more) is what we wanted.
     BSTR registered = nullptr;
-    if (SUCCEEDED(QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, &registered))) {
+    if (SUCCEEDED(hr) &&
+        SUCCEEDED(QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, &registered))) {
         SysFreeString(registered);
         hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     }
