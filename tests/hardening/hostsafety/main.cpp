@@ -1,0 +1,230 @@
+// The driver of the host-safety stress program: runs every section in its order under a watchdog
+// and prints one line per section and the summary "host safety: N passed, M failed".
+#include "HostSafety.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace hostsafety {
+
+namespace {
+
+std::wstring g_scratch, g_root;
+std::atomic<ULONGLONG> g_sectionStart{0};
+std::atomic<const char*> g_sectionName{""};
+std::atomic<bool> g_stop{false};
+
+void Print(const std::wstring& text) {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    std::printf("%s\n", Narrow(text).c_str());
+    std::fflush(stdout);
+}
+
+void Watchdog() {
+    while (!g_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const ULONGLONG start = g_sectionStart;
+        if (start && GetTickCount64() - start > kSectionSeconds * 1000ull) {
+            std::printf("HANG: section \"%s\" still running after %d s\n", g_sectionName.load(), kSectionSeconds);
+            std::fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+    }
+}
+
+void CopyTree(const std::wstring& from, const std::wstring& to) {
+    CreateDirectoryW(to.c_str(), nullptr);
+    ForEachEntry(from, [&](const std::wstring& name, bool isFolder) {
+        if (isFolder) CopyTree(from + L"\\" + name, to + L"\\" + name);
+        else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
+    });
+}
+
+}  // namespace
+
+void Report::Fail(const std::wstring& what) {
+    // The first failures of a section are enough to find the fault; the count tells the rest.
+    if (++failures_ <= 20) Print(L"  FAILED: " + what);
+}
+
+void Report::Note(const std::wstring& what) { Print(L"  " + what); }
+
+void Report::Guard(const std::wstring& where, const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const Failure& f) {
+        Fail(where + L": " + f.what);
+    }
+}
+
+std::vector<Section>& Sections() {
+    static std::vector<Section> sections;
+    return sections;
+}
+
+void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+bool PumpingWait(HANDLE handle, DWORD milliseconds) {
+    const ULONGLONG end = milliseconds == INFINITE ? 0 : GetTickCount64() + milliseconds;
+    for (;;) {
+        DWORD left = INFINITE;
+        if (end) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= end) return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+            left = static_cast<DWORD>(end - now);
+        }
+        const DWORD r = MsgWaitForMultipleObjectsEx(1, &handle, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r == WAIT_TIMEOUT) return false;
+        Pump();
+    }
+}
+
+void RunThreads(Report& report, int count, DWORD model, const std::function<void(int)>& body) {
+    std::vector<HANDLE> done;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) {
+        HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        done.push_back(finished);
+        threads.emplace_back([&report, &body, model, i, finished] {
+            const bool com = SUCCEEDED(CoInitializeEx(nullptr, model));
+            report.Guard(L"thread " + std::to_wstring(i), [&] {
+                Expect(com, L"CoInitializeEx failed");
+                body(i);
+            });
+            if (com) CoUninitialize();
+            SetEvent(finished);
+        });
+    }
+    for (HANDLE h : done) {
+        PumpingWait(h);
+        CloseHandle(h);
+    }
+    for (std::thread& t : threads) t.join();
+}
+
+Barrier::Barrier(int count) : count_(count), released_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+Barrier::~Barrier() { CloseHandle(released_); }
+void Barrier::Arrive() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (++waiting_ == count_) SetEvent(released_);
+    }
+    PumpingWait(released_);
+}
+
+int HandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return static_cast<int>(count);
+    // Wine answers 0 there; the system's handle table has the figure.
+    struct Entry {
+        ULONG ownerPid;
+        BYTE objectType, flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    std::vector<BYTE> buffer(1 << 20);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ULONG needed = 0;
+        const LONG status = query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0) {
+            const ULONG entries = *reinterpret_cast<ULONG*>(buffer.data());
+            const auto* entry = reinterpret_cast<const Entry*>(buffer.data() + sizeof(void*));
+            int mine = 0;
+            for (ULONG i = 0; i < entries; ++i) mine += entry[i].ownerPid == GetCurrentProcessId();
+            return mine;
+        }
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+    }
+    return -1;
+}
+
+long long PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX c{};
+    c.cb = sizeof c;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof c)) return -1;
+    // Wine reports PrivateUsage as 0 and keeps the commit charge in PagefileUsage.
+    return static_cast<long long>(c.PrivateUsage ? c.PrivateUsage : c.PagefileUsage);
+}
+
+HRESULT CanUnload(const wchar_t* dll) {
+    HMODULE module = GetModuleHandleW(dll);
+    FARPROC canUnload = module ? GetProcAddress(module, "DllCanUnloadNow") : nullptr;
+    return canUnload ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() : E_FAIL;
+}
+
+const std::wstring& ScratchFolder() { return g_scratch; }
+const std::wstring& InstallationRoot() { return g_root; }
+
+HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
+    DISPID id = 0, put = DISPID_PROPERTYPUT;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    std::reverse(args.begin(), args.end());  // IDispatch takes the arguments last first
+    const UINT named = (flags & DISPATCH_PROPERTYPUT) ? 1 : 0;
+    DISPPARAMS params{args.empty() ? nullptr : args.data(), named ? &put : nullptr, static_cast<UINT>(args.size()), named};
+    EXCEPINFO exception{};
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception, nullptr);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    return hr;
+}
+
+}  // namespace hostsafety
+
+using namespace hostsafety;
+
+int wmain() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    g_scratch = std::wstring(temp) + L"qarn-host-safety-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(g_scratch.c_str(), nullptr);
+    g_root = g_scratch + L"\\installation";
+    std::wstring samples = L"Z:" QARN_SOURCE_DIR "/samples/installation";
+    std::replace(samples.begin(), samples.end(), L'/', L'\\');
+    CopyTree(samples, g_root);
+    SetEnvironmentVariableW(L"QarnRootDir", g_root.c_str());
+
+    std::thread watchdog(Watchdog);
+    std::vector<Section> sections = Sections();
+    std::stable_sort(sections.begin(), sections.end(), [](const Section& a, const Section& b) { return a.order < b.order; });
+    int passed = 0, failed = 0;
+    {
+        ComScope com;
+        for (const Section& s : sections) {
+            std::printf("== %s\n", s.name);
+            std::fflush(stdout);
+            g_sectionName = s.name;
+            g_sectionStart = GetTickCount64();
+            const ULONGLONG start = GetTickCount64();
+            Report report;
+            report.Guard(L"section", [&] { s.run(report); });
+            g_sectionStart = 0;
+            std::printf("%s: %s (%.1f s)\n", report.Failed() ? "FAILED" : "passed", s.name,
+                        (GetTickCount64() - start) / 1000.0);
+            std::fflush(stdout);
+            (report.Failed() ? failed : passed)++;
+        }
+    }
+    g_stop = true;
+    watchdog.join();
+    RemoveTree(g_scratch);
+    std::printf("host safety: %d passed, %d failed\n", passed, failed);
+    return failed ? 1 : 0;
+}
