@@ -105,10 +105,10 @@ STDMETHODIMP CQarnComApplication::SetProperty(BSTR name, BSTR value) {
     });
 }
 
-void CQarnComApplication::OnUserCommand(LPARAM mouseMessage) noexcept {
+void CQarnComApplication::OnUserCommand(HWND window, LPARAM mouseMessage) noexcept {
     if (mouseMessage != WM_RBUTTONUP) return;
     MethodFrame(L"CQarnComApplication::OnUserCommand", [&]() -> HRESULT {
-        if (TrackPopupMenu(IDR_POPUP_MENU) != ID_POPUP_INFO) return S_OK;
+        if (config::ShowPopupMenu(window, IDR_POPUP_MENU) != ID_POPUP_INFO) return S_OK;
         ComPtr<IDispatch> dialog;
         const HRESULT created = config::CreateClassByName(Bstr(config::kAboutDialogClass),
                                                           Bstr(config::kAboutDialogIid),
@@ -123,7 +123,9 @@ void CQarnComApplication::OnUserCommand(LPARAM mouseMessage) noexcept {
                 static_cast<unsigned>(hr));
             return ReportMethodError(text.c_str(), L"CQarnComApplication::OnUserCommand", __LINE__);
         }
-        CHECK_HR(helper->ShowAboutDialog(TheGlobalApp().get_Application()));
+        ComPtr<IQarnComApplication> app;
+        CHECK_HR(TheGlobalApp().Application(&app));
+        CHECK_HR(helper->ShowAboutDialog(app.Get()));
         return S_OK;
     });
 }

@@ -22,9 +22,10 @@ public:
     STDMETHODIMP get_JNIOptions(IFieldCollection **pVal) override;
     STDMETHODIMP put_JNIOptions(IFieldCollection *newVal) override;
 
-    // The icon's callback message: a right click opens the menu, its "Info" the about dialog.
-    // Failures are left as the thread's error object; nothing leaves the window procedure.
-    void OnUserCommand(LPARAM mouseMessage) noexcept;
+    // The icon's callback message: a right click opens the menu, its "Info" the about dialog with
+    // the process's application. Failures are left as the thread's error object; nothing leaves
+    // the window procedure.
+    static void OnUserCommand(HWND window, LPARAM mouseMessage) noexcept;
 
 private:
     qarn::ComPtr<IFieldCollection> properties_;

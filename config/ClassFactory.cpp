@@ -4,6 +4,7 @@
 #include "config/OutsideComponents.h"
 
 #include <array>
+#include <optional>
 
 using namespace qarn;
 
@@ -71,30 +72,39 @@ STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
     return MethodFrame(L"CQarnClassFactory::Create", [&] {
         Trace(L"--> CQarnClassFactory::Create");
         GlobalApp& global = TheGlobalApp();
-        if (IQarnComApplication* existing = global.get_Application()) {
-            CHECK_POINTER(ppApp);
-            existing->AddRef();
-            *ppApp = existing;
-            Trace(L"<-- CQarnClassFactory::Create");
-            return;
-        }
         ComPtr<IQarnComApplication> app;
-        CHECK_HR(CoCreateInstance(CLSID_CQarnComApplication, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&app)));
-        Trace(L"EVAL_HR(pApp.CoCreateInstance(__uuidof(CQarnComApplication)));");
-        CHECK_HR(app->Init());
-        Trace(L"EVAL_HR(pApp->Init(), pApp);");
-        Bstr commands;
-        CHECK_HR(app->GetProperty(Bstr(L"StartCommandShell"), commands.Out()));
-        if (!commands.IsEmpty()) {
-            RunStartCommands(commands.View());
-            // The commands may have written configuration files.
-            CHECK_HR(app->Init());
+        CHECK_HR(global.Application(&app));
+        if (!app) {
+            // One application per process: apartments that ask at the same moment wait for the
+            // first one's creation and then take its application.
+            GlobalApp::Creation creation(global, GlobalApp::kApplicationEntry);
+            if (!creation.Entered())
+                THROW_MESSAGE(L"The application is being created by this thread already: Create cannot be called "
+                              L"while the application reads its configuration or runs its start commands.");
+            CHECK_HR(global.Application(&app));
+            if (!app) {
+                CHECK_HR(CoCreateInstance(CLSID_CQarnComApplication, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&app)));
+                Trace(L"EVAL_HR(pApp.CoCreateInstance(__uuidof(CQarnComApplication)));");
+                CHECK_HR(app->Init());
+                Trace(L"EVAL_HR(pApp->Init(), pApp);");
+                Bstr commands;
+                CHECK_HR(app->GetProperty(Bstr(L"StartCommandShell"), commands.Out()));
+                if (!commands.IsEmpty()) {
+                    RunStartCommands(commands.View());
+                    // The commands may have written configuration files.
+                    CHECK_HR(app->Init());
+                }
+                CHECK_HR(global.SetApplication(app.Get()));
+                Trace(L"pGlobalApp.set_Application(pApp);");
+                CHECK_POINTER(ppApp);
+                *ppApp = app.Detach();
+                Trace(L"EVAL_HR(pApp.CopyTo(ppApp));");
+                Trace(L"<-- CQarnClassFactory::Create");
+                return;
+            }
         }
-        global.set_Application(app.Get());
-        Trace(L"pGlobalApp.set_Application(pApp);");
         CHECK_POINTER(ppApp);
         *ppApp = app.Detach();
-        Trace(L"EVAL_HR(pApp.CopyTo(ppApp));");
         Trace(L"<-- CQarnClassFactory::Create");
     });
 }
@@ -137,14 +147,21 @@ HRESULT CQarnClassFactory::CreateConnector(const wchar_t* method, int index, Glo
     CHECK_POINTER(result);
     *result = nullptr;
     GlobalApp& global = TheGlobalApp();
-    if (IDispatch* cached = global.GetConnector(entry)) {
-        cached->AddRef();
-        *result = cached;
+    ComPtr<IDispatch> connector;
+    CHECK_HR(global.GetConnector(entry, &connector));
+    // One connector of each kind per process: a second apartment asking at the same moment waits
+    // for the first one's and takes it.
+    std::optional<GlobalApp::Creation> creation;
+    if (!connector) {
+        creation.emplace(global, entry);
+        CHECK_HR(global.GetConnector(entry, &connector));
+    }
+    if (connector) {
+        *result = connector.Detach();
         if (preparation != Preparation::None) Trace(L"<-- " + name);
         return S_OK;
     }
     Bstr className;
-    ComPtr<IDispatch> connector;
     CHECK_HR(CreateClassByIndex(index, className.Out(), &connector));
     if (!connector) return S_OK;
     if (preparation != Preparation::None) {
@@ -158,7 +175,7 @@ HRESULT CQarnClassFactory::CreateConnector(const wchar_t* method, int index, Glo
         if (preparation == Preparation::SetHandler) CHECK_HR(helper->SetHandler(handlerClass, environment));
         else CHECK_HR(helper->Prepare());
     }
-    global.SetConnector(entry, connector.Get());
+    CHECK_HR(global.SetConnector(entry, connector.Get()));
     *result = connector.Detach();
     if (preparation != Preparation::None) Trace(L"<-- " + name);
     return S_OK;

@@ -1,5 +1,8 @@
-// CShellIconHelper: an icon in the notification area of the taskbar, owned by a hidden window whose
-// messages go to the deriving class T. T provides `void OnUserCommand(LPARAM mouseMessage)` for the
+// CShellIconHelper: an icon in the notification area of the taskbar, owned by a hidden window. The
+// window belongs to the thread that made the icon visible: only that thread changes or removes the
+// icon (a request from another thread is posted to it). The window keeps no pointer to the object
+// it serves, so a message that arrives after the object is gone finds nothing to call. The
+// deriving class T provides `static void OnUserCommand(HWND window, LPARAM mouseMessage)` for the
 // icon's callback message (WM_USER); every other message goes to the default window procedure.
 #pragma once
 
@@ -25,6 +28,21 @@ ATOM ShellIconWindowClass(WNDPROC procedure) noexcept;
 // Forgets the class when the DLL goes away, so that no class points into unloaded code.
 void UnregisterShellIconWindowClass() noexcept;
 
+// The bookkeeping of the hidden windows that exist (any thread).
+void ShellIconWindowCreated(HWND window) noexcept;
+void ShellIconWindowDestroyed(HWND window) noexcept;
+// Whether a hidden window still exists: the DLL cannot be unloaded then.
+bool ShellIconWindowsRemain() noexcept;
+
+// Sent to the hidden window: remove the icon and destroy the window on the window's own thread.
+inline constexpr UINT kRemoveShellIconMessage = WM_APP + 1;
+
+// Shows the first pop-up of menu `menuId` at the cursor for `window`; the chosen command, or 0.
+UINT ShowPopupMenu(HWND window, UINT menuId) noexcept;
+// Removes the icon of `window` and destroys the window: at once on its own thread, else by a
+// message to it (so the thread that owns the window does it).
+void RemoveShellIcon(HWND window) noexcept;
+
 template <class T>
 class CShellIconHelper {
 public:
@@ -32,27 +50,16 @@ public:
     CShellIconHelper(const CShellIconHelper&) = delete;
     CShellIconHelper& operator=(const CShellIconHelper&) = delete;
 
-    // An icon still shown when its owner goes away is removed with its window.
-    virtual ~CShellIconHelper() {
-        if (window_) {
-            if (timerRunning_) KillTimer(window_, kTimerId);
-            CShellIconHelper::DestroyShellIconWindow();
-        }
-    }
-
-    virtual LRESULT HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-        if (message == WM_USER) {
-            static_cast<T*>(this)->OnUserCommand(lParam);
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
+    // An icon still shown when its owner goes away is removed with its window, by the window's
+    // own thread.
+    virtual ~CShellIconHelper() { RemoveShellIcon(window_); }
 
     virtual HRESULT CreateShellIconWindow() {
         if (!ShellIconWindowClass(&WindowProcedure)) return HRESULT_FROM_WIN32(GetLastError());
         HWND window = CreateWindowExW(0, kShellIconWindowClass, kShellIconWindowName, WS_POPUP, 0, 0, 0, 0, nullptr,
-                                      nullptr, module::Instance(), this);
+                                      nullptr, module::Instance(), nullptr);
         if (!window) return HRESULT_FROM_WIN32(GetLastError());
+        ShellIconWindowCreated(window);
         window_ = window;
         NOTIFYICONDATAW data = NotifyData();
         Shell_NotifyIconW(NIM_ADD, &data);
@@ -61,10 +68,9 @@ public:
 
     virtual HRESULT DestroyShellIconWindow() {
         if (!window_) return S_OK;
-        NOTIFYICONDATAW data = NotifyData();
-        Shell_NotifyIconW(NIM_DELETE, &data);
-        DestroyWindow(window_);
+        RemoveShellIcon(window_);
         window_ = nullptr;
+        timerRunning_ = false;  // a window's timer ends with it
         return S_OK;
     }
 
@@ -78,10 +84,13 @@ public:
         return Update();
     }
 
+    // Timers belong to the window's thread: elsewhere only the setting is stored.
     virtual HRESULT SetTimer(bool enable, UINT interval) {
-        if (window_ && timerRunning_) KillTimer(window_, kTimerId);
-        timerRunning_ = false;
-        if (enable && window_) timerRunning_ = ::SetTimer(window_, kTimerId, interval, nullptr) != 0;
+        if (OnWindowThread()) {
+            if (timerRunning_) KillTimer(window_, kTimerId);
+            timerRunning_ = false;
+            if (enable) timerRunning_ = ::SetTimer(window_, kTimerId, interval, nullptr) != 0;
+        }
         timerEnabled_ = enable;
         timerInterval_ = interval;
         return S_OK;
@@ -93,7 +102,7 @@ public:
             if (!window_) hr = CreateShellIconWindow();
             if (SUCCEEDED(hr)) SetTimer(timerEnabled_, timerInterval_);
         } else if (window_) {
-            if (timerRunning_) KillTimer(window_, kTimerId);
+            if (timerRunning_ && OnWindowThread()) KillTimer(window_, kTimerId);
             timerRunning_ = false;
             DestroyShellIconWindow();
         }
@@ -101,36 +110,24 @@ public:
         return hr;
     }
 
-    // Shows the first pop-up of menu `menuId` at the cursor; the chosen command, or 0.
-    virtual UINT TrackPopupMenu(UINT menuId) {
-        HMENU menu = LoadMenuW(module::Instance(), MAKEINTRESOURCEW(menuId));
-        if (!menu) return 0;
-        UINT command = 0;
-        if (HMENU popup = GetSubMenu(menu, 0)) {
-            POINT at{};
-            GetCursorPos(&at);
-            SetForegroundWindow(window_);
-            command = static_cast<UINT>(
-                ::TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_RETURNCMD, at.x, at.y, 0, window_, nullptr));
-            PostMessageW(window_, WM_NULL, 0, 0);
-        }
-        DestroyMenu(menu);
-        return command;
-    }
-
-    HWND ShellIconWindow() const noexcept { return window_; }
-
 private:
     static constexpr UINT_PTR kTimerId = 1;
 
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-        if (message == WM_NCCREATE) {
-            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        if (message == WM_USER) {
+            T::OnUserCommand(window, lParam);
+            return 0;
         }
-        auto* self = reinterpret_cast<CShellIconHelper*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (!self) return DefWindowProcW(window, message, wParam, lParam);
-        return self->HandleWindowMessage(window, message, wParam, lParam);
+        if (message == kRemoveShellIconMessage) {
+            RemoveShellIcon(window);
+            return 0;
+        }
+        if (message == WM_NCDESTROY) ShellIconWindowDestroyed(window);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    bool OnWindowThread() const noexcept {
+        return window_ && GetWindowThreadProcessId(window_, nullptr) == GetCurrentThreadId();
     }
 
     // The notify data of every call: the hidden window's icon 0 with message, icon and tip.
@@ -147,8 +144,10 @@ private:
         return data;
     }
 
+    // The icon changes on the window's thread only; elsewhere the new value waits for the next
+    // time the icon is shown.
     HRESULT Update() {
-        if (!window_) return S_OK;
+        if (!OnWindowThread()) return S_OK;
         NOTIFYICONDATAW data = NotifyData();
         Shell_NotifyIconW(NIM_MODIFY, &data);
         return S_OK;

@@ -55,6 +55,8 @@ bool HasText(BSTR s) { return s && SysStringLen(s) > 0 && s[0] != L'\0'; }
 Bstr CQarnUtilities::ResolveEnvironmentVariables(BSTR text) {
     if (!text) return nullptr;
     const std::wstring source(*Arg(text));
+    // A variable this thread overrides for the call in progress is not in the process environment.
+    if (ThreadEnvironmentOverride::Active()) return Bstr(std::wstring_view(ThreadEnvironmentOverride::Expand(source)));
     // The first call tells the size (with the terminating NUL); the variables may change between
     // the two calls, so ask again until the text fits.
     std::wstring expanded(source.size() + 1, L'\0');

@@ -235,17 +235,9 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, 
             CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
             return;
         }
-        // The lookup takes the given folder as the installation root for this one call.
-        const std::optional<std::wstring> previous = EnvironmentValue(L"QarnRootDir");
-        if (!SetEnvironmentVariableW(L"QarnRootDir", Text(filePathWithoutBackslash).c_str())) return;
-        const HRESULT hr = GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult);
-        {
-            // Put back what was there, keeping the lookup's error for the caller.
-            ComPtr<IErrorInfo> error;
-            GetErrorInfo(0, &error);
-            SetEnvironmentVariableW(L"QarnRootDir", previous ? previous->c_str() : nullptr);
-            SetErrorInfo(0, error.Get());
-        }
-        CHECK_HR(hr);
+        // The lookup takes the given folder as the installation root for this one call, on this
+        // thread only: the process environment, which other threads read, stays as it is.
+        ThreadEnvironmentOverride root(L"QarnRootDir", Text(filePathWithoutBackslash).c_str());
+        CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
     });
 }

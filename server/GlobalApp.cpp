@@ -1,19 +1,197 @@
 #include "server/GlobalApp.h"
 
+#include <utility>
+
+using namespace qarn;
+
 namespace {
+
 GlobalApp g_globalApp;
+
+constexpr const wchar_t* kEntryNames[] = {L"SAP connector",      L"TCE connector",     L"Matrix connector",
+                                          L"CEE connector",      L"Agile9 connector",  L"Aras connector",
+                                          L"VariPDM connector",  L"Windchill connector", L"GT connector",
+                                          L"application object"};
+
+HRESULT Git(ComPtr<IGlobalInterfaceTable>* git) {
+    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&*git));
 }
+
+}  // namespace
+
+// Wine answers an unmarshal from an apartment that has ended with RPC_S_UNKNOWN_IF.
+bool GlobalApp::Disconnected(HRESULT hr) noexcept {
+    return hr == CO_E_OBJNOTCONNECTED || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
+           hr == RPC_E_SERVER_DIED_DNE || hr == CO_E_OBJNOTREG || hr == RPC_E_INVALID_OBJECT ||
+           hr == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE);
+}
+
+namespace {
+
+HRESULT Unreachable(int entry, const wchar_t* step, HRESULT hr) {
+    SetErrorDescription(Format(L"The %s cannot be %s in this apartment: 0x%08X.", kEntryNames[entry], step,
+                               static_cast<unsigned>(hr))
+                            .c_str());
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
+}  // namespace
 
 GlobalApp& TheGlobalApp() noexcept { return g_globalApp; }
 
+void GlobalApp::NextApplicationGeneration() noexcept {
+    unsigned long next = applicationGeneration_.load() + 1;
+    if (next == 0) next = 1;  // 0 is what a holder that never asked remembers
+    applicationGeneration_.store(next);
+}
+
+GlobalApp::~GlobalApp() {
+    if (created_) CloseHandle(created_);
+}
+
+void GlobalApp::Revoke(const std::vector<DWORD>& cookies) noexcept {
+    if (cookies.empty()) return;
+    ComPtr<IGlobalInterfaceTable> git;
+    if (FAILED(Git(&git))) return;
+    // Revoking lets go of the table's reference; holders in other apartments keep theirs.
+    for (DWORD cookie : cookies) git->RevokeInterfaceFromGlobal(cookie);
+}
+
+void GlobalApp::Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept {
+    if (!slot.cookie || (cookie && slot.cookie != cookie)) return;
+    if (&slot == &slots_[kApplicationEntry]) NextApplicationGeneration();
+    const DWORD taken = std::exchange(slot.cookie, 0);
+    try {
+        if (slot.readers > 0) {
+            slot.retired.push_back(taken);
+            return;
+        }
+        revokeNow.push_back(taken);
+    } catch (...) {
+        // Out of memory: the table keeps the object until the process ends.
+    }
+}
+
+HRESULT GlobalApp::Get(int entry, REFIID iid, void** object) {
+    *object = nullptr;
+    ComPtr<IGlobalInterfaceTable> git;
+    HRESULT hr = Git(&git);
+    if (FAILED(hr)) return Unreachable(entry, L"reached", hr);
+    Slot& slot = slots_[entry];
+    DWORD cookie;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        cookie = slot.cookie;
+        if (!cookie) return S_OK;
+        ++slot.readers;
+    }
+    hr = git->GetInterfaceFromGlobal(cookie, iid, object);
+    if (FAILED(hr)) *object = nullptr;
+    std::vector<DWORD> revoke;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        // The object's apartment has ended: nobody can call it any more, there is none now.
+        if (Disconnected(hr)) Retire(slot, cookie, revoke);
+        if (--slot.readers == 0) {
+            try {
+                revoke.insert(revoke.end(), slot.retired.begin(), slot.retired.end());
+                slot.retired.clear();
+            } catch (...) {
+            }
+        }
+    }
+    Revoke(revoke);
+    // E_INVALIDARG: taken out meanwhile (Destroy in another apartment), there is none now.
+    if (SUCCEEDED(hr) || hr == E_INVALIDARG || Disconnected(hr)) return S_OK;
+    return Unreachable(entry, L"reached", hr);
+}
+
+HRESULT GlobalApp::Set(int entry, IUnknown* object, REFIID iid) {
+    ComPtr<IGlobalInterfaceTable> git;
+    HRESULT hr = Git(&git);
+    if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
+    DWORD cookie = 0;
+    if (object) {
+        hr = git->RegisterInterfaceInGlobal(object, iid, &cookie);
+        if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
+    }
+    std::vector<DWORD> revoke;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        Retire(slots_[entry], 0, revoke);
+        slots_[entry].cookie = cookie;
+        if (entry == kApplicationEntry) NextApplicationGeneration();
+    }
+    Revoke(revoke);
+    return S_OK;
+}
+
+HRESULT GlobalApp::Application(ComPtr<IQarnComApplication>* app) {
+    return Get(kApplicationEntry, IID_IQarnComApplication, reinterpret_cast<void**>(app->ReleaseAndGetAddressOf()));
+}
+
+HRESULT GlobalApp::SetApplication(IQarnComApplication* app) {
+    return Set(kApplicationEntry, app, IID_IQarnComApplication);
+}
+
+HRESULT GlobalApp::GetConnector(Connector which, ComPtr<IDispatch>* connector) {
+    return Get(which, IID_IDispatch, reinterpret_cast<void**>(connector->ReleaseAndGetAddressOf()));
+}
+
+HRESULT GlobalApp::SetConnector(Connector which, IDispatch* connector) { return Set(which, connector, IID_IDispatch); }
+
 void GlobalApp::Reset() noexcept {
-    for (Connector c : {SAP, TCE, Matrix, CEE}) connectors_[c].Reset();
-    application_.Reset();
-    for (Connector c : {Agile9, Aras, VariPDM, GT, Windchill}) connectors_[c].Reset();
-    counter_ = 0;
+    std::vector<DWORD> revoke;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (int entry : {int(SAP), int(TCE), int(Matrix), int(CEE), kApplicationEntry, int(Agile9), int(Aras),
+                          int(VariPDM), int(GT), int(Windchill)})
+            Retire(slots_[entry], 0, revoke);
+        counter_ = 0;
+    }
+    Revoke(revoke);
 }
 
 void GlobalApp::Abandon() noexcept {
-    for (auto& c : connectors_) c.Detach();
-    application_.Detach();
+    std::lock_guard<std::mutex> guard(lock_);
+    for (Slot& slot : slots_) {
+        slot.cookie = 0;
+        slot.retired.clear();
+    }
+}
+
+GlobalApp::Creation::Creation(GlobalApp& global, int entry) : global_(global), entry_(entry) {
+    const DWORD self = GetCurrentThreadId();
+    for (;;) {
+        HANDLE created;
+        {
+            std::lock_guard<std::mutex> guard(global_.lock_);
+            if (!global_.created_) global_.created_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            if (global_.creators_[entry_] == self) return;  // asked for itself
+            if (global_.creators_[entry_] == 0) {
+                global_.creators_[entry_] = self;
+                entered_ = true;
+                if (global_.created_) ResetEvent(global_.created_);
+                return;
+            }
+            created = global_.created_;
+        }
+        // Another thread creates it: wait for the end of a creation, serving calls into this
+        // apartment meanwhile, and look again (also now and then, should a wake-up be missed).
+        if (!created) {
+            Sleep(10);
+            continue;
+        }
+        DWORD index = 0;
+        const HRESULT hr = CoWaitForMultipleHandles(0, 100, 1, &created, &index);
+        if (FAILED(hr) && hr != RPC_S_CALLPENDING) WaitForSingleObject(created, 100);  // COM not started here
+    }
+}
+
+GlobalApp::Creation::~Creation() {
+    if (!entered_) return;
+    std::lock_guard<std::mutex> guard(global_.lock_);
+    global_.creators_[entry_] = 0;
+    if (global_.created_) SetEvent(global_.created_);
 }

@@ -1,31 +1,99 @@
 // The process-wide holder of the application object and the cached connectors.
+//
+// Hosts use the server from several apartments at once. The objects held here live in the
+// apartment that created them, so they are kept in the process's Global Interface Table: every
+// apartment that asks gets its own reference, a proxy when the object lives in another apartment
+// (its calls then run on the creating thread, which must pump messages) and the object itself in
+// its own apartment. The table of cookies is guarded by one lock that is never held across a call
+// into an object, and every reader leaves with a reference of its own.
 #pragma once
 
 #include "server/Interfaces.h"
 
-// The cache itself. Exactly one lives for the whole process (TheGlobalApp); it is reached only by
-// code inside this DLL and is not reference-counted.
+#include <atomic>
+#include <mutex>
+#include <vector>
+
 class GlobalApp {
 public:
     enum Connector { SAP, TCE, Matrix, CEE, Agile9, Aras, VariPDM, Windchill, GT, ConnectorCount };
 
-    IQarnComApplication* get_Application() const noexcept { return application_.Get(); }
-    void set_Application(IQarnComApplication* app) noexcept { application_ = app; }
-    IDispatch* GetConnector(Connector which) const noexcept { return connectors_[which].Get(); }
-    void SetConnector(Connector which, IDispatch* connector) noexcept { connectors_[which] = connector; }
+    GlobalApp() = default;
+    ~GlobalApp();
+    GlobalApp(const GlobalApp&) = delete;
+    GlobalApp& operator=(const GlobalApp&) = delete;
+
+    // The application as the calling apartment may use it, or null when there is none. An
+    // application whose apartment has ended (its creating thread left COM) is dropped and counts
+    // as none. Fails, with the thread's error object set, when it exists but cannot be reached
+    // from here.
+    HRESULT Application(qarn::ComPtr<IQarnComApplication>* app);
+    // Stores the application; the one stored before, if any, is let go.
+    HRESULT SetApplication(IQarnComApplication* app);
+    // Changes whenever the application is stored or let go (never 0): a holder of an earlier
+    // answer of Application knows that it is still the process's application while this is unchanged.
+    unsigned long ApplicationGeneration() const noexcept { return applicationGeneration_.load(); }
+    HRESULT GetConnector(Connector which, qarn::ComPtr<IDispatch>* connector);
+    HRESULT SetConnector(Connector which, IDispatch* connector);
+    // Whether a call failed because the object's apartment has ended: nobody can call it any more.
+    static bool Disconnected(HRESULT hr) noexcept;
     long Counter() const noexcept { return counter_; }
     void SetCounter(long value) noexcept { counter_ = value; }
 
-    // Releases the connectors (SAP, TCE, Matrix, CEE), then the application, then the rest, and
+    // Lets go of the connectors (SAP, TCE, Matrix, CEE), then the application, then the rest, and
     // returns to the initial state.
     void Reset() noexcept;
-    // At process exit the objects may belong to DLLs already gone: forget them without release.
+    // When the DLL goes away the objects may belong to apartments or DLLs already gone: forget
+    // them without a call.
     void Abandon() noexcept;
 
+    // One creation at a time for each entry: the application is created once per process
+    // however many apartments ask at the same moment. A thread waiting for another's creation
+    // keeps serving calls into its own apartment.
+    class Creation {
+    public:
+        // Waits until no other thread creates `entry`. Fails when the calling thread is creating
+        // it already (a creation that asks for itself).
+        Creation(GlobalApp& global, int entry);
+        ~Creation();
+        Creation(const Creation&) = delete;
+        Creation& operator=(const Creation&) = delete;
+        bool Entered() const noexcept { return entered_; }
+
+    private:
+        GlobalApp& global_;
+        int entry_;
+        bool entered_ = false;
+    };
+    static constexpr int kApplicationEntry = ConnectorCount;
+
 private:
-    qarn::ComPtr<IQarnComApplication> application_;
-    qarn::ComPtr<IDispatch> connectors_[ConnectorCount];
+    static constexpr int kEntries = ConnectorCount + 1;
+
+    // One entry of the table. A cookie taken out while some thread still unmarshals from the
+    // entry is revoked by the last such thread: a proxy that is being made must get its own
+    // references before the table lets go of the object (else it may end up disconnected).
+    struct Slot {
+        DWORD cookie = 0;  // Global Interface Table cookie; 0: empty
+        int readers = 0;   // threads unmarshaling from this entry now
+        std::vector<DWORD> retired;
+    };
+
+    HRESULT Get(int entry, REFIID iid, void** object);
+    HRESULT Set(int entry, IUnknown* object, REFIID iid);
+    // Takes the cookie out of the slot when it is still `cookie` (0: whatever it holds); gives the
+    // cookies to revoke now (the others wait for the slot's last reader). Called under the lock.
+    void Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept;
+    static void Revoke(const std::vector<DWORD>& cookies) noexcept;
+    // Called under the lock whenever the application entry changes.
+    void NextApplicationGeneration() noexcept;
+
+    std::mutex lock_;
+    Slot slots_[kEntries];
+    DWORD creators_[kEntries] = {};   // thread creating the entry; 0: none
+    HANDLE created_ = nullptr;        // set whenever a creation ends (made on first use)
     long counter_ = 0;
+    std::atomic<unsigned long> applicationGeneration_{1};
 };
 
 GlobalApp& TheGlobalApp() noexcept;

@@ -31,16 +31,15 @@ const qarn::ClassEntry kClasses[] = {
     Entry<CQarnGenericSearchInterface>(CLSID_CQarnGenericSearchInterface, IDR_CQARNGENERICSEARCHINTERFACE),
 };
 
-// On FreeLibrary the cached application and connectors are released; at process exit they are
-// only forgotten, since the DLLs they live in may be gone already.
-void ReleaseGlobalApp(bool processExit) {
-    if (processExit) TheGlobalApp().Abandon();
-    else TheGlobalApp().Reset();
-}
+// The DLL goes away: the cached application and connectors are only forgotten. Releasing them
+// would mean calls into their apartments under the loader lock, and at process exit the DLLs
+// they live in may be gone already. (A host unloads the DLL only once DllCanUnloadNow allows it,
+// and the cached application alone keeps it from doing so.)
+void ForgetGlobalApp(bool) { TheGlobalApp().Abandon(); }
 
 }  // namespace
 
 const qarn::module::Definition& qarn::module::ThisModule() {
-    static const Definition definition{kClasses, &ReleaseGlobalApp};
+    static const Definition definition{kClasses, &ForgetGlobalApp, &qarn::config::ShellIconWindowsRemain};
     return definition;
 }

@@ -323,4 +323,15 @@ private:
     qarn::ComPtr<IFieldCollection> properties_;
     qarn::ComPtr<IFieldCollection> messages_;
     qarn::ComPtr<IFieldCollection> jniOptions_;
+
+    // The process's application as this object's apartment reaches it (a proxy when it lives in
+    // another apartment), kept while the process holds the same one: taking it from the process's
+    // table again for every lookup would cost a reference round trip to its apartment each time.
+    // Null: none (yet).
+    qarn::ComPtr<IQarnComApplication> SharedApplication();
+    // Looks `name` up in the shared application, with `lookup` (its GetProperty or GetMessage).
+    HRESULT AskSharedApplication(HRESULT (STDMETHODCALLTYPE IQarnComApplication::*lookup)(BSTR, BSTR*), BSTR name,
+                                 BSTR* value);
+    qarn::ComPtr<IQarnComApplication> sharedApp_;
+    unsigned long sharedAppGeneration_ = 0;
 };

@@ -47,9 +47,9 @@ STDMETHODIMP CQarnUtilities::GetProperty(BSTR name, BSTR *value) {
         *value = nullptr;
         if (properties_) {
             *value = TextValueOf(properties_.Get(), name).Detach();
-        } else if (IQarnComApplication* app = TheGlobalApp().get_Application()) {
+        } else {
             // An object without a configuration of its own answers from the shared application.
-            CHECK_HR(app->GetProperty(name, value));
+            CHECK_HR(AskSharedApplication(&IQarnComApplication::GetProperty, name, value));
         }
     });
 }
@@ -75,8 +75,8 @@ STDMETHODIMP CQarnUtilities::GetMessage(BSTR name, BSTR *value) {
             Bstr text;
             if (messages_) {
                 text = TextValueOf(messages_.Get(), name);
-            } else if (IQarnComApplication* app = TheGlobalApp().get_Application()) {
-                CHECK_HR(app->GetMessage(name, text.Out()));
+            } else {
+                CHECK_HR(AskSharedApplication(&IQarnComApplication::GetMessage, name, text.Out()));
             }
             *value = text.IsNull() ? CopyBstr(L"") : text.Detach();
         } catch (...) {
@@ -108,6 +108,34 @@ STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **p
         }
         *ppFieldCollection = result.Detach();
     });
+}
+
+ComPtr<IQarnComApplication> CQarnUtilities::SharedApplication() {
+    GlobalApp& global = TheGlobalApp();
+    // Read before the lookup: a change while it runs makes the next call look again.
+    const unsigned long generation = global.ApplicationGeneration();
+    if (generation != sharedAppGeneration_) {
+        ComPtr<IQarnComApplication> app;
+        CHECK_HR(global.Application(&app));
+        sharedApp_ = app;
+        sharedAppGeneration_ = generation;
+    }
+    return sharedApp_;
+}
+
+HRESULT CQarnUtilities::AskSharedApplication(HRESULT (STDMETHODCALLTYPE IQarnComApplication::*lookup)(BSTR, BSTR*),
+                                             BSTR name, BSTR* value) {
+    ComPtr<IQarnComApplication> app = SharedApplication();
+    if (!app) return S_OK;
+    HRESULT hr = (app.Get()->*lookup)(name, value);
+    if (GlobalApp::Disconnected(hr)) {
+        // Its apartment has ended since this object took it: ask the process again.
+        sharedApp_.Reset();
+        sharedAppGeneration_ = 0;
+        app = SharedApplication();
+        hr = app ? (app.Get()->*lookup)(name, value) : S_OK;
+    }
+    return hr;
 }
 
 std::wstring CQarnUtilities::MessageText(const wchar_t *id, std::wstring_view fallback) {

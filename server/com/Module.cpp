@@ -130,7 +130,11 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT CanUnloadNow() { return LockCount() == 0 ? S_OK : S_FALSE; }
+HRESULT CanUnloadNow() {
+    if (LockCount() != 0) return S_FALSE;
+    const Definition& self = ThisModule();
+    return self.inUse && self.inUse() ? S_FALSE : S_OK;
+}
 
 namespace {
 

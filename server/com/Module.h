@@ -39,6 +39,9 @@ struct Definition {
     // Extra work at process detach; `processExit` is true when the process is ending (other DLLs
     // may be gone already) and false on FreeLibrary.
     void (*onProcessDetach)(bool processExit) = nullptr;
+    // Whether something other than a live object still needs the DLL (a window that may yet
+    // receive a message); DllCanUnloadNow answers S_FALSE then.
+    bool (*inUse)() = nullptr;
 };
 const Definition& ThisModule();
 

@@ -12,7 +12,68 @@ std::wstring GuidText(REFGUID guid) {
     return text;
 }
 
+namespace {
+
+// The variables the calling thread sees instead of the process's (innermost last).
+thread_local std::vector<std::pair<std::wstring, std::wstring>>* t_overrides = nullptr;
+
+const std::wstring* OverrideOf(std::wstring_view name) {
+    if (!t_overrides) return nullptr;
+    for (auto it = t_overrides->rbegin(); it != t_overrides->rend(); ++it)
+        if (CompareStringOrdinal(it->first.data(), static_cast<int>(it->first.size()), name.data(),
+                                 static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
+            return &it->second;
+    return nullptr;
+}
+
+}  // namespace
+
+ThreadEnvironmentOverride::ThreadEnvironmentOverride(std::wstring name, std::wstring value) {
+    if (!t_overrides) t_overrides = new std::vector<std::pair<std::wstring, std::wstring>>();
+    t_overrides->emplace_back(std::move(name), std::move(value));
+}
+
+ThreadEnvironmentOverride::~ThreadEnvironmentOverride() {
+    t_overrides->pop_back();
+    if (t_overrides->empty()) {
+        delete t_overrides;
+        t_overrides = nullptr;
+    }
+}
+
+bool ThreadEnvironmentOverride::Active() noexcept { return t_overrides != nullptr; }
+
+std::wstring ThreadEnvironmentOverride::Expand(std::wstring_view text) {
+    // The system's rule: "%NAME%" of a variable that is set is replaced; otherwise the text stays
+    // as written and the closing percent sign may open the next reference.
+    std::wstring out;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] != L'%') {
+            out += text[i++];
+            continue;
+        }
+        const size_t close = text.find(L'%', i + 1);
+        if (close == std::wstring_view::npos) {
+            out.append(text.substr(i));
+            break;
+        }
+        const std::wstring name(text.substr(i + 1, close - i - 1));
+        if (!name.empty()) {
+            if (const std::optional<std::wstring> value = EnvironmentValue(name.c_str())) {
+                out += *value;
+                i = close + 1;
+                continue;
+            }
+        }
+        out.append(text.substr(i, close - i));
+        i = close;
+    }
+    return out;
+}
+
 std::optional<std::wstring> EnvironmentValue(const wchar_t* name) {
+    if (const std::wstring* value = name ? OverrideOf(name) : nullptr) return *value;
     std::wstring value(256, L'\0');
     for (;;) {
         SetLastError(ERROR_SUCCESS);

@@ -145,8 +145,25 @@ std::string FormatA(const char* format, ...);
 
 // The registry form of a GUID: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::wstring GuidText(REFGUID guid);
-// A variable of the process environment; nullopt when it is not set (set to empty is set).
+// A variable of the process environment; nullopt when it is not set (set to empty is set). A
+// variable the calling thread overrides (below) gives the override.
 std::optional<std::wstring> EnvironmentValue(const wchar_t* name);
+
+// For its lifetime, the calling thread sees `value` as the environment variable `name` (names
+// compare without case), in EnvironmentValue and Expand: one call can take another installation
+// root without changing the process environment that other threads read.
+class ThreadEnvironmentOverride {
+public:
+    ThreadEnvironmentOverride(std::wstring name, std::wstring value);
+    ~ThreadEnvironmentOverride();
+    ThreadEnvironmentOverride(const ThreadEnvironmentOverride&) = delete;
+    ThreadEnvironmentOverride& operator=(const ThreadEnvironmentOverride&) = delete;
+
+    // Whether the calling thread overrides any variable now.
+    static bool Active() noexcept;
+    // Expands "%NAME%" references as the system does, with this thread's overrides.
+    static std::wstring Expand(std::wstring_view text);
+};
 
 // Conversions with the thread's ANSI code page.
 std::wstring FromAnsi(std::string_view text);

@@ -70,6 +70,13 @@ public:
     ~Barrier();
     void Arrive();
 
+    // Arrives when the scope ends, also when a failure leaves it early: the other threads must
+    // not wait for a thread that gave up.
+    struct OnExit {
+        Barrier& barrier;
+        ~OnExit() { barrier.Arrive(); }
+    };
+
 private:
     std::mutex lock_;
     int count_, waiting_ = 0;

@@ -1,0 +1,228 @@
+// The shared application in a host with several apartments: one application per process however
+// the first Create calls meet, Destroy racing every use of it, and mixed work in 8 apartments
+// that must give the answers one thread gives.
+#include "HostSafety.h"
+#include "MixedWork.h"
+
+#include <map>
+#include <set>
+
+namespace hostsafety {
+namespace {
+
+constexpr int kThreads = 8;
+
+ComPtr<IGlobalInterfaceTable> Git() {
+    ComPtr<IGlobalInterfaceTable> git;
+    Check(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&git)), L"GIT");
+    return git;
+}
+
+std::wstring Property(IQarnComApplication* app, const wchar_t* name) {
+    Str value;
+    Check(app->GetProperty(Str(name), value.Out()), std::wstring(L"GetProperty ") + name);
+    return std::wstring(value.View());
+}
+
+// Lines of a text file that contain `text`.
+int CountLines(const std::wstring& file, const char* text) {
+    const std::optional<std::string> bytes = ReadBytes(file);
+    if (!bytes) return 0;
+    int count = 0;
+    for (size_t at = bytes->find(text); at != std::string::npos; at = bytes->find(text, at + 1)) ++count;
+    return count;
+}
+
+// An installation of its own for a section (QarnRootDir points at it while the section runs):
+// the sample's files, a start command that counts its runs, and a log file.
+class CountingInstallation {
+public:
+    explicit CountingInstallation(const std::wstring& name)
+        : root_(ScratchFolder() + L"\\" + name), log_(root_ + L"\\log\\connector.log") {
+        CreateDirectoryW(root_.c_str(), nullptr);
+        CreateDirectoryW((root_ + L"\\xml").c_str(), nullptr);
+        ForEachEntry(InstallationRoot() + L"\\xml", [&](const std::wstring& file, bool folder) {
+            if (!folder) CopyFileW((InstallationRoot() + L"\\xml\\" + file).c_str(), (root_ + L"\\xml\\" + file).c_str(), FALSE);
+        });
+        // The start command appends a line per run; it is named by the configuration.
+        Expect(WriteText(root_ + L"\\xml\\count-start.cmd", "@echo started>>\"%QarnRootDir%\\starts.txt\"\r\n"),
+               L"cannot write the start command");
+        std::string config = *ReadBytes(root_ + L"\\xml\\QarnConnector.xml");
+        const size_t at = config.find("<Properties>") + std::strlen("<Properties>");
+        config.insert(at, "<StartCommandShell>count-start.cmd</StartCommandShell>");
+        Expect(WriteText(root_ + L"\\xml\\QarnConnector.xml", config.c_str()), L"cannot write the configuration");
+        SetEnvironmentVariableW(L"QarnRootDir", root_.c_str());
+        SetEnvironmentVariableW(L"QarnLogFile", log_.c_str());
+    }
+    ~CountingInstallation() {
+        SetEnvironmentVariableW(L"QarnRootDir", InstallationRoot().c_str());
+        SetEnvironmentVariableW(L"QarnLogFile", nullptr);
+    }
+    int Starts() const { return CountLines(root_ + L"\\starts.txt", "started"); }
+    // Each creation of an application logs this line once, after its first read.
+    int Reads() const { return CountLines(log_, "EVAL_HR(pApp->Init(), pApp);"); }
+
+private:
+    std::wstring root_, log_;
+};
+
+void Destroy() {
+    ComPtr<IQarnClassFactory> factory;
+    Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), L"CQarnClassFactory");
+    Check(factory->Destroy(), L"Destroy");
+}
+
+// ---- 8 apartments ask for the application at the same moment ------------------------------------
+
+void FirstCreate(Report& report) {
+    constexpr int kRounds = 4;
+    CountingInstallation installation(L"first-create");
+    for (int round = 0; round < kRounds; ++round) {
+        Destroy();
+        DWORD cookies[kThreads] = {};
+        Barrier start(kThreads), registered(kThreads), compared(kThreads), released(kThreads);
+        RunThreads(report, kThreads, COINIT_APARTMENTTHREADED, [&](int index) {
+            // Under Wine, a proxy released after its object's apartment has ended waits for an
+            // answer forever: every apartment lets go before any of them ends.
+            Barrier::OnExit arrive{released};
+            ComPtr<IQarnComApplication> app;
+            ComPtr<IQarnClassFactory> factory;
+            Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)),
+                  L"CQarnClassFactory");
+            start.Arrive();
+            Check(factory->Create(&app), L"Create");
+            Expect(Property(app.Get(), L"Plant") == L"1100", L"the application does not answer Plant with 1100");
+            Check(Git()->RegisterInterfaceInGlobal(app.Get(), IID_IQarnComApplication, &cookies[index]), L"GIT");
+            registered.Arrive();
+            if (index == 0) {
+                // One apartment looks at every thread's application: one object means one identity.
+                std::set<IUnknown*> identities;
+                std::vector<ComPtr<IUnknown>> keep;
+                for (DWORD cookie : cookies) {
+                    ComPtr<IUnknown> unknown;
+                    Check(Git()->GetInterfaceFromGlobal(cookie, IID_IUnknown, &unknown), L"GIT");
+                    identities.insert(unknown.Get());
+                    keep.push_back(unknown);
+                }
+                Expect(identities.size() == 1, L"round " + std::to_wstring(round) + L": " +
+                                                   std::to_wstring(identities.size()) + L" applications");
+            }
+            compared.Arrive();
+            Git()->RevokeInterfaceFromGlobal(cookies[index]);
+            app.Reset();
+        });
+    }
+    // The apartment that made the last application has ended with its thread: the next Create
+    // must not hand out that dead application but make a new one.
+    ComPtr<IQarnClassFactory> factory;
+    Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), L"CQarnClassFactory");
+    ComPtr<IQarnComApplication> app;
+    Check(factory->Create(&app), L"Create after the creating apartment ended");
+    Expect(Property(app.Get(), L"Plant") == L"1100", L"the new application does not answer Plant with 1100");
+    Check(factory->Destroy(), L"Destroy");
+    report.Note(std::to_wstring(kRounds + 1) + L" creations, " + std::to_wstring(installation.Reads()) +
+                L" configuration reads, " + std::to_wstring(installation.Starts()) + L" start command runs");
+    Expect(installation.Reads() == kRounds + 1, L"the configuration was not read once per creation");
+    Expect(installation.Starts() == kRounds + 1, L"the start command did not run once per creation");
+}
+
+// ---- Destroy racing Create, GetProperty and SetProperty -----------------------------------------
+
+void DestroyRaces(Report& report) {
+    Destroy();
+    std::atomic<long> calls{0}, destroys{0}, absent{0};
+    Barrier done(kThreads);
+    const Deadline deadline(6);
+    RunThreads(report, kThreads, COINIT_APARTMENTTHREADED, [&](int index) {
+        ComPtr<IQarnClassFactory> factory;
+        Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), L"CQarnClassFactory");
+        ComPtr<IQarnUtilities> utilities;
+        Check(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)), L"CQarnUtilities");
+        // Nobody ends its apartment while another may still call into it.
+        Barrier::OnExit arrive{done};
+        const std::wstring own = L"Stress" + std::to_wstring(index);
+        for (int n = 0; deadline.Running(); ++n) {
+            Pump();
+            if (index == kThreads - 1) {
+                // One apartment destroys, now and then, while the others work.
+                Check(factory->Destroy(), L"Destroy");
+                ++destroys;
+                Sleep(n % 7);
+                continue;
+            }
+            // A utilities object without a configuration answers from the application of the
+            // moment: the site's value, or nothing while there is none.
+            Str viaUtilities;
+            Check(utilities->GetProperty(Str(L"Plant"), viaUtilities.Out()), L"CQarnUtilities::GetProperty");
+            if (viaUtilities.IsNull()) ++absent;
+            else Expect(viaUtilities.View() == L"1100", L"CQarnUtilities::GetProperty(Plant) gave " +
+                                                            std::wstring(viaUtilities.View()));
+            Str message;
+            Check(utilities->GetMessage(Str(L"M0011"), message.Out()), L"CQarnUtilities::GetMessage");
+            ComPtr<IQarnComApplication> app;
+            Check(factory->Create(&app), L"Create");
+            Expect(Property(app.Get(), L"Plant") == L"1100", L"the application does not answer Plant with 1100");
+            const std::wstring value = std::to_wstring(n);
+            Check(app->SetProperty(Str(own.c_str()), Str(value.c_str())), L"SetProperty");
+            Expect(Property(app.Get(), own.c_str()) == value, L"a property set a moment ago reads differently");
+            calls += 6;
+        }
+    });
+    Destroy();
+    report.Note(std::to_wstring(calls.load()) + L" calls, " + std::to_wstring(destroys.load()) + L" Destroy calls, " +
+                std::to_wstring(absent.load()) + L" lookups while there was no application");
+}
+
+// ---- 8 apartments with mixed work -------------------------------------------------------------------
+
+void MixedWork(Report& report) {
+    using mixedwork::Worker;
+    // The application lives in this apartment, which pumps while the workers run.
+    ComPtr<IQarnClassFactory> factory;
+    Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), L"CQarnClassFactory");
+    ComPtr<IQarnComApplication> app;
+    Check(factory->Create(&app), L"Create");
+    constexpr int kVariations = 5;
+    std::map<std::pair<int, int>, std::wstring> expected;
+    try {
+        Worker single(ScratchFolder() + L"\\mixed-single");
+        for (int kind = 0; kind < Worker::kKinds; ++kind)
+            for (int n = 0; n < kVariations; ++n) expected[{kind, n}] = single.Run(kind, n);
+    } catch (const mixedwork::CallFailed& f) {
+        throw Failure{L"one thread: " + f.what + L" failed"};
+    }
+    std::atomic<long> operations[kThreads] = {};
+    std::atomic<long> wrong{0};
+    const double seconds = 8;
+    const Deadline deadline(seconds);
+    Barrier done(kThreads);
+    RunThreads(report, kThreads, COINIT_APARTMENTTHREADED, [&](int index) {
+        Barrier::OnExit arrive{done};
+        Worker worker(ScratchFolder() + L"\\mixed-" + std::to_wstring(index));
+        for (int i = index; deadline.Running(); ++i) {
+            const int kind = i % Worker::kKinds, n = (i / Worker::kKinds) % kVariations;
+            try {
+                if (worker.Run(kind, n) != expected[{kind, n}] && ++wrong <= 5)
+                    report.Fail(L"thread " + std::to_wstring(index) + L": " + Worker::kKindNames[kind] +
+                                L" answered differently from one thread");
+            } catch (const mixedwork::CallFailed& f) {
+                report.Fail(L"thread " + std::to_wstring(index) + L": " + f.what + L" failed");
+                return;
+            }
+            ++operations[index];
+        }
+    });
+    Check(factory->Destroy(), L"Destroy");
+    long total = 0;
+    for (auto& o : operations) total += o;
+    report.Note(std::to_wstring(total) + L" operations, " + std::to_wstring(static_cast<long>(total / seconds / kThreads)) +
+                L" per second per thread, " + std::to_wstring(wrong.load()) + L" wrong answers");
+}
+
+}  // namespace
+
+HOST_SAFETY_SECTION(10, "first Create in 8 apartments at once", FirstCreate);
+HOST_SAFETY_SECTION(20, "Destroy racing Create, GetProperty and SetProperty in 8 apartments", DestroyRaces);
+HOST_SAFETY_SECTION(30, "8 apartments with mixed work, answers as in one thread", MixedWork);
+
+}  // namespace hostsafety
