@@ -19,7 +19,7 @@ struct Figures {
 };
 
 // Runs the work in `threads` apartments for `seconds`; per kind the operations and the time spent.
-Figures Run(const std::wstring& folder, int threads, double seconds) {
+Figures Run(const std::wstring& folder, int threads, double seconds, bool ownConfiguration) {
     std::vector<Figures> perThread(threads);
     std::atomic<int> failures{0};
     std::vector<std::thread> workers;
@@ -30,7 +30,7 @@ Figures Run(const std::wstring& folder, int threads, double seconds) {
         workers.emplace_back([&, t] {
             CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
             try {
-                Worker worker(folder + L"host-" + std::to_wstring(t));
+                Worker worker(folder + L"host-" + std::to_wstring(t), ownConfiguration);
                 for (int i = t; Now() < end; ++i) {
                     const int kind = i % Worker::kKinds;
                     const double start = Now();
@@ -80,30 +80,38 @@ int wmain(int argc, wchar_t** argv) {
     if (!Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), "factory") ||
         !Check(factory->Create(&app), "Create"))
         return 1;
-    Run(folder, 1, 1);  // warm-up
+    Run(folder, 1, 1, false);  // warm-up
     constexpr double kSeconds = 10;
-    const int counts[] = {1, 8};
-    Figures figures[2];
-    for (int i = 0; i < 2; ++i) figures[i] = Run(folder, counts[i], kSeconds);
-
-    printf("| Threads | operations per second per thread |");
+    struct Setting {
+        int threads;
+        bool own;
+        const char* label;
+    };
+    const Setting settings[] = {
+        {1, false, "1 apartment, lookups in the application's apartment"},
+        {8, false, "8 apartments, lookups in the application's apartment"},
+        {8, true, "8 apartments, each utilities object with its own configuration"},
+    };
+    double perThread[3] = {};
+    printf("| Setting | operations per second per thread |");
     for (const wchar_t* name : Worker::kKindNames) printf(" %ls (ms) |", name);
     printf("\n|---|---|");
     for (int k = 0; k < Worker::kKinds; ++k) printf("---|");
     printf("\n");
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
+        const Figures f = Run(folder, settings[i].threads, kSeconds, settings[i].own);
         long all = 0;
-        for (long n : figures[i].operations) all += n;
-        printf("| %d | %.0f |", counts[i], all / kSeconds / counts[i]);
+        for (long n : f.operations) all += n;
+        perThread[i] = all / kSeconds / settings[i].threads;
+        printf("| %s | %.0f |", settings[i].label, perThread[i]);
         for (int k = 0; k < Worker::kKinds; ++k)
-            printf(" %.2f |", figures[i].operations[k] ? 1000 * figures[i].seconds[k] / figures[i].operations[k] : 0.0);
+            printf(" %.2f |", f.operations[k] ? 1000 * f.seconds[k] / f.operations[k] : 0.0);
         printf("\n");
+        fflush(stdout);
     }
-    long one = 0, eight = 0;
-    for (long n : figures[0].operations) one += n;
-    for (long n : figures[1].operations) eight += n;
-    printf("\nVerdict: %.0f operations per second per thread on 8 apartments (%.0f on one).\n",
-           eight / kSeconds / 8, one / kSeconds);
+    printf("\nMixed work on 8 apartments: %.0f operations per second per thread with lookups in the "
+           "application's apartment, %.0f with a configuration per utilities object (%.0f on one apartment).\n",
+           perThread[1], perThread[2], perThread[0]);
     factory->Destroy();
     app.Reset();
     factory.Reset();

@@ -54,11 +54,15 @@ public:
     static constexpr const wchar_t* kKindNames[kKinds] = {L"CreatePart", L"ChangePart", L"encryption", L"document",
                                                           L"text file", L"strings", L"numbers"};
 
-    explicit Worker(std::wstring folder)
+    // With `ownConfiguration` the thread's utilities object reads the installation's
+    // configuration itself; otherwise it looks properties and messages up in the process's
+    // application (in another apartment, one call there per lookup).
+    explicit Worker(std::wstring folder, bool ownConfiguration = false)
         : folder_(std::move(folder)),
           utilities_(Make<IQarnUtilities>(CLSID_CQarnUtilities)),
           generator_(Make<IQarnNumberGenerator>(CLSID_CQarnNumberGenerator)) {
         CreateDirectoryW(folder_.c_str(), nullptr);
+        if (ownConfiguration) Call(utilities_->ReadXmlConfigurationFiles(), L"ReadXmlConfigurationFiles");
     }
 
     // Operation `kind` (0 .. kKinds-1) with the variation `n`; the answer as text.

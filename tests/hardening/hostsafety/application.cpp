@@ -74,43 +74,62 @@ void Destroy() {
 
 // ---- 8 apartments ask for the application at the same moment ------------------------------------
 
+// Runs `get` in 8 apartments at the same moment and requires that all of them got one object:
+// one apartment looks at every thread's answer, and one object has one identity there. `use`
+// then runs on each answer in its apartment.
+void OneObjectEverywhere(Report& report, const std::wstring& what, const std::function<ComPtr<IUnknown>()>& get,
+                         const std::function<void(IUnknown*)>& use = nullptr) {
+    DWORD cookies[kThreads] = {};
+    Barrier start(kThreads), registered(kThreads), compared(kThreads), released(kThreads);
+    RunThreads(report, kThreads, COINIT_APARTMENTTHREADED, [&](int index) {
+        // Under Wine, a proxy released after its object's apartment has ended waits for an
+        // answer forever: every apartment lets go before any of them ends.
+        Barrier::OnExit arrive{released};
+        start.Arrive();
+        ComPtr<IUnknown> object = get();
+        Expect(object != nullptr, what + L": nothing came back");
+        if (use) use(object.Get());
+        Check(Git()->RegisterInterfaceInGlobal(object.Get(), IID_IUnknown, &cookies[index]), L"GIT");
+        registered.Arrive();
+        if (index == 0) {
+            std::set<IUnknown*> identities;
+            std::vector<ComPtr<IUnknown>> keep;
+            for (DWORD cookie : cookies) {
+                ComPtr<IUnknown> unknown;
+                Check(Git()->GetInterfaceFromGlobal(cookie, IID_IUnknown, &unknown), L"GIT");
+                identities.insert(unknown.Get());
+                keep.push_back(unknown);
+            }
+            Expect(identities.size() == 1, what + L": " + std::to_wstring(identities.size()) + L" objects");
+        }
+        compared.Arrive();
+        Git()->RevokeInterfaceFromGlobal(cookies[index]);
+    });
+}
+
+ComPtr<IQarnClassFactory> NewFactory() {
+    ComPtr<IQarnClassFactory> factory;
+    Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), L"CQarnClassFactory");
+    return factory;
+}
+
 void FirstCreate(Report& report) {
     constexpr int kRounds = 4;
     CountingInstallation installation(L"first-create");
     for (int round = 0; round < kRounds; ++round) {
         Destroy();
-        DWORD cookies[kThreads] = {};
-        Barrier start(kThreads), registered(kThreads), compared(kThreads), released(kThreads);
-        RunThreads(report, kThreads, COINIT_APARTMENTTHREADED, [&](int index) {
-            // Under Wine, a proxy released after its object's apartment has ended waits for an
-            // answer forever: every apartment lets go before any of them ends.
-            Barrier::OnExit arrive{released};
-            ComPtr<IQarnComApplication> app;
-            ComPtr<IQarnClassFactory> factory;
-            Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)),
-                  L"CQarnClassFactory");
-            start.Arrive();
-            Check(factory->Create(&app), L"Create");
-            Expect(Property(app.Get(), L"Plant") == L"1100", L"the application does not answer Plant with 1100");
-            Check(Git()->RegisterInterfaceInGlobal(app.Get(), IID_IQarnComApplication, &cookies[index]), L"GIT");
-            registered.Arrive();
-            if (index == 0) {
-                // One apartment looks at every thread's application: one object means one identity.
-                std::set<IUnknown*> identities;
-                std::vector<ComPtr<IUnknown>> keep;
-                for (DWORD cookie : cookies) {
-                    ComPtr<IUnknown> unknown;
-                    Check(Git()->GetInterfaceFromGlobal(cookie, IID_IUnknown, &unknown), L"GIT");
-                    identities.insert(unknown.Get());
-                    keep.push_back(unknown);
-                }
-                Expect(identities.size() == 1, L"round " + std::to_wstring(round) + L": " +
-                                                   std::to_wstring(identities.size()) + L" applications");
-            }
-            compared.Arrive();
-            Git()->RevokeInterfaceFromGlobal(cookies[index]);
-            app.Reset();
-        });
+        OneObjectEverywhere(
+            report, L"round " + std::to_wstring(round) + L" of Create",
+            [] {
+                ComPtr<IQarnComApplication> app;
+                Check(NewFactory()->Create(&app), L"Create");
+                return ComPtr<IUnknown>(app);
+            },
+            [](IUnknown* object) {
+                ComPtr<IQarnComApplication> app;
+                Check(object->QueryInterface(IID_PPV_ARGS(&app)), L"IQarnComApplication");
+                Expect(Property(app.Get(), L"Plant") == L"1100", L"the application does not answer Plant with 1100");
+            });
     }
     // The apartment that made the last application has ended with its thread: the next Create
     // must not hand out that dead application but make a new one.
@@ -124,6 +143,44 @@ void FirstCreate(Report& report) {
                 L" configuration reads, " + std::to_wstring(installation.Starts()) + L" start command runs");
     Expect(installation.Reads() == kRounds + 1, L"the configuration was not read once per creation");
     Expect(installation.Starts() == kRounds + 1, L"the start command did not run once per creation");
+}
+
+// ---- connectors asked for at the same moment; the application from an MTA thread ---------------
+
+void ConnectorsAndMta(Report& report) {
+    Destroy();
+    using Getter = HRESULT (STDMETHODCALLTYPE IQarnClassFactory::*)(IDispatch**);
+    const std::pair<const wchar_t*, Getter> connectors[] = {
+        {L"CreateTCEConnector", &IQarnClassFactory::CreateTCEConnector},
+        {L"CreateSAPConnector", &IQarnClassFactory::CreateSAPConnector},
+        {L"CreateArasConnector", &IQarnClassFactory::CreateArasConnector},
+    };
+    for (const auto& [name, getter] : connectors) {
+        OneObjectEverywhere(report, name, [getter = getter, name = name] {
+            ComPtr<IDispatch> connector;
+            Check((NewFactory().Get()->*getter)(&connector), name);
+            return ComPtr<IUnknown>(connector);
+        });
+    }
+    // A host's MTA thread: the factory and the application live in the host's single-threaded
+    // apartment and are reached through proxies; the answers are the same.
+    RunThreads(report, 1, COINIT_MULTITHREADED, [](int) {
+        ComPtr<IQarnClassFactory> factory = NewFactory();
+        ComPtr<IQarnComApplication> app;
+        Check(factory->Create(&app), L"Create from an MTA thread");
+        Expect(Property(app.Get(), L"Plant") == L"1100", L"the application does not answer Plant with 1100 in the MTA");
+        ComPtr<IQarnUtilities> utilities;
+        Check(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)), L"CQarnUtilities");
+        Str plant;
+        Check(utilities->GetProperty(Str(L"Plant"), plant.Out()), L"CQarnUtilities::GetProperty");
+        Expect(plant.View() == L"1100", L"a utilities object in the MTA does not answer from the application");
+        ComPtr<IDispatch> connector;
+        Check(factory->CreateTCEConnector(&connector), L"CreateTCEConnector from an MTA thread");
+        Expect(connector != nullptr, L"no connector in the MTA");
+        app.Reset();
+        connector.Reset();
+        Check(factory->Destroy(), L"Destroy from an MTA thread");
+    });
 }
 
 // ---- Destroy racing Create, GetProperty and SetProperty -----------------------------------------
@@ -222,6 +279,7 @@ void MixedWork(Report& report) {
 }  // namespace
 
 HOST_SAFETY_SECTION(10, "first Create in 8 apartments at once", FirstCreate);
+HOST_SAFETY_SECTION(15, "connectors from 8 apartments at once, the application from an MTA thread", ConnectorsAndMta);
 HOST_SAFETY_SECTION(20, "Destroy racing Create, GetProperty and SetProperty in 8 apartments", DestroyRaces);
 HOST_SAFETY_SECTION(30, "8 apartments with mixed work, answers as in one thread", MixedWork);
 
