@@ -27,10 +27,11 @@ private:
 
 }  // namespace qarn::dt
 
-class CField : public qarn::ComObject<CField, IField, INamedMemberAccess>,
+class CField : public qarn::ComObject<CField, IField>,
                public qarn::dt::NamedMember,
                public qarn::dt::AttributeHolder {
 public:
+    CField() noexcept { qarn::dt::OwnVtable<IField>::Record(this); }
     ~CField();
 
     STDMETHODIMP get_Name(BSTR* name) override;
@@ -40,8 +41,6 @@ public:
     STDMETHODIMP get_StringValue(BSTR* text) override;
     STDMETHODIMP get_Attributes(IFieldCollection** attributes) override;
     STDMETHODIMP put_Attributes(IFieldCollection* attributes) override;
-
-    qarn::dt::NamedMember* STDMETHODCALLTYPE Member() noexcept override { return this; }
 
     const VARIANT& Value() const noexcept { return value_; }
     // Stores a copy of `value`, following a by-reference variant; objects are kept by reference.
@@ -116,10 +115,11 @@ private:
     qarn::ComPtr<ITableCollection> tables_;
 };
 
-class CStructure : public qarn::ComObject<CStructure, IStructure, INamedMemberAccess>,
+class CStructure : public qarn::ComObject<CStructure, IStructure>,
                    public qarn::dt::NamedMember,
                    public qarn::dt::AttributeHolder {
 public:
+    CStructure() noexcept { qarn::dt::OwnVtable<IStructure>::Record(this); }
     ~CStructure();
 
     STDMETHODIMP get_Name(BSTR* name) override;
@@ -131,8 +131,6 @@ public:
     STDMETHODIMP GetField(BSTR name, IField** result) override;
     STDMETHODIMP get_Attributes(IFieldCollection** attributes) override;
     STDMETHODIMP put_Attributes(IFieldCollection* attributes) override;
-
-    qarn::dt::NamedMember* STDMETHODCALLTYPE Member() noexcept override { return this; }
 
     // Created empty on first use (never null).
     IFieldCollection* Fields();
@@ -160,10 +158,11 @@ private:
     qarn::dt::NamedList<IStructure> structures_;
 };
 
-class CTable : public qarn::ComObject<CTable, ITable, INamedMemberAccess>,
+class CTable : public qarn::ComObject<CTable, ITable>,
                public qarn::dt::NamedMember,
                public qarn::dt::AttributeHolder {
 public:
+    CTable() noexcept { qarn::dt::OwnVtable<ITable>::Record(this); }
     ~CTable();
 
     STDMETHODIMP get_Name(BSTR* name) override;
@@ -172,8 +171,6 @@ public:
     STDMETHODIMP put_FieldCollectionTable(IFieldCollectionTable* value) override;
     STDMETHODIMP get_Attributes(IFieldCollection** attributes) override;
     STDMETHODIMP put_Attributes(IFieldCollection* attributes) override;
-
-    qarn::dt::NamedMember* STDMETHODCALLTYPE Member() noexcept override { return this; }
 
     // Created empty on first use (never null).
     IFieldCollectionTable* Rows();

@@ -8,11 +8,7 @@ namespace {
 
 // The current name of any field (ours or foreign).
 std::wstring NameOf(IField* field) {
-    ComPtr<INamedMemberAccess> access;
-    if (SUCCEEDED(
-            field->QueryInterface(__uuidof(INamedMemberAccess), reinterpret_cast<void**>(access.GetAddressOf()))) &&
-        access)
-        return access->Member()->Name();
+    if (NamedMember* own = OwnMember(field)) return own->Name();
     Bstr name;
     CHECK_HR(field->get_Name(name.Out()));
     return std::wstring(name.View());

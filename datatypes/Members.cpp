@@ -29,6 +29,17 @@ void NamedMember::Leave(NameIndexOwner* owner) noexcept {
 }
 
 namespace {
+template <class Class, class Itf>
+NamedMember* Recognised(Itf* item) noexcept {
+    return OwnVtable<Itf>::Matches(item) ? static_cast<Class*>(item) : nullptr;
+}
+}  // namespace
+
+NamedMember* OwnMember(IField* item) noexcept { return Recognised<CField>(item); }
+NamedMember* OwnMember(IStructure* item) noexcept { return Recognised<CStructure>(item); }
+NamedMember* OwnMember(ITable* item) noexcept { return Recognised<CTable>(item); }
+
+namespace {
 // The objects still to be released by the outermost ReleaseLater of this thread, or null.
 thread_local std::vector<IUnknown*>* t_pending = nullptr;
 }  // namespace

@@ -6,6 +6,7 @@
 #include "Interfaces.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -43,13 +44,38 @@ private:
 
 }  // namespace qarn::dt
 
-// Answered only by the named classes of this module: gives a collection of this module the C++
-// object behind an interface pointer it was handed, so that renames reach its index. Objects of
-// other implementations do not answer it and are treated as foreign members.
-struct INamedMemberAccess : public IUnknown {
-    virtual qarn::dt::NamedMember* STDMETHODCALLTYPE Member() noexcept = 0;
+namespace qarn::dt {
+
+// Recognising our own members without asking them. The Field, Structure and Table classes of this
+// module record the table of virtual functions of their interface when an object is made; an
+// interface pointer with that table is one of those objects. Anything else, a proxy of one of our
+// objects in another apartment as well as another implementation, counts as a foreign member and
+// is asked for its name through its interface: a query for an interface of our own on a proxy
+// would be a call into the other apartment that can only fail.
+template <class Itf>
+class OwnVtable {
+public:
+    static void Record(Itf* own) noexcept {
+        const void* table = Of(own);
+        if (table_.load(std::memory_order_relaxed) != table) table_.store(table, std::memory_order_relaxed);
+    }
+    static bool Matches(Itf* item) noexcept {
+        const void* table = table_.load(std::memory_order_relaxed);
+        return item && table && Of(item) == table;
+    }
+
+private:
+    // Every COM interface pointer points at its table of virtual functions.
+    static const void* Of(Itf* p) noexcept { return *reinterpret_cast<const void* const*>(p); }
+    static inline std::atomic<const void*> table_{nullptr};
 };
-__CRT_UUID_DECL(INamedMemberAccess, 0xd20006ef, 0xc9bc, 0x4e9b, 0x9a, 0x48, 0x15, 0x61, 0xae, 0x02, 0x02, 0xff)
+
+// The member behind `item` when it is one of our own objects, else null (Members.cpp).
+NamedMember* OwnMember(IField* item) noexcept;
+NamedMember* OwnMember(IStructure* item) noexcept;
+NamedMember* OwnMember(ITable* item) noexcept;
+
+}  // namespace qarn::dt
 
 namespace qarn::dt {
 
@@ -170,7 +196,7 @@ std::vector<ComPtr<Member>> MembersOf(Collection* collection) {
 // An ordered list of named members (fields, structures or tables) with an index from name to the
 // members of that name. Lookups find the member added last and cost the same for any size.
 //
-// Keeping the index right when names change: our own members (INamedMemberAccess) report every
+// Keeping the index right when names change: our own members (OwnMember) report every
 // rename to each collection that holds them, which moves them to their new name in the index at
 // once. Foreign members cannot report; a hit on a foreign member is checked against its current
 // name and a mismatch rebuilds the index. A foreign member renamed *to* a name that is looked up
@@ -390,15 +416,6 @@ private:
     };
     void CheckNotBusy() const {
         if (busy_) THROW_MESSAGE(L"The collection cannot be changed while it is being searched.");
-    }
-
-    static NamedMember* OwnMember(Itf* item) {
-        ComPtr<INamedMemberAccess> access;
-        if (FAILED(
-                item->QueryInterface(__uuidof(INamedMemberAccess), reinterpret_cast<void**>(access.GetAddressOf()))) ||
-            !access)
-            return nullptr;
-        return access->Member();
     }
 
     static std::wstring ForeignName(Itf* item) {

@@ -124,6 +124,76 @@ TEST(DatatypesFieldCollection, AddFieldReplacesAndAppendSharesMembers) {
     EXPECT_EQ(replacement.Get(), item.Get());
 }
 
+// A field of another implementation: a collection can only ask it for its name, and is not told
+// when that name changes.
+class ForeignField final : public IField {
+public:
+    ForeignField(const wchar_t* name, const wchar_t* value) : name_(name), value_(value) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IField);
+        *ppv = known ? static_cast<IField*>(this) : nullptr;
+        if (known) AddRef();
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG n = --refs_;
+        if (!n) delete this;
+        return n;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return n ? (*n = 0, S_OK) : E_POINTER; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Name(BSTR* name) override { return Copy(name_, name); }
+    STDMETHODIMP put_Name(BSTR name) override {
+        name_ = name ? name : L"";
+        return S_OK;
+    }
+    STDMETHODIMP get_Value(VARIANT*) override { return E_NOTIMPL; }
+    STDMETHODIMP put_Value(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_StringValue(BSTR* text) override { return Copy(value_, text); }
+    STDMETHODIMP get_Attributes(IFieldCollection** attributes) override {
+        if (!attributes) return E_POINTER;
+        *attributes = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP put_Attributes(IFieldCollection*) override { return E_NOTIMPL; }
+
+private:
+    static HRESULT Copy(const std::wstring& from, BSTR* to) {
+        if (!to) return E_POINTER;
+        *to = SysAllocStringLen(from.data(), static_cast<UINT>(from.size()));
+        return *to ? S_OK : E_OUTOFMEMORY;
+    }
+    std::wstring name_, value_;
+    ULONG refs_ = 0;
+};
+
+// Our own fields are told apart from other implementations without asking them: ours re-file
+// themselves when renamed, foreign ones are looked up by the name they give.
+TEST(DatatypesFieldCollection, ForeignFieldsAreFoundByTheirCurrentName) {
+    ComPtr<IFieldCollection> fields = NewFields();
+    ComPtr<IField> foreign(new ForeignField(L"f", L"foreign")), other(new ForeignField(L"f", L"other"));
+    ComPtr<IField> own = MakeField(L"own", L"o"), found;
+    ASSERT_TRUE(SUCCEEDED(fields->Add(foreign.Get())) && SUCCEEDED(fields->Add(own.Get())));
+    ASSERT_EQ(S_OK, fields->get_Field(Str(L"f"), &found));
+    EXPECT_EQ(foreign.Get(), found.Get());
+
+    // Renamed behind the collection's back: seen at the next lookup.
+    ASSERT_EQ(S_OK, foreign->put_Name(Str(L"g")));
+    EXPECT_EQ(L"<none>", Found(fields.Get(), L"f"));
+    EXPECT_EQ(L"foreign", Found(fields.Get(), L"g"));
+    ASSERT_EQ(S_OK, own->put_Name(Str(L"renamed")));
+    EXPECT_EQ(L"o", Found(fields.Get(), L"renamed"));
+
+    // AddField takes the name a foreign field gives and replaces the field of that name.
+    ASSERT_EQ(S_OK, other->put_Name(Str(L"g")));
+    ASSERT_EQ(S_OK, fields->AddField(other.Get()));
+    EXPECT_EQ((Texts{L"renamed=o", L"g=other"}), test::Entries(fields.Get()));
+}
+
 TEST(DatatypesErrors, BadIndexesAndNothingGiveReadableErrors) {
     ComPtr<IFieldCollection> fields = Fields({{L"a", L"1"}});
     ComPtr<IField> item;

@@ -20,10 +20,14 @@ std::string TextModeUtf8(std::wstring_view text);
 // temporary file is removed, and the Win32 error code is returned (ERROR_SUCCESS otherwise).
 DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes);
 
-// Appends `bytes` to `path` (created when missing) as one piece: when a write, flush or close
-// fails (a full disk), the file is cut back to its earlier length, so it never ends in a part of
-// the new bytes. Returns the Win32 error code or ERROR_SUCCESS; `opened` tells whether the file
-// could be opened at all (callers that skip files they cannot open tell the two failures apart).
+// Appends `bytes` to `path` (created when missing) as one piece at the end of the file, also while
+// other threads and processes append to it: the file is opened for appending only, so every write
+// lands at the end as it is then, and the appenders of this module take turns on a file (a lock on
+// the file that holds across processes). When a write or flush fails (a full disk), the new bytes
+// are cut off again if the file still ends where they ended: the file never ends in a part of them,
+// and a cut never takes what another writer added. Returns the Win32 error code or ERROR_SUCCESS;
+// `opened` tells whether the file could be opened at all (callers that skip files they cannot open
+// tell the two failures apart). The file must be readable as well as writable for the caller.
 DWORD AppendFileContent(const std::wstring& path, std::string_view bytes, bool* opened = nullptr);
 
 // The system's text of a Win32 error code ("There is not enough space on the disk."), or the code

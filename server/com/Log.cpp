@@ -52,7 +52,8 @@ HRESULT AppendLogText(const wchar_t* path, const wchar_t* text) {
     bool opened = false;
     const DWORD error = AppendFileContent(path, TextModeUtf8(text), &opened);
     if (!opened || error == ERROR_SUCCESS) return S_OK;
-    // The file is back at its earlier length; the caller's frame reports this description.
+    // What reached the file of this line has been taken off again (AppendFileContent); the
+    // caller's frame reports this description.
     SetErrorDescription(Format(L"Error writing log file %s: %s", path, SystemErrorText(error).c_str()).c_str());
     return HRESULT_FROM_WIN32(error);
 }

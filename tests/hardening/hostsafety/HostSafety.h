@@ -94,6 +94,28 @@ private:
     std::chrono::steady_clock::time_point end_;
 };
 
+// ---- helper processes -----------------------------------------------------------------------------
+
+// A section that needs further processes starts this program again with a helper's switch as the
+// first argument; the program then runs that helper instead of the sections and exits with its
+// result.
+struct Helper {
+    const wchar_t* name;                                // the switch, for example "--log-writer"
+    int (*run)(const std::vector<std::wstring>& args);  // the arguments after the switch
+};
+std::vector<Helper>& Helpers();
+struct HelperRegistration {
+    HelperRegistration(const wchar_t* name, int (*run)(const std::vector<std::wstring>&)) {
+        Helpers().push_back({name, run});
+    }
+};
+#define HOST_SAFETY_HELPER(name, function) \
+    static ::hostsafety::HelperRegistration function##_helper(name, &function)
+
+// Starts this program as the helper `name` with `args`: the process handle (the caller closes it),
+// or null when it cannot be started.
+HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args);
+
 // ---- the process ----------------------------------------------------------------------------------
 
 int HandleCount();
@@ -105,6 +127,17 @@ HRESULT CanUnload(const wchar_t* dll);
 // QarnRootDir points at the installation for the whole run.
 const std::wstring& ScratchFolder();
 const std::wstring& InstallationRoot();
+
+// An object made by CoCreateInstance of its CLSID: usable on any thread (New<> is for the main
+// thread), and from an MTA it gives a proxy of an object in the main STA.
+template <class I>
+ComPtr<I> Create(REFCLSID clsid, const wchar_t* what) {
+    ComPtr<I> object;
+    Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I),
+                           reinterpret_cast<void**>(object.GetAddressOf())),
+          what);
+    return object;
+}
 
 // Calls a member by name through IDispatch, as script hosts do.
 HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result);

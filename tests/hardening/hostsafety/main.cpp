@@ -1,5 +1,6 @@
 // The driver of the host-safety stress program: runs every section in its order under a watchdog
-// and prints one line per section and the summary "host safety: N passed, M failed".
+// and prints one line per section and the summary "host safety: N passed, M failed". Started with
+// a helper's switch (a further process a section starts), it runs only that helper.
 #include "HostSafety.h"
 
 #include <psapi.h>
@@ -167,6 +168,47 @@ HRESULT CanUnload(const wchar_t* dll) {
     return canUnload ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() : E_FAIL;
 }
 
+std::vector<Helper>& Helpers() {
+    static std::vector<Helper> helpers;
+    return helpers;
+}
+
+namespace {
+
+// One argument of a command line, quoted so that the C runtime of the new process reads it back
+// unchanged (backslashes before a quote are doubled).
+std::wstring Quoted(const std::wstring& arg) {
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+}  // namespace
+
+HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args) {
+    wchar_t program[MAX_PATH] = {};
+    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) return nullptr;
+    std::wstring command = Quoted(program) + L" " + name;
+    for (const std::wstring& arg : args) command += L" " + Quoted(arg);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
 const std::wstring& ScratchFolder() { return g_scratch; }
 const std::wstring& InstallationRoot() { return g_root; }
 
@@ -190,7 +232,13 @@ HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::ve
 
 using namespace hostsafety;
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 1) {
+        for (const Helper& helper : Helpers())
+            if (std::wstring(argv[1]) == helper.name) return helper.run(std::vector<std::wstring>(argv + 2, argv + argc));
+        std::printf("unknown switch %s\n", Narrow(argv[1]).c_str());
+        return 2;
+    }
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     g_scratch = std::wstring(temp) + L"qarn-host-safety-" + std::to_wstring(GetCurrentProcessId());
