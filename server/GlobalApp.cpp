@@ -107,13 +107,16 @@ HRESULT GlobalApp::Get(int entry, REFIID iid, void** object) {
     return Unreachable(entry, L"reached", hr);
 }
 
-HRESULT GlobalApp::Set(int entry, IUnknown* object, REFIID iid) {
+HRESULT GlobalApp::Set(int entry, IUnknown* object) {
     ComPtr<IGlobalInterfaceTable> git;
     HRESULT hr = Git(&git);
     if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
     DWORD cookie = 0;
     if (object) {
-        hr = git->RegisterInterfaceInGlobal(object, iid, &cookie);
+        // Kept as IUnknown and asked for `iid` by each apartment: under Wine, keeping an interface
+        // described by a type library costs its stub for good (about 2 KB per Create and Destroy),
+        // IUnknown does not.
+        hr = git->RegisterInterfaceInGlobal(object, IID_IUnknown, &cookie);
         if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
     }
     std::vector<DWORD> revoke;
@@ -132,14 +135,14 @@ HRESULT GlobalApp::Application(ComPtr<IQarnComApplication>* app) {
 }
 
 HRESULT GlobalApp::SetApplication(IQarnComApplication* app) {
-    return Set(kApplicationEntry, app, IID_IQarnComApplication);
+    return Set(kApplicationEntry, app);
 }
 
 HRESULT GlobalApp::GetConnector(Connector which, ComPtr<IDispatch>* connector) {
     return Get(which, IID_IDispatch, reinterpret_cast<void**>(connector->ReleaseAndGetAddressOf()));
 }
 
-HRESULT GlobalApp::SetConnector(Connector which, IDispatch* connector) { return Set(which, connector, IID_IDispatch); }
+HRESULT GlobalApp::SetConnector(Connector which, IDispatch* connector) { return Set(which, connector); }
 
 void GlobalApp::Reset() noexcept {
     std::vector<DWORD> revoke;

@@ -80,7 +80,7 @@ private:
     };
 
     HRESULT Get(int entry, REFIID iid, void** object);
-    HRESULT Set(int entry, IUnknown* object, REFIID iid);
+    HRESULT Set(int entry, IUnknown* object);
     // Takes the cookie out of the slot when it is still `cookie` (0: whatever it holds); gives the
     // cookies to revoke now (the others wait for the slot's last reader). Called under the lock.
     void Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept;

@@ -63,6 +63,9 @@ void Pump();
 // A Failure thrown by a body is reported with the thread's index.
 void RunThreads(Report& report, int count, DWORD model, const std::function<void(int index)>& body);
 
+// Threads RunThreads has started so far.
+int ThreadsStarted();
+
 // All threads of a RunThreads call meet here before going on; the wait pumps.
 class Barrier {
 public:

@@ -90,7 +90,11 @@ bool PumpingWait(HANDLE handle, DWORD milliseconds) {
     }
 }
 
+std::atomic<int> g_threadsStarted{0};
+int ThreadsStarted() { return g_threadsStarted; }
+
 void RunThreads(Report& report, int count, DWORD model, const std::function<void(int)>& body) {
+    g_threadsStarted += count;
     std::vector<HANDLE> done;
     std::vector<std::thread> threads;
     for (int i = 0; i < count; ++i) {
@@ -261,11 +265,12 @@ int wmain(int argc, wchar_t** argv) {
             g_sectionName = s.name;
             g_sectionStart = GetTickCount64();
             const ULONGLONG start = GetTickCount64();
+            const int handles = HandleCount();
             Report report;
             report.Guard(L"section", [&] { s.run(report); });
             g_sectionStart = 0;
-            std::printf("%s: %s (%.1f s)\n", report.Failed() ? "FAILED" : "passed", s.name,
-                        (GetTickCount64() - start) / 1000.0);
+            std::printf("%s: %s (%.1f s, handles %+d)\n", report.Failed() ? "FAILED" : "passed", s.name,
+                        (GetTickCount64() - start) / 1000.0, HandleCount() - handles);
             std::fflush(stdout);
             (report.Failed() ? failed : passed)++;
         }
