@@ -246,6 +246,8 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     g_scratch = std::wstring(temp) + L"qarn-host-safety-" + std::to_wstring(GetCurrentProcessId());
+    // Wine reuses process ids: a run that was stopped may have left this folder behind.
+    RemoveTree(g_scratch);
     CreateDirectoryW(g_scratch.c_str(), nullptr);
     g_root = g_scratch + L"\\installation";
     std::wstring samples = L"Z:" QARN_SOURCE_DIR "/samples/installation";
