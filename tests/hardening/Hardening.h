@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <oaidl.h>
+#include <psapi.h>
 #include <wrl/client.h>
 
 #include <cstdio>
@@ -118,6 +119,24 @@ inline std::string Narrow(const std::wstring& w) {
     std::string s;
     for (wchar_t c : w) s += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
     return s;
+}
+
+// ---- the process ----------------------------------------------------------------------------------
+// Committed private memory. Wine reports PrivateUsage as 0 and keeps the commit charge in
+// PagefileUsage (on Windows both hold the same figure).
+inline long long PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX c{};
+    c.cb = sizeof c;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof c)) return -1;
+    return static_cast<long long>(c.PrivateUsage ? c.PrivateUsage : c.PagefileUsage);
+}
+
+// DllCanUnloadNow of a loaded DLL: S_OK when none of its objects is alive and no lock is held;
+// E_FAIL when the DLL is not loaded.
+inline HRESULT CanUnload(const wchar_t* dll) {
+    HMODULE module = GetModuleHandleW(dll);
+    FARPROC canUnload = module ? GetProcAddress(module, "DllCanUnloadNow") : nullptr;
+    return canUnload ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() : E_FAIL;
 }
 
 // ---- files ----------------------------------------------------------------------------------------

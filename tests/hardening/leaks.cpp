@@ -4,28 +4,11 @@
 #include "Hardening.h"
 #include "QarnComConnector.h"
 
-#include <psapi.h>
 
 namespace {
 
 constexpr long long kBoundPerCycle = 64;
 constexpr long kCycles = 10000, kWarmUp = 1000;
-
-// Committed private memory. Wine reports PrivateUsage as 0 and keeps the commit charge in
-// PagefileUsage (on Windows both hold the same figure).
-long long PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX c{};
-    c.cb = sizeof c;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof c)) return -1;
-    return static_cast<long long>(c.PrivateUsage ? c.PrivateUsage : c.PagefileUsage);
-}
-
-// DllCanUnloadNow of a loaded DLL: S_OK when none of its objects is alive and no lock is held.
-HRESULT CanUnload(const wchar_t* dll) {
-    HMODULE module = GetModuleHandleW(dll);
-    FARPROC canUnload = module ? GetProcAddress(module, "DllCanUnloadNow") : nullptr;
-    return canUnload ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() : E_FAIL;
-}
 
 // Calls a member by name through IDispatch, the way script clients do.
 void InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* arg, VARIANT* result) {

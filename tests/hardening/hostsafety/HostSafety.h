@@ -122,9 +122,6 @@ HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args);
 // ---- the process ----------------------------------------------------------------------------------
 
 int HandleCount();
-long long PrivateBytes();
-// DllCanUnloadNow of a loaded DLL (E_FAIL when it is not loaded).
-HRESULT CanUnload(const wchar_t* dll);
 
 // The scratch folder of the run (removed at the end) and a sample installation copied into it;
 // QarnRootDir points at the installation for the whole run.

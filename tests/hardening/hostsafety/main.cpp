@@ -3,8 +3,6 @@
 // a helper's switch (a further process a section starts), it runs only that helper.
 #include "HostSafety.h"
 
-#include <psapi.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -156,20 +154,6 @@ int HandleCount() {
         buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
     }
     return -1;
-}
-
-long long PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX c{};
-    c.cb = sizeof c;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof c)) return -1;
-    // Wine reports PrivateUsage as 0 and keeps the commit charge in PagefileUsage.
-    return static_cast<long long>(c.PrivateUsage ? c.PrivateUsage : c.PagefileUsage);
-}
-
-HRESULT CanUnload(const wchar_t* dll) {
-    HMODULE module = GetModuleHandleW(dll);
-    FARPROC canUnload = module ? GetProcAddress(module, "DllCanUnloadNow") : nullptr;
-    return canUnload ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() : E_FAIL;
 }
 
 std::vector<Helper>& Helpers() {
