@@ -16,7 +16,7 @@ export QarnRootDir="$(winepath -w "$root/samples/installation")"
 started=$(date +%s)
 echo "== registered in $QARN_WINEPREFIX; QarnRootDir=$QarnRootDir"
 status=0
-wine cscript //nologo "$(winepath -w "$root/samples/scenario.vbs")" | tr -d '\r' > "$root/build/demo-output.txt" || status=1
+qarn_wine_tool cscript //nologo "$(winepath -w "$root/samples/scenario.vbs")" | tr -d '\r' > "$root/build/demo-output.txt" || status=1
 cat "$root/build/demo-output.txt"
 # cscript ends with exit code 0 even when the script stops on an error: its last line tells.
 [ "$(grep -v '^\s*$' "$root/build/demo-output.txt" | tail -n 1)" = "done" ] || { echo "the scenario stopped early"; status=1; }

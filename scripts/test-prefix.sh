@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Creates the private Wine prefix of a build folder and registers our DLLs in it (setup), or
-# stops its wine server (cleanup).
+# stops its wine server (cleanup). With QARN_ARCH=x86 the folder holds the 32-bit build, and its
+# DLLs are registered with the 32-bit regsvr32.
 #   test-prefix.sh setup|cleanup <build dir>
 set -euo pipefail
 mode=$1
@@ -11,10 +12,7 @@ winpath() { winepath -w "$1" 2>/dev/null; }
 
 case "$mode" in
 setup)
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "creating Wine prefix $WINEPREFIX"
-        wineboot -i >/dev/null 2>&1 </dev/null
-    fi
+    qarn_fresh_prefix || exit 1
     # One persistent server for the whole run: every Wine process then starts quickly.
     wineserver -p >/dev/null 2>&1 </dev/null || true
     dlls=("$QARN_BUILD_DIR"/bin/QarnComDatatypes.dll "$QARN_BUILD_DIR"/bin/QarnComConnector.dll)
@@ -22,7 +20,7 @@ setup)
     [ "${QARN_WITH_DOUBLES:-1}" = 1 ] && dlls+=("$QARN_BUILD_DIR"/bin/doubles/*.dll)
     for dll in "${dlls[@]}"; do
         [ -f "$dll" ] || continue
-        wine regsvr32 /s "$(winpath "$dll")" || { echo "regsvr32 failed for $dll"; exit 1; }
+        qarn_wine_tool regsvr32 /s "$(winpath "$dll")" || { echo "regsvr32 failed for $dll"; exit 1; }
         echo "registered $(basename "$dll")"
     done
     ;;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Checks the packages of scripts/package.sh: the zip's contents; the 64-bit MSI installed into a
-# clean Wine prefix of its own (<build>/msi-prefix) - files in place, the registry exactly as
-# DllRegisterServer writes it, objects of both DLLs created by script clients - and uninstalled
-# again without leftovers; the 32-bit MSI's tables (it cannot be installed under a 64-bit Wine).
+# Checks the packages of scripts/package.sh: the zip's contents; the 32-bit MSI's tables; then in a
+# clean WoW64 Wine prefix of its own (<build>/msi-prefix) each MSI installed - files in place
+# ("Program Files" or "Program Files (x86)"), the registry exactly as DllRegisterServer writes it
+# (for x86 in the 32-bit view), objects of both DLLs created by script clients of the same
+# bitness - and uninstalled again without leftovers, and the zip's register.cmd and
+# unregister.cmd of each architecture.
 #   package-test.sh <source dir> <x64 build dir>
 set -uo pipefail
 root=$(cd "$1" && pwd)
@@ -46,7 +48,7 @@ done
 [ "$(grep -c '^samples/.*[^/]$' <<<"$entries")" -eq "$(cd "$root" && find samples -type f | wc -l)" ] \
     || fail "zip: samples/ is not complete"
 
-# --- 32-bit MSI: tables only --------------------------------------------------------------------
+# --- 32-bit MSI: tables --------------------------------------------------------------------
 if msidump -t -d "$tables" "$msi86" >/dev/null; then
     check "x86 msi: a 32-bit package" bash -c "msiinfo suminfo '$msi86' | grep -q '^Template: Intel;'"
     for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
@@ -64,6 +66,12 @@ fi
 
 # --- 64-bit MSI: install, use, uninstall in a clean prefix ---------------------------------------
 export WINEPREFIX=$build/msi-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's own programs by architecture: `wine cscript` is the 32-bit one once Wine's 32-bit loader
+# is installed; the 64-bit one runs with the 64-bit loader.
+wine64=wine
+[ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
+cscript_of() { if [ "$1" = x86 ]; then echo 'C:\windows\syswow64\cscript.exe'; else echo cscript; fi; }
+loader_of() { if [ "$1" = x86 ]; then echo wine; else echo "$wine64"; fi; }
 unset QarnRootDir QarnLogFile
 wineserver -k 2>/dev/null
 rm -rf "$WINEPREFIX"
@@ -84,11 +92,11 @@ WScript.Echo "field: " & n.Name & "=" & n.StringValue
 WScript.Echo "done"
 EOF
 use_classes() {
-    local out
-    out=$(wine cscript //nologo 'C:\installed.vbs' 2>&1 </dev/null | tr -d '\r')
+    local out arch=${2:-x64}
+    out=$("$(loader_of "$arch")" "$(cscript_of "$arch")" //nologo 'C:\installed.vbs' 2>&1 </dev/null | tr -d '\r')
     echo "$out" | sed 's/^/  cscript: /'
     grep -qx "name: parts.csv" <<<"$out" && grep -qx "field: weight=12" <<<"$out" && grep -qx "done" <<<"$out" \
-        && pass "$1: script clients create the classes of both DLLs" || fail "$1: script clients cannot use the classes"
+        && pass "$1: $arch script clients create the classes of both DLLs" || fail "$1: $arch script clients cannot use the classes"
 }
 # No key of any class, interface, type library or ProgID the registration writes is left.
 no_leftovers() {
@@ -129,16 +137,47 @@ rc=$?
 no_leftovers "msiexec /x"
 [ ! -e "$target" ] && pass "msiexec /x removes the files" || fail "msiexec /x left $(ls "$target" 2>/dev/null | tr '\n' ' ')"
 
-# --- the zip's x64 folder with register.cmd and unregister.cmd, in the same prefix --------------
-folder="$WINEPREFIX/drive_c/Qarn (zip)"
-mkdir -p "$folder"
-unzip -q -j "$zip_file" 'x64/*' -d "$folder"
-for cmd in register unregister; do
-    (cd "$folder" && wine cmd /c $cmd.cmd </dev/null | tr -d '\r' | sed "s/^/  $cmd.cmd: /"; exit "${PIPESTATUS[0]}") \
-        && pass "$cmd.cmd" || fail "$cmd.cmd failed"
-    [ $cmd = register ] && use_classes "register.cmd"
+# --- 32-bit MSI: install, use, uninstall in the same (WoW64) prefix --------------------------------
+target86="$WINEPREFIX/drive_c/Program Files (x86)/QarnComConnector"
+wine msiexec /i "$(winepath -w "$msi86")" /qn </dev/null
+rc=$?
+[ $rc -eq 0 ] && pass "x86 msiexec /i" || fail "x86 msiexec /i ended with $rc"
+for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
+    [ -f "$target86/$f" ] || fail "x86 msi: $f not in Program Files (x86)"
 done
-no_leftovers "unregister.cmd"
+unzip -p "$zip_file" x86/QarnComConnector.dll | cmp -s - "$target86/QarnComConnector.dll" \
+    || fail "x86 msi: QarnComConnector.dll is not the 32-bit build's"
+use_classes "x86 msi" x86
+
+flush
+expected=$($tool expected "$listing" x86) || fail "no expected x86 listing"
+installed=$($tool installed "$listing" x86 "$WINEPREFIX/system.reg" 'C:\Program Files (x86)\QarnComConnector') \
+    || fail "cannot read the prefix"
+if [ -n "$expected" ] && [ "$expected" = "$installed" ]; then
+    pass "x86 msi: the 32-bit registry view equals what DllRegisterServer writes ($(grep -c . <<<"$expected") rows)"
+else
+    fail "x86 msi: the 32-bit registry view differs from what DllRegisterServer writes (< expected, > installed):"
+    diff <(echo "$expected") <(echo "$installed") | head -20
+fi
+
+wine msiexec /x "$(winepath -w "$msi86")" /qn </dev/null
+rc=$?
+[ $rc -eq 0 ] && pass "x86 msiexec /x" || fail "x86 msiexec /x ended with $rc"
+no_leftovers "x86 msiexec /x"
+[ ! -e "$target86" ] && pass "x86 msiexec /x removes the files" || fail "x86 msiexec /x left $(ls "$target86" 2>/dev/null | tr '\n' ' ')"
+
+# --- the zip's folders with register.cmd and unregister.cmd, in the same prefix -----------------
+for arch in x64 x86; do
+    folder="$WINEPREFIX/drive_c/Qarn (zip $arch)"
+    mkdir -p "$folder"
+    unzip -q -j "$zip_file" "$arch/*" -d "$folder"
+    for cmd in register unregister; do
+        (cd "$folder" && wine cmd /c $cmd.cmd </dev/null | tr -d '\r' | sed "s/^/  $arch $cmd.cmd: /"; exit "${PIPESTATUS[0]}") \
+            && pass "$arch $cmd.cmd" || fail "$arch $cmd.cmd failed"
+        [ $cmd = register ] && use_classes "$arch register.cmd" $arch
+    done
+    no_leftovers "$arch unregister.cmd"
+done
 
 wineserver -k 2>/dev/null
 echo "$failures failed"

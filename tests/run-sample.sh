@@ -14,7 +14,7 @@ export QarnRootDir="$(winepath -w "$here/../samples/installation" 2>/dev/null)"
 if [[ "$sample" == *.exe ]]; then
     out=$(wine "$sample" 2>&1 | tr -d '\r')
 else
-    out=$(wine cscript //nologo "$(winepath -w "$sample" 2>/dev/null)" 2>&1 | tr -d '\r')
+    out=$(qarn_wine_tool cscript //nologo "$(winepath -w "$sample" 2>/dev/null)" 2>&1 | tr -d '\r')
 fi
 echo "$out"
 if printf '%s\n' "$out" | grep -Eq '^([A-Za-z]:\\.*\([0-9]+, ?[0-9]+\) |wine: Unhandled|Script error)'; then

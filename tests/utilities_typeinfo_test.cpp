@@ -81,10 +81,12 @@ TEST_F(TypeInfo, InformationOfAnObjectAndOfALibrary) {
 // A sibling library of the installation, made and registered for the test in version 2.0.
 class SiblingLibrary {
 public:
+    // The platform of this build: a library registers its path for its own platform only.
+    static constexpr SYSKIND kPlatform = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
     static constexpr wchar_t kGuid[] = L"{6866D554-1A51-4068-91EE-F2448C390F82}";
     explicit SiblingLibrary(const std::wstring& file) {
         ComPtr<ICreateTypeLib2> create;
-        if (FAILED(CreateTypeLib2(SYS_WIN64, file.c_str(), &create))) return;
+        if (FAILED(CreateTypeLib2(kPlatform, file.c_str(), &create))) return;
         create->SetGuid(Guid(kGuid));
         create->SetVersion(2, 0);
         create->SetLcid(0);
@@ -94,7 +96,7 @@ public:
         registered_ = SUCCEEDED(RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(file.c_str()), nullptr));
     }
     ~SiblingLibrary() {
-        if (registered_) UnRegisterTypeLib(Guid(kGuid), 2, 0, 0, SYS_WIN64);
+        if (registered_) UnRegisterTypeLib(Guid(kGuid), 2, 0, 0, kPlatform);
     }
     bool registered() const { return registered_; }
 

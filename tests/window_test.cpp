@@ -30,10 +30,12 @@ HWND IconWindow() { return FindWindowW(nullptr, L"ShellIconHiddenWindow"); }
 
 // Right-clicks the icon and chooses "Info": the keys wait in the queue for the menu's own loop,
 // and a timer closes a menu that did not take them, so a failure cannot hang the test.
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
+
 void ChooseInfo(HWND window) {
     PostMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
-    const UINT_PTR guard = SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR, DWORD) { EndMenu(); });
+    const UINT_PTR guard = SetTimer(nullptr, 0, 5000, CloseMenu);
     SetErrorInfo(0, nullptr);
     SendMessageW(window, WM_USER, 0, WM_RBUTTONUP);
     KillTimer(nullptr, guard);
@@ -97,18 +99,18 @@ struct DialogContent {
     std::vector<std::vector<std::wstring>> rows;
 };
 
+// Window callbacks are plain functions: a lambda has no stdcall form for the 32-bit build.
+BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM out) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(out) = window;
+    return FALSE;
+}
+
 HWND VisibleDialogOf(DWORD thread) {
     HWND found = nullptr;
-    EnumThreadWindows(
-        thread,
-        [](HWND window, LPARAM out) -> BOOL {
-            wchar_t name[16] = {};
-            GetClassNameW(window, name, 16);
-            if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
-            *reinterpret_cast<HWND*>(out) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(thread, FindVisibleDialog, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 

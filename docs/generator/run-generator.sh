@@ -17,6 +17,7 @@ if ! command -v wine >/dev/null; then
     exit 1
 fi
 # The server needs the prefix folder; Wine fills an empty one on first use.
+qarn_drop_stale_prefix >&2
 [ -f "$WINEPREFIX/system.reg" ] || echo "creating Wine prefix $WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 log=$(mktemp)

@@ -15,7 +15,8 @@
       the 64-bit system's 32-bit view (Wow6432Node) is left out: it is the package's own HKCR.
   installed <listing> <arch> <system.reg> <install dir (Windows form)>
       Prints the listing as found in an installed prefix, under the keys the listing creates,
-      in the listing's own form; compare it with `expected`.
+      in the listing's own form; compare it with `expected`. For x86 the prefix's HKCR is read in
+      the 32-bit view: a key under Wow6432Node stands for the key of the same name without it.
   expected <listing> <arch>
       Prints the listing as `installed` would print it for a correct installation.
   guids <listing>
@@ -211,6 +212,8 @@ def installed(listing, arch, system_reg, install_dir):
     folder = install_dir.rstrip("\\")
     paths = {f: folder + "\\" + f for f in files}
     found = classes_only(read_registry(system_reg))
+    if arch == "x86":
+        found = view32(found)
     roots = [r[2].lower() for r in rows if r[0] == "key" and r[3] == "*"]
     out = []
     for low, (key, values) in sorted(found.items()):
@@ -223,6 +226,17 @@ def installed(listing, arch, system_reg, install_dir):
         for name, vtype, data in values.values():
             out.append(("value", "", key, name, vtype, to_placeholders(data, paths, folder)))
     print_rows(canonical(out))
+
+
+def view32(keys):
+    """HKCR as 32-bit programs see it: the keys below Wow6432Node (CLSID, Interface ...) take the
+    place of the 64-bit ones of the same name; the shared keys (ProgIDs, TypeLib) stay."""
+    prefix = "wow6432node\\"
+    view = {k: v for k, v in keys.items() if not k.startswith(prefix) and k != prefix[:-1]}
+    for k, (name, values) in keys.items():
+        if k.startswith(prefix):
+            view[k[len(prefix):]] = (name[len(prefix):], values)
+    return view
 
 
 def guids(listing):

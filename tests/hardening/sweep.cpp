@@ -46,6 +46,18 @@ LONG WINAPI CrashReport(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// Closes a dialog box of the main thread (an EnumWindows callback: a plain function, since a
+// lambda has no stdcall form for the 32-bit build).
+BOOL CALLBACK CloseDialog(HWND window, LPARAM) {
+    wchar_t cls[64] = {};
+    if (GetWindowThreadProcessId(window, nullptr) == g_mainThread && IsWindowVisible(window) &&
+        GetClassNameW(window, cls, 64) && std::wstring(cls) == L"#32770") {
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        ++g_dialogsClosed;
+    }
+    return TRUE;
+}
+
 // Ends the process when one call runs too long, and closes every dialog the main thread opens.
 void Watchdog() {
     while (!g_stop) {
@@ -56,17 +68,7 @@ void Watchdog() {
             std::fflush(stdout);
             TerminateProcess(GetCurrentProcess(), 3);
         }
-        EnumWindows(
-            [](HWND window, LPARAM) -> BOOL {
-                wchar_t cls[64] = {};
-                if (GetWindowThreadProcessId(window, nullptr) == g_mainThread && IsWindowVisible(window) &&
-                    GetClassNameW(window, cls, 64) && std::wstring(cls) == L"#32770") {
-                    PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-                    ++g_dialogsClosed;
-                }
-                return TRUE;
-            },
-            0);
+        EnumWindows(CloseDialog, 0);
     }
 }
 

@@ -114,7 +114,7 @@ var u = new ActiveXObject("QarnComConnector.CQarnUtilities");
 WScript.Echo("[" + u.GetSAPLogonPassword() + "]");
 EOF
 expected="[$secret]"
-read_back=$(QarnRootDir="$(win "$logon")" wine cscript //nologo "$(win "$work/read-password.js")" 2>&1 | tr -d '\r')
+read_back=$(QarnRootDir="$(win "$logon")" qarn_wine_tool cscript //nologo "$(win "$work/read-password.js")" 2>&1 | tr -d '\r')
 check "encrypt-logon: GetSAPLogonPassword returns the plain value" eval '[ "$read_back" = "$expected" ]'
 run -- encrypt-logon "pass word" x; check "encrypt-logon: a name that is no element name is refused" eval '[ $rc = 2 ]'
 
@@ -144,8 +144,8 @@ check "show-transaction: unknown alias, exit 1 with the connector's message" \
     eval '[ $rc = 1 ] && has "$err" "NoSuchPart" && has "$err" "not found in" && [ -z "$out" ]'
 
 # ---- unregister and register ----
-registered() { wine reg query 'HKCR\QarnComConnector.CQarnUtilities' >/dev/null 2>&1; }
-datatypes_registered() { wine reg query 'HKCR\QarnComDatatypes.Field' >/dev/null 2>&1; }
+registered() { qarn_wine_tool reg query 'HKCR\QarnComConnector.CQarnUtilities' >/dev/null 2>&1; }
+datatypes_registered() { qarn_wine_tool reg query 'HKCR\QarnComDatatypes.Field' >/dev/null 2>&1; }
 run -- unregister
 check "unregister: both DLLs, the connector first" \
     eval '[ $rc = 0 ] && [ "$(grep -o "unregistered [A-Za-z]*.dll" <<<"$out" | tr "\n" " ")" = "unregistered QarnComConnector.dll unregistered QarnComDatatypes.dll " ]'

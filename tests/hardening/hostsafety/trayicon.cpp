@@ -8,19 +8,20 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"QarnShellIconWindow";
 
+// An EnumWindows callback (a plain function: the 32-bit build needs its stdcall form).
+BOOL CALLBACK CollectIconWindow(HWND window, LPARAM list) {
+    DWORD process = 0;
+    const DWORD thread = GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = {};
+    if (process == GetCurrentProcessId() && GetClassNameW(window, name, 64) && std::wstring(name) == kWindowClass)
+        reinterpret_cast<std::vector<std::pair<HWND, DWORD>>*>(list)->emplace_back(window, thread);
+    return TRUE;
+}
+
 // The icon windows of this process with the thread of each.
 std::vector<std::pair<HWND, DWORD>> IconWindows() {
     std::vector<std::pair<HWND, DWORD>> found;
-    EnumWindows(
-        [](HWND window, LPARAM list) -> BOOL {
-            DWORD process = 0;
-            const DWORD thread = GetWindowThreadProcessId(window, &process);
-            wchar_t name[64] = {};
-            if (process == GetCurrentProcessId() && GetClassNameW(window, name, 64) && std::wstring(name) == kWindowClass)
-                reinterpret_cast<std::vector<std::pair<HWND, DWORD>>*>(list)->emplace_back(window, thread);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumWindows(CollectIconWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
