@@ -76,7 +76,6 @@ unset QarnRootDir QarnLogFile
 wineserver -k 2>/dev/null
 rm -rf "$WINEPREFIX"
 wineboot -i >/dev/null 2>&1 </dev/null || { echo "FAILED: cannot create $WINEPREFIX"; exit 1; }
-target="$WINEPREFIX/drive_c/Program Files/QarnComConnector"
 # Writes the registry to disk: the server saves it when it ends.
 flush() { wineserver -k 2>/dev/null; wineserver -w; }
 
@@ -112,59 +111,42 @@ no_leftovers() {
 }
 [ "$($tool guids "$listing" | grep -c .)" -gt 20 ] || fail "too few class, interface and library names in the listing"
 
-wine msiexec /i "$(winepath -w "$msi64")" /qn </dev/null
-rc=$?
-[ $rc -eq 0 ] && pass "msiexec /i" || fail "msiexec /i ended with $rc"
-for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
-    [ -f "$target/$f" ] || fail "msi: $f not in Program Files"
-done
-cmp -s "$target/QarnComConnector.dll" "$build/bin/QarnComConnector.dll" || fail "msi: QarnComConnector.dll is not the build's"
-use_classes "msi"
+# Installs the MSI of `arch` into `folder` (Windows form, below drive C:), checks its files (the
+# connector's DLL is the zip's of that architecture), script clients of its bitness, and the
+# registry (for x86 as 32-bit programs see it); then uninstalls it and looks for leftovers.
+msi_round() {
+    local arch=$1 msi=$2 folder=$3 expected installed rc f
+    local target="$WINEPREFIX/drive_c/${folder#C:\\}"
+    target=${target//\\//}
+    wine msiexec /i "$(winepath -w "$msi")" /qn </dev/null
+    rc=$?
+    [ $rc -eq 0 ] && pass "$arch msiexec /i" || fail "$arch msiexec /i ended with $rc"
+    for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
+        [ -f "$target/$f" ] || fail "$arch msi: $f not in $folder"
+    done
+    unzip -p "$zip_file" "$arch/QarnComConnector.dll" | cmp -s - "$target/QarnComConnector.dll" \
+        || fail "$arch msi: QarnComConnector.dll is not the $arch build's"
+    use_classes "$arch msi" "$arch"
 
-flush
-expected=$($tool expected "$listing" x64) || fail "no expected listing"
-installed=$($tool installed "$listing" x64 "$WINEPREFIX/system.reg" 'C:\Program Files\QarnComConnector') || fail "cannot read the prefix"
-if [ -n "$expected" ] && [ "$expected" = "$installed" ]; then
-    pass "msi: the registry equals what DllRegisterServer writes ($(grep -c . <<<"$expected") rows)"
-else
-    fail "msi: the registry differs from what DllRegisterServer writes (< expected, > installed):"
-    diff <(echo "$expected") <(echo "$installed") | head -20
-fi
+    flush
+    expected=$($tool expected "$listing" "$arch") || fail "no expected $arch listing"
+    installed=$($tool installed "$listing" "$arch" "$WINEPREFIX/system.reg" "$folder") || fail "cannot read the prefix"
+    if [ -n "$expected" ] && [ "$expected" = "$installed" ]; then
+        pass "$arch msi: the registry equals what DllRegisterServer writes ($(grep -c . <<<"$expected") rows)"
+    else
+        fail "$arch msi: the registry differs from what DllRegisterServer writes (< expected, > installed):"
+        diff <(echo "$expected") <(echo "$installed") | head -20
+    fi
 
-wine msiexec /x "$(winepath -w "$msi64")" /qn </dev/null
-rc=$?
-[ $rc -eq 0 ] && pass "msiexec /x" || fail "msiexec /x ended with $rc"
-no_leftovers "msiexec /x"
-[ ! -e "$target" ] && pass "msiexec /x removes the files" || fail "msiexec /x left $(ls "$target" 2>/dev/null | tr '\n' ' ')"
-
-# --- 32-bit MSI: install, use, uninstall in the same (WoW64) prefix --------------------------------
-target86="$WINEPREFIX/drive_c/Program Files (x86)/QarnComConnector"
-wine msiexec /i "$(winepath -w "$msi86")" /qn </dev/null
-rc=$?
-[ $rc -eq 0 ] && pass "x86 msiexec /i" || fail "x86 msiexec /i ended with $rc"
-for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
-    [ -f "$target86/$f" ] || fail "x86 msi: $f not in Program Files (x86)"
-done
-unzip -p "$zip_file" x86/QarnComConnector.dll | cmp -s - "$target86/QarnComConnector.dll" \
-    || fail "x86 msi: QarnComConnector.dll is not the 32-bit build's"
-use_classes "x86 msi" x86
-
-flush
-expected=$($tool expected "$listing" x86) || fail "no expected x86 listing"
-installed=$($tool installed "$listing" x86 "$WINEPREFIX/system.reg" 'C:\Program Files (x86)\QarnComConnector') \
-    || fail "cannot read the prefix"
-if [ -n "$expected" ] && [ "$expected" = "$installed" ]; then
-    pass "x86 msi: the 32-bit registry view equals what DllRegisterServer writes ($(grep -c . <<<"$expected") rows)"
-else
-    fail "x86 msi: the 32-bit registry view differs from what DllRegisterServer writes (< expected, > installed):"
-    diff <(echo "$expected") <(echo "$installed") | head -20
-fi
-
-wine msiexec /x "$(winepath -w "$msi86")" /qn </dev/null
-rc=$?
-[ $rc -eq 0 ] && pass "x86 msiexec /x" || fail "x86 msiexec /x ended with $rc"
-no_leftovers "x86 msiexec /x"
-[ ! -e "$target86" ] && pass "x86 msiexec /x removes the files" || fail "x86 msiexec /x left $(ls "$target86" 2>/dev/null | tr '\n' ' ')"
+    wine msiexec /x "$(winepath -w "$msi")" /qn </dev/null
+    rc=$?
+    [ $rc -eq 0 ] && pass "$arch msiexec /x" || fail "$arch msiexec /x ended with $rc"
+    no_leftovers "$arch msiexec /x"
+    [ ! -e "$target" ] && pass "$arch msiexec /x removes the files" || fail "$arch msiexec /x left $(ls "$target" 2>/dev/null | tr '\n' ' ')"
+}
+msi_round x64 "$msi64" 'C:\Program Files\QarnComConnector'
+# The 32-bit MSI in the same (WoW64) prefix.
+msi_round x86 "$msi86" 'C:\Program Files (x86)\QarnComConnector'
 
 # --- the zip's folders with register.cmd and unregister.cmd, in the same prefix -----------------
 for arch in x64 x86; do
