@@ -38,8 +38,8 @@ Figures Run(const std::wstring& folder, int threads, double seconds, bool ownCon
                     perThread[t].seconds[kind] += Now() - start;
                     ++perThread[t].operations[kind];
                 }
-            } catch (const mixedwork::CallFailed& f) {
-                fprintf(stderr, "%ls failed: 0x%08lX\n", f.what.c_str(), static_cast<unsigned long>(f.hr));
+            } catch (const Failure& f) {
+                fprintf(stderr, "%ls\n", f.what.c_str());
                 ++failures;
             }
             CoUninitialize();

@@ -74,6 +74,7 @@ STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
         GlobalApp& global = TheGlobalApp();
         ComPtr<IQarnComApplication> app;
         CHECK_HR(global.Application(&app));
+        bool created = false;
         if (!app) {
             // One application per process: apartments that ask at the same moment wait for the
             // first one's creation and then take its application.
@@ -96,15 +97,12 @@ STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
                 }
                 CHECK_HR(global.SetApplication(app.Get()));
                 Trace(L"pGlobalApp.set_Application(pApp);");
-                CHECK_POINTER(ppApp);
-                *ppApp = app.Detach();
-                Trace(L"EVAL_HR(pApp.CopyTo(ppApp));");
-                Trace(L"<-- CQarnClassFactory::Create");
-                return;
+                created = true;
             }
         }
         CHECK_POINTER(ppApp);
         *ppApp = app.Detach();
+        if (created) Trace(L"EVAL_HR(pApp.CopyTo(ppApp));");
         Trace(L"<-- CQarnClassFactory::Create");
     });
 }

@@ -70,11 +70,9 @@ echo "built $zip_file"
 work=$x64/package
 rm -rf "$work"
 mkdir -p "$work"
-export WINEPREFIX=$x64/package-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# The 64-bit regsvr32 (`wine regsvr32` is the 32-bit one once Wine's 32-bit loader is installed).
-wine64=wine
-[ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
-unset QarnRootDir QarnLogFile
+# The common Wine settings and qarn_wine_tool (the 64-bit regsvr32 here), in a scratch prefix.
+source "$root/scripts/wine-env.sh"
+export WINEPREFIX=$x64/package-prefix
 rm -rf "$WINEPREFIX"
 wineboot -i >/dev/null 2>&1 </dev/null || fail "cannot create the Wine prefix $WINEPREFIX"
 wineserver -w
@@ -86,7 +84,7 @@ captures=()
 n=0
 for f in "${dlls[@]}"; do
     # Each step ends the server, which writes the registry to disk.
-    "$wine64" regsvr32 /s "C:\\QarnPackage\\$f" </dev/null || fail "regsvr32 failed for $f"
+    qarn_wine_tool regsvr32 /s "C:\\QarnPackage\\$f" </dev/null || fail "regsvr32 failed for $f"
     wineserver -w
     n=$((n + 1))
     cp "$WINEPREFIX/system.reg" "$work/$n.reg"

@@ -33,7 +33,7 @@ HRESULT Unreachable(int entry, const wchar_t* step, HRESULT hr) {
     SetErrorDescription(Format(L"The %s cannot be %s in this apartment: 0x%08X.", kEntryNames[entry], step,
                                static_cast<unsigned>(hr))
                             .c_str());
-    return FAILED(hr) ? hr : E_FAIL;
+    return hr;
 }
 
 }  // namespace
@@ -58,19 +58,16 @@ void GlobalApp::Revoke(const std::vector<DWORD>& cookies) noexcept {
     for (DWORD cookie : cookies) git->RevokeInterfaceFromGlobal(cookie);
 }
 
-void GlobalApp::Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept {
-    if (!slot.cookie || (cookie && slot.cookie != cookie)) return;
+bool GlobalApp::Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept {
+    if (!slot.cookie || (cookie && slot.cookie != cookie)) return false;
     if (&slot == &slots_[kApplicationEntry]) NextApplicationGeneration();
     const DWORD taken = std::exchange(slot.cookie, 0);
     try {
-        if (slot.readers > 0) {
-            slot.retired.push_back(taken);
-            return;
-        }
-        revokeNow.push_back(taken);
+        (slot.readers > 0 ? slot.retired : revokeNow).push_back(taken);
     } catch (...) {
         // Out of memory: the table keeps the object until the process ends.
     }
+    return true;
 }
 
 HRESULT GlobalApp::Get(int entry, REFIID iid, void** object) {
@@ -122,9 +119,9 @@ HRESULT GlobalApp::Set(int entry, IUnknown* object) {
     std::vector<DWORD> revoke;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        Retire(slots_[entry], 0, revoke);
+        // Retiring a stored application already moves the generation on.
+        if (!Retire(slots_[entry], 0, revoke) && entry == kApplicationEntry) NextApplicationGeneration();
         slots_[entry].cookie = cookie;
-        if (entry == kApplicationEntry) NextApplicationGeneration();
     }
     Revoke(revoke);
     return S_OK;

@@ -82,8 +82,9 @@ private:
     HRESULT Get(int entry, REFIID iid, void** object);
     HRESULT Set(int entry, IUnknown* object);
     // Takes the cookie out of the slot when it is still `cookie` (0: whatever it holds); gives the
-    // cookies to revoke now (the others wait for the slot's last reader). Called under the lock.
-    void Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept;
+    // cookies to revoke now (the others wait for the slot's last reader). Called under the lock;
+    // true when a cookie was taken.
+    bool Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept;
     static void Revoke(const std::vector<DWORD>& cookies) noexcept;
     // Called under the lock whenever the application entry changes.
     void NextApplicationGeneration() noexcept;

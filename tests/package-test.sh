@@ -65,14 +65,10 @@ else
 fi
 
 # --- 64-bit MSI: install, use, uninstall in a clean prefix ---------------------------------------
-export WINEPREFIX=$build/msi-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine's own programs by architecture: `wine cscript` is the 32-bit one once Wine's 32-bit loader
-# is installed; the 64-bit one runs with the 64-bit loader.
-wine64=wine
-[ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
-cscript_of() { if [ "$1" = x86 ]; then echo 'C:\windows\syswow64\cscript.exe'; else echo cscript; fi; }
-loader_of() { if [ "$1" = x86 ]; then echo wine; else echo "$wine64"; fi; }
-unset QarnRootDir QarnLogFile
+# The common Wine settings and qarn_wine_tool (Wine's own programs of the bitness QARN_ARCH names),
+# in a prefix of this test's own.
+source "$root/scripts/wine-env.sh"
+export WINEPREFIX=$build/msi-prefix
 wineserver -k 2>/dev/null
 rm -rf "$WINEPREFIX"
 wineboot -i >/dev/null 2>&1 </dev/null || { echo "FAILED: cannot create $WINEPREFIX"; exit 1; }
@@ -92,7 +88,7 @@ WScript.Echo "done"
 EOF
 use_classes() {
     local out arch=${2:-x64}
-    out=$("$(loader_of "$arch")" "$(cscript_of "$arch")" //nologo 'C:\installed.vbs' 2>&1 </dev/null | tr -d '\r')
+    out=$(QARN_ARCH=$arch qarn_wine_tool cscript //nologo 'C:\installed.vbs' 2>&1 </dev/null | tr -d '\r')
     echo "$out" | sed 's/^/  cscript: /'
     grep -qx "name: parts.csv" <<<"$out" && grep -qx "field: weight=12" <<<"$out" && grep -qx "done" <<<"$out" \
         && pass "$1: $arch script clients create the classes of both DLLs" || fail "$1: $arch script clients cannot use the classes"

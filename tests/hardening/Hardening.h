@@ -70,6 +70,16 @@ ComPtr<I> New(REFCLSID clsid) {
     return object;
 }
 
+// An object made by CoCreateInstance of its CLSID: usable on any thread (New<> is for the main
+// thread), and from an MTA it gives a proxy of an object in the main STA.
+template <class I>
+ComPtr<I> Create(REFCLSID clsid, const wchar_t* what = L"CoCreateInstance") {
+    ComPtr<I> object;
+    Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), reinterpret_cast<void**>(object.GetAddressOf())),
+          what);
+    return object;
+}
+
 // COM on this thread for the scope of the program.
 struct ComScope {
     const bool ok = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));

@@ -128,18 +128,4 @@ int HandleCount();
 const std::wstring& ScratchFolder();
 const std::wstring& InstallationRoot();
 
-// An object made by CoCreateInstance of its CLSID: usable on any thread (New<> is for the main
-// thread), and from an MTA it gives a proxy of an object in the main STA.
-template <class I>
-ComPtr<I> Create(REFCLSID clsid, const wchar_t* what) {
-    ComPtr<I> object;
-    Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I),
-                           reinterpret_cast<void**>(object.GetAddressOf())),
-          what);
-    return object;
-}
-
-// Calls a member by name through IDispatch, as script hosts do.
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result);
-
 }  // namespace hostsafety

@@ -161,27 +161,9 @@ std::vector<Helper>& Helpers() {
     return helpers;
 }
 
-namespace {
-
-// One argument of a command line, quoted so that the C runtime of the new process reads it back
-// unchanged (backslashes before a quote are doubled).
-std::wstring Quoted(const std::wstring& arg) {
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
-
-}  // namespace
+// One argument of a command line in quotes (the helpers' arguments hold no quotes and do not end
+// in a backslash).
+static std::wstring Quoted(const std::wstring& arg) { return L"\"" + arg + L"\""; }
 
 HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args) {
     wchar_t program[MAX_PATH] = {};
@@ -199,22 +181,6 @@ HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args) {
 
 const std::wstring& ScratchFolder() { return g_scratch; }
 const std::wstring& InstallationRoot() { return g_root; }
-
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
-    DISPID id = 0, put = DISPID_PROPERTYPUT;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return hr;
-    std::reverse(args.begin(), args.end());  // IDispatch takes the arguments last first
-    const UINT named = (flags & DISPATCH_PROPERTYPUT) ? 1 : 0;
-    DISPPARAMS params{args.empty() ? nullptr : args.data(), named ? &put : nullptr, static_cast<UINT>(args.size()), named};
-    EXCEPINFO exception{};
-    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception, nullptr);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    return hr;
-}
 
 }  // namespace hostsafety
 

@@ -19,8 +19,7 @@ double PlatformHandlesPerThread(Report& report) {
         DWORD cookie = 0;
         Barrier published(2), used(2);
         RunThreads(report, 2, COINIT_APARTMENTTHREADED, [&](int index) {
-            ComPtr<IGlobalInterfaceTable> git;
-            Check(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&git)), L"GIT");
+            ComPtr<IGlobalInterfaceTable> git = Create<IGlobalInterfaceTable>(CLSID_StdGlobalInterfaceTable);
             if (index == 0) {
                 ComPtr<IStream> stream;
                 Check(CreateStreamOnHGlobal(nullptr, TRUE, &stream), L"CreateStreamOnHGlobal");
@@ -44,8 +43,7 @@ double PlatformHandlesPerThread(Report& report) {
 // class objects, MSXML, Wine's apartment windows) is there before the first count.
 void Before(Report& report) {
     RunThreads(report, 2, COINIT_APARTMENTTHREADED, [](int) {
-        ComPtr<IQarnUtilities> u;
-        Check(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&u)), L"CQarnUtilities");
+        ComPtr<IQarnUtilities> u = Create<IQarnUtilities>(CLSID_CQarnUtilities);
         ComPtr<IParameterList> list;
         Check(u->GetXmlParameterList(Str(L"Parts.xml"), Str(L"CreatePart"), nullptr, &list), L"GetXmlParameterList");
     });

@@ -7,8 +7,7 @@ namespace hostsafety {
 namespace {
 
 std::wstring ListXml(IQarnUtilities* utilities, const std::wstring* root) {
-    ComPtr<IParameterList> context;
-    Check(CoCreateInstance(CLSID_ParameterList, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&context)), L"ParameterList");
+    ComPtr<IParameterList> context = Create<IParameterList>(CLSID_ParameterList);
     ComPtr<IParameterList> list;
     if (root)
         Check(utilities->GetXmlParameterList4(Str(L"Parts.xml"), Str(L"CreatePart"), context.Get(), Str(root->c_str()), &list),
@@ -39,8 +38,7 @@ void OtherRoot(Report& report) {
     std::atomic<long> own{0}, foreign{0};
     const Deadline deadline(4);
     RunThreads(report, 2, COINIT_APARTMENTTHREADED, [&](int index) {
-        ComPtr<IQarnUtilities> utilities;
-        Check(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)), L"CQarnUtilities");
+        ComPtr<IQarnUtilities> utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
         while (deadline.Running()) {
             if (index == 0) {
                 const std::wstring xml = ListXml(utilities.Get(), &other);

@@ -40,16 +40,14 @@ void TrayIcon(Report& report) {
         }
         DestroyWindow(probe);
     }
-    ComPtr<IQarnClassFactory> mainFactory;
-    Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&mainFactory)), L"CQarnClassFactory");
+    ComPtr<IQarnClassFactory> mainFactory = Create<IQarnClassFactory>(CLSID_CQarnClassFactory);
     Check(mainFactory->Destroy(), L"Destroy");
     std::atomic<DWORD> ownerThread{0};
     std::atomic<HWND> window{nullptr};
     Barrier shown(2), sharedShow(2), hidden(2), lastReleased(2), released(2), sent(2), end(2);
     RunThreads(report, 2, COINIT_APARTMENTTHREADED, [&](int index) {
         Barrier::OnExit arrive{end};
-        ComPtr<IQarnClassFactory> factory;
-        Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), L"CQarnClassFactory");
+        ComPtr<IQarnClassFactory> factory = Create<IQarnClassFactory>(CLSID_CQarnClassFactory);
         ComPtr<IQarnComApplication> app;
         if (index == 0) {
             // The application's own apartment: it makes the icon and serves the other while waiting.
