@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
+#include "util/TextRules.h"
 
 using namespace test;
 
@@ -211,3 +212,18 @@ TEST_F(Files, CsvPairsPairUpTokensPerLineAndCsvTablesNameColumnsByTheHeader) {
 }
 
 }  // namespace
+
+TEST(DevicePaths, ReservedNamesInTheLastPartAndTheDeviceNamespace) {
+    using qarn::text::DeviceKind;
+    using qarn::text::DeviceOfPath;
+    for (const wchar_t* path : {L"NUL", L"nul.txt", L"C:\\out\\Nul", L"NUL:", L"C:NUL", L"x/nul .log", L"\\\\.\\NUL"})
+        EXPECT_EQ(DeviceKind::Discard, DeviceOfPath(path)) << path;
+    for (const wchar_t* path : {L"CON", L"conin$", L"CONOUT$", L"prn.xml", L"AUX", L"COM1", L"c:\\x\\lpt9.csv",
+                                L"\\\\.\\COM12", L"\\\\?\\CON"})
+        EXPECT_EQ(DeviceKind::Interactive, DeviceOfPath(path)) << path;
+    for (const wchar_t* path : {L"\\\\.\\pipe\\x", L"\\\\.\\PhysicalDrive0", L"\\\\?\\GLOBALROOT"})
+        EXPECT_EQ(DeviceKind::Other, DeviceOfPath(path)) << path;
+    for (const wchar_t* path : {L"", L"COM0", L"COM10", L"LPT", L"CONSOLE.txt", L"NUL\\x.txt", L"C:\\nullable",
+                                L"\\\\?\\C:\\NULL", L"\\\\server\\share\\file", L"\\\\?\\UNC\\server\\share\\f"})
+        EXPECT_EQ(DeviceKind::None, DeviceOfPath(path)) << path;
+}

@@ -135,6 +135,63 @@ std::vector<std::wstring_view> PathTokens(std::wstring_view path) {
     return SplitTokens(path, L"\\");
 }
 
+namespace {
+
+wchar_t Upper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+bool SameLetters(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != Upper(b[i])) return false;
+    return true;
+}
+
+bool IsDigits(std::wstring_view s) {
+    if (s.empty()) return false;
+    for (wchar_t c : s)
+        if (c < L'0' || c > L'9') return false;
+    return true;
+}
+
+// A reserved name as it stands, without extension or trailing blanks.
+DeviceKind ReservedName(std::wstring_view name) {
+    if (SameLetters(name, L"NUL")) return DeviceKind::Discard;
+    for (std::wstring_view reserved : {L"CON", L"CONIN$", L"CONOUT$", L"PRN", L"AUX"})
+        if (SameLetters(name, reserved)) return DeviceKind::Interactive;
+    if (name.size() == 4 && (SameLetters(name.substr(0, 3), L"COM") || SameLetters(name.substr(0, 3), L"LPT")) &&
+        name[3] >= L'1' && name[3] <= L'9')
+        return DeviceKind::Interactive;
+    return DeviceKind::None;
+}
+
+}  // namespace
+
+DeviceKind DeviceOfPath(std::wstring_view path) {
+    const bool deviceNamespace = path.size() >= 4 && (path[0] == L'\\' || path[0] == L'/') &&
+                                 (path[1] == L'\\' || path[1] == L'/') && (path[2] == L'.' || path[2] == L'?') &&
+                                 (path[3] == L'\\' || path[3] == L'/');
+    if (deviceNamespace) {
+        std::wstring_view rest = path.substr(4);
+        const size_t end = rest.find_first_of(L"\\/");
+        const std::wstring_view device = rest.substr(0, end);
+        if (device.size() == 2 && device[1] == L':') return DeviceKind::None;  // a drive
+        if (SameLetters(device, L"UNC") && end != std::wstring_view::npos) return DeviceKind::None;  // a share
+        if (end == std::wstring_view::npos) {
+            if (const DeviceKind kind = ReservedName(device); kind != DeviceKind::None) return kind;
+            if (device.size() > 3 && (SameLetters(device.substr(0, 3), L"COM") || SameLetters(device.substr(0, 3), L"LPT")) &&
+                IsDigits(device.substr(3)))
+                return DeviceKind::Interactive;
+        }
+        return DeviceKind::Other;
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    std::wstring_view name = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+    if (name.size() >= 2 && name[1] == L':' && Upper(name[0]) >= L'A' && Upper(name[0]) <= L'Z') name.remove_prefix(2);
+    if (const size_t dot = name.find(L'.'); dot != std::wstring_view::npos) name = name.substr(0, dot);
+    while (!name.empty() && (name.back() == L' ' || name.back() == L':')) name.remove_suffix(1);
+    return ReservedName(name);
+}
+
 std::wstring EscapeXml(std::wstring_view s) {
     std::wstring out;
     out.reserve(s.size());

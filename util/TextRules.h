@@ -35,6 +35,19 @@ std::wstring_view DirectoryOfPath(std::wstring_view path);
 // The non-empty parts of a path between "\" separators.
 std::vector<std::wstring_view> PathTokens(std::wstring_view path);
 
+// What a path names when it is not an ordinary file.
+enum class DeviceKind {
+    None,         // a file (or a folder)
+    Discard,      // NUL: written text is discarded, reading gives nothing
+    Interactive,  // the console, a serial or parallel port: reading may wait forever
+    Other,        // another path of the device namespace ("\\.\PhysicalDrive0", "\\.\pipe\x")
+};
+// Device names as Windows reads them in the last part of a path ("/" separates too): NUL, CON,
+// CONIN$, CONOUT$, PRN, AUX, COM1-9, LPT1-9 in any letter case, also with an extension or trailing
+// blanks ("nul.txt", "C:\x\CON .log"); and every path that starts with "\\.\" or "\\?\" and names
+// a device rather than a drive ("\\.\COM12", "\\?\pipe\x"; "\\?\C:\x" is a file).
+DeviceKind DeviceOfPath(std::wstring_view path);
+
 // "&", "<", ">", "'" and "\"" as XML entities.
 std::wstring EscapeXml(std::wstring_view s);
 // Every "%" doubled, so that the text passes through formatted output unchanged.

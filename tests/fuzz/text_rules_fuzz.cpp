@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(folder.empty() ? name.size() + (first.find(L'\\') == 0 ? 1 : 0) <= first.size()
                            : folder.size() + 1 + name.size() == first.size());
     for (std::wstring_view token : PathTokens(first)) Require(!token.empty());
+    if (DeviceOfPath(first) != DeviceKind::None) Require(!first.empty());
 
     Require(EscapeXml(first).find_first_of(L"<>\"'") == std::wstring::npos);
     Require(EscapeFormat(first).size() >= first.size());
