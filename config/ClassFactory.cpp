@@ -107,13 +107,58 @@ STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
     });
 }
 
+namespace {
+
+bool IsFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A program of the installation's folder the way Windows finds one: the name as it is, or with
+// ".exe" when it has no extension.
+bool IsProgram(const std::wstring& folder, std::wstring_view name) {
+    const std::wstring path = folder + std::wstring(name);
+    if (IsFile(path)) return true;
+    const size_t slash = name.find_last_of(L"\\/");
+    const bool hasExtension = name.find(L'.', slash == std::wstring_view::npos ? 0 : slash + 1) != std::wstring_view::npos;
+    return !hasExtension && IsFile(path + L".exe");
+}
+
+// The command line of one start command: the program's full path in quotes, so that a blank in
+// the installation's folder ("C:\Program Files\...") never ends the program name, then the
+// command's own arguments unchanged. Within the command, the program ends where Windows would end
+// it: at its closing quote, or at the first blank before which an existing program stands (a
+// command "my tool.cmd -x" keeps working as it did).
+std::wstring StartCommandLine(const std::wstring& folder, std::wstring_view command) {
+    size_t programEnd = command.size(), restStart = command.size();
+    if (!command.empty() && command.front() == L'"') {
+        const size_t close = command.find(L'"', 1);
+        programEnd = close == std::wstring_view::npos ? command.size() : close;
+        restStart = close == std::wstring_view::npos ? command.size() : close + 1;
+        command.remove_prefix(1);
+        --programEnd;
+        --restStart;
+    } else {
+        for (size_t blank = command.find_first_of(L" \t"); blank != std::wstring_view::npos;
+             blank = command.find_first_of(L" \t", blank + 1)) {
+            if (IsProgram(folder, command.substr(0, blank))) {
+                programEnd = restStart = blank;
+                break;
+            }
+        }
+    }
+    return L"\"" + folder + std::wstring(command.substr(0, programEnd)) + L"\"" + std::wstring(command.substr(restStart));
+}
+
+}  // namespace
+
 void CQarnClassFactory::RunStartCommands(std::wstring_view commands) {
     const std::wstring folder = EnvironmentValue(L"QarnRootDir").value_or(L"") + L"\\xml\\";
     for (size_t start = 0; start <= commands.size();) {
         size_t end = commands.find(L';', start);
         if (end == std::wstring_view::npos) end = commands.size();
         if (end > start) {
-            std::wstring commandLine = folder + std::wstring(commands.substr(start, end - start));
+            std::wstring commandLine = StartCommandLine(folder, commands.substr(start, end - start));
             STARTUPINFOW startup{};
             startup.cb = sizeof(startup);
             PROCESS_INFORMATION process{};

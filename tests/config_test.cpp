@@ -37,7 +37,8 @@ protected:
     }
     std::wstring Xml(const std::wstring& name) const { return root / (L"xml\\" + name); }
 
-    ScratchFolder root{L"config"};
+    // A blank in the root, as under "C:\\Program Files".
+    ScratchFolder root{L"config root"};
     ScopedVariable rootVariable{L"QarnRootDir", root.path().c_str()};
 };
 
@@ -237,15 +238,22 @@ TEST_F(Factory, SharedApplicationAndStartCommands) {
     // The second command makes a property file that only the second read of Create finds.
     root.Write(L"late.template", PropertyFile("Written", "late"));
     root.Write(L"xml\\first.cmd", "@echo first>>\"%QarnRootDir%\\order.txt\"\r\n");
-    root.Write(L"xml\\second.cmd", "@echo second>>\"%QarnRootDir%\\order.txt\"\r\n"
+    // A program named like the root's path up to its blank must not be started in its place.
+    const std::wstring decoy = root.path().substr(0, root.path().find(L' ')) + L".exe";
+    ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\hostname.exe", decoy.c_str(), FALSE));
+    struct RemoveDecoy {
+        const std::wstring& path;
+        ~RemoveDecoy() { DeleteFileW(path.c_str()); }
+    } removeDecoy{decoy};
+    root.Write(L"xml\\second.cmd", "@echo second %1>>\"%QarnRootDir%\\order.txt\"\r\n"
                                    "@copy \"%QarnRootDir%\\late.template\" \"%QarnRootDir%\\xml\\late.xml\" >nul\r\n");
-    Configure("<StartCommandShell>first.cmd;;second.cmd;absent.cmd</StartCommandShell>"
+    Configure("<StartCommandShell>first.cmd;;second.cmd x;absent.cmd</StartCommandShell>"
               "<PropertyFiles strictFileExistCheck=\"false\">late.xml</PropertyFiles>");
     ComPtr<IQarnComApplication> app, again;
     ASSERT_EQ(S_OK, factory->Create(&app));
     ASSERT_EQ(S_OK, Create<IQarnClassFactory>(CLSID_CQarnClassFactory)->Create(&again));
     EXPECT_EQ(app.Get(), again.Get());
-    EXPECT_EQ("first\r\nsecond\r\n", ScratchFolder::Read(root / L"order.txt")) << "once, in order";
+    EXPECT_EQ("first\r\nsecond x\r\n", ScratchFolder::Read(root / L"order.txt")) << "once, in order, with arguments";
     EXPECT_EQ(L"late", Property(app.Get(), L"Written").text);
     // Utilities objects without a configuration of their own answer from the shared application.
     for (int i = 0; i < 2; ++i)
