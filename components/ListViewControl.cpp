@@ -3,7 +3,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cwchar>
 #include <optional>
 
@@ -24,14 +26,14 @@ std::optional<Bstr> FieldText(IFieldCollection* collection, const wchar_t* name)
     return text;
 }
 
-// A whole decimal number, or nothing for any other text.
-std::optional<long> Decimal(const Bstr& text) {
-    if (text.IsEmpty()) return std::nullopt;
-    wchar_t* end = nullptr;
+// The number a text starts with, read the way the C runtime's integer conversion reads it: blanks
+// skipped, a sign, then digits up to the first other character ("120px" is 120); 0 without digits.
+// Values beyond the int range stop at its ends.
+int LeadingNumber(const Bstr& text) {
+    if (text.IsNull()) return 0;
     errno = 0;
-    const long value = std::wcstol(text.get(), &end, 10);
-    if (errno != 0 || end != text.get() + text.Length()) return std::nullopt;
-    return value;
+    const long long value = std::wcstoll(text.get(), nullptr, 10);
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
 wchar_t* TextOf(const Bstr& text) { return text.IsNull() ? const_cast<wchar_t*>(L"") : text.get(); }
@@ -93,7 +95,6 @@ HRESULT CGenericListControl::OnInitDialog() {
         if (table) CHECK_HR(table->get_FieldCollectionTable(&columns_));
         long count = 0;
         if (columns_) CHECK_HR(columns_->get_Count(&count));
-        listColumns_.assign(static_cast<size_t>(count > 0 ? count : 0), -1);
         for (long c = 1; c <= count; ++c) {
             ComPtr<IFieldCollection> description;
             CHECK_HR(columns_->get_Item(c, &description));
@@ -106,12 +107,12 @@ HRESULT CGenericListControl::OnInitDialog() {
             column.mask = LVCF_FMT | LVCF_TEXT;
             column.fmt = LVCFMT_LEFT;
             column.pszText = TextOf(*header);
-            // -1, and any text that is not a width, leaves the width to the list view.
-            if (const auto pixels = Decimal(*width); pixels && *pixels >= 0) {
+            // -1 leaves the width to the list view.
+            if (const int pixels = LeadingNumber(*width); pixels != -1) {
                 column.mask |= LVCF_WIDTH;
-                column.cx = static_cast<int>(*pixels > 0x7fff ? 0x7fff : *pixels);
+                column.cx = std::clamp(pixels, 0, 0x7fff);
             }
-            listColumns_[c - 1] = static_cast<int>(SendMessageW(list_, LVM_INSERTCOLUMNW, c - 1, reinterpret_cast<LPARAM>(&column)));
+            SendMessageW(list_, LVM_INSERTCOLUMNW, c - 1, reinterpret_cast<LPARAM>(&column));
         }
         CHECK_HR(DisplayResult());
     });
@@ -142,8 +143,9 @@ HRESULT CGenericListControl::DisplayResult() {
     });
 }
 
-// Cells go into the list view column their description became; the first of those inserts the row's
-// item and the others fill its sub-items. A row without a value in that first column gets no item.
+// Cells go by the number of their description, whatever columns were created: the first description
+// inserts the row's item and description c fills sub-item c - 1. A row without a value in the first
+// description gets no item, and its other cells are not shown.
 HRESULT CGenericListControl::AddLine(IQarnDocument* row, long number) {
     return MethodFrame(L"CGenericListControl::AddLine", [&] {
         if (!row || !columns_) return;
@@ -153,9 +155,7 @@ HRESULT CGenericListControl::AddLine(IQarnDocument* row, long number) {
         long count = 0;
         CHECK_HR(columns_->get_Count(&count));
         int item = -1;
-        for (long c = 1; c <= count && c <= static_cast<long>(listColumns_.size()); ++c) {
-            const int column = listColumns_[c - 1];
-            if (column < 0) continue;
+        for (long c = 1; c <= count; ++c) {
             ComPtr<IFieldCollection> description;
             CHECK_HR(columns_->get_Item(c, &description));
             if (!description) continue;
@@ -172,7 +172,7 @@ HRESULT CGenericListControl::AddLine(IQarnDocument* row, long number) {
                 const auto table = FieldText(description.Get(), L"Tablename");
                 const auto rowText = FieldText(description.Get(), L"Row");
                 if (table && rowText) {
-                    const long tableRow = Decimal(*rowText).value_or(0);
+                    const long tableRow = LeadingNumber(*rowText);
                     if (tableRow >= 1) CHECK_HR(list->GetTableField(*attribute, *table, tableRow, &field));
                 }
             }
@@ -182,12 +182,12 @@ HRESULT CGenericListControl::AddLine(IQarnDocument* row, long number) {
             LVITEMW cell{};
             cell.mask = LVIF_TEXT;
             cell.pszText = TextOf(text);
-            if (column == 0) {
+            if (c == 1) {
                 cell.iItem = number - 1;
                 item = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
             } else if (item >= 0) {
                 cell.iItem = item;
-                cell.iSubItem = column;
+                cell.iSubItem = static_cast<int>(std::min<long>(c - 1, INT_MAX));
                 SendMessageW(list_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&cell));
             }
         }

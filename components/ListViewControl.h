@@ -37,8 +37,6 @@ private:
     qarn::ComPtr<IQarnUtilities> utilities_;
     HWND dialog_ = nullptr;
     HWND list_ = nullptr;
-    // For each row of "Columns": the list view column it became, or -1 for an incomplete description.
-    std::vector<int> listColumns_;
 };
 
 class CQarnGenericListViewControl : public qarn::ComObject<CQarnGenericListViewControl, IQarnGenericListViewControl> {

@@ -140,7 +140,11 @@ private:
         data.uCallbackMessage = WM_USER;
         data.hIcon = LoadIconW(module::Instance(), MAKEINTRESOURCEW(iconId_ ? iconId_ : kDefaultIcon));
         const std::wstring tip = FromAnsi(tooltip_);
-        lstrcpynW(data.szTip, tip.c_str(), ARRAYSIZE(data.szTip));  // at most 63 characters
+        // The taskbar gets at most 63 characters (64 units with the terminator), although the
+        // structure has room for more.
+        constexpr int kTipUnits = 64;
+        static_assert(ARRAYSIZE(data.szTip) >= kTipUnits);
+        lstrcpynW(data.szTip, tip.c_str(), kTipUnits);
         return data;
     }
 

@@ -192,13 +192,15 @@ std::wstring ResultRow(const wchar_t* number, const wchar_t* plant) {
 
 // The document the dialog shows: a caption, the columns and, unless `rows` is empty, its rows.
 ComPtr<IQarnDocument> ListDocument(IQarnUtilities* utilities, const std::wstring& rows) {
+    // Widths and row numbers are read as far as they are numbers ("120px", "2 ").
     const std::wstring columns =
-        Column({{L"Caption", L"Number"}, {L"Width", L"120"}, {L"Subtype", L"FieldCollection"}, {L"Attribut", L"Number"}}) +
-        Column({{L"Caption", L"No width"}, {L"Subtype", L"FieldCollection"}, {L"Attribut", L"Number"}}) +
+        Column({{L"Caption", L"Number"}, {L"Width", L"120px"}, {L"Subtype", L"FieldCollection"}, {L"Attribut", L"Number"}}) +
+        Column({{L"Caption", L"No width"}, {L"Subtype", L"TableCollection"}, {L"Attribut", L"Pos"},
+                {L"Tablename", L"ITEMS"}, {L"Row", L"2 "}}) +
         Column({{L"Caption", L"Plant"}, {L"Width", L"-1"}, {L"Subtype", L"StructureCollection"}, {L"Attribut", L"Plant"},
                 {L"Structurename", L"HEAD"}}) +
-        Column({{L"Caption", L"Second position"}, {L"Width", L"90"}, {L"Subtype", L"TableCollection"}, {L"Attribut", L"Pos"},
-                {L"Tablename", L"ITEMS"}, {L"Row", L"2"}});
+        Column({{L"Caption", L"First position"}, {L"Width", L"90"}, {L"Subtype", L"TableCollection"}, {L"Attribut", L"Pos"},
+                {L"Tablename", L"ITEMS"}, {L"Row", L"1"}});
     const std::wstring xml = L"<QarnDocument><Parameter><FieldCollection>" + Field(L"Caption", L"Parts found") +
                              L"</FieldCollection><TableCollection><Table><Name>Columns</Name><FieldCollectionTable>" +
                              columns + L"</FieldCollectionTable></Table></TableCollection></Parameter>" +
@@ -216,8 +218,10 @@ ULONG References(IUnknown* object) {
 
 using Texts = std::vector<std::wstring>;
 
-// The incomplete description (no width) gets no column and no cells; a row without the structure
-// shows an empty cell in its place.
+// The incomplete description (no width) gets no column, but its cells still take the place of its
+// number: description c fills sub-item c - 1 whatever columns exist, so the cells of the later
+// descriptions move one column to the right and the last ones have no column. A row without the
+// structure shows an empty cell in its place.
 TEST_F(Window, ListViewShowsTheRows) {
     ScopedVariable rootVariable(L"QarnRootDir", SourcePath("samples/installation").c_str());
     auto utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
@@ -232,11 +236,11 @@ TEST_F(Window, ListViewShowsTheRows) {
     EXPECT_TRUE(shown.closedByOk);
     EXPECT_EQ(L"", TakeErrorDescription());
     EXPECT_EQ(L"Parts found", shown.title);
-    EXPECT_EQ((Texts{L"Number", L"Plant", L"Second position"}), shown.headers);
+    EXPECT_EQ((Texts{L"Number", L"Plant", L"First position"}), shown.headers);
     ASSERT_EQ(3u, shown.widths.size());
     EXPECT_EQ(120, shown.widths[0]);
     EXPECT_EQ(90, shown.widths[2]);
-    EXPECT_EQ((std::vector<Texts>{{L"P-100", L"1000", L"P-100"}, {L"P-200", L"", L"P-200"}, {L"P-300", L"2000", L"P-300"}}),
+    EXPECT_EQ((std::vector<Texts>{{L"P-100", L"P-100", L"1000"}, {L"P-200", L"P-200", L""}, {L"P-300", L"P-300", L"2000"}}),
               shown.rows);
 }
 
