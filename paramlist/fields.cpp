@@ -15,7 +15,7 @@ ComPtr<IParameterList> ContextList(IDispatch* context, const SourceSelection& se
     if (document) {
         ComPtr<IQarnDocument> source;
         if (FAILED(context->QueryInterface(IID_PPV_ARGS(&source))) || !source)
-            THROW_MESSAGE(Format(L"QueryInterface to IQarnDocument failed, Type conflict in xml node: %s",
+            THROW_REPORT(Format(L"QueryInterface to IQarnDocument failed, Type conflict in xml node: %s",
                                  std::wstring(selection.attribute.View()).c_str()));
         ComPtr<IParameterList> list;
         CHECK_HR(source->get_ParameterList(&list));
@@ -23,7 +23,7 @@ ComPtr<IParameterList> ContextList(IDispatch* context, const SourceSelection& se
     }
     ComPtr<IParameterList> list;
     if (FAILED(context->QueryInterface(IID_PPV_ARGS(&list))) || !list)
-        THROW_MESSAGE(Format(L"QueryInterface to IParameterList failed, Type conflict in xml node: %s",
+        THROW_REPORT(Format(L"QueryInterface to IParameterList failed, Type conflict in xml node: %s",
                              std::wstring(selection.attribute.View()).c_str()));
     return list;
 }

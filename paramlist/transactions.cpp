@@ -39,7 +39,7 @@ HRESULT CQarnUtilities::GetParameterList(IDispatch* document, BSTR path, IDispat
         const ComPtr<IXMLDOMDocument2> dom = dom::AsDom<IXMLDOMDocument2>(document, L"an XML document");
         ComPtr<IXMLDOMNode> node;
         if (path && SysStringLen(path) > 0) node = dom::SelectSingle(dom.Get(), path);
-        if (!node) THROW_STORE_MESSAGE(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(source));
+        if (!node) THROW_STORE_REPORT(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(source));
         CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, result));
     });
 }
@@ -140,7 +140,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, I
             }
             if (!error.empty()) {
                 if (!customerError.empty()) error += L"\n\ncustomer error:\n" + customerError;
-                THROW_MESSAGE(error);
+                THROW_REPORT(error);
             }
         }
 
@@ -211,7 +211,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList1(IDispatch *pDom, BSTR aliasnam
         Bstr url;
         CHECK_HR(document->get_url(url.Out()));
         const ComPtr<IXMLDOMNode> node = dom::SelectSingle(document.Get(), path);
-        if (!node) THROW_STORE_MESSAGE(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(url));
+        if (!node) THROW_STORE_REPORT(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(url));
         CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, ppResult));
     });
 }

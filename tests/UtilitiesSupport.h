@@ -32,6 +32,9 @@ inline std::wstring TakeMessage() {
     return d.substr(0, d.find(L"\n   at "));
 }
 
+// The whole description of the thread's last failure with its line numbers masked ("line #"); takes it.
+inline std::wstring TakeReport() { return MaskLines(TakeErrorDescription()); }
+
 // Names and values of a field collection, "name=value" each; empty for a null collection.
 inline std::vector<std::wstring> Entries(IFieldCollection* c) {
     std::vector<std::wstring> out;

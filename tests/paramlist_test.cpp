@@ -211,17 +211,23 @@ TEST_F(ParamList, FieldValues) {
 
     // A context that is no parameter list: both a field and a mapping refuse it, naming the attribute.
     ComPtr<IField> notAList = test::Create<IField>(CLSID_Field);
-    const std::pair<std::string, const wchar_t*> conflicts[] = {
-        {"<Field><Name>F</Name>" + fromList + "FieldCollection</Subtype><Attribute>Material</Attribute></Field>", L"Material"},
-        {"<Mapping><Type>ParameterList</Type><Subtype>FieldCollection</Subtype></Mapping>", L""},
+    // The member that refuses it reports with one "at" line; the callers add their two each.
+    const struct {
+        std::string xml;
+        const wchar_t *attribute, *member;
+    } conflicts[] = {
+        {"<Field><Name>F</Name>" + fromList + "FieldCollection</Subtype><Attribute>Material</Attribute></Field>", L"Material",
+         L"DOMCreateFieldEntry"},
+        {"<Mapping><Type>ParameterList</Type><Subtype>FieldCollection</Subtype></Mapping>", L"", L"DOMCreateMapping"},
     };
-    for (const auto& [xml, attribute] : conflicts) {
+    for (const auto& [xml, attribute, member] : conflicts) {
         ComPtr<IParameterList> list;
         EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterListFromXMLString3(
                                         Str(Wide("<Parameter><FieldCollection>" + xml + "</FieldCollection></Parameter>")),
                                         Str(L"Parameter"), notAList.Get(), &list));
-        EXPECT_EQ(std::wstring(L"QueryInterface to IParameterList failed, Type conflict in xml node: ") + attribute,
-                  TakeMessage());
+        EXPECT_EQ(0u, TakeReport().find(std::wstring(L"QueryInterface to IParameterList failed, Type conflict in xml node: ") +
+                                        attribute + L"\n   at CQarnUtilities::" + member +
+                                        L": line #\n   at CQarnUtilities::DOMCreateFieldCollectionEntry_intern: line #\n"));
         EXPECT_FALSE(list);
     }
 }
@@ -364,11 +370,16 @@ TEST_F(ParamList, CustomerFilesAndTheirErrors) {
     messages->SetValue(Str(L"M0013"), Variant(std::wstring_view(L"Kein %s in %s")));
     const std::wstring missing = L"Qarn/Transaction[Aliasname='Nope']/Import/Parameter";
     EXPECT_EQ(DISP_E_EXCEPTION, Lookup(L"Nope", list));
-    const std::wstring text = test::TakeErrorDescription();
+    const std::wstring text = TakeReport();
     EXPECT_EQ(0u, text.find(L"Error in " + regular + L": Kein " + missing + L" in " + regular + L"\n   at ")) << text;
     EXPECT_NE(std::wstring::npos,
               text.find(L"\n\ncustomer error:\nError in " + customer + L": Kein " + missing + L" in " + customer + L"\n   at "))
         << text;
+    // Each file's error keeps the line of its failed call; the lookup's report adds one line.
+    const std::wstring lookupLine = L"\n   at CQarnUtilities::GetXmlParameterList: line #";
+    size_t lines = 0;
+    for (size_t at = text.find(lookupLine); at != std::wstring::npos; at = text.find(lookupLine, at + 1)) ++lines;
+    EXPECT_EQ(3u, lines) << text;
     EXPECT_FALSE(list);
 }
 
@@ -420,8 +431,9 @@ TEST_F(ParamList, ParsedDocumentsAndTextsWithAndWithoutAlias) {
 
     // Without an alias the document element Parameter is read; a file rooted at Qarn has none.
     EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList1(document.Get(), nullptr, nullptr, list.ReleaseAndGetAddressOf()));
-    const std::wstring missing = TakeMessage();
+    const std::wstring missing = TakeReport();
     EXPECT_EQ(0u, missing.find(L"Node Parameter not found in ")) << missing;
+    EXPECT_EQ(missing.find(L"\n   at "), missing.rfind(L"\n   at ")) << missing;
     EXPECT_NE(std::wstring::npos, missing.find(L"main.xml.")) << "names the document's location";
     ASSERT_EQ(S_OK, u->GetXmlParameterListFromXMLString(Str(L"<Parameter><FieldCollection>" + Wide(Field("A", "1")) +
                                                              L"</FieldCollection></Parameter>"),

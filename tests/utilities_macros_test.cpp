@@ -104,7 +104,7 @@ TEST_F(Macros, EachFailureOfTheCallNamesWhatWasMissing) {
     for (const auto& c : cases) {
         EXPECT_EQ(DISP_E_EXCEPTION, u->RunMacro(Str(c.progId), Str(c.macro), c.input ? in.GetAddressOf() : nullptr,
                                                 c.output ? out.GetAddressOf() : nullptr));
-        EXPECT_EQ(c.message, TakeMessage());
+        EXPECT_EQ(c.message + std::wstring(L"\n   at CQarnUtilities::RunMacro: line #"), TakeReport()) << "one \"at\" line";
     }
     // An object without the entry members is kept like an engine: destroying it fails as well.
     EXPECT_EQ(DISP_E_EXCEPTION, u->DestroyScriptEngine(Str(L"QarnTest.DispatchProbe")));
@@ -203,7 +203,7 @@ TEST_F(Invoke, OnlyTheExactHeaderStartsTheSelfTest) {
     EXPECT_EQ(S_OK, u->InvokeMethod(in.GetAddressOf(), out.GetAddressOf())) << "no QarnHeader";
     EXPECT_EQ(S_OK, Invoke1(nullptr, kQuickCode)) << "no functionmodule";
     EXPECT_EQ(DISP_E_EXCEPTION, Invoke1(L"100%s", nullptr));
-    EXPECT_EQ(L"Unknown functionmodule 100%s", TakeMessage());
+    EXPECT_EQ(L"Unknown functionmodule 100%s\n   at CQarnUtilities::InvokeMethod: line #", TakeReport());
     for (const wchar_t* key : {static_cast<const wchar_t*>(nullptr), L"", L"{ffd01a42-f1b9-4f5a-88ba-87c61cf77df5}",
                                L"{00000000-0000-0000-0000-000000000000}"})
         EXPECT_EQ(S_OK, Invoke1(L"RunTestCases", key)) << (key ? key : L"(no field)");

@@ -15,6 +15,8 @@
 
 // Raises the store's message `id` (or the English default) filled with the method's arguments.
 #define THROW_STORE_MESSAGE(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__)
+// The same as the method's own report with one "at" line (see THROW_REPORT).
+#define THROW_STORE_REPORT(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__, true)
 
 namespace qarn {
 // A caller's text as formatting and the string methods see it: up to its first NUL; null stays null.
@@ -223,7 +225,7 @@ protected:
     // The store's text for a message id, or `fallback` when the store gives none or an empty one.
     std::wstring MessageText(const wchar_t* id, std::wstring_view fallback);
     [[noreturn]] void ThrowStoreMessage(const wchar_t* id, std::wstring_view fallback,
-                                        const std::vector<qarn::text::TextArg>& args, int line);
+                                        const std::vector<qarn::text::TextArg>& args, int line, bool complete = false);
     // The extension of `name` (upper case when `upper`), an empty text when it has none.
     BSTR GetExtensionHelper(BSTR name, bool upper);
     // Adds text[start, end) as the next numbered line field of `target` and moves start past end.

@@ -54,12 +54,16 @@ public:
     }
 };
 
-// The dispatch id of the engine's member `member`.
-DISPID MemberId(IDispatch* engine, const wchar_t* member, BSTR progId) {
+// The dispatch id of the engine's member `member`. The macro calls fail with their own report
+// (one "at" line); removing an engine raises the failure on (two).
+DISPID MemberId(IDispatch* engine, const wchar_t* member, BSTR progId, bool report) {
     LPOLESTR name = const_cast<LPOLESTR>(member);
     DISPID id = DISPID_UNKNOWN;
-    if (FAILED(engine->GetIDsOfNames(IID_NULL, &name, 1, kCallLocale, &id)))
-        THROW_MESSAGE(Fill(L"Error finding member %s in instance %s.", {member, Arg(progId)}));
+    if (FAILED(engine->GetIDsOfNames(IID_NULL, &name, 1, kCallLocale, &id))) {
+        const std::wstring text = Fill(L"Error finding member %s in instance %s.", {member, Arg(progId)});
+        if (report) THROW_REPORT(text);
+        THROW_MESSAGE(text);
+    }
     return id;
 }
 
@@ -88,7 +92,7 @@ template <class I>
 ComPtr<I> TakeAs(const DispatchSlot& slot, BSTR macroName, const wchar_t* role, const wchar_t* kind) {
     ComPtr<I> typed;
     if (slot.object && (FAILED(slot.object->QueryInterface(__uuidof(I), reinterpret_cast<void**>(typed.GetAddressOf()))) || !typed))
-        THROW_MESSAGE(Fill(L"The macro %s replaced the %s with an object that is not a %s.", {Arg(macroName), role, kind}));
+        THROW_REPORT(Fill(L"The macro %s replaced the %s with an object that is not a %s.", {Arg(macroName), role, kind}));
     return typed;
 }
 
@@ -119,10 +123,10 @@ ComPtr<IDispatch> CQarnUtilities::ScriptEngineFor(BSTR progId) {
     const size_t found = FindScriptEngine(progId);
     if (found < scriptEngines_.size()) return scriptEngines_[found].engine;
     CLSID clsid;
-    if (FAILED(CLSIDFromProgID(progId, &clsid))) THROW_MESSAGE(Fill(L"Error getting clsid from %s.", {Arg(progId)}));
+    if (FAILED(CLSIDFromProgID(progId, &clsid))) THROW_REPORT(Fill(L"Error getting clsid from %s.", {Arg(progId)}));
     ComPtr<IDispatch> engine;
     if (FAILED(CoCreateInstance(clsid, nullptr, kEngineContext, IID_PPV_ARGS(&engine))) || !engine)
-        THROW_MESSAGE(Fill(L"Error creating instance %s.", {Arg(progId)}));
+        THROW_REPORT(Fill(L"Error creating instance %s.", {Arg(progId)}));
     scriptEngines_.push_back({Bstr(View(progId)), engine});
     return engine;
 }
@@ -131,11 +135,11 @@ template <class I>
 void CQarnUtilities::RunEngineMacro(BSTR progId, const wchar_t* member, BSTR macroName, const wchar_t* kind,
                                     I** ppInput, I** ppOutput) {
     if (Arg(progId).value_or(std::wstring_view()).empty())
-        THROW_MESSAGE(Fill(L"Error getting clsid from %s.", {Arg(progId)}));
-    if (!ppInput || !ppOutput) THROW_MESSAGE(L"Input or Output are NULL");
+        THROW_REPORT(Fill(L"Error getting clsid from %s.", {Arg(progId)}));
+    if (!ppInput || !ppOutput) THROW_REPORT(L"Input or Output are NULL");
     // Held for the call: a macro that calls back into this object may empty the cache meanwhile.
     const ComPtr<IDispatch> engine = ScriptEngineFor(progId);
-    const DISPID id = MemberId(engine.Get(), member, progId);
+    const DISPID id = MemberId(engine.Get(), member, progId, true);
 
     // The engine works on copies of the caller's pointers; what it leaves there reaches the caller
     // only when it is an object of the caller's kind (or null).
@@ -154,7 +158,7 @@ void CQarnUtilities::RunEngineMacro(BSTR progId, const wchar_t* member, BSTR mac
     if (!CallMethod(engine.Get(), id, params, exception)) {
         std::wstring description = exception.Description();
         if (description.empty()) description = Fill(L"Error invoking method %s.", {member});
-        THROW_MESSAGE(description);
+        THROW_REPORT(description);
     }
     ComPtr<I> newInput = TakeAs<I>(input, macroName, L"input", kind);
     ComPtr<I> newOutput = TakeAs<I>(output, macroName, L"output", kind);
@@ -180,7 +184,7 @@ STDMETHODIMP CQarnUtilities::DestroyScriptEngine(BSTR progID) {
         const size_t index = FindScriptEngine(progID);
         if (index >= scriptEngines_.size()) return;
         const ComPtr<IDispatch> engine = scriptEngines_[index].engine;
-        const DISPID id = MemberId(engine.Get(), L"Destroy", progID);
+        const DISPID id = MemberId(engine.Get(), L"Destroy", progID, false);
         DISPPARAMS none{nullptr, nullptr, 0, 0};
         ExceptionInfo exception;
         if (!CallMethod(engine.Get(), id, none, exception)) THROW_MESSAGE(Fill(L"Error invoking method %s.", {L"Destroy"}));
@@ -202,7 +206,7 @@ STDMETHODIMP CQarnUtilities::InvokeMethod(IParameterList **ppInput, IParameterLi
         if (!header) return;
         const Bstr module = HeaderText(header.Get(), L"functionmodule");
         if (module.IsEmpty()) return;
-        if (module.View() != kSelfTestModule) THROW_MESSAGE(Fill(L"Unknown functionmodule %s", {Arg(module)}));
+        if (module.View() != kSelfTestModule) THROW_REPORT(Fill(L"Unknown functionmodule %s", {Arg(module)}));
         const Bstr key = HeaderText(header.Get(), L"AccessKey");
         if (key.IsNull()) return;
         if (key.View() == kQuickSelfTestCode) RunSelfTest(1);

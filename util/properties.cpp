@@ -150,9 +150,9 @@ std::wstring CQarnUtilities::MessageText(const wchar_t *id, std::wstring_view fa
 }
 
 void CQarnUtilities::ThrowStoreMessage(const wchar_t *id, std::wstring_view fallback,
-                                       const std::vector<text::TextArg> &args, int line) {
+                                       const std::vector<text::TextArg> &args, int line, bool complete) {
     const std::wstring format = MessageText(id, fallback);
     size_t capacity = format.size() + 2048;
     for (const auto &arg : args) capacity += arg ? arg->size() : 16;
-    ThrowMessage(text::FillTemplate(format, args, capacity), line);
+    ThrowMessage(text::FillTemplate(format, args, capacity), line, complete);
 }

@@ -161,7 +161,7 @@ STDMETHODIMP CQarnUtilities::GetSystemUserName(BSTR *userName) {
         CHECK_POINTER(userName);
         *userName = nullptr;
         const std::optional<std::wstring> name = UpperCaseName(GetUserNameW);
-        if (!name) THROW_STORE_MESSAGE(L"M0005", L"Error getting user name");
+        if (!name) THROW_STORE_REPORT(L"M0005", L"Error getting user name");
         *userName = CopyBstr(std::wstring_view(*name));
     });
 }
@@ -171,7 +171,7 @@ STDMETHODIMP CQarnUtilities::GetSystemComputerName(BSTR *computerName) {
         CHECK_POINTER(computerName);
         *computerName = nullptr;
         const std::optional<std::wstring> name = UpperCaseName(GetComputerNameW);
-        if (!name) THROW_STORE_MESSAGE(L"M0006", L"Error getting computer name");
+        if (!name) THROW_STORE_REPORT(L"M0006", L"Error getting computer name");
         *computerName = CopyBstr(std::wstring_view(*name));
     });
 }
@@ -246,7 +246,7 @@ STDMETHODIMP CQarnUtilities::GetDomain(BSTR *domain) {
             *domain = resolved.Detach();
             return;
         }
-        THROW_MESSAGE(Format(L"Unable to query for domain name (0x%08x). Variable USERDNSDOMAIN not set.",
+        THROW_REPORT(Format(L"Unable to query for domain name (0x%08x). Variable USERDNSDOMAIN not set.",
                              static_cast<unsigned>(status)));
     });
 }
@@ -262,7 +262,7 @@ STDMETHODIMP CQarnUtilities::GetMAC(VARIANT_BOOL details, IStructureCollection *
         std::unique_ptr<unsigned char[]> memory;
         if (size > 0) {
             memory.reset(new (std::nothrow) unsigned char[size]);
-            if (!memory) THROW_MESSAGE(L"Not enough memory.");
+            if (!memory) THROW_REPORT(L"Not enough memory.");
         }
         auto* adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(memory.get());
         if (!adapters || GetAdaptersAddresses(kFamily, kFlags, nullptr, adapters, &size) != ERROR_SUCCESS) {
@@ -299,7 +299,7 @@ STDMETHODIMP CQarnUtilities::GetHostByName(BSTR hostname, IFieldCollection **ppH
             if (!winsock.Started()) return;
             if (const hostent* host = gethostbyname(name.c_str())) entry = CopyHostEntry(*host);
         }
-        if (!entry) THROW_MESSAGE(L"Unable to retrieve network information.");
+        if (!entry) THROW_REPORT(L"Unable to retrieve network information.");
         ComPtr<IFieldCollection> result = objects_.New<IFieldCollection>(CLSID_FieldCollection);
         CHECK_HR(result->SetValue(Bstr(L"IntType"), ShortValue(entry->family)));
         CHECK_HR(result->SetValue(Bstr(L"Length"), ShortValue(entry->length)));

@@ -17,6 +17,11 @@ Bstr ComError::Description() const {
     return text;
 }
 
+HRESULT ComError::Install() const noexcept {
+    SetErrorInfo(0, info_.Get());
+    return DISP_E_EXCEPTION;
+}
+
 std::wstring UnknownErrorText(const wchar_t* name) {
     // The handler's text is kept as an ANSI literal and converted with the thread's code page.
     return FromAnsi("Unknown error in " + ToAnsi(name ? name : L"Unknown function"));
@@ -57,11 +62,11 @@ void ThrowComError(HRESULT hr, const wchar_t* function, int line) {
     throw ComError(hr, std::move(info));
 }
 
-void ThrowMessage(const std::wstring& text, int line) {
+void ThrowMessage(const std::wstring& text, int line, bool complete) {
     ReportMethodError(text.c_str(), CurrentMethod(), line);
     ComPtr<IErrorInfo> info;
     GetErrorInfo(0, &info);
-    throw ComError(DISP_E_EXCEPTION, std::move(info));
+    throw ComError(DISP_E_EXCEPTION, std::move(info), complete);
 }
 
 void ThrowNotImplemented(std::source_location where) {

@@ -18,14 +18,21 @@ using Microsoft::WRL::ComPtr;
 // A failure that carries a COM error object (its description travels with it).
 class ComError {
 public:
-    ComError(HRESULT hr, ComPtr<IErrorInfo> info) : hr_(hr), info_(std::move(info)) {}
+    ComError(HRESULT hr, ComPtr<IErrorInfo> info, bool complete = false)
+        : hr_(hr), info_(std::move(info)), complete_(complete) {}
     HRESULT Error() const noexcept { return hr_; }
     // The error object's description, or a null text when there is none.
     Bstr Description() const;
+    // A failure the method reports as it is: the frame installs its error object unchanged,
+    // adding no "at" line of its own.
+    bool Complete() const noexcept { return complete_; }
+    // Installs the error object as the thread's; DISP_E_EXCEPTION.
+    HRESULT Install() const noexcept;
 
 private:
     HRESULT hr_;
     ComPtr<IErrorInfo> info_;
+    bool complete_;
 };
 
 // Installs `text` (or "Unknown error" for null) as the thread's error object; DISP_E_EXCEPTION.
@@ -80,6 +87,7 @@ HRESULT MethodFrameWithFallback(const wchar_t* name, F&& body, U&& unknown,
     try {
         return detail::RunBody(body);
     } catch (const ComError& e) {
+        if (e.Complete()) return e.Install();
         try {
             Bstr text = e.Description();
             if (text.IsNull()) return ReportMethodError(L"Unknown message", L"Unknown function", 0);
@@ -146,9 +154,12 @@ inline void CheckHr(HRESULT hr, int line) {
     do {                 \
         if (!(p)) ::qarn::ThrowComError(E_POINTER, ::qarn::CurrentMethod(), __LINE__); \
     } while (0)
-// Raises a message of our own with an "at" line of the calling method.
+// Raises a message of our own with an "at" line of the calling method (the frame adds its own).
 #define THROW_MESSAGE(text) ::qarn::ThrowMessage((text), __LINE__)
+// Fails the calling method with a message and this one "at" line: the method returns the report
+// as it stands (as `return ReportMethodError(text, method, __LINE__)` would).
+#define THROW_REPORT(text) ::qarn::ThrowMessage((text), __LINE__, true)
 
-[[noreturn]] void ThrowMessage(const std::wstring& text, int line);
+[[noreturn]] void ThrowMessage(const std::wstring& text, int line, bool complete = false);
 
 }  // namespace qarn
