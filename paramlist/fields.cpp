@@ -158,10 +158,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
         // The function gets the working value, not what the stores or the context object gave.
         if (!function.IsEmpty()) {
             ComPtr<IFieldFunction> functions;
-            const HRESULT created = CoCreateInstance(kFieldFunction, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&functions));
-            if (FAILED(created))
-                THROW_MESSAGE(Format(L"The field function component cannot be created for the function %s (code 0x%08X).",
-                                     std::wstring(function.View()).c_str(), static_cast<unsigned>(created)));
+            CHECK_HR(CoCreateInstance(kFieldFunction, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&functions)));
             const Bstr input = FunctionInput(working);
             Bstr result;
             // Its result code is not examined: the text it returns is the value.

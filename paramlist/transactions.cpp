@@ -88,10 +88,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, I
         CHECK_HR(GetProperty(Bstr(L"XSLTProcessor"), useXslt.Out()));
         if (useXslt.View() == L"true") {
             if (!xslt_) {
-                const HRESULT created = CoCreateInstance(kXsltProcessor, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&xslt_));
-                if (FAILED(created))
-                    THROW_MESSAGE(Format(L"The XSLT processor component cannot be created (code 0x%08X).",
-                                         static_cast<unsigned>(created)));
+                CHECK_HR(CoCreateInstance(kXsltProcessor, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&xslt_)));
             }
             Bstr stylesheet;
             CHECK_HR(xslt_->GetStylesheet(xslFolder, xmlFile, aliasname, stylesheet.Out()));

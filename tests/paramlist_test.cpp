@@ -411,6 +411,17 @@ TEST_F(ParamList, XsltStylesheetSuppliesTheList) {
     Define(L"main.xml", OneField("U", "src", "file"));  // no transaction T: the stylesheet alone supplies it
     ASSERT_EQ(S_OK, u->SetProperty(Str(L"XSLTProcessor"), Str(L"true")));
     ComPtr<IParameterList> list;
+    {
+        // Without the processor (or the field function) the creation's own failure is reported.
+        ScopedVariable unregistered(L"QarnTestUnregistered", L"XsltProcessor FieldFunction");
+        EXPECT_EQ(DISP_E_EXCEPTION, Lookup(L"T", list, ContextList().Get()));
+        EXPECT_EQ(L"Unknown Error, code 0x80040154 (-2147221164)", TakeMessage());
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterListFromXMLString3(
+                                        Str(L"<Parameter><FieldCollection><Field><Name>F</Name><Value>a</Value><Function>"
+                                            L"upper</Function></Field></FieldCollection></Parameter>"),
+                                        Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf()));
+        EXPECT_EQ(L"Unknown Error, code 0x80040154 (-2147221164)", TakeMessage());
+    }
     ASSERT_EQ(S_OK, Lookup(L"T", list, ContextList().Get())) << TakeMessage();
     EXPECT_EQ(Texts{L"fromXslt=4711"}, FieldsOf(list.Get()));
     EXPECT_EQ((Texts{L"kind=xslt", L"source=" + (root / L"xml\\xsl\\main.xml"), L"transaction=T"}), AttributesOf(list.Get()));

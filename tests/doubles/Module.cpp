@@ -7,7 +7,24 @@
 #include "ScriptEngine.h"
 #include "XsltProcessor.h"
 
+#include <cwchar>
+
 namespace {
+
+// The field function and the XSLT processor play "not registered" (the creation fails with
+// REGDB_E_CLASSNOTREG) while the environment variable QarnTestUnregistered names them.
+template <qarn::CreatorFn Create, const wchar_t* Name>
+HRESULT UnlessUnregistered(IUnknown* outer, REFIID iid, void** ppv) {
+    wchar_t names[256] = {};
+    const DWORD length = GetEnvironmentVariableW(L"QarnTestUnregistered", names, 256);
+    if (length > 0 && length < 256 && std::wcsstr(names, Name)) {
+        if (ppv) *ppv = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
+    return Create(outer, iid, ppv);
+}
+constexpr wchar_t kFieldFunctionName[] = L"FieldFunction";
+constexpr wchar_t kXsltProcessorName[] = L"XsltProcessor";
 
 // A connector's row; only the first one carries OutsideComponents.rgs, which registers all ten
 // outside components.
@@ -19,8 +36,8 @@ constexpr qarn::ClassEntry Connector(UINT script = 0) {
 const qarn::ClassEntry kClasses[] = {
     {&CLSID_DispatchProbe, &DispatchProbe::CreateInstance, 101},
     {&CLSID_ScriptEngine, &ScriptEngine::CreateInstance, 102},
-    {&CLSID_XsltProcessor, &XsltProcessor::CreateInstance, 103},
-    {&CLSID_FieldFunction, &FieldFunction::CreateInstance, 104},
+    {&CLSID_XsltProcessor, &UnlessUnregistered<&XsltProcessor::CreateInstance, kXsltProcessorName>, 103},
+    {&CLSID_FieldFunction, &UnlessUnregistered<&FieldFunction::CreateInstance, kFieldFunctionName>, 104},
     Connector<0>(105), Connector<1>(), Connector<2>(), Connector<3>(), Connector<4>(), Connector<5>(),
     Connector<6>(), Connector<7>(), Connector<8>(),
     {&CLSID_AboutDialogDouble, &AboutDialogDouble::CreateInstance, 0},
