@@ -2,6 +2,8 @@
 // field collection).
 #include "Datatypes.h"
 
+#include "secure/WipedBstr.h"
+
 using namespace qarn;
 using namespace qarn::dt;
 
@@ -127,9 +129,9 @@ STDMETHODIMP CFieldCollectionTable::FindRow(BSTR name, BSTR value, IFieldCollect
             ComPtr<IField> field;
             CHECK_HR(row->get_Field(name, &field));
             if (!field) continue;
-            Bstr text;
+            secure::WipedBstr text;  // the value may be clear text
             CHECK_HR(field->get_StringValue(text.Out()));
-            if (text.View() == wanted) {
+            if (View(text) == wanted) {
                 *result = row.Get();
                 (*result)->AddRef();
                 return;
