@@ -1,8 +1,8 @@
-// Decrypts one secret through every entry point that decrypts (fields, logon files, a data tree,
-// a transaction, DOMCreateFieldEntry), releases every result and then scans the committed private
-// memory of the process for the secret in UTF-16 and in UTF-8: no copy may be left.
-// The secret is made at run time and kept masked only; the clear copies this program gets are
-// BSTRs that it zeroes before it frees them, so every hit is a copy that the DLLs left behind.
+// Decrypts a secret through every entry point that decrypts (fields, logon files, a data block, a
+// transaction, DOMCreateFieldEntry), releases every result and then scans the committed private
+// memory of the process for the secret in UTF-16 and in UTF-8: no copy may be left. Each entry
+// point gets a secret of its own, made at run time and kept masked; the clear copies this program
+// gets are BSTRs that it zeroes before freeing them, so every hit is a copy the DLLs left behind.
 #include "Hardening.h"
 #include "QarnComConnector.h"
 #include "secure/LogonDecryption.h"
@@ -33,35 +33,26 @@ void MakeSecret() {
 // A clear text this program holds: zeroed before it is freed.
 struct Clear {
     BSTR s = nullptr;
-    Clear() = default;
-    explicit Clear(BSTR text) : s(text) {}
     ~Clear() { Wipe(); }
-    Clear(const Clear&) = delete;
-    Clear& operator=(const Clear&) = delete;
     BSTR* Out() { Wipe(); return &s; }
     void Wipe() {
         if (s) SecureZeroMemory(s, SysStringByteLen(s));
-        SysFreeString(s);
-        s = nullptr;
+        SysFreeString(std::exchange(s, nullptr));
     }
 };
 
 // The secret as a BSTR of this program.
 struct Secret : Clear {
-    Secret() : Clear(SysAllocStringLen(nullptr, kLength)) {
+    Secret() {
+        s = SysAllocStringLen(nullptr, kLength);
         for (size_t i = 0; i < kLength; ++i) s[i] = static_cast<wchar_t>(SecretChar(i));
     }
 };
 
-bool IsSecret(BSTR s) {
-    if (SysStringLen(s) != kLength) return false;
-    for (size_t i = 0; i < kLength; ++i)
-        if (s[i] != static_cast<wchar_t>(SecretChar(i))) return false;
-    return true;
-}
-
 void ExpectSecret(Clear& text, const std::wstring& what) {
-    Expect(IsSecret(text.s), what + L" did not give the secret");
+    bool same = SysStringLen(text.s) == kLength;
+    for (size_t i = 0; same && i < kLength; ++i) same = text.s[i] == static_cast<wchar_t>(SecretChar(i));
+    Expect(same, what + L" did not give the secret");
     text.Wipe();
 }
 
@@ -73,12 +64,6 @@ void ExpectSecretField(IField* field, const std::wstring& what) {
 }
 
 // ---- the scan -------------------------------------------------------------------------------------
-bool Readable(DWORD protect) {
-    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    return (protect & readable) && !(protect & PAGE_GUARD);
-}
-
 // Whether the half of the secret from `from` is at `p` with `step` bytes per character (1: UTF-8,
 // 2: UTF-16 little-endian).
 bool HalfAt(const unsigned char* p, const unsigned char* end, size_t from, size_t step) {
@@ -90,11 +75,8 @@ bool HalfAt(const unsigned char* p, const unsigned char* end, size_t from, size_
     return true;
 }
 
-struct Hit {
-    const unsigned char* at;
-    size_t step;
-    bool operator<(const Hit& o) const { return at < o.at || (at == o.at && step < o.step); }
-};
+// A copy: where it starts and the bytes per character.
+using Hit = std::pair<const unsigned char*, size_t>;
 
 void ScanRegion(const unsigned char* begin, const unsigned char* end, std::set<Hit>& hits) {
     for (size_t half : {size_t{0}, kHalf}) {
@@ -124,7 +106,9 @@ std::set<Hit> Scan() {
     MEMORY_BASIC_INFORMATION m;
     while (p < info.lpMaximumApplicationAddress && VirtualQuery(p, &m, sizeof m) == sizeof m) {
         const unsigned char* base = static_cast<const unsigned char*>(m.BaseAddress);
-        if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE && Readable(m.Protect))
+        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE && (m.Protect & readable) && !(m.Protect & PAGE_GUARD))
             ScanRegion(base, base + m.RegionSize, hits);
         p = base + m.RegionSize;
     }
@@ -142,43 +126,36 @@ std::wstring Before(const unsigned char* at) {
 
 // ---- the entry points -----------------------------------------------------------------------------
 ComPtr<IQarnUtilities> g_u;
-
-// The secret encrypted under `name` by Encrypt, by Encrypt3 or by EncryptLogon2.
-std::wstring EncryptedAs(const wchar_t* name) {
-    Secret secret;
-    ComPtr<IField> field;
-    Check(g_u->Encrypt(Str(name), secret.s, &field), L"Encrypt");
-    Str text;
-    Check(field->get_StringValue(text.Out()), L"Encrypt: StringValue");
-    return std::wstring(text.View());
-}
-std::wstring Encrypted3() {
-    Secret secret;
-    Str text;
-    Check(g_u->Encrypt3(secret.s, text.Out()), L"Encrypt3");
-    return std::wstring(text.View());
-}
-std::wstring EncryptedLogon(const wchar_t* name) {
-    Secret secret;
-    Str text;
-    Check(g_u->EncryptLogon2(Str(name), secret.s, text.Out()), L"EncryptLogon2");
-    return std::wstring(text.View());
-}
-
-std::string Utf8(const std::wstring& s) { return qarn::ToUtf8(s); }
-
 std::wstring g_root;
+
+// The secret encrypted by `encrypt`: by Encrypt (name, secret), Encrypt3 or EncryptLogon2 (name, secret).
+std::wstring Encrypted(const std::function<HRESULT(BSTR, BSTR*)>& encrypt) {
+    Secret secret;
+    Str text;
+    Check(encrypt(secret.s, text.Out()), L"encrypting the secret");
+    return std::wstring(text.View());
+}
+std::wstring EncryptedAs(const wchar_t* name) {
+    return Encrypted([&](BSTR v, BSTR* out) {
+        ComPtr<IField> field;
+        const HRESULT hr = g_u->Encrypt(Str(name), v, &field);
+        return FAILED(hr) ? hr : field->get_StringValue(out);
+    });
+}
+std::wstring Encrypted3() { return Encrypted([](BSTR v, BSTR* out) { return g_u->Encrypt3(v, out); }); }
+std::wstring EncryptedLogon(const wchar_t* name) {
+    return Encrypted([&](BSTR v, BSTR* out) { return g_u->EncryptLogon2(Str(name), v, out); });
+}
 
 // Logon files whose default entries hold the secret as password and as security credentials.
 void WriteLogonFiles() {
     const std::string head = "<?xml version=\"1.0\"?><SAPLogonParameter><logon><computername>default</computername>"
-                             "<computeruser>default</computeruser>";
+                             "<computeruser>default</computeruser>",
+                      tail = "</logon></SAPLogonParameter>";
     const std::string sap = head + "<client>800</client><user>RFC</user><password x3nc=\"true\">" +
-                            Utf8(EncryptedLogon(L"password")) +
-                            "</password><language>EN</language><hostname>h</hostname><systemnumber>00</systemnumber>"
-                            "</logon></SAPLogonParameter>";
-    const std::string web = head + "<securityPrincipal>RFC</securityPrincipal><securityCredentials x3nc=\"true\">" +
-                            Utf8(EncryptedLogon(L"securityCredentials")) + "</securityCredentials></logon></SAPLogonParameter>";
+                            qarn::ToUtf8(EncryptedLogon(L"password")) + "</password><language>EN</language>" + tail;
+    const std::string web = head + "<securityCredentials x3nc=\"true\">" +
+                            qarn::ToUtf8(EncryptedLogon(L"securityCredentials")) + "</securityCredentials>" + tail;
     Expect(WriteText(g_root + L"\\xml\\QarnSAPLogonParameter.xml", sap.c_str()) &&
                WriteText(g_root + L"\\xml\\QarnSAPWebApplicationServerLogonParameter.xml", web.c_str()),
            L"cannot write the logon files");
@@ -186,41 +163,19 @@ void WriteLogonFiles() {
 
 using SixValues = HRESULT (STDMETHODCALLTYPE IQarnUtilities::*)(BSTR*, BSTR*, BSTR*, BSTR*, BSTR*, BSTR*);
 void SapSix(SixValues method, const wchar_t* what) {
-    WriteLogonFiles();
     Clear v[6];
     Check((g_u.Get()->*method)(v[0].Out(), v[1].Out(), v[2].Out(), v[3].Out(), v[4].Out(), v[5].Out()), what);
     ExpectSecret(v[2], what);
 }
 
-// A marked document with the secret (as Encrypt3 makes it) in a field, a structure and a table row.
-void DataTree() {
-    const std::wstring text = Encrypted3();
-    ComPtr<IFieldCollection> fields = NewFields(1, text.c_str()), marker = NewFields(0);
-    Check(marker->SetValue(Str(L"x3nc"), Var(Text(L"true"))), L"SetValue");
-    ComPtr<IQarnDocument> document = NewDocument(fields);
-    ComPtr<IParameterList> list;
-    Check(document->get_ParameterList(&list), L"ParameterList");
-    Check(list->put_Attributes(marker.Get()), L"Attributes");
-    auto structure = New<IStructure>(CLSID_Structure);
-    Check(structure->put_FieldCollection(NewFields(1, text.c_str()).Get()), L"Structure.FieldCollection");
-    ComPtr<IStructureCollection> structures;
-    Check(list->get_StructureCollection(&structures), L"StructureCollection");
-    Check(structures->Add(structure.Get()), L"StructureCollection.Add");
-    auto table = New<ITable>(CLSID_Table);
-    ComPtr<IFieldCollectionTable> rows;
-    Check(table->get_FieldCollectionTable(&rows), L"FieldCollectionTable");
-    Check(rows->Add(NewFields(1, text.c_str()).Get()), L"FieldCollectionTable.Add");
-    ComPtr<ITableCollection> tables;
-    Check(list->get_TableCollection(&tables), L"TableCollection");
-    Check(tables->Add(table.Get()), L"TableCollection.Add");
-    Check(g_u->DecryptData(document.Get()), L"DecryptData");
-    ComPtr<IField> field;
-    Check(fields->get_Item(1, &field), L"Item");
-    ExpectSecretField(field.Get(), L"DecryptData");
+ComPtr<IQarnLogonDecryption> LogonDecryption() {
+    ComPtr<IQarnLogonDecryption> logon;
+    Check(g_u.As(&logon), L"IQarnLogonDecryption");
+    return logon;
 }
 
-// A marked collection holding the clear secret, encrypted by EncryptData and decrypted again.
-void DataRoundTrip() {
+// A marked collection holding the clear secret: encrypted by EncryptData, decrypted by DecryptData.
+void DataBlock() {
     ComPtr<IFieldCollection> fields = NewFields(0), marker = NewFields(0);
     Check(marker->SetValue(Str(L"x3nc"), Var(Text(L"true"))), L"SetValue");
     Check(fields->put_Attributes(marker.Get()), L"Attributes");
@@ -241,19 +196,20 @@ void DataRoundTrip() {
     ExpectSecretField(field.Get(), L"EncryptData and DecryptData");
 }
 
-// A transaction whose Parameter is marked (the list is decrypted by DecryptData) and whose field
-// "Password" is marked (decrypted while the list is built).
-void Transaction(bool byMapper) {
-    const std::wstring value = byMapper ? Encrypted3() : L"plain", password = byMapper ? L"plain" : EncryptedAs(L"Password");
-    const std::wstring xml = L"<Parameter x3nc='true'><FieldCollection><Field><Name>Value</Name><Value>" + value +
-                             L"</Value></Field><Field x3nc='true'><Name>Password</Name><Value>" + password +
-                             L"</Value></Field></FieldCollection></Parameter>";
+// A transaction whose field "Password" is marked (decrypted while the list is built) and whose
+// Parameter is marked (its field "Value" is decrypted by DecryptData).
+void Transaction() {
+    const std::wstring xml = L"<Parameter x3nc='true'><FieldCollection><Field><Name>Value</Name><Value>" + Encrypted3() +
+                             L"</Value></Field><Field x3nc='true'><Name>Password</Name><Value>" +
+                             EncryptedAs(L"Password") + L"</Value></Field></FieldCollection></Parameter>";
     ComPtr<IParameterList> list;
     Check(g_u->GetXmlParameterListFromXMLString3(Str(xml), Str(L"Parameter"), nullptr, &list), L"GetXmlParameterList");
     ComPtr<IField> field;
-    if (byMapper) Check(g_u->DecryptData(list.Get()), L"DecryptData");
-    Check(list->GetField(Str(byMapper ? L"Value" : L"Password"), &field), L"GetField");
-    ExpectSecretField(field.Get(), byMapper ? L"DecryptData of a transaction" : L"a marked field of a transaction");
+    Check(list->GetField(Str(L"Password"), &field), L"GetField");
+    ExpectSecretField(field.Get(), L"a marked field of a transaction");
+    Check(g_u->DecryptData(list.Get()), L"DecryptData");
+    Check(list->GetField(Str(L"Value"), &field), L"GetField");
+    ExpectSecretField(field.Get(), L"DecryptData of a transaction");
 }
 
 void FieldEntry() {
@@ -263,9 +219,9 @@ void FieldEntry() {
     Check(g_u->DOMParse2(Str(xml), &document), L"DOMParse2");
     DISPID id = 0;
     LPOLESTR name = const_cast<LPOLESTR>(L"documentElement");
-    Check(document->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), L"documentElement");
     DISPPARAMS none{};
     Var element;
+    Check(document->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), L"documentElement");
     Check(document->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &element, nullptr, nullptr),
           L"documentElement");
     Expect(element.vt == VT_DISPATCH && element.pdispVal, L"no document element");
@@ -274,72 +230,52 @@ void FieldEntry() {
     ExpectSecretField(field.Get(), L"DOMCreateFieldEntry");
 }
 
-ComPtr<IQarnLogonDecryption> LogonDecryption() {
-    ComPtr<IQarnLogonDecryption> logon;
-    Check(g_u.As(&logon), L"IQarnLogonDecryption");
-    return logon;
-}
-
-// Every entry point that decrypts; each case gets a secret of its own.
-const std::pair<const wchar_t*, std::function<void()>> kCases[] = {
+const std::pair<const wchar_t*, void (*)()> kCases[] = {
     {L"Decrypt3", [] {
          Clear plain;
          Check(g_u->Decrypt3(Str(Encrypted3()), plain.Out()), L"Decrypt3");
          ExpectSecret(plain, L"Decrypt3");
      }},
-    {L"Decrypt", [] {
+    {L"Decrypt and Decrypt2", [] {
          ComPtr<IField> field;
          Check(g_u->Decrypt(Str(L"Password"), Str(EncryptedAs(L"Password")), &field), L"Decrypt");
          ExpectSecretField(field.Get(), L"Decrypt");
-     }},
-    {L"Decrypt2", [] {
-         ComPtr<IField> field;
          Check(g_u->Decrypt2(NewField(L"Password", EncryptedAs(L"Password").c_str()).Get(), &field), L"Decrypt2");
          ExpectSecretField(field.Get(), L"Decrypt2");
      }},
-    {L"DecryptLogon", [] {
-         Str text;
-         {
-             Secret secret;
-             Check(g_u->EncryptLogon(secret.s, text.Out()), L"EncryptLogon");
-         }
+    {L"DecryptLogon and DecryptLogon2", [] {
          Clear plain;
-         Check(LogonDecryption()->DecryptLogon(text, plain.Out()), L"DecryptLogon");
+         const std::wstring alone = Encrypted([](BSTR v, BSTR* out) { return g_u->EncryptLogon(v, out); });
+         Check(LogonDecryption()->DecryptLogon(Str(alone), plain.Out()), L"DecryptLogon");
          ExpectSecret(plain, L"DecryptLogon");
-     }},
-    {L"DecryptLogon2", [] {
-         Clear plain;
          Check(LogonDecryption()->DecryptLogon2(Str(L"password"), Str(EncryptedLogon(L"password")), plain.Out()),
                L"DecryptLogon2");
          ExpectSecret(plain, L"DecryptLogon2");
      }},
-    {L"GetSAPLogonPassword", [] {
+    {L"GetSAPLogonPassword and the other single values", [] {
          WriteLogonFiles();
-         Clear plain;
-         Check(g_u->GetSAPLogonPassword(plain.Out()), L"GetSAPLogonPassword");
-         ExpectSecret(plain, L"GetSAPLogonPassword");
-     }},
-    {L"GetSAPLogonClient and the other single values", [] {
-         WriteLogonFiles();
-         Str value;
+         Clear value;
+         Check(g_u->GetSAPLogonPassword(value.Out()), L"GetSAPLogonPassword");
+         ExpectSecret(value, L"GetSAPLogonPassword");
+         // Each of these reads the password as well.
          Check(g_u->GetSAPLogonClient(value.Out()), L"GetSAPLogonClient");
          Check(g_u->GetSAPLogonUser(value.Out()), L"GetSAPLogonUser");
          Check(g_u->GetSAPLogonLanguage(value.Out()), L"GetSAPLogonLanguage");
          Check(g_u->GetSAPLogonHostname(value.Out()), L"GetSAPLogonHostname");
          Check(g_u->GetSAPLogonSystemnumber(value.Out()), L"GetSAPLogonSystemnumber");
      }},
-    {L"GetSAPLogonParameter", [] { SapSix(&IQarnUtilities::GetSAPLogonParameter, L"GetSAPLogonParameter"); }},
-    {L"GetSAPLogonParameter3", [] { SapSix(&IQarnUtilities::GetSAPLogonParameter3, L"GetSAPLogonParameter3"); }},
-    {L"GetSAPLogonParameter5", [] {
+    {L"GetSAPLogonParameter and GetSAPLogonParameter3", [] {
+         WriteLogonFiles();
+         SapSix(&IQarnUtilities::GetSAPLogonParameter, L"GetSAPLogonParameter");
+         SapSix(&IQarnUtilities::GetSAPLogonParameter3, L"GetSAPLogonParameter3");
+     }},
+    {L"GetSAPLogonParameter5 and GetSAPLoginParameter", [] {
          WriteLogonFiles();
          ComPtr<IFieldCollection> fields;
          Check(g_u->GetSAPLogonParameter5(&fields), L"GetSAPLogonParameter5");
          ComPtr<IField> password;
          Check(fields->get_Field(Str(L"password"), &password), L"GetSAPLogonParameter5: Field");
          ExpectSecretField(password.Get(), L"GetSAPLogonParameter5");
-     }},
-    {L"GetSAPLoginParameter", [] {
-         WriteLogonFiles();
          ComPtr<IParameterList> list;
          Check(g_u->GetSAPLoginParameter(&list), L"GetSAPLoginParameter");
      }},
@@ -350,10 +286,8 @@ const std::pair<const wchar_t*, std::function<void()>> kCases[] = {
                L"GetSAPWebApplicationServerLogonParameter");
          ExpectSecret(v[3], L"GetSAPWebApplicationServerLogonParameter");
      }},
-    {L"DecryptData of a document", DataTree},
-    {L"EncryptData and DecryptData", DataRoundTrip},
-    {L"a transaction's marked field", [] { Transaction(false); }},
-    {L"DecryptData of a marked transaction", [] { Transaction(true); }},
+    {L"EncryptData and DecryptData", DataBlock},
+    {L"a transaction", Transaction},
     {L"DOMCreateFieldEntry", FieldEntry},
 };
 
@@ -385,9 +319,9 @@ int wmain() {
         }
         g_u.Reset();
         const std::set<Hit> hits = Scan();
-        for (const Hit& hit : hits)
-            wprintf(L"      copy at %p in %ls, after the bytes %ls\n", static_cast<const void*>(hit.at),
-                    hit.step == 2 ? L"UTF-16" : L"UTF-8", Before(hit.at).c_str());
+        for (const auto& [at, step] : hits)
+            wprintf(L"      copy at %p in %ls, after the bytes %ls\n", static_cast<const void*>(at),
+                    step == 2 ? L"UTF-16" : L"UTF-8", Before(at).c_str());
         total += hits.size();
         wprintf(L"%ls  %ls: %zu copies\n", hits.empty() ? L"ok  " : L"FAIL", name, hits.size());
         fflush(stdout);
