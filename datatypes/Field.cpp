@@ -1,8 +1,6 @@
 // Field: one named value with optional attributes.
 #include "Datatypes.h"
 
-#include "secure/WipedBstr.h"
-
 using namespace qarn;
 using namespace qarn::dt;
 

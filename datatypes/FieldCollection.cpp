@@ -1,8 +1,6 @@
 // FieldCollection: an ordered list of fields with a by-name lookup that finds the field added last.
 #include "Datatypes.h"
 
-#include "secure/WipedBstr.h"
-
 using namespace qarn;
 using namespace qarn::dt;
 

@@ -9,7 +9,6 @@
 #include <unordered_map>
 
 #include "Datatypes.h"
-#include "secure/WipedBstr.h"
 
 namespace qarn::dt {
 

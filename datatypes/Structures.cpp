@@ -1,8 +1,6 @@
 // Structure (a named field collection) and StructureCollection.
 #include "Datatypes.h"
 
-#include "secure/WipedBstr.h"
-
 using namespace qarn;
 using namespace qarn::dt;
 

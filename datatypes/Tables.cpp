@@ -2,8 +2,6 @@
 // field collection).
 #include "Datatypes.h"
 
-#include "secure/WipedBstr.h"
-
 using namespace qarn;
 using namespace qarn::dt;
 
