@@ -197,7 +197,7 @@ void DataBlock() {
 }
 
 // A transaction whose field "Password" is marked (decrypted while the list is built) and whose
-// Parameter is marked (its field "Value" is decrypted by DecryptData).
+// Parameter is marked (its field "Value" is decrypted by DecryptData); then the list's copies.
 void Transaction() {
     const std::wstring xml = L"<Parameter x3nc='true'><FieldCollection><Field><Name>Value</Name><Value>" + Encrypted3() +
                              L"</Value></Field><Field x3nc='true'><Name>Password</Name><Value>" +
@@ -210,6 +210,11 @@ void Transaction() {
     Check(g_u->DecryptData(list.Get()), L"DecryptData");
     Check(list->GetField(Str(L"Value"), &field), L"GetField");
     ExpectSecretField(field.Get(), L"DecryptData of a transaction");
+    // The list's copies: its XML text (this program's, zeroed) and a clone.
+    Clear text;
+    ComPtr<IParameterList> clone;
+    Check(list->get_Xml(text.Out()), L"Xml");
+    Check(list->Clone(&clone), L"Clone");
 }
 
 void FieldEntry() {
