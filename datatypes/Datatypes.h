@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Members.h"
+#include "secure/WipedBstr.h"
 
 namespace qarn::dt {
 
@@ -248,7 +249,7 @@ private:
 namespace qarn::dt {
 
 // The parameter list as the transaction-definition `Parameter` element (ParameterListXml.cpp).
-std::wstring ParameterListXml(CParameterList& list);
+qarn::secure::SecretWString ParameterListXml(CParameterList& list);
 // A deep copy of the parameter list (ParameterListClone.cpp).
 ComPtr<IParameterList> CloneParameterList(CParameterList& list);
 

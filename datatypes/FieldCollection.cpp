@@ -57,16 +57,16 @@ STDMETHODIMP CFieldCollection::GetValue(BSTR name, BSTR* value) {
     // gives the empty text.
     if (!value) return MethodFrame(L"FieldCollection::GetValue", [&] { CHECK_POINTER(value); });
     *value = nullptr;
-    std::wstring text;
+    // The field's text is handed out as the field gives it: no copy of a value that may be clear
+    // text stays behind.
+    secure::WipedBstr found;
     try {
-        if (IField* field = fields_.FindLast(View(name))) {
-            Bstr found;
-            if (SUCCEEDED(field->get_StringValue(found.Out()))) text.assign(found.View());
-        }
+        if (IField* field = fields_.FindLast(View(name)))
+            if (FAILED(field->get_StringValue(found.Out()))) found.Reset();
     } catch (...) {
-        text.clear();
+        found.Reset();
     }
-    *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    *value = found.IsNull() ? SysAllocStringLen(nullptr, 0) : found.Detach();
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 

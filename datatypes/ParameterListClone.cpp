@@ -71,7 +71,7 @@ private:
             Bstr name;
             CHECK_HR(s->get_Name(name.Out()));
             copy->SetName(std::wstring(name.View()));
-            Variant value;
+            secure::WipedVariant value;  // the value may be clear text
             CHECK_HR(s->get_Value(&value));
             copy->SetValue(value);
             copy->SetAttributes(AttributesOf(s).Get());

@@ -42,7 +42,7 @@ bool IsXmlChar(wchar_t c) {
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-void AppendEscaped(std::wstring& out, std::wstring_view text, bool attribute) {
+void AppendEscaped(secure::SecretWString& out, std::wstring_view text, bool attribute) {
     for (size_t i = 0; i < text.size(); ++i) {
         const wchar_t c = text[i];
         if (IsHighSurrogate(c)) {
@@ -114,7 +114,7 @@ bool IsAttributeName(std::wstring_view name) {
 
 class XmlWriter {
 public:
-    std::wstring List(CParameterList& list) {
+    secure::SecretWString List(CParameterList& list) {
         Open(L"Parameter", list.Attributes());
         FieldCollection(list.Fields());
         Structures(list.Structures());
@@ -135,12 +135,13 @@ private:
         out_ += L'<';
         out_ += element;
         if (attributes) {
-            std::vector<std::pair<std::wstring, std::wstring>> pairs;
+            std::vector<std::pair<std::wstring, secure::SecretWString>> pairs;
             for (const ComPtr<IField>& field : MembersOf<IField>(attributes)) {
-                Bstr name, value;
+                Bstr name;
+                secure::WipedBstr value;
                 CHECK_HR(field->get_Name(name.Out()));
                 CHECK_HR(field->get_StringValue(value.Out()));
-                pairs.emplace_back(name.View(), value.View());
+                pairs.emplace_back(name.View(), View(value));
             }
             std::unordered_map<std::wstring_view, size_t> last;
             for (size_t i = 0; i < pairs.size(); ++i) last[pairs[i].first] = i;
@@ -176,11 +177,12 @@ private:
 
     void Field(IField* field) {
         Open(L"Field", AttributesOf(field).Get());
-        Bstr name, value;
+        Bstr name;
+        secure::WipedBstr value;
         CHECK_HR(field->get_Name(name.Out()));
         CHECK_HR(field->get_StringValue(value.Out()));
         TextElement(L"Name", name.View());
-        TextElement(L"Value", value.View());
+        TextElement(L"Value", View(value));
         Close(L"Field");
     }
 
@@ -228,12 +230,13 @@ private:
         Close(L"TableCollection");
     }
 
-    std::wstring out_;
+    // Values may be clear text: the text and its earlier buffers are zeroed when released.
+    secure::SecretWString out_;
 };
 
 }  // namespace
 
-std::wstring ParameterListXml(CParameterList& list) {
+secure::SecretWString ParameterListXml(CParameterList& list) {
     XmlWriter writer;
     return writer.List(list);
 }

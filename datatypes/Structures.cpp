@@ -48,18 +48,20 @@ STDMETHODIMP CStructure::get_Text(BSTR* text) {
         IFieldCollection* fields = Fields();
         LONG count = 0;
         CHECK_HR(fields->get_Count(&count));
-        std::wstring result;
+        // Values may be clear text: the texts made on the way are zeroed.
+        secure::SecretWString result;
         for (LONG i = 1; i <= count; ++i) {
             ComPtr<IField> field;
             CHECK_HR(fields->get_Item(i, &field));
             if (!field) continue;
-            Bstr name, value;
+            Bstr name;
+            secure::WipedBstr value;
             CHECK_HR(field->get_Name(name.Out()));
             CHECK_HR(field->get_StringValue(value.Out()));
             if (!result.empty()) result += L"; ";
             result += name.View();
             result += L'=';
-            result += value.View();
+            result += View(value);
         }
         *text = CopyBstr(result);
     });

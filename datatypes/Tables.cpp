@@ -127,9 +127,9 @@ STDMETHODIMP CFieldCollectionTable::FindRow(BSTR name, BSTR value, IFieldCollect
             ComPtr<IField> field;
             CHECK_HR(row->get_Field(name, &field));
             if (!field) continue;
-            Bstr text;
+            secure::WipedBstr text;  // the value may be clear text
             CHECK_HR(field->get_StringValue(text.Out()));
-            if (text.View() == wanted) {
+            if (View(text) == wanted) {
                 *result = row.Get();
                 (*result)->AddRef();
                 return;

@@ -4,7 +4,7 @@
 #include "FileContent.h"
 
 #include "documents/DomRead.h"
-#include "secure/SecureBlock.h"
+#include "secure/WipedBstr.h"
 
 using namespace qarn;
 using namespace qarn::dom;
@@ -107,14 +107,12 @@ void CQarnUtilities::AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collect
             Bstr fieldName, stored;
             CHECK_HR(field->get_Name(fieldName.Out()));
             CHECK_HR(field->get_StringValue(stored.Out()));
-            BSTR plain = nullptr;
-            if (SUCCEEDED(DecryptLogon2(fieldName, stored, &plain)) && plain) {
-                Variant decrypted;
+            secure::WipedBstr plain;
+            if (SUCCEEDED(DecryptLogon2(fieldName, stored, plain.Out())) && !plain.IsNull()) {
+                VARIANT decrypted;
                 decrypted.vt = VT_BSTR;
-                decrypted.bstrVal = plain;
-                const HRESULT put = field->put_Value(decrypted);
-                secure::SecureZero(plain, SysStringByteLen(plain));
-                CHECK_HR(put);
+                decrypted.bstrVal = plain;  // borrowed: put_Value copies it
+                CHECK_HR(field->put_Value(decrypted));
             } else {
                 // A value that does not decrypt is kept as stored; its failure is not this call's.
                 SetErrorInfo(0, nullptr);

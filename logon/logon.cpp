@@ -4,6 +4,7 @@
 #include "util/Utilities.h"
 
 #include "documents/DomRead.h"
+#include "secure/WipedBstr.h"
 
 #include <array>
 #include <span>
@@ -100,9 +101,9 @@ void CopyValues(IFieldCollection* entry, std::span<const ValueName> names, std::
         CHECK_HR(field->get_Name(name.Out()));
         for (size_t k = 0; k < names.size(); ++k) {
             if (name.View() != names[k].lower && name.View() != names[k].upper) continue;
-            Bstr value;
+            secure::WipedBstr value;
             CHECK_HR(field->get_StringValue(value.Out()));
-            SysFreeString(*out[k]);
+            secure::WipeBstr(*out[k]);
             *out[k] = value.Detach();
         }
     }
@@ -122,17 +123,18 @@ void DistributeValues(IFieldCollection* entry, std::span<const ValueName> names,
     try {
         CopyValues(entry, names, out);
     } catch (...) {
-        for (BSTR* value : out) SysFreeString(std::exchange(*value, nullptr));
+        for (BSTR* value : out) secure::WipeBstr(std::exchange(*value, nullptr));
         throw;
     }
 }
 
-// A single SAP value (index into kSapValues) of the default logon file.
+// A single SAP value (index into kSapValues) of the default logon file; the other five, the
+// password among them, are zeroed.
 HRESULT OneSapValue(CQarnUtilities& self, const wchar_t* method, size_t which, BSTR* result) {
     return MethodFrame(method, [&] {
         CHECK_POINTER(result);
         *result = nullptr;
-        std::array<Bstr, 6> values;
+        std::array<secure::WipedBstr, 6> values;
         CHECK_HR(self.GetSAPLogonParameter2(Bstr(kSapLogonFile), values[0].Out(), values[1].Out(), values[2].Out(),
                                             values[3].Out(), values[4].Out(), values[5].Out()));
         *result = values[which].Detach();

@@ -4,6 +4,7 @@
 // function, has %NAME% references expanded and is decrypted when the element is marked.
 #include "paramlist/Engine.h"
 #include "paramlist/OutsideComponents.h"
+#include "secure/WipedBstr.h"
 
 using namespace qarn;
 using namespace qarn::paramlist;
@@ -182,10 +183,17 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
             Bstr marker;
             CHECK_HR(attributes->GetValue(Bstr(L"x3nc"), marker.Out()));
             if (marker.View() == L"true") {
-                ComPtr<IField> plain;
-                if (SUCCEEDED(Decrypt2(field.Get(), &plain)) && plain) {
-                    Variant decrypted;
-                    if (SUCCEEDED(plain->get_Value(decrypted.Out()))) field->put_Value(decrypted);
+                // What Decrypt2 does with the field, without a second field that would keep a copy
+                // of the clear text; the clear text is zeroed once the field has its own copy.
+                Bstr name;
+                secure::WipedBstr stored, plain;
+                CHECK_HR(field->get_Name(name.Out()));
+                CHECK_HR(field->get_StringValue(stored.Out()));
+                if (SUCCEEDED(DecryptPair(name, stored, plain.Out())) && !plain.IsNull()) {
+                    VARIANT decrypted;
+                    decrypted.vt = VT_BSTR;
+                    decrypted.bstrVal = plain;  // borrowed: put_Value copies it
+                    field->put_Value(decrypted);
                 }
                 SetErrorInfo(0, nullptr);
             }

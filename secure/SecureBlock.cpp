@@ -95,6 +95,17 @@ std::u16string Compare(const char* what, uint32_t stored, uint32_t expected) {
     return Ascii(what) + u": est(" + HexNumber(stored) + u")->(" + HexNumber(expected) + u")";
 }
 
+std::u16string_view View(const SecretText& text) { return std::u16string_view(text.data(), text.size()); }
+
+// A trace line that carries clear text (a name, a value, a checksummed text), in a string that is
+// zeroed when it is released.
+template <class... Parts>
+SecretU16String Joined(const Parts&... parts) {
+    SecretU16String line;
+    (line.append(std::u16string_view(parts)), ...);
+    return line;
+}
+
 // Trace writing never makes an operation fail.
 template <class F>
 void Trace(TraceSink* sink, F&& make) {
@@ -108,19 +119,11 @@ void Trace(TraceSink* sink, F&& make) {
 void TraceStart(TraceSink* sink, const char16_t* title, const Text& name, const Text& value) {
     Trace(sink, [&](TraceSink& t) {
         t.Line(title);
-        if (name && value) t.Line(u"\nName: " + std::u16string(*name) + u"\nValue: " + std::u16string(*value));
+        if (name && value) t.Line(Joined(u"\nName: ", *name, u"\nValue: ", *value));
     });
 }
 
 }  // namespace
-
-void SecureZero(void* p, size_t bytes) noexcept {
-    volatile unsigned char* q = static_cast<volatile unsigned char*>(p);
-    while (bytes--) *q++ = 0;
-#if defined(__GNUC__) || defined(__clang__)
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-#endif
-}
 
 const char* CodeText(Code code) noexcept {
     switch (code) {
@@ -164,8 +167,8 @@ uint64_t ComputeChecksum(std::u16string_view text, TraceSink* trace) {
     uint64_t sum = 0;
     for (char16_t c : text) sum += c;
     Trace(trace, [&](TraceSink& t) {
-        t.Line(u"len=" + Ascii(std::to_string(text.size()).c_str()) + u", res=" +
-               HexNumber(static_cast<uint32_t>(sum)) + u", data=" + std::u16string(text) + u"\n");
+        t.Line(Joined(u"len=", Ascii(std::to_string(text.size()).c_str()), u", res=", HexNumber(static_cast<uint32_t>(sum)),
+                      u", data=", text, u"\n"));
     });
     return sum;
 }
@@ -344,8 +347,7 @@ Code Decrypt(Text name, Text text, SecretText& out, TraceSink* trace) {
         return Code::DecryptStoredNameMemory;
     }
     Trace(trace, [&](TraceSink& t) {
-        t.Line(u"compare content of name: est(" + std::u16string(storedName.begin(), storedName.end()) + u")->(" +
-               std::u16string(*name) + u")");
+        t.Line(Joined(u"compare content of name: est(", View(storedName), u")->(", *name, u")"));
     });
     if (!std::equal(storedName.begin(), storedName.end(), name->begin(), name->end())) return Code::DecryptName;
 
@@ -370,11 +372,11 @@ Code Decrypt(Text name, Text text, SecretText& out, TraceSink* trace) {
     } catch (const std::bad_alloc&) {
         return Code::DecryptValueMemory;
     }
-    const uint32_t sum = static_cast<uint32_t>(ComputeChecksum(std::u16string_view(value.data(), value.size()), trace));
+    const uint32_t sum = static_cast<uint32_t>(ComputeChecksum(View(value), trace));
     Trace(trace, [&](TraceSink& t) { t.Line(Compare("compare value chksum", StoredValueChecksum(words), sum)); });
     if (StoredValueChecksum(words) != sum) return Code::DecryptValueChecksum;
 
-    Trace(trace, [&](TraceSink& t) { t.Line(u"value retrieved: " + std::u16string(value.begin(), value.end())); });
+    Trace(trace, [&](TraceSink& t) { t.Line(Joined(u"value retrieved: ", View(value))); });
     out.swap(value);
     return Code::Ok;
 }

@@ -9,31 +9,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "secure/Wipe.h"
+
 namespace qarn::secure {
-
-// Overwrites memory in a way the optimiser cannot drop.
-void SecureZero(void* p, size_t bytes) noexcept;
-
-// An allocator whose memory is overwritten with zeros before it is released.
-template <class T>
-struct ZeroingAllocator {
-    using value_type = T;
-    ZeroingAllocator() noexcept = default;
-    template <class U>
-    ZeroingAllocator(const ZeroingAllocator<U>&) noexcept {}
-    T* allocate(size_t n) { return std::allocator<T>().allocate(n); }
-    void deallocate(T* p, size_t n) noexcept {
-        SecureZero(p, n * sizeof(T));
-        std::allocator<T>().deallocate(p, n);
-    }
-    template <class U>
-    bool operator==(const ZeroingAllocator<U>&) const noexcept { return true; }
-};
 
 using Words = std::vector<uint16_t, ZeroingAllocator<uint16_t>>;
 // A text that is wiped when released (no small-string buffer that could escape the wiping).

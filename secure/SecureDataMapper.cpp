@@ -1,5 +1,7 @@
 #include "secure/SecureDataMapper.h"
 
+#include "secure/WipedBstr.h"
+
 using namespace qarn;
 
 namespace {
@@ -212,18 +214,19 @@ void QarnSecureDataMapper::ProcessValue(IField* field) {
     Bstr name;
     CHECK_HR(field->get_Name(name.Out()));
     if (name.IsNull() || name.IsEmpty() || IsMarkerName(name)) return;
-    Bstr value;
+    // The clear text is the value in one mode and the result in the other: both are zeroed.
+    secure::WipedBstr value;
     CHECK_HR(field->get_StringValue(value.Out()));
     if (value.IsNull()) return;
-    Bstr result;
+    secure::WipedBstr result;
     const HRESULT hr = encrypt_ ? utilities_->Encrypt3(value, result.Out()) : utilities_->Decrypt3(value, result.Out());
     if (FAILED(hr) || result.IsNull()) {
         // A refused value stays as it is; its error object must not be taken for a later failure.
         SetErrorInfo(0, nullptr);
         return;
     }
-    Variant text;
+    VARIANT text;
     text.vt = VT_BSTR;
-    text.bstrVal = result.Detach();
+    text.bstrVal = result;  // borrowed: put_Value copies it
     CHECK_HR(field->put_Value(text));
 }

@@ -5,6 +5,7 @@
 
 #include "secure/SecureBlock.h"
 #include "secure/SecureDataMapper.h"
+#include "secure/WipedBstr.h"
 
 #include <ctime>
 
@@ -25,15 +26,18 @@ constexpr size_t kLogonNameBuffer = 2048;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR texts are UTF-16");
 
-// Trace lines go to the encryption trace file, raw text is appended as it is.
+using secure::WipedBstr;
+
+// Trace lines go to the encryption trace file, raw text is appended as it is. They carry names
+// and values: the copies made here are zeroed.
 class FileTrace final : public secure::TraceSink {
 public:
     void Line(std::u16string_view text) override {
-        const std::wstring line(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+        const secure::SecretWString line(reinterpret_cast<const wchar_t*>(text.data()), text.size());
         AppendLogLine(kTraceFile, static_cast<int>(LogSettings::kTraceLevel), line.c_str());
     }
     void Raw(std::u16string_view text) override {
-        const std::wstring raw(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+        const secure::SecretWString raw(reinterpret_cast<const wchar_t*>(text.data()), text.size());
         AppendLogText(kTraceFile, raw.c_str());
     }
 };
@@ -63,26 +67,10 @@ HRESULT Report(secure::Code code) {
     return ReportErrorWithSource(CLSID_CQarnUtilities, secure::CodeText(code), GUID_NULL, 0);
 }
 
-// A BSTR whose characters are overwritten before it is freed (plain values, encrypted texts).
-class WipedBstr {
+// A key name (or a name made with one) as a BSTR that is zeroed when released.
+class KeyName : public WipedBstr {
 public:
-    WipedBstr() = default;
-    ~WipedBstr() { Reset(); }
-    WipedBstr(const WipedBstr&) = delete;
-    WipedBstr& operator=(const WipedBstr&) = delete;
-    BSTR* Out() {
-        Reset();
-        return &s_;
-    }
-    BSTR get() const { return s_; }
-    void Reset() {
-        if (s_) secure::SecureZero(s_, SysStringByteLen(s_));
-        SysFreeString(s_);
-        s_ = nullptr;
-    }
-
-private:
-    BSTR s_ = nullptr;
+    explicit KeyName(std::wstring_view text) { *Out() = Bstr::Alloc(text.data(), static_cast<UINT>(text.size())); }
 };
 
 // The pair methods report their own codes and have no error frame; a failing call on a data-type
@@ -124,12 +112,12 @@ void ReadField(IField* field, Bstr& name, WipedBstr& value) {
 }
 
 // "%s_%s" of the field name and the logon key name, cut to the buffer.
-Bstr CombinedLogonName(BSTR fieldName) {
-    std::wstring combined(*Arg(fieldName));
+secure::SecretWString CombinedLogonName(BSTR fieldName) {
+    secure::SecretWString combined(*Arg(fieldName));
     combined += L'_';
     combined += kLogonKeyName;
     if (combined.size() > kLogonNameBuffer - 1) combined.resize(kLogonNameBuffer - 1);
-    return Bstr(std::wstring_view(combined));
+    return combined;
 }
 
 }  // namespace
@@ -215,7 +203,7 @@ STDMETHODIMP CQarnUtilities::Decrypt2(IField *pField, IField **ppField) {
 }
 
 namespace {
-// The text of the field that an Encrypt or Decrypt call hands out.
+// The text of the field that an Encrypt call hands out.
 template <class Call>
 HRESULT ValueOf(BSTR *result, Call&& call) {
     if (!result) return E_POINTER;
@@ -226,22 +214,31 @@ HRESULT ValueOf(BSTR *result, Call&& call) {
     const HRESULT read = field->get_StringValue(result);
     return FAILED(read) ? read : hr;
 }
+
+// The plain text that Decrypt would put into its field, handed out as it is: a field made only to
+// be read and released would leave a copy of the clear text in the data-type component.
+template <class Call>
+HRESULT PlainText(BSTR *result, Call&& decrypt) {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    return Guarded(L"CQarnUtilities::Decrypt", [&] { return decrypt(result); });
+}
 }  // namespace
 
 STDMETHODIMP CQarnUtilities::Encrypt3(BSTR value, BSTR *result) {
-    return ValueOf(result, [&](IField **f) { return Encrypt(Bstr(kValueKeyName), value, f); });
+    return ValueOf(result, [&](IField **f) { return Encrypt(KeyName(kValueKeyName), value, f); });
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt3(BSTR value, BSTR *result) {
-    return ValueOf(result, [&](IField **f) { return Decrypt(Bstr(kValueKeyName), value, f); });
+    return PlainText(result, [&](BSTR *out) { return DecryptPair(KeyName(kValueKeyName), value, out); });
 }
 
 STDMETHODIMP CQarnUtilities::EncryptLogon(BSTR value, BSTR *result) {
-    return ValueOf(result, [&](IField **f) { return Encrypt(Bstr(kLogonKeyName), value, f); });
+    return ValueOf(result, [&](IField **f) { return Encrypt(KeyName(kLogonKeyName), value, f); });
 }
 
 STDMETHODIMP CQarnUtilities::DecryptLogon(BSTR value, BSTR *result) {
-    return ValueOf(result, [&](IField **f) { return Decrypt(Bstr(kLogonKeyName), value, f); });
+    return PlainText(result, [&](BSTR *out) { return DecryptPair(KeyName(kLogonKeyName), value, out); });
 }
 
 STDMETHODIMP CQarnUtilities::EncryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR *result) {
@@ -250,7 +247,7 @@ STDMETHODIMP CQarnUtilities::EncryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     if (!fieldName) return Report(secure::Code::EncryptNameMissing);
     if (!fieldValue) return Report(secure::Code::EncryptValueMissing);
     return Guarded(L"CQarnUtilities::EncryptLogon2", [&] {
-        const Bstr name = CombinedLogonName(fieldName);
+        const KeyName name(CombinedLogonName(fieldName));
         return ValueOf(result, [&](IField **f) { return Encrypt(name, fieldValue, f); });
     });
 }
@@ -261,8 +258,8 @@ STDMETHODIMP CQarnUtilities::DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     if (!fieldName) return Report(secure::Code::DecryptNameMissing);
     if (!fieldValue) return Report(secure::Code::DecryptTextMissing);
     return Guarded(L"CQarnUtilities::DecryptLogon2", [&] {
-        const Bstr name = CombinedLogonName(fieldName);
-        const HRESULT combined = ValueOf(result, [&](IField **f) { return Decrypt(name, fieldValue, f); });
+        const KeyName name(CombinedLogonName(fieldName));
+        const HRESULT combined = PlainText(result, [&](BSTR *out) { return DecryptPair(name, fieldValue, out); });
         if (SUCCEEDED(combined)) return combined;
         // Not made under the field's name: perhaps under the logon key name alone. When that fails
         // too, the first failure is the one reported.
