@@ -2,21 +2,97 @@
 #include "documents/DomRead.h"
 #include "FileContent.h"
 
+#include "documents/XmlProlog.h"
+#include "util/TextRules.h"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace qarn::dom {
 
+namespace {
+
+void SetFlag(IXMLDOMDocument2* document, const wchar_t* name, bool value) {
+    Variant flag;
+    flag.vt = VT_BOOL;
+    flag.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    CHECK_HR(document->setProperty(Bstr(name), flag));
+}
+
+}  // namespace
+
+// A document type declaration fails the load and nothing a document names (a DTD, an external
+// entity) is fetched: MSXML 6's defaults, set all the same. The newer parser reads (it loads
+// synchronously and validates against no DTD). Wine's MSXML (Wine 8) accepts all three
+// (setProperty gives S_OK for ProhibitDTD and NewParser, and for ResolveExternals as well) but acts
+// on none: it still loads a document type declaration and expands its internal entities; it
+// leaves external entities empty. So the readers check the prolog themselves before loading.
 ComPtr<IXMLDOMDocument2> NewDocument() {
     ComPtr<IXMLDOMDocument2> document;
     CHECK_HR(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)));
+    SetFlag(document.Get(), L"ProhibitDTD", true);
+    SetFlag(document.Get(), L"NewParser", true);
+    CHECK_HR(document->put_resolveExternals(VARIANT_FALSE));
     return document;
 }
 
+namespace {
+
+// The name as the file functions see it: up to its first NUL character.
+std::wstring PathText(BSTR fileName) { return fileName ? std::wstring(fileName) : std::wstring(); }
+
+// Fails for a device that reading could block on; true for NUL (an empty document).
+bool CheckedDevice(BSTR fileName) {
+    switch (text::DeviceOfPath(PathText(fileName))) {
+        case text::DeviceKind::None: return false;
+        case text::DeviceKind::Discard: return true;
+        case text::DeviceKind::Interactive:
+        case text::DeviceKind::Other: break;
+    }
+    THROW_MESSAGE(PathText(fileName) + L" is a device, not a file.");
+}
+
+[[noreturn]] void RefuseFile(BSTR fileName) {
+    THROW_MESSAGE(L"The file " + PathText(fileName) +
+                  L" holds a document type declaration (<!DOCTYPE>); XML files with one are not read.");
+}
+
+}  // namespace
+
 std::optional<std::string> LoadableBytes(BSTR fileName) {
+    if (CheckedDevice(fileName)) return std::string();
     std::optional<std::string> bytes = ReadFileContent(fileName);
-    if (bytes && bytes->size() >= 0x7fffffffu) bytes.reset();
+    if (!bytes || bytes->size() >= 0x7fffffffu) return std::nullopt;
+    if (xml::ScanProlog(*bytes) == xml::Prolog::Doctype) RefuseFile(fileName);
     return bytes;
+}
+
+VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName) {
+    if (CheckedDevice(fileName)) return LoadBytes(dom, std::string());
+    const std::wstring path = PathText(fileName);
+    if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+        const xml::Prolog prolog = xml::ScanPieces([file](char* piece, size_t size) { return fread(piece, 1, size, file); });
+        fclose(file);
+        if (prolog == xml::Prolog::Doctype) RefuseFile(fileName);
+    }
+    Variant name{std::wstring_view(path)};
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CHECK_HR(dom->load(name, &loaded));
+    return loaded;
+}
+
+bool TextHasDoctype(BSTR text) {
+    const std::wstring_view view = View(text);
+    return xml::ScanTextProlog(std::u16string_view(reinterpret_cast<const char16_t*>(view.data()), view.size())) ==
+           xml::Prolog::Doctype;
+}
+
+VARIANT_BOOL LoadText(IXMLDOMDocument2* dom, BSTR text) {
+    if (TextHasDoctype(text))
+        THROW_MESSAGE(L"The given XML text holds a document type declaration (<!DOCTYPE>); XML texts with one are not read.");
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CHECK_HR(dom->loadXML(text ? text : Bstr(L"").get(), &loaded));
+    return loaded;
 }
 
 VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes) {

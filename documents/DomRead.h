@@ -10,17 +10,34 @@
 
 namespace qarn::dom {
 
-// A new, empty MSXML 6 document.
+// A new, empty MSXML 6 document that refuses document type declarations and never reads what a
+// document refers to (ProhibitDTD, ResolveExternals off, the engine's newer parser).
 ComPtr<IXMLDOMDocument2> NewDocument();
+
+// Every document is checked before the engine sees it: a file name that names a device (the
+// console, a port: reading would wait forever; "\\.\..." devices) fails with "<path> is a device,
+// not a file."; NUL reads as an empty document; a document with a document type declaration fails
+// with a text naming the file or the given text. Only the prolog is read for the check.
 
 // Loads a file's bytes from memory; MSXML detects the encoding as it does for a file, but the
 // document has no url. Under Wine, loading a file of several MB by its name costs ten times as
-// much as loading its bytes, and the cost per byte grows with the file.
+// much as loading its bytes, and the cost per byte grows with the file. The caller has checked the
+// bytes (they come from LoadableBytes).
 VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes);
 
-// A file's bytes for LoadBytes; nullopt when the file cannot be read (a folder, no access) or is
-// too large for one array.
+// A file's bytes for LoadBytes, checked as above; nullopt when the file cannot be read (a folder,
+// no access) or is too large for one array.
 std::optional<std::string> LoadableBytes(BSTR fileName);
+
+// Loads a file by its name after reading and checking its prolog. A file whose prolog cannot be
+// read here (a folder, no access) gets the engine's own answer.
+VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName);
+
+// loadXML of a caller's text after checking it.
+VARIANT_BOOL LoadText(IXMLDOMDocument2* dom, BSTR text);
+
+// Whether a text holds a document type declaration (loadXML of it would be refused).
+bool TextHasDoctype(BSTR text);
 
 Bstr NodeName(IXMLDOMNode* node);
 DOMNodeType NodeType(IXMLDOMNode* node);

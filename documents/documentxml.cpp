@@ -160,9 +160,13 @@ private:
     void AppendParameterElement(IParameterList* list) {
         Bstr xml;
         CHECK_HR(list->get_Xml(xml.Out()));
+        const Bstr given(Arg(xml).value_or(std::wstring_view()));
+        // A text with a document type declaration is never loaded: it is left out like any text
+        // the engine refuses.
+        if (TextHasDoctype(given)) return;
         if (!parser_) parser_ = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
-        CHECK_HR(parser_->loadXML(Bstr(Arg(xml).value_or(std::wstring_view())), &loaded));
+        CHECK_HR(parser_->loadXML(given, &loaded));
         if (loaded != VARIANT_TRUE) {
             SetErrorInfo(0, nullptr);  // the parse failure is not this call's
             return;
@@ -386,8 +390,7 @@ STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pD
         if (const std::optional<std::string> bytes = LoadableBytes(file)) {
             loaded = LoadBytes(dom.Get(), *bytes);
         } else {
-            Variant name(View(file));
-            CHECK_HR(dom->load(name, &loaded));
+            loaded = LoadByName(dom.Get(), file);
         }
         *ppRes = DescriptionDocument(dom.Get(), loaded, file, true, pDisp).Detach();
     });
@@ -398,8 +401,7 @@ STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromString(BSTR xmlString, IDispa
         CHECK_POINTER(ppRes);
         *ppRes = nullptr;
         ComPtr<IXMLDOMDocument2> dom = NewDocument();
-        VARIANT_BOOL loaded = VARIANT_FALSE;
-        CHECK_HR(dom->loadXML(Bstr(Arg(xmlString).value_or(std::wstring_view())), &loaded));
+        const VARIANT_BOOL loaded = LoadText(dom.Get(), Bstr(Arg(xmlString).value_or(std::wstring_view())));
         *ppRes = DescriptionDocument(dom.Get(), loaded, xmlString, false, pDisp).Detach();
     });
 }

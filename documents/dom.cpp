@@ -168,7 +168,7 @@ HRESULT CQarnUtilities::ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool from
         if (bytes)
             loaded = LoadBytes(document.Get(), *bytes);
         else
-            CHECK_HR(document->load(file, &loaded));
+            loaded = LoadByName(document.Get(), file.bstrVal);
         bytes.reset();
         const std::wstring unknown = L"Unknown parsing error for " + std::wstring(View(file.bstrVal)) + L".";
         *ppDisp = LoadResult(document.Get(), loaded, unknown).Detach();
@@ -182,7 +182,7 @@ STDMETHODIMP CQarnUtilities::DOMParse2(BSTR xmlString, IDispatch **ppDisp) {
         ComPtr<IXMLDOMDocument2> document = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
         const Bstr text(Arg(xmlString).value_or(std::wstring_view()));
-        CHECK_HR(document->loadXML(text, &loaded));
+        loaded = LoadText(document.Get(), text);
         const std::wstring unknown = L"Unknown parsing error for " + std::wstring(text.View()) + L".";
         *ppDisp = LoadResult(document.Get(), loaded, unknown).Detach();
     });

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (CSV splitting, text and path rules, decryption) natively with clang under AddressSanitizer and
+# Builds the libFuzzer targets (CSV splitting, text and path rules, the XML prolog, decryption) natively with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs each for a bounded time.
 #
 #   bash scripts/fuzz.sh [seconds per target, default 30] [output folder, default build-fuzz]
@@ -29,7 +29,8 @@ status=0
 runs=0
 findings=0
 # target:source of the code under test
-targets=(csv_fuzz:util/TextRules.cpp text_rules_fuzz:util/TextRules.cpp decrypt_fuzz:secure/SecureBlock.cpp)
+targets=(csv_fuzz:util/TextRules.cpp text_rules_fuzz:util/TextRules.cpp xml_prolog_fuzz:documents/XmlProlog.cpp
+         decrypt_fuzz:secure/SecureBlock.cpp)
 for pair in "${targets[@]}"; do
     target=${pair%%:*}
     clang++ "${flags[@]}" "$root/tests/fuzz/$target.cpp" "$root/${pair#*:}" -o "$out/$target"

@@ -5,6 +5,9 @@
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 #include "documents/Dom.h"
+#include "documents/XmlProlog.h"
+
+#include <functional>
 
 using namespace test;
 
@@ -85,32 +88,153 @@ TEST_F(Dom, ParseErrorDescription) {
     EXPECT_EQ(L"The object is not an XML document.", TakeMessage());
 }
 
-TEST_F(Dom, ExternalEntitiesAreNeverRead) {
-    auto url = [](const std::wstring& file) {
-        std::string u = "file:///";
-        for (wchar_t c : file) u += c == L'\\' ? '/' : static_cast<char>(c);
-        return u;
+// ASCII text as bytes of UTF-16, little-endian with byte-order mark or big-endian without.
+std::string Utf16(std::string_view ascii, bool bigEndian) {
+    std::string out = bigEndian ? "" : "\xFF\xFE";
+    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+}
+
+TEST(XmlProlog, DocumentTypeDeclarationsBeforeTheRootElement) {
+    using qarn::xml::Prolog;
+    const std::pair<const char*, Prolog> cases[] = {
+        {"<r/>", Prolog::NoDoctype},
+        {"", Prolog::NoDoctype},
+        {"text <!DOCTYPE r>", Prolog::NoDoctype},  // not XML at all: the engine says so
+        {"<?xml version=\"1.0\"?>\r\n<!-- <!DOCTYPE r> -->\n<?pi <!DOCTYPE r>?><r><!DOCTYPE r></r>", Prolog::NoDoctype},
+        {"<?xml version=\"1.0\"?><!-- x --><?pi ?> \t<!DOCTYPE r [<!ENTITY a \"b\">]><r/>", Prolog::Doctype},
+        {"<!---->\n<!-->--><!doctype r><r/>", Prolog::Doctype},
+        {"<!-x-><r/>", Prolog::Doctype},
+        {"\xEF\xBB\xBF<!DOCTYPE r><r/>", Prolog::Doctype},
     };
-    const std::string secretUrl = url(dir.Write(L"secret.txt", "TOPSECRET"));
-    const std::string dtdUrl = url(dir.Write(L"outer.dtd", "<!ENTITY inner SYSTEM \"secret.txt\">"));
-    const std::string xmls[] = {
-        "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + secretUrl + "\">]><r><v>a&x;b</v></r>",
-        "<!DOCTYPE r SYSTEM \"" + dtdUrl + "\"><r><v>a&inner;b</v></r>",
-        "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + dtdUrl + "\"> %p;]><r><v>a&inner;b</v></r>",
-    };
-    for (const std::string& xml : xmls) {
-        SCOPED_TRACE(xml);
-        const std::wstring file = dir.Write(L"entity.xml", xml);
-        ComPtr<IDispatch> doc;
-        std::vector<std::wstring> seen;
-        if (u->DOMParse(Variant(std::wstring_view(file)), &doc) == S_OK) seen = Children(doc.Get(), L"r");
-        TakeMessage();
-        ComPtr<IDispatch> fromText;
-        if (u->DOMParse2(Str(Wide(xml)), &fromText) == S_OK)
-            for (auto& e : Children(fromText.Get(), L"r")) seen.push_back(e);
-        TakeMessage();
-        for (const std::wstring& e : seen) EXPECT_EQ(std::wstring::npos, e.find(L"TOPSECRET")) << e;
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(expected, qarn::xml::ScanProlog(text));
+        const std::string bytes = text;
+        qarn::xml::PrologScanner bytewise;
+        for (char c : bytes) bytewise.Feed(std::string_view(&c, 1));
+        EXPECT_EQ(expected, bytewise.Finish());
+        if (bytes.rfind("\xEF", 0) == 0) continue;
+        EXPECT_EQ(expected, qarn::xml::ScanProlog(Utf16(bytes, false)));
+        EXPECT_EQ(expected, qarn::xml::ScanProlog(Utf16(bytes, true)));
+        EXPECT_EQ(expected, qarn::xml::ScanTextProlog(u"\xFEFF" + std::u16string(bytes.begin(), bytes.end())));
     }
+    // The verdict comes as soon as the prolog is decided: what follows is never needed.
+    qarn::xml::PrologScanner early;
+    EXPECT_EQ(Prolog::Open, early.Feed("<?xml version=\"1.0\"?><!-- "));
+    EXPECT_EQ(Prolog::Doctype, early.Feed(" --><!D"));
+}
+
+// Documents with a document type declaration, each refused by every reader before it is parsed:
+// quadratic entity expansion (about 30 KB that expand to a value of 20 million characters),
+// external entities by relative, "file:" and absolute references, an external DTD; hidden after
+// the XML declaration, comments and instructions, and in UTF-16.
+TEST_F(Dom, DocumentTypeDeclarationsAreRefusedOnEveryPath) {
+    ScopedVariable rootVariable(L"QarnRootDir", dir.path().c_str());
+    CreateDirectoryW((dir / L"xml").c_str(), nullptr);
+    const std::wstring secret = dir.Write(L"xml\\secret.txt", "TOPSECRET");
+    dir.Write(L"xml\\outer.dtd", "<!ENTITY inner SYSTEM \"secret.txt\">");
+    std::string secretUrl = "file:///";
+    for (wchar_t c : secret) secretUrl += c == L'\\' ? '/' : static_cast<char>(c);
+    std::string laughs = "<!DOCTYPE Parameter [<!ENTITY a \"" + std::string(10000, 'x') + "\">]>"
+                         "<Parameter><FieldCollection><Field><Name>n</Name><Value>";
+    for (int i = 0; i < 2000; ++i) laughs += "&a;";
+    laughs += "</Value></Field></FieldCollection></Parameter>";
+    const std::string prolog = "<?xml version=\"1.0\"?>\r\n<!-- a note -->\r\n<?style sheet?>\r\n";
+    const std::pair<std::string, std::string> documents[] = {  // source text, bytes of the file
+        {laughs, laughs},
+        {prolog + "<!DOCTYPE r [<!ENTITY x SYSTEM \"secret.txt\">]><r><v>&x;</v></r>", {}},
+        {"<!DOCTYPE r [<!ENTITY x SYSTEM \"file:secret.txt\"><!ENTITY y SYSTEM \"" + secretUrl +
+             "\">]><r><v>&x;&y;</v></r>", {}},
+        {prolog + "<!DOCTYPE r SYSTEM \"outer.dtd\"><r><v>&inner;</v></r>", {}},
+    };
+
+    auto configuration = [](const std::string& files) {
+        return "<QarnConnector><Properties><Language>EN</Language>" + files + "</Properties></QarnConnector>";
+    };
+    struct Path {
+        const wchar_t* label;
+        const wchar_t* file;  // below xml\, or null: the document is given as text
+        std::string configuration;
+        std::function<HRESULT(const std::wstring& path, const std::wstring& text)> call;
+    };
+    ComPtr<IDispatch> document;
+    ComPtr<IParameterList> list;
+    ComPtr<IQarnDocument> qarnDocument;
+    ComPtr<IFieldCollection> fields;
+    auto collaboration = test::Create<IQarnSimpleCollaboration>(CLSID_CQarnSimpleCollaboration);
+    const Path paths[] = {
+        {L"DOMParse", L"hostile.xml", {}, [&](auto& f, auto&) { return u->DOMParse(Variant(std::wstring_view(f)), &document); }},
+        {L"DOMParse2", nullptr, {}, [&](auto&, auto& t) { return u->DOMParse2(Str(t), &document); }},
+        {L"GetXmlParameterList3", L"hostile.xml", {},
+         [&](auto& f, auto&) { return u->GetXmlParameterList3(Str(f), Str(L"Parameter"), nullptr, &list); }},
+        {L"GetXmlParameterList", L"hostile.xml", {},
+         [&](auto&, auto&) { return u->GetXmlParameterList(Str(L"hostile.xml"), Str(L"A"), nullptr, &list); }},
+        {L"GetXmlParameterListFromXMLString3", nullptr, {},
+         [&](auto&, auto& t) { return u->GetXmlParameterListFromXMLString3(Str(t), Str(L"Parameter"), nullptr, &list); }},
+        {L"ReadQarnDocumentFromFile", L"hostile.xml", {},
+         [&](auto& f, auto&) { return u->ReadQarnDocumentFromFile(Str(f), &qarnDocument); }},
+        {L"GetXmlQarnDocumentFromFile", L"hostile.xml", {},
+         [&](auto& f, auto&) { return u->GetXmlQarnDocumentFromFile(Str(f), nullptr, &qarnDocument); }},
+        {L"GetXmlQarnDocumentFromString", nullptr, {},
+         [&](auto&, auto& t) { return u->GetXmlQarnDocumentFromString(Str(t), nullptr, &qarnDocument); }},
+        {L"CQarnSimpleCollaboration::Get2", L"model.CLB", {},
+         [&](auto&, auto&) { return collaboration->Get2(Str(dir / L"xml\\model"), &fields); }},
+        {L"GetSAPLogonParameter2", L"hostile.xml", {}, [&](auto&, auto&) {
+             BSTR v[6] = {};
+             const HRESULT hr = u->GetSAPLogonParameter2(Str(L"hostile.xml"), &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+             for (BSTR s : v) SysFreeString(s);
+             return hr;
+         }},
+        {L"configuration file", L"QarnConnector.xml", {}, [&](auto&, auto&) { return u->ReadXmlConfigurationFiles(); }},
+        {L"property file", L"hostile.xml", configuration("<PropertyFiles>hostile.xml</PropertyFiles>"),
+         [&](auto&, auto&) { return u->ReadXmlConfigurationFiles(); }},
+        {L"resource file", L"hostile.xml", configuration("<ResourceFiles>hostile.xml</ResourceFiles>"),
+         [&](auto&, auto&) { return u->ReadXmlConfigurationFiles(); }},
+    };
+    for (size_t d = 0; d < std::size(documents); ++d) {
+        const std::string& source = documents[d].first;
+        const std::string bytes = d == 2 ? Utf16(source, false) : d == 3 ? Utf16(source, true) : source;
+        for (const Path& path : paths) {
+            SCOPED_TRACE(testing::Message() << "document " << d << ", " << path.label);
+            if (!path.configuration.empty()) dir.Write(L"xml\\QarnConnector.xml", path.configuration);
+            const std::wstring file = path.file ? dir.Write(L"xml\\" + std::wstring(path.file), bytes) : L"";
+            EXPECT_EQ(DISP_E_EXCEPTION, path.call(file, Wide(source)));
+            const std::wstring message = TakeMessage();
+            const std::wstring refusal =
+                path.file ? L"The file " + file + L" holds a document type declaration"
+                          : std::wstring(L"The given XML text holds a document type declaration");
+            EXPECT_NE(std::wstring::npos, message.find(refusal)) << message;
+            EXPECT_EQ(std::wstring::npos, message.find(L"TOPSECRET"));
+        }
+    }
+}
+
+// Names of the console and of ports are refused before anything is read (reading them would wait
+// for input); NUL reads as an empty document. (Names of the device namespace, "\\.\COM1", are
+// missing files for the existence check under Wine.)
+TEST_F(Dom, DeviceNamesAreNotRead) {
+    const std::wstring devices[] = {L"CON", L"COM1", dir / L"aux.xml"};
+    ComPtr<IParameterList> list;
+    ComPtr<IQarnDocument> document;
+    for (const std::wstring& device : devices) {
+        SCOPED_TRACE(testing::Message() << device);
+        ComPtr<IDispatch> parsed;
+        const std::wstring refusal = device + L" is a device, not a file.";
+        EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(device)), &parsed));
+        EXPECT_EQ(refusal, TakeMessage());
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList3(Str(device), Str(L"Parameter"), nullptr, &list));
+        EXPECT_EQ(refusal, TakeMessage());
+        EXPECT_EQ(DISP_E_EXCEPTION, u->ReadQarnDocumentFromFile(Str(device), &document));
+        EXPECT_EQ(refusal, TakeMessage());
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlQarnDocumentFromFile(Str(device), nullptr, &document));
+        EXPECT_EQ(refusal, TakeMessage());
+    }
+    ComPtr<IDispatch> parsed;
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(dir.Write(L"empty.xml", ""))), &parsed));
+    const std::wstring empty = TakeMessage();
+    EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(L"NUL")), &parsed));
+    EXPECT_EQ(empty, TakeMessage()) << "NUL is an empty document";
 }
 
 TEST_F(Dom, TypedValueOfOneNode) {

@@ -3,6 +3,8 @@
 
 #include "Commands.h"
 #include "ToolSupport.h"
+#include "documents/XmlProlog.h"
+#include "util/TextRules.h"
 
 namespace tool {
 
@@ -55,11 +57,18 @@ private:
 
     // Where the XML parser stops in a file that is not well-formed: " (line L, column C)", or empty
     // when the parser does not tell; nothing when the file is well-formed (or cannot be checked).
+    // A device, or a file with a document type declaration, is not parsed here: the connector
+    // refuses both before parsing, and its message says so.
     static std::optional<std::wstring> ParsePosition(const std::wstring& path) {
+        if (qarn::text::DeviceOfPath(path) != qarn::text::DeviceKind::None || HasDoctype(path)) return std::nullopt;
         static constexpr CLSID kDomDocument60 = {0x88d96a05, 0xf192, 0x11d4, {0xa6, 0x5f, 0x00, 0x40, 0x96, 0x32, 0x51, 0xe5}};
         ComPtr<IXMLDOMDocument2> document;
         if (FAILED(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2),
                                     reinterpret_cast<void**>(document.GetAddressOf()))))
+            return std::nullopt;
+        // As the connector's documents: no document type declaration, nothing external is read.
+        if (!SetFlag(document.Get(), L"ProhibitDTD", true) || !SetFlag(document.Get(), L"NewParser", true) ||
+            FAILED(document->put_resolveExternals(VARIANT_FALSE)))
             return std::nullopt;
         document->put_async(VARIANT_FALSE);
         VARIANT file;
@@ -77,6 +86,26 @@ private:
         error->get_linepos(&column);
         if (line <= 0) return std::wstring();
         return L" (line " + std::to_wstring(line) + L", column " + std::to_wstring(column) + L")";
+    }
+
+    static bool HasDoctype(const std::wstring& path) {
+        FILE* file = _wfopen(path.c_str(), L"rb");
+        if (!file) return false;
+        const qarn::xml::Prolog prolog =
+            qarn::xml::ScanPieces([file](char* piece, size_t size) { return fread(piece, 1, size, file); });
+        fclose(file);
+        return prolog == qarn::xml::Prolog::Doctype;
+    }
+
+    static bool SetFlag(IXMLDOMDocument2* document, const wchar_t* name, bool value) {
+        VARIANT flag;
+        VariantInit(&flag);
+        flag.vt = VT_BOOL;
+        flag.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+        BSTR property = SysAllocString(name);
+        const HRESULT hr = document->setProperty(property, flag);
+        SysFreeString(property);
+        return SUCCEEDED(hr);
     }
 
     ComPtr<IDispatch> Parse(const std::wstring& path) {

@@ -89,7 +89,18 @@ const char kParameterXml[] =
     "<?xml version=\"1.0\"?><Parameter><FieldCollection><Field><Name>a</Name><Value>1</Value></Field>"
     "</FieldCollection><StructureCollection></StructureCollection><TableCollection></TableCollection></Parameter>";
 
-// The files the text arguments name: a read-only file, a folder with a file, a readable XML file.
+// Entities that expand to 10^9 characters when a reader accepts the document type declaration.
+const char kLaughsXml[] =
+    "<?xml version=\"1.0\"?><!-- note --><!DOCTYPE Parameter [<!ENTITY a0 \"laugh\">"
+    "<!ENTITY a1 \"&a0;&a0;&a0;&a0;&a0;&a0;&a0;&a0;&a0;&a0;\"><!ENTITY a2 \"&a1;&a1;&a1;&a1;&a1;&a1;&a1;&a1;&a1;&a1;\">"
+    "<!ENTITY a3 \"&a2;&a2;&a2;&a2;&a2;&a2;&a2;&a2;&a2;&a2;\"><!ENTITY a4 \"&a3;&a3;&a3;&a3;&a3;&a3;&a3;&a3;&a3;&a3;\">"
+    "<!ENTITY a5 \"&a4;&a4;&a4;&a4;&a4;&a4;&a4;&a4;&a4;&a4;\"><!ENTITY a6 \"&a5;&a5;&a5;&a5;&a5;&a5;&a5;&a5;&a5;&a5;\">"
+    "<!ENTITY a7 \"&a6;&a6;&a6;&a6;&a6;&a6;&a6;&a6;&a6;&a6;\"><!ENTITY a8 \"&a7;&a7;&a7;&a7;&a7;&a7;&a7;&a7;&a7;&a7;\">"
+    "]><Parameter><FieldCollection><Field><Name>a</Name><Value>&a8;&a8;&a8;&a8;&a8;&a8;&a8;&a8;&a8;&a8;</Value>"
+    "</Field></FieldCollection></Parameter>";
+
+// The files the text arguments name: a read-only file, a folder with a file, a readable XML file,
+// an XML file with a document type declaration (written again for every call).
 // Members that move, remove or write files may have changed them: every call starts from them again.
 void RestoreFixtures() {
     SetCurrentDirectoryW(g_work.c_str());
@@ -101,6 +112,7 @@ void RestoreFixtures() {
     CreateDirectoryW(folder.c_str(), nullptr);
     if (!Exists(folder + L"\\inside.txt")) WriteText(folder + L"\\inside.txt", "inside\r\n");
     if (!Exists(WorkPath(L"plain.xml"))) WriteText(WorkPath(L"plain.xml"), kParameterXml);
+    WriteText(WorkPath(L"laughs.xml"), kLaughsXml);
     DeleteFileW(WorkPath(L"sweep").c_str());  // what a writer left under the plain name (megabytes for a huge list)
 }
 
@@ -283,7 +295,10 @@ std::vector<Gen> TextSet() {
         {L"unknown entity", Text(L"<a>&bogus;</a>&bogus;")}, {L"XML nested 100000 levels", Text(g_nested)},
         {L"missing file", Text(WorkPath(L"missing.xml"))}, {L"read-only file", Text(WorkPath(L"readonly.txt"))},
         {L"folder", Text(WorkPath(L"folder"))}, {L"folder with backslash", Text(WorkPath(L"folder\\"))},
-        {L"readable XML file", Text(WorkPath(L"plain.xml"))}, {L"wildcard *", Text(L"*")}, {L"..\\..", Text(L"..\\..")},
+        {L"readable XML file", Text(WorkPath(L"plain.xml"))},
+        {L"XML file with a DTD", Text(WorkPath(L"laughs.xml"))},
+        {L"XML text with a DTD", Text(std::wstring(kLaughsXml, kLaughsXml + sizeof kLaughsXml - 1))},
+        {L"wildcard *", Text(L"*")}, {L"..\\..", Text(L"..\\..")},
         {L"format directives", Text(L"%s%s%s%n%x%d%%%")},
         {L"parameter XML", Text(std::wstring(kParameterXml, kParameterXml + sizeof kParameterXml - 1))},
         {L"VT_NULL", Of(VT_NULL)}, {L"VT_EMPTY", Of(VT_EMPTY)}, {L"SAFEARRAY", Array(VT_VARIANT, 3)},

@@ -84,6 +84,14 @@ check "broken installation: the missing property file is named" \
 check "broken installation: the broken property and resource files are named" \
     eval 'hasLine "$out" "PROBLEM .*SiteProperties.xml: not well-formed XML" && hasLine "$out" "PROBLEM .*QarnResources.xml: not well-formed XML"'
 check "broken installation: the main file is still read" eval 'hasLine "$out" "ok .*QarnConnector.xml \\(12 properties"'
+# A property file with a document type declaration is refused by the connector, and the tool does
+# not parse it either.
+hostile=$work/hostile
+copy_installation "$hostile"
+printf '<?xml version="1.0"?>\n<!-- site -->\n<!DOCTYPE Parameter [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;">]>\n<Parameter><FieldCollection><Field><Name>n</Name><Value>&b;</Value></Field></FieldCollection></Parameter>\n' >"$hostile/xml/SiteProperties.xml"
+run -- check-config "$(win "$hostile")"
+check "document type declaration: the property file is named and refused" \
+    eval '[ $rc = 1 ] && hasLine "$out" "PROBLEM .*SiteProperties.xml: The file .*SiteProperties.xml holds a document type declaration"'
 # The same files with the existence check switched off: the missing file is only a warning.
 sed -i 's|<PropertyFiles>|<PropertyFiles strictFileExistCheck="FALSE">|' "$broken/xml/QarnConnector.xml"
 rm "$broken/xml/SiteProperties.xml" "$broken/xml/QarnResources.xml"
