@@ -180,9 +180,8 @@ STDMETHODIMP CQarnUtilities::DOMParse2(BSTR xmlString, IDispatch **ppDisp) {
         CHECK_POINTER(ppDisp);
         *ppDisp = nullptr;
         ComPtr<IXMLDOMDocument2> document = NewDocument();
-        VARIANT_BOOL loaded = VARIANT_FALSE;
         const Bstr text(Arg(xmlString).value_or(std::wstring_view()));
-        loaded = LoadText(document.Get(), text);
+        const VARIANT_BOOL loaded = LoadText(document.Get(), text);
         const std::wstring unknown = L"Unknown parsing error for " + std::wstring(text.View()) + L".";
         *ppDisp = LoadResult(document.Get(), loaded, unknown).Detach();
     });
