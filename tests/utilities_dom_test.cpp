@@ -111,13 +111,9 @@ TEST(XmlProlog, DocumentTypeDeclarationsBeforeTheRootElement) {
         SCOPED_TRACE(text);
         EXPECT_EQ(expected, qarn::xml::ScanProlog(text));
         const std::string bytes = text;
-        qarn::xml::PrologScanner bytewise;
+        qarn::xml::PrologScanner bytewise;  // other encodings and cuts: the fuzz target
         for (char c : bytes) bytewise.Feed(std::string_view(&c, 1));
         EXPECT_EQ(expected, bytewise.Finish());
-        if (bytes.rfind("\xEF", 0) == 0) continue;
-        EXPECT_EQ(expected, qarn::xml::ScanProlog(Utf16(bytes, false)));
-        EXPECT_EQ(expected, qarn::xml::ScanProlog(Utf16(bytes, true)));
-        EXPECT_EQ(expected, qarn::xml::ScanTextProlog(u"\xFEFF" + std::u16string(bytes.begin(), bytes.end())));
     }
     // The verdict comes as soon as the prolog is decided: what follows is never needed.
     qarn::xml::PrologScanner early;
