@@ -2,9 +2,13 @@
 // and node-list walks, decryption and environment references, and writing parameter-list files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 #include "documents/Dom.h"
+
+#include <sddl.h>
 
 using namespace test;
 
@@ -18,6 +22,20 @@ constexpr char kParameterXml[] =
     "</FieldCollection></Parameter>";
 
 std::wstring Wide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// The names in a folder in alphabetical order, each followed by a blank.
+std::wstring FolderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
+        if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) names.push_back(entry.cFileName);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    std::sort(names.begin(), names.end());
+    std::wstring joined;
+    for (const std::wstring& name : names) joined += name + L" ";
+    return joined;
+}
 
 class Dom : public ::testing::Test {
 protected:
@@ -287,10 +305,100 @@ TEST_F(Dom, WritingParameterListFiles) {
     CreateDirectoryW((dir / L"taken").c_str(), nullptr);
     EXPECT_EQ(DISP_E_EXCEPTION, u->WriteXmlFile(Str(dir / L"taken"), list.Get()));
     TakeMessage();
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((dir / L"*.tmp").c_str(), &entry);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "left behind: " << (find != INVALID_HANDLE_VALUE ? entry.cFileName : L"");
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_EQ(L"list.xml taken ", FolderEntries(dir.path()));
+}
+
+// The access rules (DACL) of a file in SDDL form.
+std::wstring AccessRules(const std::wstring& file) {
+    DWORD size = 0;
+    GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<char> sd(size);
+    LPWSTR text = nullptr;
+    if (!size || !GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, sd.data(), size, &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(sd.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                              &text, nullptr))
+        return L"(unreadable)";
+    std::wstring rules = text;
+    LocalFree(text);
+    return rules;
+}
+
+// How many names (hard links) the system reports for a file.
+DWORD Names(const std::wstring& file) {
+    HANDLE h = CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    return info.nNumberOfLinks;
+}
+
+std::wstring CurrentUserSid() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    char buffer[256];
+    DWORD size = 0;
+    LPWSTR text = nullptr;
+    std::wstring sid;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
+        sid = text;
+    LocalFree(text);
+    CloseHandle(token);
+    return sid;
+}
+
+// Replacing a file keeps what belongs to the file, not to its content: attributes, access rules,
+// its other names; and a target whose path has MAX_PATH - 1 characters can be replaced.
+TEST_F(Dom, ReplacingAFileKeepsItsAttributesAccessRulesAndLinks) {
+    ComPtr<IParameterList> list = test::Create<IParameterList>(CLSID_ParameterList);
+    ComPtr<IFieldCollection> fields;
+    list->get_FieldCollection(&fields);
+    auto replace = [&](const std::wstring& file) {
+        EXPECT_EQ(S_OK, u->WriteXmlFile(Str(file), list.Get())) << TakeMessage();
+        const std::string written = ScratchFolder::Read(file);
+        EXPECT_NE(std::string::npos, written.find("<Parameter")) << written;
+        return written;
+    };
+    const std::wstring hidden = dir.Write(L"hidden.xml", "old");
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    replace(hidden);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              GetFileAttributesW(hidden.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+
+    // Only the system and the owner: nobody else may read the file, before or after.
+    const std::wstring guarded = dir.Write(L"guarded.xml", "old");
+    PSECURITY_DESCRIPTOR rules = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        (L"D:P(A;;FA;;;SY)(A;;FA;;;" + CurrentUserSid() + L")").c_str(), SDDL_REVISION_1, &rules, nullptr));
+    ASSERT_TRUE(SetFileSecurityW(guarded.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, rules));
+    LocalFree(rules);
+    const std::wstring before = AccessRules(guarded);
+    ASSERT_EQ(std::wstring::npos, before.find(L";;;WD)")) << before;
+    replace(guarded);
+    EXPECT_EQ(before, AccessRules(guarded));
+
+    // Every name of a file with hard links sees the new content, shorter or longer than the old.
+    const std::wstring linked = dir.Write(L"linked.xml", std::string(1000, 'x')), link = dir / L"link.xml";
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), linked.c_str(), nullptr));
+    ASSERT_EQ(2u, Names(linked));
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) fields->SetValue(Str(L"long"), Variant(std::wstring_view(std::wstring(2000, L'y'))));
+        const std::string written = replace(linked);
+        EXPECT_EQ(written, ScratchFolder::Read(link));
+        EXPECT_EQ(2u, Names(linked));
+    }
+
+    // A temporary name longer than the target's would push the path past MAX_PATH (and this name
+    // past the 255 characters a name may have).
+    const std::wstring folder = L"C:\\qarn-mp";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring longest = folder + L"\\" + std::wstring(MAX_PATH - 1 - folder.size() - 5, L'n') + L".xml";
+    ASSERT_EQ(size_t(MAX_PATH - 1), longest.size());
+    replace(longest);
+    replace(longest);
+    EXPECT_EQ(longest.substr(folder.size() + 1) + L" ", FolderEntries(folder)) << "no temporary file is left";
+    DeleteFileW(longest.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
