@@ -154,14 +154,14 @@ void LogFile() {
     auto lockedFactory = New<IQarnClassFactory>(CLSID_CQarnClassFactory);
     SetEnvironmentVariableW(L"QarnLogFile", nullptr);
 
-    // The utilities object logs a warning for a missing optional property file (a line of about
+    // The utilities object logs a warning for a missing optional resource file (a line of about
     // 2,000 characters: the name is long).
     const std::wstring root = g_small + L"\\root";
     CreateDirectoryW(root.c_str(), nullptr);
     CreateDirectoryW((root + L"\\xml").c_str(), nullptr);
     const std::string configuration =
-        "<?xml version=\"1.0\"?><QarnConnector><Properties><PropertyFiles strictFileExistCheck=\"false\">" +
-        std::string(3000, 'm') + "</PropertyFiles></Properties><JniOptions/></QarnConnector>";
+        "<?xml version=\"1.0\"?><QarnConnector><Properties><ResourceFiles strictFileExistCheck=\"false\">" +
+        std::string(3000, 'm') + "</ResourceFiles></Properties><JniOptions/></QarnConnector>";
     WriteText(root + L"\\xml\\QarnConnector.xml", configuration.c_str());
     SetEnvironmentVariableW(L"QarnLogFile", log.c_str());
     SetEnvironmentVariableW(L"QarnRootDir", root.c_str());
