@@ -2,8 +2,6 @@
 // and node-list walks, decryption and environment references, and writing parameter-list files.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 #include "documents/Dom.h"
@@ -23,19 +21,6 @@ constexpr char kParameterXml[] =
 
 std::wstring Wide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-// The names in a folder in alphabetical order, each followed by a blank.
-std::wstring FolderEntries(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
-        if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) names.push_back(entry.cFileName);
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    std::sort(names.begin(), names.end());
-    std::wstring joined;
-    for (const std::wstring& name : names) joined += name + L" ";
-    return joined;
-}
 
 class Dom : public ::testing::Test {
 protected:
@@ -332,20 +317,6 @@ DWORD Names(const std::wstring& file) {
     return info.nNumberOfLinks;
 }
 
-std::wstring CurrentUserSid() {
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    char buffer[256];
-    DWORD size = 0;
-    LPWSTR text = nullptr;
-    std::wstring sid;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
-        sid = text;
-    LocalFree(text);
-    CloseHandle(token);
-    return sid;
-}
 
 // Replacing a file keeps what belongs to the file, not to its content: attributes, access rules,
 // its other names; and a target whose path has MAX_PATH - 1 characters can be replaced.
@@ -365,11 +336,11 @@ TEST_F(Dom, ReplacingAFileKeepsItsAttributesAccessRulesAndLinks) {
     EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
               GetFileAttributesW(hidden.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
 
-    // Only the system and the owner: nobody else may read the file, before or after.
+    // Only the system and the administrators: everybody else may not read the file, before or after.
     const std::wstring guarded = dir.Write(L"guarded.xml", "old");
     PSECURITY_DESCRIPTOR rules = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        (L"D:P(A;;FA;;;SY)(A;;FA;;;" + CurrentUserSid() + L")").c_str(), SDDL_REVISION_1, &rules, nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
+                                                                     &rules, nullptr));
     ASSERT_TRUE(SetFileSecurityW(guarded.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, rules));
     LocalFree(rules);
     const std::wstring before = AccessRules(guarded);
