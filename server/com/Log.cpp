@@ -1,6 +1,5 @@
 #include "Log.h"
 
-#include "Errors.h"
 #include "FileContent.h"
 
 #include <sys/stat.h>
