@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -89,6 +90,20 @@ inline Variant DispatchGet(IDispatch* object, const wchar_t* name) {
                               result.Out(), nullptr, nullptr)))
         result.Clear();
     return result;
+}
+
+// The names in a folder in alphabetical order, each followed by a blank.
+inline std::wstring FolderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
+        if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) names.push_back(entry.cFileName);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    std::sort(names.begin(), names.end());
+    std::wstring joined;
+    for (const std::wstring& name : names) joined += name + L" ";
+    return joined;
 }
 
 // A fresh folder below the prefix's temporary folder, removed with its files at the end.

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include <sddl.h>
+
 using namespace test;
 
 namespace {
@@ -21,6 +23,7 @@ constexpr char kParameterXml[] =
     "</FieldCollection></Parameter>";
 
 std::wstring Wide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 
 class Dom : public ::testing::Test {
 protected:
@@ -407,10 +410,86 @@ TEST_F(Dom, WritingParameterListFiles) {
     CreateDirectoryW((dir / L"taken").c_str(), nullptr);
     EXPECT_EQ(DISP_E_EXCEPTION, u->WriteXmlFile(Str(dir / L"taken"), list.Get()));
     TakeMessage();
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((dir / L"*.tmp").c_str(), &entry);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "left behind: " << (find != INVALID_HANDLE_VALUE ? entry.cFileName : L"");
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_EQ(L"list.xml taken ", FolderEntries(dir.path()));
+}
+
+// The access rules (DACL) of a file in SDDL form.
+std::wstring AccessRules(const std::wstring& file) {
+    DWORD size = 0;
+    GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<char> sd(size);
+    LPWSTR text = nullptr;
+    if (!size || !GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, sd.data(), size, &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(sd.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                              &text, nullptr))
+        return L"(unreadable)";
+    std::wstring rules = text;
+    LocalFree(text);
+    return rules;
+}
+
+// How many names (hard links) the system reports for a file.
+DWORD Names(const std::wstring& file) {
+    HANDLE h = CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    return info.nNumberOfLinks;
+}
+
+
+// Replacing a file keeps what belongs to the file, not to its content: attributes, access rules,
+// its other names; and a target whose path has MAX_PATH - 1 characters can be replaced.
+TEST_F(Dom, ReplacingAFileKeepsItsAttributesAccessRulesAndLinks) {
+    ComPtr<IParameterList> list = test::Create<IParameterList>(CLSID_ParameterList);
+    ComPtr<IFieldCollection> fields;
+    list->get_FieldCollection(&fields);
+    auto replace = [&](const std::wstring& file) {
+        EXPECT_EQ(S_OK, u->WriteXmlFile(Str(file), list.Get())) << TakeMessage();
+        const std::string written = ScratchFolder::Read(file);
+        EXPECT_NE(std::string::npos, written.find("<Parameter")) << written;
+        return written;
+    };
+    const std::wstring hidden = dir.Write(L"hidden.xml", "old");
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    replace(hidden);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              GetFileAttributesW(hidden.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+
+    // Only the system and the administrators: everybody else may not read the file, before or after.
+    const std::wstring guarded = dir.Write(L"guarded.xml", "old");
+    PSECURITY_DESCRIPTOR rules = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
+                                                                     &rules, nullptr));
+    ASSERT_TRUE(SetFileSecurityW(guarded.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, rules));
+    LocalFree(rules);
+    const std::wstring before = AccessRules(guarded);
+    ASSERT_EQ(std::wstring::npos, before.find(L";;;WD)")) << before;
+    replace(guarded);
+    EXPECT_EQ(before, AccessRules(guarded));
+
+    // Every name of a file with hard links sees the new content, shorter or longer than the old.
+    const std::wstring linked = dir.Write(L"linked.xml", std::string(1000, 'x')), link = dir / L"link.xml";
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), linked.c_str(), nullptr));
+    ASSERT_EQ(2u, Names(linked));
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) fields->SetValue(Str(L"long"), Variant(std::wstring_view(std::wstring(2000, L'y'))));
+        const std::string written = replace(linked);
+        EXPECT_EQ(written, ScratchFolder::Read(link));
+        EXPECT_EQ(2u, Names(linked));
+    }
+
+    // A temporary name longer than the target's would push the path past MAX_PATH (and this name
+    // past the 255 characters a name may have).
+    const std::wstring folder = L"C:\\qarn-mp";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring longest = folder + L"\\" + std::wstring(MAX_PATH - 1 - folder.size() - 5, L'n') + L".xml";
+    ASSERT_EQ(size_t(MAX_PATH - 1), longest.size());
+    replace(longest);
+    replace(longest);
+    EXPECT_EQ(longest.substr(folder.size() + 1) + L" ", FolderEntries(folder)) << "no temporary file is left";
+    DeleteFileW(longest.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace

@@ -211,6 +211,82 @@ TEST_F(Files, CsvPairsPairUpTokensPerLineAndCsvTablesNameColumnsByTheHeader) {
     EXPECT_EQ(nullptr, table.Get());
 }
 
+// Device names are written to as they are: NUL takes every writer's text and no file appears.
+TEST_F(Files, EveryWriterWritesToNulWithoutAFile) {
+    auto list = test::Create<IParameterList>(CLSID_ParameterList);
+    ComPtr<IFieldCollection> fields;
+    list->get_FieldCollection(&fields);
+    fields->SetValue(Str(L"F"), Variant(std::wstring_view(L"1")));
+    auto document = test::Create<IQarnDocument>(CLSID_QarnDocument);
+    document->put_ParameterList(list.Get());
+    auto collaboration = test::Create<IQarnSimpleCollaboration>(CLSID_CQarnSimpleCollaboration);
+    for (const std::wstring& nul : {std::wstring(L"NUL"), dir / L"NUL.txt", dir / L"nul"}) {
+        SCOPED_TRACE(nul);
+        EXPECT_EQ(S_OK, u->FileWrite(Str(nul), Str(L"text\n"))) << TakeMessage();
+        EXPECT_EQ(S_OK, u->WriteXmlFile(Str(nul), list.Get())) << TakeMessage();
+        EXPECT_EQ(S_OK, u->WriteQarnDocumentToFile(document.Get(), Str(nul))) << TakeMessage();
+        EXPECT_EQ(S_OK, collaboration->Add2(Str(nul), fields.Get())) << TakeMessage();  // NUL.CLB
+        ScopedVariable log(L"QarnLogFile", nul.c_str());
+        auto factory = test::Create<IQarnClassFactory>(CLSID_CQarnClassFactory);
+        EXPECT_EQ(S_OK, factory->WriteLogMessage(1, Str(L"line"))) << TakeMessage();
+    }
+    EXPECT_EQ(L"", FolderEntries(dir.path())) << "no file, no temporary file";
+}
+
+constexpr const wchar_t* kDevices[] = {L"CON", L"COM1", L"\\\\.\\COM1", L"C:\\data\\con.txt"};
+
+// What the device readers answered (their messages, or "read"), on a thread of their own.
+struct DeviceReads {
+    std::vector<std::wstring> answers;
+    long nulLines = -1;
+};
+
+DWORD WINAPI ReadDevices(void* job) {
+    auto& reads = *static_cast<DeviceReads*>(job);
+    auto answer = [&](HRESULT hr) { reads.answers.push_back(hr == DISP_E_EXCEPTION ? TakeMessage() : L"read"); };
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    try {
+        auto u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+        for (const wchar_t* path : kDevices) {
+            ComPtr<IFieldCollection> lines;
+            ComPtr<IFieldCollectionTable> table;
+            ComPtr<IQarnDocument> document;
+            answer(u->ReadTextFile(Str(path), &lines));
+            answer(u->ReadCSVFile(Str(path), Str(L";"), &lines));
+            answer(u->ReadCSVFile2(Str(path), Str(L";"), &table));
+            answer(u->GetXmlQarnDocumentFromFile(Str(path), nullptr, &document));
+        }
+        ComPtr<IFieldCollection> lines;
+        if (u->ReadTextFile(Str(L"NUL"), &lines) == S_OK && lines) lines->get_Count(&reads.nulLines);
+    } catch (HRESULT) {
+    }
+    CoUninitialize();
+    return 0;
+}
+
+// The console and ports are refused at once with the path in the message (reading them could wait
+// forever); NUL reads as empty. The calls run on a thread of their own, so that a reader that
+// waits fails the test instead of hanging the run.
+TEST(DeviceReaders, ConsoleAndPortsAreRefusedAtOnceNulIsEmpty) {
+    auto* reads = new DeviceReads;  // a thread that never ends keeps it
+    HANDLE thread = CreateThread(nullptr, 0, ReadDevices, reads, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    const DWORD waited = WaitForSingleObject(thread, 30000);
+    CloseHandle(thread);
+    ASSERT_EQ(WAIT_OBJECT_0, waited) << "a reader is still waiting after 30 s";
+    ASSERT_EQ(4 * std::size(kDevices), reads->answers.size());
+    for (size_t i = 0; i < reads->answers.size(); ++i) {
+        const std::wstring path = kDevices[i / 4], & answer = reads->answers[i];
+        if (i % 4 < 3)  // the text and CSV readers
+            EXPECT_EQ(L"Cannot read " + path + L": the name is a device (console, port or device path), not a file.",
+                      answer);
+        else  // the XML description reader fails, whatever it says, naming the path
+            EXPECT_NE(std::wstring::npos, answer.find(path)) << answer;
+    }
+    EXPECT_EQ(0, reads->nulLines) << "NUL reads as an empty file";
+    delete reads;
+}
+
 }  // namespace
 
 TEST(DevicePaths, ReservedNamesInTheLastPartAndTheDeviceNamespace) {

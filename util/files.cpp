@@ -19,8 +19,20 @@ constexpr int kWriteBit = 0x80;  // the only bit of a change-mode request that c
 
 bool Exists(const wchar_t* name) { return name && _waccess(name, 0) == 0; }
 
+// NUL, the console, a port or a path of the device namespace: no file whose attributes, name or
+// existence this module may change.
+bool IsDevice(const wchar_t* name) { return name && text::DeviceOfPath(name) != text::DeviceKind::None; }
+
 // Makes a file writable before it is overwritten or removed; fails silently (e.g. no such file).
-void ClearReadOnly(const wchar_t* name) { _wchmod(name, _S_IREAD | _S_IWRITE); }
+void ClearReadOnly(const wchar_t* name) {
+    if (!IsDevice(name)) _wchmod(name, _S_IREAD | _S_IWRITE);
+}
+
+// Copies `source` to a device as its content: the device is written to, never replaced.
+bool CopyToDevice(const wchar_t* source, const wchar_t* device) {
+    const std::optional<std::string> bytes = ReadFileContent(source);
+    return bytes && ReplaceFileContent(device, *bytes) == ERROR_SUCCESS;
+}
 
 bool SameNameIgnoringCase(BSTR a, BSTR b) { return EqualIgnoringCase(*Arg(a), *Arg(b)); }
 
@@ -76,7 +88,12 @@ STDMETHODIMP CQarnUtilities::FileCopy(BSTR source, BSTR destination) {
     return MethodFrame(L"CQarnUtilities::FileCopy", [&] {
         if (!source || !destination || SameNameIgnoringCase(source, destination)) return;
         ClearReadOnly(destination);
-        if (!CopyFileW(source, destination, FALSE))
+        bool copied = false;
+        if (IsDevice(destination))
+            copied = CopyToDevice(source, destination);
+        else if (!IsDevice(source) || text::DeviceOfPath(source) == text::DeviceKind::Discard)
+            copied = CopyFileW(source, destination, FALSE) != FALSE;  // the console or a port could wait forever
+        if (!copied)
             THROW_STORE_MESSAGE(L"M0012", L"Error copying file %s to %s.", Arg(source), Arg(destination));
     });
 }
@@ -85,7 +102,20 @@ STDMETHODIMP CQarnUtilities::FileMove(BSTR source, BSTR destination) {
     return MethodFrame(L"CQarnUtilities::FileMove", [&] {
         if (!source || !destination || SameNameIgnoringCase(source, destination)) return;
         ClearReadOnly(destination);
-        if (!MoveFileExW(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        // A device is never moved away, and one that is a destination takes the content only.
+        bool moved = false;
+        if (IsDevice(source)) {
+            // nothing: the console or NUL is no file to take away
+        } else if (IsDevice(destination)) {
+            if (CopyToDevice(source, destination)) {
+                ClearReadOnly(source);
+                moved = _wremove(source) == 0;
+            }
+        } else {
+            const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+            moved = MoveFileExW(source, destination, flags) != FALSE;
+        }
+        if (!moved)
             THROW_STORE_MESSAGE(L"M0119", L"Error moving file %s to %s.", Arg(source), Arg(destination));
     });
 }
@@ -94,7 +124,8 @@ STDMETHODIMP CQarnUtilities::FileRemove(BSTR fileName) {
     return MethodFrame(L"CQarnUtilities::FileRemove", [&] {
         if (!fileName) return;
         ClearReadOnly(fileName);
-        if (_wremove(fileName) != 0) THROW_STORE_MESSAGE(L"M0014", L"Error removing file %s.", Arg(fileName));
+        if (IsDevice(fileName) || _wremove(fileName) != 0)
+            THROW_STORE_MESSAGE(L"M0014", L"Error removing file %s.", Arg(fileName));
     });
 }
 
@@ -110,6 +141,7 @@ STDMETHODIMP CQarnUtilities::FilesRemove(BSTR directory, BSTR selection) {
         do {
             if (IsDotEntry(entry.name)) continue;
             const std::wstring path = folder + entry.name;
+            if (IsDevice(path.c_str())) continue;  // a file whose name the system takes for a device
             ClearReadOnly(path.c_str());
             _wremove(path.c_str());  // best effort: subdirectories and locked files stay
         } while (find.Next(entry));
@@ -131,7 +163,7 @@ STDMETHODIMP CQarnUtilities::FileWrite(BSTR fileName, BSTR s) {
 
 STDMETHODIMP CQarnUtilities::Chmod(BSTR fileName, LONG mode) {
     return MethodFrame(L"CQarnUtilities::Chmod", [&] {
-        if (!fileName) return;
+        if (!fileName || IsDevice(fileName)) return;
         _wchmod(fileName, (mode & kWriteBit) ? (_S_IREAD | _S_IWRITE) : _S_IREAD);
     });
 }

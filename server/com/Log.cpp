@@ -1,6 +1,5 @@
 #include "Log.h"
 
-#include "Errors.h"
 #include "FileContent.h"
 
 #include <sys/stat.h>
@@ -49,13 +48,10 @@ HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message) {
 
 HRESULT AppendLogText(const wchar_t* path, const wchar_t* text) {
     if (!path || !text) return S_FALSE;
-    bool opened = false;
-    const DWORD error = AppendFileContent(path, TextModeUtf8(text), &opened);
-    if (!opened || error == ERROR_SUCCESS) return S_OK;
-    // What reached the file of this line has been taken off again (AppendFileContent); the
-    // caller's frame reports this description.
-    SetErrorDescription(Format(L"Error writing log file %s: %s", path, SystemErrorText(error).c_str()).c_str());
-    return HRESULT_FROM_WIN32(error);
+    // Logging never makes a method fail: a log that cannot be opened is skipped, and a line that
+    // cannot be written completely (a full disk) has been taken off again (AppendFileContent).
+    AppendFileContent(path, TextModeUtf8(text));
+    return S_OK;
 }
 
 void LogSettings::InitFromEnvironment() {
@@ -72,9 +68,9 @@ HRESULT LogSettings::Write(long level, const wchar_t* message) const {
 
 void LogSettings::Trace(const wchar_t* message) const noexcept {
     try {
-        // A trace line that cannot be written leaves no error object behind.
-        if (FAILED(Write(kTraceLevel, message))) SetErrorInfo(0, nullptr);
+        Write(kTraceLevel, message);
     } catch (...) {
+        // Only an allocation can fail here; the line is dropped.
     }
 }
 

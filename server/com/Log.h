@@ -8,9 +8,9 @@
 namespace qarn {
 
 // Appends "<date> <time> - <level> - <message>" as one UTF-8 line. S_FALSE (nothing written) for
-// a null path or message or a level below 1; a file that cannot be opened is skipped (S_OK). A
-// line that cannot be written completely (a full disk) is not left in part: the file keeps its
-// earlier lines, the thread's error object describes the failure and its Win32 code is returned.
+// a null path or message or a level below 1, else S_OK: logging never makes a method fail. A file
+// that cannot be opened is skipped; a line that cannot be written completely (a full disk) is not
+// left in part (the file keeps its earlier lines) and leaves no error object behind.
 HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message);
 // Appends `text` as it is (UTF-8, line feeds as CR LF), without date, time or level; failures as
 // for AppendLogLine.
@@ -26,7 +26,7 @@ public:
     void InitFromEnvironment();
     bool Enabled() const noexcept { return enabled_; }
     const Bstr& Path() const noexcept { return path_; }
-    // Writes when enabled and 0 < level <= 100; returns AppendLogLine's result or S_OK.
+    // Writes when enabled and 0 < level <= 100; returns AppendLogLine's result (S_OK or S_FALSE).
     HRESULT Write(long level, const wchar_t* message) const;
     // Level-10 trace line; never fails (a line that cannot be written is dropped).
     void Trace(const wchar_t* message) const noexcept;

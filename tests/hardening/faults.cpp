@@ -30,6 +30,16 @@ struct FullDisk {
         CloseHandle(h);
     }
     ~FullDisk() { DeleteFileW(path.c_str()); }
+    // Gives back `bytes` (whole pages of the file system) and one page more.
+    void Free(size_t bytes) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        LARGE_INTEGER size{};
+        GetFileSizeEx(h, &size);
+        size.QuadPart -= static_cast<LONGLONG>((bytes + 4095) / 4096 * 4096 + 4096);
+        Expect(size.QuadPart > 0 && SetFilePointerEx(h, size, nullptr, FILE_BEGIN) && SetEndOfFile(h),
+               L"cannot free space");
+        CloseHandle(h);
+    }
 };
 
 // About 40 bytes per field: a big version (400 fields) never fits into what a full disk has left.
@@ -53,7 +63,7 @@ void ReplacingWriter(const std::wstring& name, const std::function<HRESULT(const
         FailsWith(write(file, true), L"Error creating file " + file, L"the write on a full disk");
         Expect(ReadBytes(file) == before, L"the earlier file was changed by a failed write");
         bool temporary = false;
-        ForEachEntry(g_small, [&](const std::wstring&, bool) { temporary = true; }, L"*.tmp");
+        ForEachEntry(g_small, [&](const std::wstring& entry, bool) { temporary |= entry != name && entry != L"filler.bin"; });
         Expect(!temporary, L"a temporary file was left behind");
     }
     // The same write works with space: the failure above came from the full disk.
@@ -100,6 +110,37 @@ void CollaborationFiles() {
     });
 }
 
+// A file with a second name (hard link) is rewritten in place, so both names see the new content.
+// With room for the temporary file but not for the file to grow as well, the write fails and both
+// names still show the old content.
+void LinkedFile() {
+    auto u = New<IQarnUtilities>(CLSID_CQarnUtilities);
+    const std::wstring file = g_small + L"\\linked.xml", link = g_small + L"\\link.xml";
+    auto write = [&](bool big) { return u->WriteXmlFile(Str(file), NewList(Fields(big)).Get()); };
+    Check(write(true), L"the big version");
+    const size_t bigSize = ReadBytes(file)->size();
+    DeleteFileW(file.c_str());
+    Check(write(false), L"the first write");
+    Expect(CreateHardLinkW(link.c_str(), file.c_str(), nullptr), L"cannot make a hard link");
+    const std::optional<std::string> before = ReadBytes(link);
+    {
+        FullDisk full;
+        full.Free(bigSize);
+        FailsWith(write(true), L"Error creating file " + file, L"growing a linked file on a full disk");
+        Expect(ReadBytes(file) == before && ReadBytes(link) == before, L"a failed write changed the linked file");
+        bool temporary = false;
+        ForEachEntry(g_small, [&](const std::wstring& entry, bool) {
+            temporary |= entry != L"linked.xml" && entry != L"link.xml" && entry != L"filler.bin";
+        });
+        Expect(!temporary, L"a temporary file was left behind");
+    }
+    Check(write(true), L"the write after freeing space");
+    const std::optional<std::string> after = ReadBytes(link);
+    Expect(after && after->size() == bigSize && after == ReadBytes(file), L"the other name does not see the new content");
+    DeleteFileW(link.c_str());
+    DeleteFileW(file.c_str());
+}
+
 bool EndsWithCompleteLine(const std::optional<std::string>& text) {
     return text && text->size() >= 2 && text->compare(text->size() - 2, 2, "\r\n") == 0;
 }
@@ -113,14 +154,37 @@ void LogFile() {
     auto lockedFactory = New<IQarnClassFactory>(CLSID_CQarnClassFactory);
     SetEnvironmentVariableW(L"QarnLogFile", nullptr);
 
-    Check(factory->WriteLogMessage(1, Str(L"first line")), L"WriteLogMessage");
+    // The utilities object logs a warning for a missing optional resource file (a line of about
+    // 2,000 characters: the name is long).
+    const std::wstring root = g_small + L"\\root";
+    CreateDirectoryW(root.c_str(), nullptr);
+    CreateDirectoryW((root + L"\\xml").c_str(), nullptr);
+    const std::string configuration =
+        "<?xml version=\"1.0\"?><QarnConnector><Properties><ResourceFiles strictFileExistCheck=\"false\">" +
+        std::string(3000, 'm') + "</ResourceFiles></Properties><JniOptions/></QarnConnector>";
+    WriteText(root + L"\\xml\\QarnConnector.xml", configuration.c_str());
+    SetEnvironmentVariableW(L"QarnLogFile", log.c_str());
+    SetEnvironmentVariableW(L"QarnRootDir", root.c_str());
+    auto utilities = New<IQarnUtilities>(CLSID_CQarnUtilities);
+    SetEnvironmentVariableW(L"QarnLogFile", nullptr);
+
+    // The first line fills most of the log's first block: the lines below need another one.
+    Check(factory->WriteLogMessage(1, Str(L"first line " + std::wstring(3900, L'f'))), L"WriteLogMessage");
     const std::optional<std::string> before = ReadBytes(log);
     Expect(EndsWithCompleteLine(before), L"the first line is not in the log");
+    // Logging never makes a method fail, nor leaves an error object behind for its caller.
+    auto succeedsCleanly = [](HRESULT hr, const std::wstring& what) {
+        Check(hr, what);
+        const std::wstring left = TakeDescription();
+        Expect(left.empty(), what + L" left an error object: \"" + left + L"\"");
+    };
     {
         FullDisk full;
-        FailsWith(factory->WriteLogMessage(1, Str(longText)), L"Error writing log file " + log,
-                  L"WriteLogMessage on a full disk");
+        succeedsCleanly(factory->WriteLogMessage(1, Str(longText)), L"WriteLogMessage on a full disk");
         Expect(ReadBytes(log) == before, L"a failed log line changed the log");
+        succeedsCleanly(utilities->ReadXmlConfigurationFiles2(Str(L"EN")),
+                        L"ReadXmlConfigurationFiles2 with a warning on a full disk");
+        Expect(ReadBytes(log) == before, L"a failed warning changed the log");
         // A method with trace lines still succeeds; whatever reached the log is complete lines.
         Check(factory->Destroy(), L"Destroy on a full disk");
         const std::optional<std::string> traced = ReadBytes(log);
@@ -132,6 +196,8 @@ void LogFile() {
     // A log that cannot be opened is skipped.
     Check(lockedFactory->WriteLogMessage(1, Str(L"line")), L"WriteLogMessage into a read-only folder");
     Expect(!Exists(denied), L"a log appeared in the read-only folder");
+    SetEnvironmentVariableW(L"QarnRootDir", nullptr);
+    RemoveTree(root);
     DeleteFileW(log.c_str());
 }
 
@@ -171,7 +237,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::pair<const wchar_t*, void (*)()> scenarios[] = {
         {L"document files", DocumentFiles}, {L"parameter-list files", ParameterListFiles},
-        {L"collaboration files", CollaborationFiles}, {L"log file", LogFile}, {L"FileWrite", AppendedFile}};
+        {L"collaboration files", CollaborationFiles}, {L"linked file", LinkedFile}, {L"log file", LogFile},
+        {L"FileWrite", AppendedFile}};
     int passed = 0, failed = 0;
     for (const auto& [name, run] : scenarios) {
         try {
