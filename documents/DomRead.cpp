@@ -42,15 +42,7 @@ namespace {
 std::wstring PathText(BSTR fileName) { return fileName ? std::wstring(fileName) : std::wstring(); }
 
 // Fails for a device that reading could block on; true for NUL (an empty document).
-bool CheckedDevice(BSTR fileName) {
-    switch (text::DeviceOfPath(PathText(fileName))) {
-        case text::DeviceKind::None: return false;
-        case text::DeviceKind::Discard: return true;
-        case text::DeviceKind::Interactive:
-        case text::DeviceKind::Other: break;
-    }
-    THROW_MESSAGE(PathText(fileName) + L" is a device, not a file.");
-}
+bool CheckedDevice(BSTR fileName) { return ReadsAsEmptyDevice(PathText(fileName).c_str()); }
 
 [[noreturn]] void RefuseFile(BSTR fileName) {
     THROW_MESSAGE(L"The file " + PathText(fileName) +

@@ -219,7 +219,7 @@ TEST_F(Dom, DeviceNamesAreNotRead) {
     for (const std::wstring& device : devices) {
         SCOPED_TRACE(testing::Message() << device);
         ComPtr<IDispatch> parsed;
-        const std::wstring refusal = device + L" is a device, not a file.";
+        const std::wstring refusal = L"Cannot read " + device + L": the name is a device (console, port or device path), not a file.";
         EXPECT_EQ(DISP_E_EXCEPTION, u->DOMParse(Variant(std::wstring_view(device)), &parsed));
         EXPECT_EQ(refusal, TakeMessage());
         EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList3(Str(device), Str(L"Parameter"), nullptr, &list));

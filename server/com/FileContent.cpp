@@ -9,16 +9,20 @@
 
 namespace qarn {
 
+bool ReadsAsEmptyDevice(const wchar_t* path) {
+    if (!path) return false;
+    switch (text::DeviceOfPath(path)) {
+        case text::DeviceKind::None: return false;
+        case text::DeviceKind::Discard: return true;
+        case text::DeviceKind::Interactive:
+        case text::DeviceKind::Other: break;
+    }
+    THROW_MESSAGE(Format(L"Cannot read %s: the name is a device (console, port or device path), not a file.", path));
+}
+
 std::optional<std::string> ReadFileContent(const wchar_t* path) {
     if (!path) return std::nullopt;
-    switch (text::DeviceOfPath(path)) {
-        case text::DeviceKind::None: break;
-        case text::DeviceKind::Discard: return std::string();
-        default:
-            // The console or a port would keep the caller waiting for input that may never come.
-            THROW_MESSAGE(Format(L"Cannot read %s: the name is a device (console, port or device path), not a file.",
-                                 path));
-    }
+    if (ReadsAsEmptyDevice(path)) return std::string();
     FilePtr file(_wfopen(path, L"rb"));
     if (!file) return std::nullopt;
     std::string bytes;

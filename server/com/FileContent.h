@@ -9,6 +9,10 @@
 
 namespace qarn {
 
+// Before a file is read: true for NUL (it reads as empty), false for a file; fails for the console,
+// a port or another device path, which would keep the caller waiting for input that may never come.
+bool ReadsAsEmptyDevice(const wchar_t* path);
+
 // The whole content of a file; nullopt when it cannot be opened or read (a folder, no access).
 // NUL reads as empty; any other device name (the console, a port, a path of the device namespace)
 // is refused with a message naming the path, since reading it could wait forever.
