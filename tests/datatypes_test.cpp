@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ForeignObject.h"
 #include "UtilitiesSupport.h"
 
 using namespace test;
@@ -126,26 +127,9 @@ TEST(DatatypesFieldCollection, AddFieldReplacesAndAppendSharesMembers) {
 
 // A field of another implementation: a collection can only ask it for its name, and is not told
 // when that name changes.
-class ForeignField final : public IField {
+class ForeignField final : public test::ForeignObject<IField> {
 public:
     ForeignField(const wchar_t* name, const wchar_t* value) : name_(name), value_(value) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IField);
-        *ppv = known ? static_cast<IField*>(this) : nullptr;
-        if (known) AddRef();
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return n ? (*n = 0, S_OK) : E_POINTER; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP get_Name(BSTR* name) override { return Copy(name_, name); }
     STDMETHODIMP put_Name(BSTR name) override {
         name_ = name ? name : L"";
@@ -168,7 +152,6 @@ private:
         return *to ? S_OK : E_OUTOFMEMORY;
     }
     std::wstring name_, value_;
-    ULONG refs_ = 0;
 };
 
 // Our own fields are told apart from other implementations without asking them: ours re-file

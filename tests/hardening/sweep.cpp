@@ -6,6 +6,7 @@
 #include <winsock2.h>
 
 #include "Hardening.h"
+#include "tests/ForeignObject.h"
 #include "documents/MsxmlIds.h"
 #undef GetMessage
 
@@ -116,32 +117,6 @@ void RestoreFixtures() {
     DeleteFileW(WorkPath(L"sweep").c_str());  // what a writer left under the plain name (megabytes for a huge list)
 }
 
-// ---- a plain IDispatch that is none of ours ----------------------------------------------------------
-class ForeignDispatch final : public IDispatch {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = InlineIsEqualGUID(iid, IID_IUnknown) || InlineIsEqualGUID(iid, IID_IDispatch) ? this : nullptr;
-        if (*ppv) AddRef();
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return n ? (*n = 0, S_OK) : E_POINTER; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-
-private:
-    std::atomic<ULONG> refs_{1};
-};
-
 // ---- values ------------------------------------------------------------------------------------------
 // A value of type `vt` whose union holds `bits` (error codes, currency, 64-bit and Boolean values).
 VARIANT Scalar(VARTYPE vt, LONGLONG bits) { VARIANT v = Of(vt); v.llVal = bits; return v; }
@@ -159,7 +134,13 @@ VARIANT Array(VARTYPE vt, ULONG count) {
     return v;
 }
 // A new foreign object, owned by the variant.
-VARIANT Foreign(VARTYPE vt = VT_DISPATCH) { VARIANT v = Of(vt); v.punkVal = new ForeignDispatch; return v; }
+// A plain IDispatch that is none of ours.
+VARIANT Foreign(VARTYPE vt = VT_DISPATCH) {
+    VARIANT v = Of(vt);
+    v.punkVal = new test::ForeignObject<IDispatch>;
+    v.punkVal->AddRef();
+    return v;
+}
 
 // An argument generator: a maker, or a fixed value copied for every call.
 struct Gen {
