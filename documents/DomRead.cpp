@@ -3,7 +3,6 @@
 #include "FileContent.h"
 
 #include "documents/XmlProlog.h"
-#include "util/TextRules.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -63,7 +62,7 @@ VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName) {
     if (CheckedDevice(fileName)) return LoadBytes(dom, std::string());
     const std::wstring path = PathText(fileName);
     if (FILE* file = _wfopen(path.c_str(), L"rb")) {
-        const xml::Prolog prolog = xml::ScanPieces([file](char* piece, size_t size) { return fread(piece, 1, size, file); });
+        const xml::Prolog prolog = xml::ScanFile(file);
         fclose(file);
         if (prolog == xml::Prolog::Doctype) RefuseFile(fileName);
     }

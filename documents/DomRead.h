@@ -15,8 +15,8 @@ namespace qarn::dom {
 ComPtr<IXMLDOMDocument2> NewDocument();
 
 // Every document is checked before the engine sees it: a file name that names a device (the
-// console, a port: reading would wait forever; "\\.\..." devices) fails with "<path> is a device,
-// not a file."; NUL reads as an empty document; a document with a document type declaration fails
+// console, a port: reading would wait forever; "\\.\..." devices) fails as ReadsAsEmptyDevice
+// says; NUL reads as an empty document; a document with a document type declaration fails
 // with a text naming the file or the given text. Only the prolog is read for the check.
 
 // Loads a file's bytes from memory; MSXML detects the encoding as it does for a file, but the

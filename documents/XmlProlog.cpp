@@ -130,6 +130,15 @@ Prolog ScanProlog(std::string_view bytes) {
     return scanner.Finish();
 }
 
+Prolog ScanFile(std::FILE* file) {
+    PrologScanner scanner;
+    char piece[4096];
+    size_t got = 0;
+    while (scanner.Verdict() == Prolog::Open && (got = std::fread(piece, 1, sizeof piece, file)) > 0)
+        scanner.Feed(std::string_view(piece, got));
+    return scanner.Finish();
+}
+
 Prolog ScanTextProlog(std::u16string_view text) {
     PrologScanner scanner;
     scanner.width_ = 2;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string_view>
 
 namespace qarn::xml {
@@ -53,17 +54,9 @@ private:
 // The verdict for a whole document given as bytes (a file's content).
 Prolog ScanProlog(std::string_view bytes);
 
-// The verdict for a document read piece by piece: `read(buffer, size)` fills the buffer and returns
-// the number of bytes, 0 at the end. Reads only until the prolog is decided.
-template <class Read>
-Prolog ScanPieces(Read&& read) {
-    PrologScanner scanner;
-    char piece[4096];
-    size_t got = 0;
-    while (scanner.Verdict() == Prolog::Open && (got = read(piece, sizeof piece)) > 0)
-        scanner.Feed(std::string_view(piece, got));
-    return scanner.Finish();
-}
+// The verdict for an open file, read from where it stands in pieces only until the prolog is
+// decided.
+Prolog ScanFile(std::FILE* file);
 
 // The verdict for a document given as UTF-16 text (the text a caller hands to the engine); a
 // leading U+FEFF is skipped.

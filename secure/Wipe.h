@@ -51,7 +51,6 @@ public:
     ~BasicSecretString() { SecureZero(this->data(), (this->capacity() + 1) * sizeof(Char)); }
 };
 
-using SecretString = BasicSecretString<char>;
 using SecretWString = BasicSecretString<wchar_t>;
 using SecretU16String = BasicSecretString<char16_t>;
 

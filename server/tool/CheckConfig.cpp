@@ -91,8 +91,7 @@ private:
     static bool HasDoctype(const std::wstring& path) {
         FILE* file = _wfopen(path.c_str(), L"rb");
         if (!file) return false;
-        const qarn::xml::Prolog prolog =
-            qarn::xml::ScanPieces([file](char* piece, size_t size) { return fread(piece, 1, size, file); });
+        const qarn::xml::Prolog prolog = qarn::xml::ScanFile(file);
         fclose(file);
         return prolog == qarn::xml::Prolog::Doctype;
     }
