@@ -32,22 +32,19 @@ STDMETHODIMP CQarnTimer::Stop() {
 
 STDMETHODIMP CQarnTimer::GetTimeDiff(DOUBLE* diff) {
     return MethodFrame(L"CQarnTimer::GetTimeDiff", [&] {
-        CHECK_POINTER(diff);
-        *diff = running_ == VARIANT_TRUE ? ClockReading() - startTime_ : stopTime_ - startTime_;
+        OutParam(diff) = running_ == VARIANT_TRUE ? ClockReading() - startTime_ : stopTime_ - startTime_;
     });
 }
 
 STDMETHODIMP CQarnTimer::IsRunning(VARIANT_BOOL* running) {
     return MethodFrame(L"CQarnTimer::IsRunning", [&] {
-        CHECK_POINTER(running);
-        *running = running_;
+        OutParam(running) = running_;
     });
 }
 
 STDMETHODIMP CQarnNumberGenerator::Get1(BSTR prefix, LONG start, LONG end, IFieldCollection** numbers) {
     return MethodFrame(L"CQarnNumberGenerator::Get1", [&] {
-        CHECK_POINTER(numbers);
-        *numbers = nullptr;
+        OutParam(numbers);
         const long long count = start <= end ? static_cast<long long>(end) - start + 1 : 0;
         if (count > kMaxRange)
             THROW_MESSAGE(Format(L"The range %ld to %ld holds %I64d numbers; at most %I64d can be generated at once.",

@@ -39,16 +39,14 @@ STDMETHODIMP CQarnComApplication::Init() {
 
 STDMETHODIMP CQarnComApplication::GetProperty(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetProperty", [&] {
-        CHECK_POINTER(value);
-        *value = nullptr;
+        OutParam(value);
         if (properties_) *value = TextValueOf(properties_.Get(), name).Detach();
     });
 }
 
 STDMETHODIMP CQarnComApplication::GetMessage(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetMessage", [&] {
-        CHECK_POINTER(value);
-        *value = nullptr;
+        OutParam(value);
         if (messages_) *value = TextValueOf(messages_.Get(), name).Detach();
     });
 }
@@ -79,8 +77,7 @@ STDMETHODIMP CQarnComApplication::put_JNIOptions(IFieldCollection *newVal) {
 
 STDMETHODIMP CQarnComApplication::get_IsInitialized(VARIANT_BOOL *pVal) {
     return MethodFrame(L"CQarnComApplication::get_IsInitialized", [&] {
-        CHECK_POINTER(pVal);
-        *pVal = initialized_;
+        OutParam(pVal) = initialized_;
     });
 }
 

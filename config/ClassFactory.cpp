@@ -100,8 +100,7 @@ STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
                 created = true;
             }
         }
-        CHECK_POINTER(ppApp);
-        *ppApp = app.Detach();
+        OutParam(ppApp) = app.Detach();
         if (created) Trace(L"EVAL_HR(pApp.CopyTo(ppApp));");
         Trace(L"<-- CQarnClassFactory::Create");
     });
@@ -187,8 +186,7 @@ HRESULT CQarnClassFactory::CreateConnector(const wchar_t* method, int index, Glo
                                            IFieldCollection* environment, IDispatch** result) {
     const std::wstring name = MethodName(method);
     Trace(L"--> " + name);
-    CHECK_POINTER(result);
-    *result = nullptr;
+    OutParam(result);
     GlobalApp& global = TheGlobalApp();
     ComPtr<IDispatch> connector;
     CHECK_HR(global.GetConnector(entry, &connector));

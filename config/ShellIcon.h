@@ -106,7 +106,6 @@ public:
             timerRunning_ = false;
             DestroyShellIconWindow();
         }
-        visible_ = visible;
         return hr;
     }
 
@@ -158,7 +157,6 @@ private:
     }
 
     HWND window_ = nullptr;
-    bool visible_ = false;
     UINT iconId_ = 0;
     std::string tooltip_ = "QarnComConnector";
     bool timerEnabled_ = false;

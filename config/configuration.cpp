@@ -70,7 +70,7 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles() {
 
 STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
     std::wstring context = kReadContext;
-    return MethodFrameWithContext(kReadName, context, [&] {
+    return MethodFrame(kReadName, [&] {
         // Nothing of an earlier read survives, not even when this one fails.
         messages_.Reset();
         properties_.Reset();
@@ -169,5 +169,5 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
             if (!messages_) messages_ = objects_.New<IFieldCollection>(CLSID_FieldCollection);
             if (messages) CHECK_HR(messages_->Append(messages.Get()));
         }
-    });
+    }, frame::WithContext{context});
 }

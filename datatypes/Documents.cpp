@@ -11,8 +11,7 @@ CQarnDocument::~CQarnDocument() {
 
 STDMETHODIMP CQarnDocument::get_ParameterList(IParameterList** result) {
     return MethodFrame(L"QarnDocument::get_ParameterList", [&] {
-        CHECK_POINTER(result);
-        *result = parameters_.Get();
+        OutParam(result) = parameters_.Get();
         if (*result) (*result)->AddRef();
     });
 }
@@ -26,8 +25,7 @@ STDMETHODIMP CQarnDocument::put_ParameterList(IParameterList* value) {
 
 STDMETHODIMP CQarnDocument::get_Children(IQarnDocumentCollection** result) {
     return MethodFrame(L"QarnDocument::get_Children", [&] {
-        CHECK_POINTER(result);
-        *result = children_.Get();
+        OutParam(result) = children_.Get();
         if (*result) (*result)->AddRef();
     });
 }
@@ -56,15 +54,13 @@ STDMETHODIMP CQarnDocumentCollection::Add(IQarnDocument* document) {
 
 STDMETHODIMP CQarnDocumentCollection::get_Count(LONG* count) {
     return MethodFrame(L"QarnDocumentCollection::get_Count", [&] {
-        CHECK_POINTER(count);
-        *count = static_cast<LONG>(documents_.Count());
+        OutParam(count) = static_cast<LONG>(documents_.Count());
     });
 }
 
 STDMETHODIMP CQarnDocumentCollection::get_Item(LONG index, IQarnDocument** result) {
     return MethodFrame(L"QarnDocumentCollection::get_Item", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         *result = documents_.At(CHECK_INDEX(index, documents_.Count()));
         (*result)->AddRef();
     });
@@ -72,8 +68,7 @@ STDMETHODIMP CQarnDocumentCollection::get_Item(LONG index, IQarnDocument** resul
 
 STDMETHODIMP CQarnDocumentCollection::get__NewEnum(IUnknown** result) {
     return MethodFrame(L"QarnDocumentCollection::get__NewEnum", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(EnumerateMembers(documents_.Members(), result));
     });
 }

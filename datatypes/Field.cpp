@@ -25,8 +25,7 @@ void CField::SetValue(const VARIANT& value) {
 
 STDMETHODIMP CField::get_Name(BSTR* name) {
     return MethodFrame(L"Field::get_Name", [&] {
-        CHECK_POINTER(name);
-        *name = nullptr;
+        OutParam(name);
         *name = CopyBstr(Name());
     });
 }
@@ -37,8 +36,7 @@ STDMETHODIMP CField::put_Name(BSTR name) {
 
 STDMETHODIMP CField::get_Value(VARIANT* value) {
     return MethodFrame(L"Field::get_Value", [&] {
-        CHECK_POINTER(value);
-        VariantInit(value);
+        OutParam(value);
         CHECK_HR(VariantCopy(value, &value_));
     });
 }
@@ -49,8 +47,7 @@ STDMETHODIMP CField::put_Value(VARIANT value) {
 
 STDMETHODIMP CField::get_StringValue(BSTR* text) {
     return MethodFrame(L"Field::get_StringValue", [&] {
-        CHECK_POINTER(text);
-        *text = nullptr;
+        OutParam(text);
         // A text is copied once, without a temporary that would be freed uncleared.
         *text = value_.vt == VT_BSTR ? CopyBstr(View(value_.bstrVal)) : CopyBstr(ValueText(value_));
     });

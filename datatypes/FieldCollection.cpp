@@ -38,8 +38,7 @@ STDMETHODIMP CFieldCollection::AddField(IField* field) {
 
 STDMETHODIMP CFieldCollection::get_Field(BSTR name, IField** field) {
     return MethodFrame(L"FieldCollection::get_Field", [&] {
-        CHECK_POINTER(field);
-        *field = fields_.FindLast(View(name));
+        OutParam(field) = fields_.FindLast(View(name));
         if (*field) (*field)->AddRef();
     });
 }
@@ -55,7 +54,7 @@ STDMETHODIMP CFieldCollection::AddFieldCollection(IFieldCollection* other) {
 STDMETHODIMP CFieldCollection::GetValue(BSTR name, BSTR* value) {
     // Never fails for a valid out pointer: an absent field or one whose text cannot be read
     // gives the empty text.
-    if (!value) return MethodFrame(L"FieldCollection::GetValue", [&] { CHECK_POINTER(value); });
+    if (!value) return MethodFrame(L"FieldCollection::GetValue", [&] { OutParam(value); });
     *value = nullptr;
     // The field's text is handed out as the field gives it: no copy of a value that may be clear
     // text stays behind.
@@ -72,15 +71,13 @@ STDMETHODIMP CFieldCollection::GetValue(BSTR name, BSTR* value) {
 
 STDMETHODIMP CFieldCollection::get_Count(LONG* count) {
     return MethodFrame(L"FieldCollection::get_Count", [&] {
-        CHECK_POINTER(count);
-        *count = static_cast<LONG>(fields_.Count());
+        OutParam(count) = static_cast<LONG>(fields_.Count());
     });
 }
 
 STDMETHODIMP CFieldCollection::get_Item(LONG index, IField** field) {
     return MethodFrame(L"FieldCollection::get_Item", [&] {
-        CHECK_POINTER(field);
-        *field = nullptr;
+        OutParam(field);
         *field = fields_.At(CHECK_INDEX(index, fields_.Count()));
         (*field)->AddRef();
     });
@@ -101,8 +98,7 @@ STDMETHODIMP CFieldCollection::Remove(LONG index) {
 
 STDMETHODIMP CFieldCollection::get__NewEnum(IUnknown** result) {
     return MethodFrame(L"FieldCollection::get__NewEnum", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(EnumerateMembers(fields_.Members(), result));
     });
 }

@@ -100,8 +100,7 @@ void ThrowBadIndex(long index, size_t count, int line) {
 
 HRESULT AttributeHolder::GetAttributes(const wchar_t* method, IFieldCollection** result) {
     return MethodFrame(method, [&] {
-        CHECK_POINTER(result);
-        *result = attributes_.Get();
+        OutParam(result) = attributes_.Get();
         if (*result) (*result)->AddRef();
     });
 }

@@ -31,8 +31,7 @@ namespace {
 // The get of a collection property: never nothing.
 template <class I>
 void HandOut(I* collection, I** result) {
-    CHECK_POINTER(result);
-    *result = collection;
+    OutParam(result) = collection;
     collection->AddRef();
 }
 
@@ -74,16 +73,14 @@ STDMETHODIMP CParameterList::put_TableCollection(ITableCollection* value) {
 
 STDMETHODIMP CParameterList::GetField(BSTR field, IField** result) {
     return MethodFrame(L"ParameterList::GetField", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(Fields()->get_Field(field, result));
     });
 }
 
 STDMETHODIMP CParameterList::GetStructureField(BSTR field, BSTR structure, IField** result) {
     return MethodFrame(L"ParameterList::GetStructureField", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         ComPtr<IStructure> found;
         CHECK_HR(Structures()->get_Structure(structure, &found));
         if (found) CHECK_HR(found->GetField(field, result));
@@ -100,8 +97,7 @@ ComPtr<IFieldCollectionTable> CParameterList::TableRows(BSTR table) {
 
 STDMETHODIMP CParameterList::GetTableField(BSTR field, BSTR table, LONG row, IField** result) {
     return MethodFrame(L"ParameterList::GetTableField", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         ComPtr<IFieldCollectionTable> rows = TableRows(table);
         if (!rows) return;
         LONG count = 0;
@@ -116,8 +112,7 @@ STDMETHODIMP CParameterList::GetTableField(BSTR field, BSTR table, LONG row, IFi
 STDMETHODIMP CParameterList::FindTableField(BSTR field, BSTR table, BSTR searchName, BSTR searchValue,
                                             IField** result) {
     return MethodFrame(L"ParameterList::FindTableField", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         ComPtr<IFieldCollectionTable> rows = TableRows(table);
         if (!rows) return;
         ComPtr<IFieldCollection> fields;
@@ -128,24 +123,21 @@ STDMETHODIMP CParameterList::FindTableField(BSTR field, BSTR table, BSTR searchN
 
 STDMETHODIMP CParameterList::Clone(IParameterList** result) {
     return MethodFrame(L"ParameterList::Clone", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         *result = CloneParameterList(*this).Detach();
     });
 }
 
 STDMETHODIMP CParameterList::GetTable(BSTR name, ITable** result) {
     return MethodFrame(L"ParameterList::GetTable", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(Tables()->get_Table(name, result));
     });
 }
 
 STDMETHODIMP CParameterList::GetStructure(BSTR name, IStructure** result) {
     return MethodFrame(L"ParameterList::GetStructure", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(Structures()->get_Structure(name, result));
     });
 }
@@ -160,8 +152,7 @@ STDMETHODIMP CParameterList::put_Attributes(IFieldCollection* attributes) {
 
 STDMETHODIMP CParameterList::get_Xml(BSTR* xml) {
     return MethodFrame(L"ParameterList::get_Xml", [&] {
-        CHECK_POINTER(xml);
-        *xml = nullptr;
+        OutParam(xml);
         *xml = CopyBstr(ParameterListXml(*this));
     });
 }

@@ -13,8 +13,7 @@ IFieldCollection* CStructure::Fields() {
 
 STDMETHODIMP CStructure::get_Name(BSTR* name) {
     return MethodFrame(L"Structure::get_Name", [&] {
-        CHECK_POINTER(name);
-        *name = nullptr;
+        OutParam(name);
         *name = CopyBstr(Name());
     });
 }
@@ -25,8 +24,7 @@ STDMETHODIMP CStructure::put_Name(BSTR name) {
 
 STDMETHODIMP CStructure::get_FieldCollection(IFieldCollection** result) {
     return MethodFrame(L"Structure::get_FieldCollection", [&] {
-        CHECK_POINTER(result);
-        *result = Fields();
+        OutParam(result) = Fields();
         (*result)->AddRef();
     });
 }
@@ -43,8 +41,7 @@ STDMETHODIMP CStructure::put_FieldCollection(IFieldCollection* value) {
 
 STDMETHODIMP CStructure::get_Text(BSTR* text) {
     return MethodFrame(L"Structure::get_Text", [&] {
-        CHECK_POINTER(text);
-        *text = nullptr;
+        OutParam(text);
         IFieldCollection* fields = Fields();
         LONG count = 0;
         CHECK_HR(fields->get_Count(&count));
@@ -76,8 +73,7 @@ STDMETHODIMP CStructure::AddFieldCollection(IFieldCollection* other) {
 
 STDMETHODIMP CStructure::GetField(BSTR name, IField** result) {
     return MethodFrame(L"Structure::GetField", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(Fields()->get_Field(name, result));
     });
 }
@@ -99,8 +95,7 @@ STDMETHODIMP CStructureCollection::Add(IStructure* structure) {
 
 STDMETHODIMP CStructureCollection::get_Structure(BSTR name, IStructure** result) {
     return MethodFrame(L"StructureCollection::get_Structure", [&] {
-        CHECK_POINTER(result);
-        *result = structures_.FindLast(View(name));
+        OutParam(result) = structures_.FindLast(View(name));
         if (*result) (*result)->AddRef();
     });
 }
@@ -114,15 +109,13 @@ STDMETHODIMP CStructureCollection::Append(IStructureCollection* other) {
 
 STDMETHODIMP CStructureCollection::get_Count(LONG* count) {
     return MethodFrame(L"StructureCollection::get_Count", [&] {
-        CHECK_POINTER(count);
-        *count = static_cast<LONG>(structures_.Count());
+        OutParam(count) = static_cast<LONG>(structures_.Count());
     });
 }
 
 STDMETHODIMP CStructureCollection::get_Item(LONG index, IStructure** result) {
     return MethodFrame(L"StructureCollection::get_Item", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         *result = structures_.At(CHECK_INDEX(index, structures_.Count()));
         (*result)->AddRef();
     });
@@ -130,8 +123,7 @@ STDMETHODIMP CStructureCollection::get_Item(LONG index, IStructure** result) {
 
 STDMETHODIMP CStructureCollection::get__NewEnum(IUnknown** result) {
     return MethodFrame(L"StructureCollection::get__NewEnum", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(EnumerateMembers(structures_.Members(), result));
     });
 }

@@ -14,8 +14,7 @@ IFieldCollectionTable* CTable::Rows() {
 
 STDMETHODIMP CTable::get_Name(BSTR* name) {
     return MethodFrame(L"Table::get_Name", [&] {
-        CHECK_POINTER(name);
-        *name = nullptr;
+        OutParam(name);
         *name = CopyBstr(Name());
     });
 }
@@ -26,8 +25,7 @@ STDMETHODIMP CTable::put_Name(BSTR name) {
 
 STDMETHODIMP CTable::get_FieldCollectionTable(IFieldCollectionTable** result) {
     return MethodFrame(L"Table::get_FieldCollectionTable", [&] {
-        CHECK_POINTER(result);
-        *result = Rows();
+        OutParam(result) = Rows();
         (*result)->AddRef();
     });
 }
@@ -59,8 +57,7 @@ STDMETHODIMP CTableCollection::Add(ITable* table) {
 
 STDMETHODIMP CTableCollection::get_Table(BSTR name, ITable** result) {
     return MethodFrame(L"TableCollection::get_Table", [&] {
-        CHECK_POINTER(result);
-        *result = tables_.FindLast(View(name));
+        OutParam(result) = tables_.FindLast(View(name));
         if (*result) (*result)->AddRef();
     });
 }
@@ -73,15 +70,13 @@ STDMETHODIMP CTableCollection::Append(ITableCollection* other) {
 
 STDMETHODIMP CTableCollection::get_Count(LONG* count) {
     return MethodFrame(L"TableCollection::get_Count", [&] {
-        CHECK_POINTER(count);
-        *count = static_cast<LONG>(tables_.Count());
+        OutParam(count) = static_cast<LONG>(tables_.Count());
     });
 }
 
 STDMETHODIMP CTableCollection::get_Item(LONG index, ITable** result) {
     return MethodFrame(L"TableCollection::get_Item", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         *result = tables_.At(CHECK_INDEX(index, tables_.Count()));
         (*result)->AddRef();
     });
@@ -89,8 +84,7 @@ STDMETHODIMP CTableCollection::get_Item(LONG index, ITable** result) {
 
 STDMETHODIMP CTableCollection::get__NewEnum(IUnknown** result) {
     return MethodFrame(L"TableCollection::get__NewEnum", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(EnumerateMembers(tables_.Members(), result));
     });
 }
@@ -119,8 +113,7 @@ STDMETHODIMP CFieldCollectionTable::Append(IFieldCollectionTable* other) {
 STDMETHODIMP CFieldCollectionTable::FindRow(BSTR name, BSTR value, IFieldCollection** result) {
     // The first row that has a field of that name (the one its lookup finds) with exactly that text.
     return MethodFrame(L"FieldCollectionTable::FindRow", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         const std::wstring_view wanted = View(value);
         const std::vector<ComPtr<IFieldCollection>> rows = rows_.Members();  // rows may be foreign
         for (const ComPtr<IFieldCollection>& row : rows) {
@@ -140,15 +133,13 @@ STDMETHODIMP CFieldCollectionTable::FindRow(BSTR name, BSTR value, IFieldCollect
 
 STDMETHODIMP CFieldCollectionTable::get_Count(LONG* count) {
     return MethodFrame(L"FieldCollectionTable::get_Count", [&] {
-        CHECK_POINTER(count);
-        *count = static_cast<LONG>(rows_.Count());
+        OutParam(count) = static_cast<LONG>(rows_.Count());
     });
 }
 
 STDMETHODIMP CFieldCollectionTable::get_Item(LONG row, IFieldCollection** result) {
     return MethodFrame(L"FieldCollectionTable::get_Item", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         *result = rows_.At(CHECK_INDEX(row, rows_.Count()));
         (*result)->AddRef();
     });
@@ -156,8 +147,7 @@ STDMETHODIMP CFieldCollectionTable::get_Item(LONG row, IFieldCollection** result
 
 STDMETHODIMP CFieldCollectionTable::get__NewEnum(IUnknown** result) {
     return MethodFrame(L"FieldCollectionTable::get__NewEnum", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         CHECK_HR(EnumerateMembers(rows_.Members(), result));
     });
 }

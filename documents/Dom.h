@@ -1,5 +1,5 @@
-// The MSXML 6 DOM as the server uses it: the document class, the interface ids for ComPtr and a
-// few reading steps that every XML reader repeats.
+// The MSXML 6 DOM as the server uses it: the document class and the interface ids for ComPtr (the
+// reading steps every XML reader shares are in documents/DomRead.h).
 #pragma once
 
 #include <windows.h>

@@ -181,8 +181,6 @@ Variant ElementValue(IXMLDOMNode* element) {
     return value;
 }
 
-Bstr TypedText(IXMLDOMNode* node) { return AsText(TypedValue(node)); }
-
 Bstr ElementText(IXMLDOMNode* element) { return AsText(ElementValue(element)); }
 
 Bstr AsText(Variant value) {

@@ -55,7 +55,6 @@ Variant ElementValue(IXMLDOMNode* element);
 // A typed value as text: a BSTR value as it is, any other value converted; null for a value
 // without a text form.
 Bstr AsText(Variant value);
-Bstr TypedText(IXMLDOMNode* node);
 Bstr ElementText(IXMLDOMNode* element);
 
 // selectSingleNode with a clear failure: the engine's own description, or, without one, "The XPath

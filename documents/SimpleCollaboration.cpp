@@ -47,8 +47,7 @@ void CQarnSimpleCollaboration::Store(const std::wstring &file, IFieldCollection 
 
 STDMETHODIMP CQarnSimpleCollaboration::Get(IFieldCollection *pInput, IFieldCollection **ppResult) {
     return MethodFrame(L"CQarnSimpleCollaboration::Get", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         if (!pInput) return;
         auto field = ModelField(pInput);
         if (!field) return;
@@ -80,8 +79,7 @@ STDMETHODIMP CQarnSimpleCollaboration::Add(IFieldCollection *pInput) {
 
 STDMETHODIMP CQarnSimpleCollaboration::Get2(BSTR modelFullName, IFieldCollection **ppResult) {
     return MethodFrame(L"CQarnSimpleCollaboration::Get2", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         auto key = objects_.New<IFieldCollection>(CLSID_FieldCollection);
         Variant name;
         name.vt = VT_BSTR;

@@ -282,8 +282,7 @@ ComPtr<IQarnDocumentCollection> CQarnUtilities::ReadQarnDocumentFromFileRecurse(
 
 STDMETHODIMP CQarnUtilities::ReadQarnDocumentFromFile(BSTR fileName, IQarnDocument **ppResult) {
     return MethodFrame(L"CQarnUtilities::ReadQarnDocumentFromFile", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         VARIANT_BOOL exists = VARIANT_FALSE;
         CHECK_HR(FileExist(fileName, &exists));
         ComPtr<IXMLDOMNode> root;
@@ -380,8 +379,7 @@ ComPtr<IQarnDocument> CQarnUtilities::DescriptionDocument(IXMLDOMDocument2* dom,
 
 STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pDisp, IQarnDocument **ppRes) {
     return MethodFrame(L"CQarnUtilities::GetXmlQarnDocumentFromFile", [&] {
-        CHECK_POINTER(ppRes);
-        *ppRes = nullptr;
+        OutParam(ppRes);
         VARIANT_BOOL exists = VARIANT_FALSE;
         CHECK_HR(FileExist(file, &exists));
         if (exists != VARIANT_TRUE) return;
@@ -398,8 +396,7 @@ STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pD
 
 STDMETHODIMP CQarnUtilities::GetXmlQarnDocumentFromString(BSTR xmlString, IDispatch *pDisp, IQarnDocument **ppRes) {
     return MethodFrame(L"CQarnUtilities::GetXmlQarnDocumentFromString", [&] {
-        CHECK_POINTER(ppRes);
-        *ppRes = nullptr;
+        OutParam(ppRes);
         ComPtr<IXMLDOMDocument2> dom = NewDocument();
         const VARIANT_BOOL loaded = LoadText(dom.Get(), Bstr(Arg(xmlString).value_or(std::wstring_view())));
         *ppRes = DescriptionDocument(dom.Get(), loaded, xmlString, false, pDisp).Detach();

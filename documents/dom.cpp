@@ -138,8 +138,7 @@ STDMETHODIMP CQarnUtilities::GetXMLDOMParseErrorDescription(IDispatch *pDisp, BS
 
 STDMETHODIMP CQarnUtilities::GetXMLDOMNodeTypedValue(IDispatch *pDisp, BSTR node, IField **ppField) {
     return MethodFrame(L"CQarnUtilities::GetXMLDOMNodeTypedValue", [&] {
-        CHECK_POINTER(ppField);
-        *ppField = nullptr;
+        OutParam(ppField);
         if (!pDisp) return;
         ComPtr<IXMLDOMNode> from = AsNode(pDisp);
         ComPtr<IXMLDOMNode> found;
@@ -153,8 +152,7 @@ STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) { ret
 
 HRESULT CQarnUtilities::ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool fromBytes) {
     return MethodFrame(L"CQarnUtilities::DOMParse", [&] {
-        CHECK_POINTER(ppDisp);
-        *ppDisp = nullptr;
+        OutParam(ppDisp);
         // A script variable passed by reference is read through its reference.
         Variant file;
         if (FAILED(VariantCopyInd(file.Out(), &xmlFile)) || file.vt != VT_BSTR) THROW_MESSAGE(L"Not a file.");
@@ -177,8 +175,7 @@ HRESULT CQarnUtilities::ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool from
 
 STDMETHODIMP CQarnUtilities::DOMParse2(BSTR xmlString, IDispatch **ppDisp) {
     return MethodFrame(L"CQarnUtilities::DOMParse2", [&] {
-        CHECK_POINTER(ppDisp);
-        *ppDisp = nullptr;
+        OutParam(ppDisp);
         ComPtr<IXMLDOMDocument2> document = NewDocument();
         const Bstr text(Arg(xmlString).value_or(std::wstring_view()));
         const VARIANT_BOOL loaded = LoadText(document.Get(), text);
@@ -189,8 +186,7 @@ STDMETHODIMP CQarnUtilities::DOMParse2(BSTR xmlString, IDispatch **ppDisp) {
 
 STDMETHODIMP CQarnUtilities::DOMNodeGetChilds(IDispatch *pDisp, BSTR nodeName, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::DOMNodeGetChilds", [&] {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+        OutParam(ppFieldCollection);
         if (!pDisp) return;
         ComPtr<IXMLDOMNode> from = AsNode(pDisp);
         if (!HasText(nodeName)) return;
@@ -201,8 +197,7 @@ STDMETHODIMP CQarnUtilities::DOMNodeGetChilds(IDispatch *pDisp, BSTR nodeName, I
 
 STDMETHODIMP CQarnUtilities::DOMNodeGetChilds_(IDispatch *pDisp, BSTR nodeName, IFieldCollectionTable **ppFieldCollectionTable) {
     return MethodFrame(L"CQarnUtilities::DOMNodeGetChilds_", [&] {
-        CHECK_POINTER(ppFieldCollectionTable);
-        *ppFieldCollectionTable = nullptr;
+        OutParam(ppFieldCollectionTable);
         if (!pDisp || !HasText(nodeName)) return;
         ComPtr<IXMLDOMNode> from = AsNode(pDisp);
         ComPtr<IXMLDOMNodeList> nodes;
@@ -266,16 +261,14 @@ ComPtr<IFieldCollection> NodeListFields(DataObjects& objects, IDispatch* pDisp, 
 
 STDMETHODIMP CQarnUtilities::DOMNodeGetChilds2(IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::DOMNodeGetChilds2", [&] {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+        OutParam(ppFieldCollection);
         if (pDisp) *ppFieldCollection = NodeListFields(objects_, pDisp, true).Detach();
     });
 }
 
 STDMETHODIMP CQarnUtilities::DOMNodeGetChilds3(IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::DOMNodeGetChilds3", [&] {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+        OutParam(ppFieldCollection);
         if (pDisp) *ppFieldCollection = NodeListFields(objects_, pDisp, false).Detach();
     });
 }
@@ -288,8 +281,7 @@ ComPtr<IFieldCollection> CQarnUtilities::AttributeFields(IXMLDOMNode* node) {
 
 STDMETHODIMP CQarnUtilities::GetXMLAttributes(IDispatch *pNode, IFieldCollection **ppAttributes) {
     return MethodFrame(L"CQarnUtilities::GetXMLAttributes", [&] {
-        CHECK_POINTER(ppAttributes);
-        *ppAttributes = nullptr;
+        OutParam(ppAttributes);
         if (pNode) *ppAttributes = AttributeFields(AsNode(pNode).Get()).Detach();
     });
 }

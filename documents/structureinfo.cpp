@@ -254,9 +254,8 @@ STDMETHODIMP CQarnUtilities::CheckModificationState(IQarnDocument *pDocument, VA
                                      "pSwDocument, IQarnDocument* pDocument, VARIANT_BOOL* isModified)",
                                      GUID_NULL, 0);
     };
-    return MethodFrameWithFallback(L"CQarnUtilities::CheckModificationState", [&]() -> HRESULT {
-        CHECK_POINTER(isModified);
-        *isModified = VARIANT_TRUE;
+    return MethodFrame(L"CQarnUtilities::CheckModificationState", [&]() -> HRESULT {
+        OutParam(isModified) = VARIANT_TRUE;
         if (!pDocument) return S_OK;
         ComPtr<IParameterList> list;
         CHECK_HR(pDocument->get_ParameterList(&list));
@@ -269,5 +268,5 @@ STDMETHODIMP CQarnUtilities::CheckModificationState(IQarnDocument *pDocument, VA
         const Bstr flag = traverse ? StringValue(traverse.Get()) : Bstr();
         if (flag.View() != L"1") *isModified = VARIANT_FALSE;
         return S_OK;
-    }, unexpected);
+    }, frame::WithFallback{unexpected});
 }

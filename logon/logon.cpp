@@ -111,7 +111,7 @@ void CopyValues(IFieldCollection* entry, std::span<const ValueName> names, std::
 
 // Clears the [out] values; a null one is refused before anything is read.
 void ClearOut(std::span<BSTR* const> out) {
-    for (BSTR* value : out) CHECK_POINTER(value);
+    for (BSTR* value : out) CHECK_POINTER(value);  // all are checked before any is cleared
     for (BSTR* value : out) *value = nullptr;
 }
 
@@ -132,8 +132,7 @@ void DistributeValues(IFieldCollection* entry, std::span<const ValueName> names,
 // password among them, are zeroed.
 HRESULT OneSapValue(CQarnUtilities& self, const wchar_t* method, size_t which, BSTR* result) {
     return MethodFrame(method, [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         std::array<secure::WipedBstr, 6> values;
         CHECK_HR(self.GetSAPLogonParameter2(Bstr(kSapLogonFile), values[0].Out(), values[1].Out(), values[2].Out(),
                                             values[3].Out(), values[4].Out(), values[5].Out()));
@@ -169,8 +168,7 @@ std::pair<Bstr, Bstr> CQarnUtilities::CurrentComputerAndUser() {
 
 HRESULT CQarnUtilities::GetSAPLogonFC(IDispatch* document, BSTR computerName, BSTR userName, IFieldCollection** entry) {
     return MethodFrame(L"CQarnUtilities::GetSAPLogonFC", [&] {
-        CHECK_POINTER(entry);
-        *entry = nullptr;
+        OutParam(entry);
         *entry = FirstSelected(kEntryOrder, Arg(computerName).value_or(std::wstring_view()),
                                Arg(userName).value_or(std::wstring_view()), [&](const Bstr& expression) {
                                    ComPtr<IFieldCollection> found;
@@ -287,16 +285,14 @@ STDMETHODIMP CQarnUtilities::GetSAPLogonParameter2_(BSTR xmlFile, BSTR searchCom
 
 STDMETHODIMP CQarnUtilities::GetSAPLogonParameter5(IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::GetSAPLogonParameter5", [&] {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+        OutParam(ppFieldCollection);
         CHECK_HR(GetSAPLogonParameter6(Bstr(kSapLogonFile), ppFieldCollection));
     });
 }
 
 STDMETHODIMP CQarnUtilities::GetSAPLogonParameter6(BSTR xmlFile, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::GetSAPLogonParameter6", [&] {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+        OutParam(ppFieldCollection);
         const ComPtr<IDispatch> document = LoadLogonFile(xmlFile);
         const auto [computer, user] = CurrentComputerAndUser();
         CHECK_HR(GetSAPLogonFC(document.Get(), computer, user, ppFieldCollection));
@@ -305,8 +301,7 @@ STDMETHODIMP CQarnUtilities::GetSAPLogonParameter6(BSTR xmlFile, IFieldCollectio
 
 STDMETHODIMP CQarnUtilities::GetSAPLoginParameter(IParameterList **ppOutput) {
     return MethodFrame(L"CQarnUtilities::GetSAPLoginParameter", [&] {
-        CHECK_POINTER(ppOutput);
-        *ppOutput = nullptr;
+        OutParam(ppOutput);
         ComPtr<IParameterList> list = objects_.New<IParameterList>(CLSID_ParameterList);
         const ComPtr<ITable> table = objects_.New<ITable>(CLSID_Table);
         CHECK_HR(table->put_Name(Bstr(L"SAPLogonParameter")));
@@ -332,7 +327,6 @@ STDMETHODIMP CQarnUtilities::GetSAPLoginParameter(IParameterList **ppOutput) {
 STDMETHODIMP CQarnUtilities::GetTeamcenterLoginParameter(IParameterList **ppOutput) {
     return MethodFrame(L"CQarnUtilities::GetTeamcenterLoginParameter", [&] {
         // Teamcenter logon data is not kept in a file: there is no list to hand out.
-        CHECK_POINTER(ppOutput);
-        *ppOutput = nullptr;
+        OutParam(ppOutput);
     });
 }

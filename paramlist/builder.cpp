@@ -30,8 +30,7 @@ bool IsTrue(const Bstr& text) { return EqualIgnoringCase(text.View(), L"true"); 
 
 STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, IDispatch *pDisp, IParameterList **ppParameterList) {
     return MethodFrame(L"CQarnUtilities::DOMCreateParameterListEntry", [&] {
-        CHECK_POINTER(ppParameterList);
-        *ppParameterList = nullptr;
+        OutParam(ppParameterList);
         if (!pDOMNode) return;
         ComPtr<IParameterList> list = objects_.New<IParameterList>(CLSID_ParameterList);
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
@@ -133,8 +132,7 @@ ComPtr<IParameterList> CQarnUtilities::BuildTemplate(BSTR templateFile, BSTR tem
 
 HRESULT CQarnUtilities::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result) {
     return MethodFrame(L"CQarnUtilities::CheckForMerge", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         if (!pDisp || !built) return;
         ComPtr<IFieldCollection> attributes;
         CHECK_HR(built->get_Attributes(&attributes));

@@ -16,8 +16,7 @@ template <class I>
 HRESULT CQarnUtilities::NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result,
                                             REFCLSID clsid, HRESULT (CQarnUtilities::*fill)(IDispatch*, IDispatch*, I*)) {
     return MethodFrame(method, [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         if (!pDOMNode) return;
         ComPtr<I> collection = objects_.New<I>(clsid);
         CHECK_HR((this->*fill)(pDOMNode, pDisp, collection.Get()));
@@ -68,8 +67,7 @@ HRESULT CQarnUtilities::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOM
 
 STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructure **ppStructure) {
     return MethodFrame(L"CQarnUtilities::DOMCreateStructureEntry", [&] {
-        CHECK_POINTER(ppStructure);
-        *ppStructure = nullptr;
+        OutParam(ppStructure);
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IStructure> structure = objects_.New<IStructure>(CLSID_Structure);
@@ -110,8 +108,7 @@ HRESULT CQarnUtilities::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode
 
 STDMETHODIMP CQarnUtilities::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITable **ppTable) {
     return MethodFrame(L"CQarnUtilities::DOMCreateTableEntry", [&] {
-        CHECK_POINTER(ppTable);
-        *ppTable = nullptr;
+        OutParam(ppTable);
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<ITable> table = objects_.New<ITable>(CLSID_Table);
@@ -138,8 +135,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch 
 
 STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollectionTable **ppFieldCollectionTable) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionTableEntry", [&] {
-        CHECK_POINTER(ppFieldCollectionTable);
-        *ppFieldCollectionTable = nullptr;
+        OutParam(ppFieldCollectionTable);
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IFieldCollectionTable> rows = objects_.New<IFieldCollectionTable>(CLSID_FieldCollectionTable);
@@ -173,8 +169,7 @@ HRESULT CQarnUtilities::DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, 
 HRESULT CQarnUtilities::Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype,
                                        BSTR searchName, BSTR searchValue, long row, IFieldCollection** result) {
     return MethodFrame(L"CQarnUtilities::Mapping_intern", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         if (!list) return;
         const std::wstring_view kind = View(subtype);
         if (kind == L"FieldCollection") {

@@ -83,8 +83,7 @@ Bstr CQarnUtilities::PropertyNamedBy(IXMLDOMNode* element) {
 
 STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldEntry", [&] {
-        CHECK_POINTER(ppField);
-        *ppField = nullptr;
+        OutParam(ppField);
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IField> field = objects_.New<IField>(CLSID_Field);

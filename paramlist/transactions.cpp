@@ -19,8 +19,7 @@ std::wstring Text(BSTR s) { return std::wstring(View(s)); }
 
 HRESULT CQarnUtilities::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path) {
     return MethodFrame(L"CQarnUtilities::DetermineNodeNameForAliasName", [&] {
-        CHECK_POINTER(path);
-        *path = nullptr;
+        OutParam(path);
         // The alias goes into the expression as it is written: an apostrophe makes it invalid.
         if (aliasname && SysStringLen(aliasname) > 0)
             *path = CopyBstr(std::wstring_view(FormatCapped(SysStringLen(aliasname) + kPathCapacity,
@@ -34,8 +33,7 @@ HRESULT CQarnUtilities::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path
 HRESULT CQarnUtilities::GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source,
                                          IParameterList** result) {
     return MethodFrame(L"CQarnUtilities::GetParameterList", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         const ComPtr<IXMLDOMDocument2> dom = dom::AsDom<IXMLDOMDocument2>(document, L"an XML document");
         ComPtr<IXMLDOMNode> node;
         if (path && SysStringLen(path) > 0) node = dom::SelectSingle(dom.Get(), path);
@@ -61,8 +59,7 @@ HRESULT CQarnUtilities::SetContext(IParameterList* list, BSTR source, BSTR trans
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **pResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList", [&] {
-        CHECK_POINTER(pResult);
-        *pResult = nullptr;
+        OutParam(pResult);
         Bstr root;
         CHECK_HR(GetEnv(Bstr(L"QarnRootDir"), root.Out()));
         const std::wstring file = Text(xmlFile);
@@ -149,8 +146,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, I
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList2", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         Bstr path;
         CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
         CHECK_HR(GetXmlParameterList3(xmlFile, path, pDisp, ppResult));
@@ -159,8 +155,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, 
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList3", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         Variant file;
         file.vt = VT_BSTR;
         file.bstrVal = CopyBstr(View(xmlFile));
@@ -179,8 +174,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString(BSTR xmlString, BS
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString2", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         Bstr path;
         CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
         CHECK_HR(GetXmlParameterListFromXMLString3(xmlString, path, pDisp, ppResult));
@@ -189,8 +183,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString2(BSTR xmlString, B
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString3", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         ComPtr<IDispatch> document;
         CHECK_HR(DOMParse2(xmlString, &document));
         CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlString, ppResult));
@@ -199,8 +192,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString3(BSTR xmlString, B
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList1", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         if (!pDom) return;
         Bstr path;
         CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
@@ -226,8 +218,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname,
 
 STDMETHODIMP CQarnUtilities::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, BSTR filePathWithoutBackslash, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList4", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         if (!filePathWithoutBackslash) {
             CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
             return;

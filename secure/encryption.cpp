@@ -1,6 +1,6 @@
 // Encryption entry points: members of CQarnUtilities. The pair methods report the bare code texts
-// of the encoding (with the ProgID of CQarnUtilities as the error source); the tree walks run in
-// the method error frame.
+// of the encoding (with the ProgID of CQarnUtilities as the error source) through the frame's
+// own-code answer; the tree walks run in the standard method error frame.
 #include "util/Utilities.h"
 
 #include "secure/SecureBlock.h"
@@ -73,25 +73,6 @@ public:
     explicit KeyName(std::wstring_view text) { *Out() = Bstr::Alloc(text.data(), static_cast<UINT>(text.size())); }
 };
 
-// The pair methods report their own codes and have no error frame; a failing call on a data-type
-// object is still reported with its description and an "at" line, as DISP_E_EXCEPTION. Nothing
-// escapes them.
-template <class F>
-HRESULT Guarded(const wchar_t* name, F&& body) noexcept {
-    MethodScope scope(name);
-    try {
-        return body();
-    } catch (const ComError&) {
-        return DISP_E_EXCEPTION;  // the error object is in place
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const HResultError& e) {
-        return e.hr == E_OUTOFMEMORY ? e.hr : SetErrorDescription(UnknownErrorText(name).c_str());
-    } catch (...) {
-        return SetErrorDescription(UnknownErrorText(name).c_str());
-    }
-}
-
 // A new field with `name` and a text value; null when the field cannot be created.
 ComPtr<IField> NewPlainField(DataObjects& objects, BSTR name, BSTR value) {
     ComPtr<IField> field;
@@ -146,7 +127,7 @@ HRESULT CQarnUtilities::DecryptPair(BSTR name, BSTR text, BSTR *value) {
 STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **ppField) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
-    return Guarded(L"CQarnUtilities::Encrypt", [&]() -> HRESULT {
+    return MethodFrame(L"CQarnUtilities::Encrypt", [&]() -> HRESULT {
         WipedBstr text;
         const HRESULT hr = EncryptPair(fieldName, fieldValue, text.Out());
         if (FAILED(hr)) return hr;
@@ -161,19 +142,19 @@ STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **p
         }
         *ppField = field.Detach();
         return S_OK;
-    });
+    }, frame::OwnCodes{});
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt(BSTR fieldName, BSTR fieldValue, IField **ppField) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
-    return Guarded(L"CQarnUtilities::Decrypt", [&]() -> HRESULT {
+    return MethodFrame(L"CQarnUtilities::Decrypt", [&]() -> HRESULT {
         WipedBstr value;
         const HRESULT hr = DecryptPair(fieldName, fieldValue, value.Out());
         if (FAILED(hr)) return hr;
         *ppField = NewPlainField(objects_, fieldName, value.get()).Detach();
         return S_OK;
-    });
+    }, frame::OwnCodes{});
 }
 
 namespace {
@@ -183,12 +164,12 @@ template <class PairCall>
 HRESULT WithFieldPair(const wchar_t *method, IField *pField, IField **ppField, PairCall&& call) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
-    return Guarded(method, [&] {
+    return MethodFrame(method, [&] {
         Bstr name;
         WipedBstr value;
         ReadField(pField, name, value);
         return call(name.get(), value.get(), ppField);
-    });
+    }, frame::OwnCodes{});
 }
 }  // namespace
 
@@ -221,7 +202,7 @@ template <class Call>
 HRESULT PlainText(BSTR *result, Call&& decrypt) {
     if (!result) return E_POINTER;
     *result = nullptr;
-    return Guarded(L"CQarnUtilities::Decrypt", [&] { return decrypt(result); });
+    return MethodFrame(L"CQarnUtilities::Decrypt", [&] { return decrypt(result); }, frame::OwnCodes{});
 }
 }  // namespace
 
@@ -246,10 +227,10 @@ STDMETHODIMP CQarnUtilities::EncryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     *result = nullptr;
     if (!fieldName) return Report(secure::Code::EncryptNameMissing);
     if (!fieldValue) return Report(secure::Code::EncryptValueMissing);
-    return Guarded(L"CQarnUtilities::EncryptLogon2", [&] {
+    return MethodFrame(L"CQarnUtilities::EncryptLogon2", [&] {
         const KeyName name(CombinedLogonName(fieldName));
         return ValueOf(result, [&](IField **f) { return Encrypt(name, fieldValue, f); });
-    });
+    }, frame::OwnCodes{});
 }
 
 STDMETHODIMP CQarnUtilities::DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR *result) {
@@ -257,7 +238,7 @@ STDMETHODIMP CQarnUtilities::DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     *result = nullptr;
     if (!fieldName) return Report(secure::Code::DecryptNameMissing);
     if (!fieldValue) return Report(secure::Code::DecryptTextMissing);
-    return Guarded(L"CQarnUtilities::DecryptLogon2", [&] {
+    return MethodFrame(L"CQarnUtilities::DecryptLogon2", [&] {
         const KeyName name(CombinedLogonName(fieldName));
         const HRESULT combined = PlainText(result, [&](BSTR *out) { return DecryptPair(name, fieldValue, out); });
         if (SUCCEEDED(combined)) return combined;
@@ -269,7 +250,7 @@ STDMETHODIMP CQarnUtilities::DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
         if (SUCCEEDED(alone)) return alone;
         SetErrorInfo(0, first.Get());
         return combined;
-    });
+    }, frame::OwnCodes{});
 }
 
 STDMETHODIMP CQarnUtilities::EncryptData(IDispatch *pDisp) {

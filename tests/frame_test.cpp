@@ -60,11 +60,11 @@ TEST(ErrorFrame, NullTextsGetFixedOnesAndTheContextComesFirst) {
 
     const wchar_t* name = L"CQarnUtilities::GetPropertiesByName";
     std::wstring context = L"Error in CQarnUtilities::GetPropertiesByName\n";
-    EXPECT_EQ(DISP_E_EXCEPTION, qarn::MethodFrameWithContext(name, context, [] { THROW_MESSAGE(L"inner text"); }));
+    EXPECT_EQ(DISP_E_EXCEPTION, qarn::MethodFrame(name, [] { THROW_MESSAGE(L"inner text"); }, qarn::frame::WithContext{context}));
     EXPECT_EQ(L"Error in CQarnUtilities::GetPropertiesByName\ninner text\n   at CQarnUtilities::GetPropertiesByName: "
               L"line #\n   at CQarnUtilities::GetPropertiesByName: line #",
               MaskLines(TakeErrorDescription()));
-    EXPECT_EQ(DISP_E_EXCEPTION, qarn::MethodFrameWithContext(name, context, [] { throw 1; }));
+    EXPECT_EQ(DISP_E_EXCEPTION, qarn::MethodFrame(name, [] { throw 1; }, qarn::frame::WithContext{context}));
     EXPECT_EQ(L"Error in CQarnUtilities::GetPropertiesByName\nUnknown error in CQarnUtilities::GetPropertiesByName\n"
               L"   at CQarnUtilities::GetPropertiesByName: line #",
               MaskLines(TakeErrorDescription()));

@@ -43,7 +43,7 @@ public:
     HRESULT FinalConstruct();
 
     // Writes one line to the log file when logging is on (not on the dispatch interface).
-    virtual HRESULT WriteLogMessage(long logLevel, BSTR msg);
+    HRESULT WriteLogMessage(long logLevel, BSTR msg);
 
     // Property and message store (properties.cpp)
     STDMETHODIMP get_Properties(IFieldCollection **pVal) override;

@@ -58,8 +58,7 @@ bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(
 
 STDMETHODIMP CQarnUtilities::FileExist(BSTR fileName, VARIANT_BOOL *result) {
     return MethodFrame(L"CQarnUtilities::FileExist", [&] {
-        CHECK_POINTER(result);
-        *result = VARIANT_FALSE;
+        OutParam(result) = VARIANT_FALSE;
         if (!Exists(fileName)) THROW_STORE_MESSAGE(L"M0001", L"File %s does not exist.", Arg(fileName));
         *result = VARIANT_TRUE;
     });
@@ -67,15 +66,13 @@ STDMETHODIMP CQarnUtilities::FileExist(BSTR fileName, VARIANT_BOOL *result) {
 
 STDMETHODIMP CQarnUtilities::FileExist2(BSTR fileName, VARIANT_BOOL *result) {
     return MethodFrame(L"CQarnUtilities::FileExist2", [&] {
-        CHECK_POINTER(result);
-        *result = Exists(fileName) ? VARIANT_TRUE : VARIANT_FALSE;
+        OutParam(result) = Exists(fileName) ? VARIANT_TRUE : VARIANT_FALSE;
     });
 }
 
 STDMETHODIMP CQarnUtilities::FileAccess(BSTR file, int mode, VARIANT_BOOL *access) {
     return MethodFrame(L"CQarnUtilities::FileAccess", [&] {
-        CHECK_POINTER(access);
-        *access = VARIANT_FALSE;
+        OutParam(access) = VARIANT_FALSE;
         if (mode & ~6)
             THROW_MESSAGE(L"mode 00 -> Existence only\nmode 02 -> Write-only\nmode 04 -> Read-only\n"
                           L"mode 06 -> Read and Write\nin CQarnUtilities::FileAccess");
@@ -170,9 +167,8 @@ STDMETHODIMP CQarnUtilities::Chmod(BSTR fileName, LONG mode) {
 
 STDMETHODIMP CQarnUtilities::GetFileStamp(BSTR fileName, LONG *fileStamp) {
     return MethodFrame(L"CQarnUtilities::GetFileStamp", [&] {
-        CHECK_POINTER(fileStamp);
         // The out value is cleared first: an unreadable file leaves 0.
-        *fileStamp = 0;
+        OutParam(fileStamp);
         if (!fileName) return;
         struct _stat64 status {};
         if (_wstat64(fileName, &status) == 0) *fileStamp = static_cast<LONG>(status.st_mtime);
@@ -181,8 +177,7 @@ STDMETHODIMP CQarnUtilities::GetFileStamp(BSTR fileName, LONG *fileStamp) {
 
 STDMETHODIMP CQarnUtilities::GetFileStamp2(BSTR fileName, BSTR *fileStamp) {
     return MethodFrame(L"CQarnUtilities::GetFileStamp2", [&] {
-        CHECK_POINTER(fileStamp);
-        *fileStamp = nullptr;
+        OutParam(fileStamp);
         LONG stamp = 0;
         CHECK_HR(GetFileStamp(fileName, &stamp));
         *fileStamp = CopyBstr(std::wstring_view(Format(L"%ld", static_cast<long>(stamp))));
@@ -191,8 +186,7 @@ STDMETHODIMP CQarnUtilities::GetFileStamp2(BSTR fileName, BSTR *fileStamp) {
 
 STDMETHODIMP CQarnUtilities::GetFilesInDirectory(BSTR directory, BSTR filter, IFieldCollection **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetFilesInDirectory", [&] {
-        CHECK_POINTER(ppResult);
-        *ppResult = nullptr;
+        OutParam(ppResult);
         if (!directory || !filter) return;
         const std::wstring folder(*Arg(directory));
         const std::wstring pattern = folder + L"\\" + std::wstring(*Arg(filter));

@@ -9,8 +9,7 @@ using namespace qarn;
 namespace {
 
 HRESULT GetCollection(const ComPtr<IFieldCollection>& member, IFieldCollection** pVal) {
-    CHECK_POINTER(pVal);
-    *pVal = nullptr;
+    OutParam(pVal);
     if (member) member.CopyTo(pVal);
     return S_OK;
 }
@@ -43,8 +42,7 @@ STDMETHODIMP CQarnUtilities::put_JNIOptions(IFieldCollection *newVal) {
 
 STDMETHODIMP CQarnUtilities::GetProperty(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnUtilities::GetProperty", [&] {
-        CHECK_POINTER(value);
-        *value = nullptr;
+        OutParam(value);
         if (properties_) {
             *value = TextValueOf(properties_.Get(), name).Detach();
         } else {
@@ -69,8 +67,7 @@ STDMETHODIMP CQarnUtilities::SetProperty(BSTR name, BSTR value) {
 
 STDMETHODIMP CQarnUtilities::GetMessage(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnUtilities::GetMessageW", [&] {
-        CHECK_POINTER(value);
-        *value = nullptr;
+        OutParam(value);
         try {
             Bstr text;
             if (messages_) {
@@ -89,9 +86,8 @@ STDMETHODIMP CQarnUtilities::GetMessage(BSTR name, BSTR *value) {
 
 STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **ppFieldCollection) {
     std::wstring context = L"Error in CQarnUtilities::GetPropertiesByName\n";
-    return MethodFrameWithContext(L"CQarnUtilities::GetPropertiesByName", context, [&] {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+    return MethodFrame(L"CQarnUtilities::GetPropertiesByName", [&] {
+        OutParam(ppFieldCollection);
         if (!properties_ || !name) return;
         long count = 0;
         CHECK_HR(properties_->get_Count(&count));
@@ -107,7 +103,7 @@ STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **p
             CHECK_HR(result->Add(field.Get()));
         }
         *ppFieldCollection = result.Detach();
-    });
+    }, frame::WithContext{context});
 }
 
 ComPtr<IQarnComApplication> CQarnUtilities::SharedApplication() {

@@ -8,8 +8,7 @@ namespace {
 // Runs a rule on a caller's text: null gives null, otherwise the rule's result as a new text.
 template <class Rule>
 HRESULT NullOrRule(BSTR s, BSTR* result, Rule rule) {
-    CHECK_POINTER(result);
-    *result = nullptr;
+    OutParam(result);
     if (!s) return S_OK;
     *result = CopyBstr(std::wstring_view(rule(*Arg(s))));
     return S_OK;
@@ -18,8 +17,7 @@ HRESULT NullOrRule(BSTR s, BSTR* result, Rule rule) {
 // Trims with the identifier's first character (NUL for an empty identifier, which matches
 // nothing); a null text or identifier gives null.
 HRESULT Trim(BSTR s, BSTR c, BSTR* result, std::wstring_view (*rule)(std::wstring_view, wchar_t)) {
-    CHECK_POINTER(result);
-    *result = nullptr;
+    OutParam(result);
     if (!s || !c) return S_OK;
     *result = CopyBstr(rule(*Arg(s), c[0]));
     return S_OK;
@@ -39,16 +37,14 @@ BSTR CQarnUtilities::GetExtensionHelper(BSTR name, bool upper) {
 
 STDMETHODIMP CQarnUtilities::GetExtension(BSTR name, BSTR *extension) {
     return MethodFrame(L"CQarnUtilities::GetExtension", [&] {
-        CHECK_POINTER(extension);
-        *extension = nullptr;
+        OutParam(extension);
         *extension = GetExtensionHelper(name, true);
     });
 }
 
 STDMETHODIMP CQarnUtilities::GetExtension2(BSTR name, BSTR *extension) {
     return MethodFrame(L"CQarnUtilities::GetExtension2", [&] {
-        CHECK_POINTER(extension);
-        *extension = nullptr;
+        OutParam(extension);
         *extension = GetExtensionHelper(name, false);
     });
 }
@@ -77,8 +73,7 @@ STDMETHODIMP CQarnUtilities::TrimRight(BSTR s, BSTR c, BSTR *pVal) {
 
 STDMETHODIMP CQarnUtilities::TrimLeftAndRight(BSTR s, BSTR c, BSTR *pVal) {
     return MethodFrame(L"CQarnUtilities::TrimLeftAndRight", [&] {
-        CHECK_POINTER(pVal);
-        *pVal = nullptr;
+        OutParam(pVal);
         if (!s || !c) return;
         Bstr left;
         CHECK_HR(TrimLeft(s, c, left.Out()));
@@ -90,8 +85,7 @@ STDMETHODIMP CQarnUtilities::TrimLeftAndRight(BSTR s, BSTR c, BSTR *pVal) {
 
 STDMETHODIMP CQarnUtilities::TrimSAPDocumentNumber(BSTR s, BSTR c, BSTR *pVal) {
     return MethodFrame(L"CQarnUtilities::TrimSAPDocumentNumber", [&] {
-        CHECK_POINTER(pVal);
-        *pVal = nullptr;
+        OutParam(pVal);
         if (!s || !c) return;
         Bstr trimmed;
         CHECK_HR(TrimLeftAndRight(s, c, trimmed.Out()));
@@ -107,8 +101,7 @@ STDMETHODIMP CQarnUtilities::TrimSAPDocumentNumber(BSTR s, BSTR c, BSTR *pVal) {
 
 STDMETHODIMP CQarnUtilities::SubStr(BSTR str, LONG start, LONG length, BSTR *result) {
     return MethodFrame(L"CQarnUtilities::SubStr", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         if (!str) return;
         if (start < 0 || length < 0) THROW_MESSAGE(L"parameter start or length < 0");
         *result = CopyBstr(text::SubStr(*Arg(str), static_cast<size_t>(start), static_cast<size_t>(length)));
@@ -117,8 +110,7 @@ STDMETHODIMP CQarnUtilities::SubStr(BSTR str, LONG start, LONG length, BSTR *res
 
 STDMETHODIMP CQarnUtilities::IsDigit(BSTR s, VARIANT_BOOL *pVal) {
     return MethodFrame(L"CQarnUtilities::IsDigit", [&] {
-        CHECK_POINTER(pVal);
-        *pVal = VARIANT_FALSE;
+        OutParam(pVal) = VARIANT_FALSE;
         const std::wstring_view digits = Arg(s).value_or(std::wstring_view());
         if (digits.empty()) return;
         for (wchar_t ch : digits)
@@ -129,8 +121,7 @@ STDMETHODIMP CQarnUtilities::IsDigit(BSTR s, VARIANT_BOOL *pVal) {
 
 STDMETHODIMP CQarnUtilities::CreateGuid(BSTR *s) {
     return MethodFrame(L"CQarnUtilities::CreateGuid", [&] {
-        CHECK_POINTER(s);
-        *s = nullptr;
+        OutParam(s);
         GUID guid;
         CHECK_HR(CoCreateGuid(&guid));
         *s = CopyBstr(std::wstring_view(GuidText(guid)));
@@ -139,24 +130,21 @@ STDMETHODIMP CQarnUtilities::CreateGuid(BSTR *s) {
 
 STDMETHODIMP CQarnUtilities::ConvertBSTRToXMLString(BSTR in, BSTR *out) {
     return MethodFrame(L"CQarnUtilities::ConvertBSTRToXMLString", [&] {
-        CHECK_POINTER(out);
-        *out = nullptr;
+        OutParam(out);
         *out = CopyBstr(std::wstring_view(text::EscapeXml(Arg(in).value_or(std::wstring_view()))));
     });
 }
 
 STDMETHODIMP CQarnUtilities::ConvertBSTRToFileStream(BSTR in, BSTR *out) {
     return MethodFrame(L"CQarnUtilities::ConvertBSTRToFileStream", [&] {
-        CHECK_POINTER(out);
-        *out = nullptr;
+        OutParam(out);
         *out = CopyBstr(std::wstring_view(text::EscapeFormat(Arg(in).value_or(std::wstring_view()))));
     });
 }
 
 STDMETHODIMP CQarnUtilities::sprintf1(BSTR formatString, BSTR s, BSTR *result) {
     return MethodFrame(L"CQarnUtilities::sprintf1", [&] {
-        CHECK_POINTER(result);
-        *result = nullptr;
+        OutParam(result);
         if (!formatString) return;
         const std::wstring_view format = *Arg(formatString);
         const text::TextArg argument = Arg(s);

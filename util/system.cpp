@@ -147,8 +147,7 @@ std::wstring_view TextOrEmpty(const wchar_t* s) { return s ? std::wstring_view(s
 
 STDMETHODIMP CQarnUtilities::GetEnv(BSTR variable, BSTR *value) {
     return MethodFrame(L"CQarnUtilities::GetEnv", [&] {
-        CHECK_POINTER(value);
-        *value = nullptr;
+        OutParam(value);
         // A missing or empty name is a variable that is not set.
         // An empty name is never looked up (the system would answer with an arbitrary failure).
         const std::wstring name(Arg(variable).value_or(std::wstring_view()));
@@ -158,8 +157,7 @@ STDMETHODIMP CQarnUtilities::GetEnv(BSTR variable, BSTR *value) {
 
 STDMETHODIMP CQarnUtilities::GetSystemUserName(BSTR *userName) {
     return MethodFrame(L"CQarnUtilities::GetSystemUserName", [&] {
-        CHECK_POINTER(userName);
-        *userName = nullptr;
+        OutParam(userName);
         const std::optional<std::wstring> name = UpperCaseName(GetUserNameW);
         if (!name) THROW_STORE_REPORT(L"M0005", L"Error getting user name");
         *userName = CopyBstr(std::wstring_view(*name));
@@ -168,8 +166,7 @@ STDMETHODIMP CQarnUtilities::GetSystemUserName(BSTR *userName) {
 
 STDMETHODIMP CQarnUtilities::GetSystemComputerName(BSTR *computerName) {
     return MethodFrame(L"CQarnUtilities::GetSystemComputerName", [&] {
-        CHECK_POINTER(computerName);
-        *computerName = nullptr;
+        OutParam(computerName);
         const std::optional<std::wstring> name = UpperCaseName(GetComputerNameW);
         if (!name) THROW_STORE_REPORT(L"M0006", L"Error getting computer name");
         *computerName = CopyBstr(std::wstring_view(*name));
@@ -202,8 +199,7 @@ STDMETHODIMP CQarnUtilities::Sleep(LONG milliseconds) {
 
 STDMETHODIMP CQarnUtilities::GetRootDir(BSTR *rootDir) {
     return MethodFrame(L"CQarnUtilities::GetRootDir", [&] {
-        CHECK_POINTER(rootDir);
-        *rootDir = nullptr;
+        OutParam(rootDir);
         Bstr root;
         CHECK_HR(GetEnv(Bstr(L"QarnRootDir"), root.Out()));
         if (!root.IsEmpty()) {
@@ -227,8 +223,7 @@ STDMETHODIMP CQarnUtilities::Exec(BSTR cmdLine, LONG cmdShow) {
 
 STDMETHODIMP CQarnUtilities::GetDomain(BSTR *domain) {
     return MethodFrame(L"CQarnUtilities::GetDomain", [&] {
-        CHECK_POINTER(domain);
-        *domain = nullptr;
+        OutParam(domain);
         std::vector<wchar_t> buffer(kDomainBufferBytes / sizeof(wchar_t), L'\0');
         DWORD size = kDomainBufferBytes;
         const DNS_STATUS status =
@@ -253,8 +248,7 @@ STDMETHODIMP CQarnUtilities::GetDomain(BSTR *domain) {
 
 STDMETHODIMP CQarnUtilities::GetMAC(VARIANT_BOOL details, IStructureCollection **pData) {
     return MethodFrame(L"CQarnUtilities::GetMAC", [&] {
-        CHECK_POINTER(pData);
-        *pData = nullptr;
+        OutParam(pData);
         ComPtr<IStructureCollection> result = objects_.New<IStructureCollection>(CLSID_StructureCollection);
         constexpr ULONG kFamily = AF_UNSPEC, kFlags = GAA_FLAG_INCLUDE_PREFIX;
         ULONG size = 0;
@@ -289,8 +283,7 @@ STDMETHODIMP CQarnUtilities::GetMAC(VARIANT_BOOL details, IStructureCollection *
 
 STDMETHODIMP CQarnUtilities::GetHostByName(BSTR hostname, IFieldCollection **ppHostIPs) {
     return MethodFrame(L"CQarnUtilities::GetHostByName", [&] {
-        CHECK_POINTER(ppHostIPs);
-        *ppHostIPs = nullptr;
+        OutParam(ppHostIPs);
         // A missing name is an empty one, which Winsock answers with the local computer.
         const std::string name = ToAnsi(Arg(hostname).value_or(std::wstring_view()));
         std::optional<HostEntry> entry;
@@ -313,8 +306,7 @@ STDMETHODIMP CQarnUtilities::GetHostByName(BSTR hostname, IFieldCollection **ppH
 
 STDMETHODIMP CQarnUtilities::SendNetworkData(BSTR request, BSTR hostIp, int port, BSTR *ppResponse) {
     return MethodFrame(L"CQarnUtilities::SendNetworkData", [&] {
-        CHECK_POINTER(ppResponse);
-        *ppResponse = nullptr;
+        OutParam(ppResponse);
         // A missing request sends no bytes; a missing address is no address (empty response).
         const std::string bytes = ToAnsi(Arg(request).value_or(std::wstring_view()));
         const std::string host = ToAnsi(Arg(hostIp).value_or(std::wstring_view()));

@@ -38,8 +38,7 @@ void CQarnUtilities::CreateLineEntry(long &counter, std::wstring_view text, size
 
 STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::ReadTextFile", [&]() -> HRESULT {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+        OutParam(ppFieldCollection);
         if (!fileName || !*fileName) return S_FALSE;
         std::optional<std::string> bytes = ReadFileContent(fileName);
         if (!bytes) return S_OK;
@@ -56,8 +55,7 @@ STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFi
 
 STDMETHODIMP CQarnUtilities::ReadCSVFile(BSTR fileName, BSTR separator, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::ReadCSVFile", [&]() -> HRESULT {
-        CHECK_POINTER(ppFieldCollection);
-        *ppFieldCollection = nullptr;
+        OutParam(ppFieldCollection);
         if (!separator) return S_FALSE;
         ComPtr<IFieldCollection> lines;
         CHECK_HR(ReadTextFile(fileName, &lines));
@@ -80,8 +78,7 @@ STDMETHODIMP CQarnUtilities::ReadCSVFile(BSTR fileName, BSTR separator, IFieldCo
 
 STDMETHODIMP CQarnUtilities::ReadCSVFile2(BSTR fileName, BSTR separator, IFieldCollectionTable **ppFieldCollectionTable) {
     return MethodFrame(L"CQarnUtilities::ReadCSVFile2", [&]() -> HRESULT {
-        CHECK_POINTER(ppFieldCollectionTable);
-        *ppFieldCollectionTable = nullptr;
+        OutParam(ppFieldCollectionTable);
         if (!separator || !*separator) return S_FALSE;
         const wchar_t column = separator[0];
         ComPtr<IFieldCollection> lines;

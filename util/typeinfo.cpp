@@ -56,8 +56,7 @@ Bstr FileVersion(BSTR path) {
 
 STDMETHODIMP CQarnUtilities::GetInterfaceInfo1(IDispatch *pDispatch, IFieldCollection **ppInfo) {
     return MethodFrame(L"CQarnUtilities::GetInterfaceInfo1", [&] {
-        CHECK_POINTER(ppInfo);
-        *ppInfo = nullptr;
+        OutParam(ppInfo);
         if (!pDispatch) return;
         UINT count = 0;
         CHECK_HR(pDispatch->GetTypeInfoCount(&count));
@@ -87,8 +86,7 @@ STDMETHODIMP CQarnUtilities::GetInterfaceInfo1(IDispatch *pDispatch, IFieldColle
 
 STDMETHODIMP CQarnUtilities::GetInterfaceInfo2(GUID guid, unsigned short wVerMajor, unsigned short wVerMinor, ULONG wLcid, IFieldCollection **ppInfo) {
     return MethodFrame(L"CQarnUtilities::GetInterfaceInfo2", [&] {
-        CHECK_POINTER(ppInfo);
-        *ppInfo = nullptr;
+        OutParam(ppInfo);
         Bstr path;
         if (QueryPathOfRegTypeLib(guid, wVerMajor, wVerMinor, wLcid, path.Out()) != S_OK) return;
         ComPtr<IFieldCollection> fields = objects_.New<IFieldCollection>(CLSID_FieldCollection);
@@ -105,8 +103,7 @@ STDMETHODIMP CQarnUtilities::GetInterfaceInfo2(GUID guid, unsigned short wVerMaj
 
 STDMETHODIMP CQarnUtilities::GetInterfaceInfos(IFieldCollectionTable **ppInfo) {
     return MethodFrame(L"CQarnUtilities::GetInterfaceInfos", [&] {
-        CHECK_POINTER(ppInfo);
-        *ppInfo = nullptr;
+        OutParam(ppInfo);
         ComPtr<IFieldCollectionTable> table = objects_.New<IFieldCollectionTable>(CLSID_FieldCollectionTable);
         for (const wchar_t* text : kKnownLibraries) {
             GUID guid;

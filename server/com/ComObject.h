@@ -19,6 +19,7 @@
 
 #include "Dispatch.h"
 #include "Module.h"
+#include "Text.h"
 
 namespace qarn {
 
@@ -87,12 +88,15 @@ public:
         return hr;
     }
 
-    // Creation inside the module, without a class object.
+    // Creation inside the module, without a class object. FinalConstruct runs as it does for
+    // CreateInstance; its failure is raised (the object is gone by then).
     template <class... Args>
     static ComPtr<T> Make(Args&&... args) {
         ComPtr<T> object;
         Adopt(object, new T(std::forward<Args>(args)...));
         object->inner_.AddRef();
+        const HRESULT hr = object->FinalConstruct();
+        if (FAILED(hr)) ThrowHResult(hr);
         return object;
     }
 

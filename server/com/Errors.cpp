@@ -1,5 +1,7 @@
 #include "Errors.h"
 
+#include <new>
+
 namespace qarn {
 
 namespace {
@@ -69,9 +71,41 @@ void ThrowMessage(const std::wstring& text, int line, bool complete) {
     throw ComError(DISP_E_EXCEPTION, std::move(info), complete);
 }
 
-void ThrowNotImplemented(std::source_location where) {
-    ThrowMessage(std::wstring(CurrentMethod()) + L" is not implemented yet.", static_cast<int>(where.line()));
+namespace frame {
+
+HRESULT Report::Failure(const ComError& e, const wchar_t* name, int line) const {
+    if (e.Complete()) return e.Install();
+    Bstr text = e.Description();
+    if (text.IsNull()) return ReportMethodError(L"Unknown message", L"Unknown function", 0);
+    return ReportMethodError(text, name, line);
 }
+
+HRESULT Report::Unexpected(const wchar_t* name, int line) const {
+    return ReportMethodError(UnknownErrorText(name).c_str(), name, line);
+}
+
+HRESULT WithContext::Failure(const ComError& e, const wchar_t* name, int line) const {
+    Bstr text = e.Description();
+    return ReportMethodError((context + std::wstring(text.View())).c_str(), name, line);
+}
+
+HRESULT WithContext::Unexpected(const wchar_t* name, int line) const {
+    return ReportMethodError((context + UnknownErrorText(name)).c_str(), name, line);
+}
+
+HRESULT OwnCodes::Unexpected(const wchar_t* name, int) const {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const HResultError& e) {
+        if (e.hr == E_OUTOFMEMORY) return e.hr;
+    } catch (...) {
+    }
+    return SetErrorDescription(UnknownErrorText(name).c_str());
+}
+
+}  // namespace frame
 
 void ThrowLastError() {
     DWORD err = GetLastError();

@@ -75,11 +75,49 @@ HRESULT RunBody(F& body) {
 }
 }  // namespace detail
 
-// The method error frame with its own handler of unexpected exceptions: `unknown()` gives the
-// result of anything that is not a failure carrying an error object.
-template <class F, class U>
-HRESULT MethodFrameWithFallback(const wchar_t* name, F&& body, U&& unknown,
-                                std::source_location where = std::source_location::current()) noexcept {
+// How a method frame answers the two kinds of failure: `Failure` a failure carrying an error
+// object, `Unexpected` anything else (called inside the catch handler, so it may rethrow to look
+// at the exception). Each policy is a small value passed as the frame's third argument.
+namespace frame {
+
+// The standard answer: the failure's description with an "at" line for the method (a failure the
+// method reports as it is keeps its error object unchanged); anything else "Unknown error in <name>".
+struct Report {
+    HRESULT Failure(const ComError& e, const wchar_t* name, int line) const;
+    HRESULT Unexpected(const wchar_t* name, int line) const;
+};
+
+// The standard answer with a context text the method keeps, put in front of every description.
+struct WithContext {
+    const std::wstring& context;
+    HRESULT Failure(const ComError& e, const wchar_t* name, int line) const;
+    HRESULT Unexpected(const wchar_t* name, int line) const;
+};
+
+// The standard answer for failures; anything else is answered by the method's own `unexpected()`.
+template <class U>
+struct WithFallback : Report {
+    explicit WithFallback(U u) : unexpected(std::move(u)) {}
+    U unexpected;
+    HRESULT Unexpected(const wchar_t*, int) const { return unexpected(); }
+};
+
+// Methods that report their own codes: a failure's error object stays in place as it is,
+// E_OUTOFMEMORY stays itself, anything else is "Unknown error in <name>" without an "at" line.
+struct OwnCodes {
+    HRESULT Failure(const ComError& e, const wchar_t*, int) const { return e.Install(); }
+    HRESULT Unexpected(const wchar_t* name, int line) const;
+};
+
+}  // namespace frame
+
+// The method error frame every interface method runs in: runs `body` (which returns an HRESULT or
+// nothing) with `name` (Class::Method) as the thread's current method, and turns every exception
+// into an HRESULT and an error object as `policy` says. The "at" line of the standard answers is
+// the line of the method's `return MethodFrame(...)` statement.
+template <class F, class Policy = frame::Report>
+HRESULT MethodFrame(const wchar_t* name, F&& body, const Policy& policy = {},
+                    std::source_location where = std::source_location::current()) noexcept {
     const int line = static_cast<int>(where.line());
     MethodScope scope(name);
     // An error object left over from an earlier failure must not be taken for this call's.
@@ -87,61 +125,28 @@ HRESULT MethodFrameWithFallback(const wchar_t* name, F&& body, U&& unknown,
     try {
         return detail::RunBody(body);
     } catch (const ComError& e) {
-        if (e.Complete()) return e.Install();
         try {
-            Bstr text = e.Description();
-            if (text.IsNull()) return ReportMethodError(L"Unknown message", L"Unknown function", 0);
-            return ReportMethodError(text, name, line);
+            return policy.Failure(e, name, line);
         } catch (...) {
             return DISP_E_EXCEPTION;
         }
     } catch (...) {
         try {
-            return unknown();
+            return policy.Unexpected(name, line);
         } catch (...) {
             return DISP_E_EXCEPTION;
         }
     }
 }
 
-// The method error frame: runs `body` and turns every exception into DISP_E_EXCEPTION with a
-// description and an "at" line for `name` (Class::Method). The body returns an HRESULT or nothing.
-// The handler's "at" line is the line of the method's `return MethodFrame(...)` statement.
-template <class F>
-HRESULT MethodFrame(const wchar_t* name, F&& body,
-                    std::source_location where = std::source_location::current()) noexcept {
-    const int line = static_cast<int>(where.line());
-    return MethodFrameWithFallback(
-        name, body, [&] { return ReportMethodError(UnknownErrorText(name).c_str(), name, line); }, where);
+// Checks an [out] pointer (E_POINTER with the calling line when it is null), clears what it points
+// to and returns that slot, so the method can assign its result to it: `OutParam(ppResult) = x;`.
+template <class T>
+T& OutParam(T* p, std::source_location where = std::source_location::current()) {
+    if (!p) ThrowComError(E_POINTER, CurrentMethod(), static_cast<int>(where.line()));
+    *p = T{};
+    return *p;
 }
-
-// The frame of methods that keep a context text which is put in front of the failure's description.
-template <class F>
-HRESULT MethodFrameWithContext(const wchar_t* name, std::wstring& context, F&& body,
-                               std::source_location where = std::source_location::current()) noexcept {
-    const int line = static_cast<int>(where.line());
-    MethodScope scope(name);
-    SetErrorInfo(0, nullptr);
-    try {
-        return detail::RunBody(body);
-    } catch (const ComError& e) {
-        try {
-            Bstr text = e.Description();
-            return ReportMethodError((context + std::wstring(text.View())).c_str(), name, line);
-        } catch (...) {
-            return DISP_E_EXCEPTION;
-        }
-    } catch (...) {
-        try {
-            return ReportMethodError((context + UnknownErrorText(name)).c_str(), name, line);
-        } catch (...) {
-            return DISP_E_EXCEPTION;
-        }
-    }
-}
-
-// The failure of a member that is declared but not built yet.
-[[noreturn]] void ThrowNotImplemented(std::source_location where = std::source_location::current());
 
 inline void CheckHr(HRESULT hr, int line) {
     if (FAILED(hr)) ThrowComError(hr, CurrentMethod(), line);
