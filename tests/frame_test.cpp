@@ -1,7 +1,10 @@
 // The method error frame, the raise routines and the log writer, called directly.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <regex>
+#include <set>
 
 #include "Errors.h"
 #include "Log.h"
@@ -109,4 +112,108 @@ TEST(LogFile, LinesCarryStampLevelAndTextAsUtf8WithoutMark) {
 }
 
 
+// The members a class's frames may name: the methods and properties (get_/put_/putref_) of every
+// interface its coclass implements in the type library `lib`.
+void AddMembers(ITypeLib* lib, std::map<std::wstring, std::set<std::wstring>>& members) {
+    for (UINT i = 0, n = lib->GetTypeInfoCount(); i < n; ++i) {
+        ComPtr<ITypeInfo> coclass;
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, lib->GetTypeInfo(i, &coclass));
+        ASSERT_EQ(S_OK, coclass->GetTypeAttr(&attr));
+        const bool isClass = attr->typekind == TKIND_COCLASS;
+        const WORD implemented = attr->cImplTypes;
+        coclass->ReleaseTypeAttr(attr);
+        if (!isClass) continue;
+        BSTR className = nullptr;
+        coclass->GetDocumentation(MEMBERID_NIL, &className, nullptr, nullptr, nullptr);
+        std::set<std::wstring>& names = members[className];
+        SysFreeString(className);
+        for (UINT k = 0; k < implemented; ++k) {
+            HREFTYPE ref = 0;
+            ComPtr<ITypeInfo> iface;
+            ASSERT_EQ(S_OK, coclass->GetRefTypeOfImplType(k, &ref));
+            ASSERT_EQ(S_OK, coclass->GetRefTypeInfo(ref, &iface));
+            TYPEATTR* ia = nullptr;
+            ASSERT_EQ(S_OK, iface->GetTypeAttr(&ia));
+            for (UINT f = 0; f < ia->cFuncs; ++f) {
+                FUNCDESC* desc = nullptr;
+                ASSERT_EQ(S_OK, iface->GetFuncDesc(f, &desc));
+                BSTR name = nullptr;
+                iface->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr);
+                const wchar_t* prefix = desc->invkind == INVOKE_PROPERTYGET      ? L"get_"
+                                        : desc->invkind == INVOKE_PROPERTYPUT    ? L"put_"
+                                        : desc->invkind == INVOKE_PROPERTYPUTREF ? L"putref_"
+                                                                                 : L"";
+                names.insert(prefix + std::wstring(name));
+                SysFreeString(name);
+                iface->ReleaseFuncDesc(desc);
+            }
+            iface->ReleaseTypeAttr(ia);
+        }
+    }
+}
+
 }  // namespace
+
+// Every "Class::Member" a frame or a report names in the product's sources is a member of that
+// class in the type libraries, so that the "at" lines callers see name what they called. The
+// exceptions are the names of internal steps whose reports carry their own name.
+TEST(ErrorFrame, FrameNamesAreTheTypeLibrarysMemberNames) {
+    std::map<std::wstring, std::set<std::wstring>> members;
+    for (const GUID* lib : {&LIBID_QarnComConnector, &LIBID_QarnComDatatypes}) {
+        ComPtr<ITypeLib> library;
+        ASSERT_EQ(S_OK, LoadRegTypeLib(*lib, 1, 0, 0, &library));
+        AddMembers(library.Get(), members);
+    }
+    ASSERT_GT(members[L"CQarnUtilities"].size(), 100u);
+    // Classes whose frames carry another name than their coclass.
+    const std::map<std::wstring, std::wstring> classAliases = {
+        {L"CGenericListControl", L"QarnGenericListViewControl"},
+        {L"CQarnGenericListViewControl", L"QarnGenericListViewControl"},
+    };
+    // Internal steps that report under their own name; GetMessageW is GetMessage as the Windows
+    // headers rename it.
+    const std::set<std::wstring> internal = {
+        L"CGenericListControl::AddLine", L"CGenericListControl::DisplayResult",
+        L"CGenericListControl::OnInitDialog", L"CQarnClassFactory::FinalConstruct",
+        L"CQarnComApplication::OnUserCommand", L"CQarnTimer::Start", L"CQarnUtilities::CheckForMerge",
+        L"CQarnUtilities::DOMCreateFieldCollectionEntry_intern", L"CQarnUtilities::DOMCreateMapping",
+        L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern",
+        L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", L"CQarnUtilities::DecryptLogon2",
+        L"CQarnUtilities::DetermineNodeNameForAliasName", L"CQarnUtilities::FinalConstruct",
+        L"CQarnUtilities::GetMessageW", L"CQarnUtilities::GetParameterList", L"CQarnUtilities::GetSAPInformation",
+        L"CQarnUtilities::GetSAPLogonFC", L"CQarnUtilities::Mapping_intern", L"CQarnUtilities::MergeByFlag",
+        L"CQarnUtilities::SetContext", L"CQarnUtilities::WriteLogMessage", L"QarnSecureDataMapper::CheckAttributes",
+        L"QarnSecureDataMapper::Process",
+    };
+
+    static const std::wregex named(LR"(L"([A-Za-z_]\w*)::(\w+)\")");
+    size_t checked = 0;
+    std::set<std::wstring> used;
+    for (const char* folder : {"server", "config", "paramlist", "documents", "util", "secure", "logon", "components",
+                               "datatypes"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(SourcePath(folder))) {
+            const std::wstring ext = entry.path().extension().wstring();
+            if (ext != L".cpp" && ext != L".h") continue;
+            const std::string bytes = ScratchFolder::Read(entry.path().wstring());
+            const std::wstring text(bytes.begin(), bytes.end());
+            for (std::wsregex_iterator it(text.begin(), text.end(), named), end; it != end; ++it) {
+                const std::wstring full = (*it)[1].str() + L"::" + (*it)[2].str();
+                ++checked;
+                if (internal.count(full)) {
+                    used.insert(full);
+                    continue;
+                }
+                const auto alias = classAliases.find((*it)[1].str());
+                const std::wstring cls = alias == classAliases.end() ? (*it)[1].str() : alias->second;
+                EXPECT_TRUE(members.count(cls) && members[cls].count((*it)[2].str()))
+                    << std::string(full.begin(), full.end()) << " in " << entry.path().string() << " is no member of the type library";
+            }
+        }
+    }
+    EXPECT_GT(checked, 240u);
+    // An exception nobody names any more goes from the list.
+    for (const std::wstring& name : internal) EXPECT_TRUE(used.count(name)) << std::string(name.begin(), name.end()) << " is not used";
+}
+
+
