@@ -1,13 +1,5 @@
-# Cross build for 32-bit Windows with the MinGW-w64 posix-thread compilers.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(QARN_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QARN_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QARN_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${QARN_TRIPLE}-windres)
-set(QARN_WIDL ${QARN_TRIPLE}-widl)
 set(QARN_WIDL_FLAGS --win32)
-set(CMAKE_FIND_ROOT_PATH /usr/${QARN_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "Module.h"
+#include "SimpleUnknown.h"
 #include "Text.h"
 
 namespace qarn {
@@ -568,29 +569,13 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
 
 namespace {
 
-class EnumVariant final : public IEnumVARIANT {
+class EnumVariant final : public SimpleUnknown<IEnumVARIANT> {
 public:
     explicit EnumVariant(std::shared_ptr<std::vector<VARIANT>> items, size_t pos = 0)
         : items_(std::move(items)), pos_(pos) {
         module::Lock();
     }
     ~EnumVariant() { module::Unlock(); }
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (InlineIsEqualGUID(iid, IID_IUnknown) || InlineIsEqualGUID(iid, IID_IEnumVARIANT)) {
-            *ppv = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
     STDMETHODIMP Next(ULONG count, VARIANT* out, ULONG* fetched) override {
         if (!out) return E_POINTER;
         ULONG n = 0;
@@ -624,15 +609,12 @@ public:
     STDMETHODIMP Clone(IEnumVARIANT** out) override {
         if (!out) return E_POINTER;
         *out = new (std::nothrow) EnumVariant(items_, pos_);
-        if (!*out) return E_OUTOFMEMORY;
-        (*out)->AddRef();
-        return S_OK;
+        return *out ? S_OK : E_OUTOFMEMORY;
     }
 
 private:
     std::shared_ptr<std::vector<VARIANT>> items_;
     size_t pos_;
-    std::atomic<ULONG> refs_{0};
 };
 
 struct VariantVectorDeleter {
@@ -650,9 +632,7 @@ HRESULT MakeEnumerator(std::vector<VARIANT>&& items, IUnknown** result) {
     try {
         std::shared_ptr<std::vector<VARIANT>> shared(new std::vector<VARIANT>(std::move(items)),
                                                      VariantVectorDeleter{});
-        auto* e = new EnumVariant(std::move(shared));
-        e->AddRef();
-        *result = e;
+        *result = new EnumVariant(std::move(shared));
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Registrar.h"
+#include "SimpleUnknown.h"
 #include "Text.h"
 
 namespace qarn::module {
@@ -19,25 +20,9 @@ std::atomic<LONG> g_locks{0};
 
 // The class objects, created on first request under the module's critical section and kept for
 // the life of the module. They do not count as live objects.
-class ClassObject final : public IClassFactory {
+class ClassObject final : public SimpleUnknown<IClassFactory> {
 public:
     explicit ClassObject(CreatorFn create) : create_(create) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (InlineIsEqualGUID(iid, IID_IUnknown) || InlineIsEqualGUID(iid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override { return create_(outer, iid, ppv); }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock) Lock();
@@ -47,7 +32,6 @@ public:
 
 private:
     CreatorFn create_;
-    std::atomic<ULONG> refs_{1};
 };
 
 CRITICAL_SECTION g_lock;
