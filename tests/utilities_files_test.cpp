@@ -28,10 +28,6 @@ protected:
         HRESULT hr = (u.Get()->*method)(in..., &r);
         return {hr, r};
     }
-    static std::wstring Failure(HRESULT hr) {
-        EXPECT_EQ(DISP_E_EXCEPTION, hr);
-        return TakeMessage();
-    }
     static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
     static bool ReadOnly(const std::wstring& path) { return GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY; }
     static void MakeReadOnly(const std::wstring& path) { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY); }
