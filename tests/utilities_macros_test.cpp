@@ -28,10 +28,9 @@ ComPtr<IQarnDocument> NewDocument() {
 
 // The text of a field of the list.
 std::wstring Value(IParameterList* list, const wchar_t* name) {
-    ComPtr<IFieldCollection> fields;
+    ComPtr<IField> field;
     Str value;
-    list->get_FieldCollection(&fields);
-    fields->GetValue(Str(name), value.Out());
+    if (SUCCEEDED(list->GetField(Str(name), &field)) && field) field->get_StringValue(value.Out());
     return std::wstring(value.View());
 }
 
@@ -102,8 +101,7 @@ TEST_F(Macros, EachFailureOfTheCallNamesWhatWasMissing) {
         {kEngine, L"FailBare", true, true, L"Error invoking method RunMacro."},  // no description of its own
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DISP_E_EXCEPTION, u->RunMacro(Str(c.progId), Str(c.macro), c.input ? in.GetAddressOf() : nullptr,
-                                                c.output ? out.GetAddressOf() : nullptr));
+        EXPECT_EQ(DISP_E_EXCEPTION, u->RunMacro(Str(c.progId), Str(c.macro), c.input ? in.GetAddressOf() : nullptr, c.output ? out.GetAddressOf() : nullptr));
         EXPECT_EQ(c.message + std::wstring(L"\n   at CQarnUtilities::RunMacro: line #"), TakeReport()) << "one \"at\" line";
     }
     // An object without the entry members is kept like an engine: destroying it fails as well.
@@ -160,16 +158,11 @@ protected:
     }
     // A list with a "QarnHeader" structure holding the given fields (null: field left out).
     static ComPtr<IParameterList> WithHeader(const wchar_t* functionModule, const wchar_t* accessKey) {
-        auto header = test::Create<IStructure>(CLSID_Structure);
-        ComPtr<IFieldCollection> fields;
-        ComPtr<IStructureCollection> structures;
-        header->put_Name(Str(L"QarnHeader"));
-        header->get_FieldCollection(&fields);
+        auto fields = NewFields();
         if (functionModule) fields->SetValue(Str(L"functionmodule"), Variant(std::wstring_view(functionModule)));
         if (accessKey) fields->SetValue(Str(L"AccessKey"), Variant(std::wstring_view(accessKey)));
         auto list = NewList();
-        list->get_StructureCollection(&structures);
-        structures->Add(header.Get());
+        AddStructure(list.Get(), L"QarnHeader", fields);
         return list;
     }
     HRESULT Invoke1(const wchar_t* functionModule, const wchar_t* accessKey) {
@@ -232,10 +225,7 @@ TEST_F(Invoke, OnlyTheExactHeaderStartsTheSelfTest) {
 
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((std::wstring(temp) + L"qarn-selftest-*").c_str(), &entry);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "no work folder is left";
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_EQ(std::wstring::npos, FolderEntries(temp).find(L"qarn-selftest-")) << "no work folder is left";
 }
 
 }  // namespace
