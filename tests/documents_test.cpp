@@ -42,6 +42,7 @@ Texts Outline(IQarnDocument* root) {
     while (!stack.empty()) {
         auto [document, depth] = stack.back();
         stack.pop_back();
+        if (!document) return lines.push_back(L"(no document)"), lines;
         ComPtr<IParameterList> list;
         ComPtr<IQarnDocumentCollection> children;
         Str xml;
