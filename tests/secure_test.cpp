@@ -168,7 +168,7 @@ TEST_F(Secure, EntryPointsUseTheirOwnNamesAndKeys) {
     EXPECT_EQ(L"42", Value(plain.Get())) << "a number is encrypted as its text";
     EXPECT_EQ(L"0xE0000000", Failure(u->Encrypt2(nullptr, &encrypted)));
 
-    // Logon values: the logon key alone and bound to a field name (Dom.MarkedValuesAreDecrypted: ordinary names).
+    // Logon values: the logon key alone and bound to a field name (Dom.ChildElementsBecomeFields: ordinary names).
     ComPtr<IQarnLogonDecryption> internal;
     ASSERT_EQ(S_OK, u.As(&internal));
     Str out, bound;

@@ -120,7 +120,8 @@ TEST_F(Structure, StructureFileBesideTheModelAndAModelThatContainsItself) {
         EXPECT_EQ(rows, RowsOf(ListOf(top.Get()).Get(), L"Children")) << "call " << call;
         EXPECT_EQ(rows, RowsOf(ReadList(model + L".STR").Get(), L"Children"));
     }
-    EXPECT_EQ(L"Error creating file " + dir / L"no\\B.asm.STR.", Failure(u->CreateStructureInformation3(Doc(L"ModelFullName=" + dir / L"no\\B.asm").Get())));
+    EXPECT_EQ(L"Error creating file " + dir / L"no\\B.asm.STR.",
+              Failure(u->CreateStructureInformation3(Doc(L"ModelFullName=" + dir / L"no\\B.asm").Get())));
 
     // Only direct children are read: a model among its own children is one row like any other.
     const Docs empty{};

@@ -101,11 +101,13 @@ TEST_F(Macros, EachFailureOfTheCallNamesWhatWasMissing) {
         {kEngine, L"FailBare", true, true, L"Error invoking method RunMacro."},  // no description of its own
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DISP_E_EXCEPTION, u->RunMacro(Str(c.progId), Str(c.macro), c.input ? in.GetAddressOf() : nullptr, c.output ? out.GetAddressOf() : nullptr));
+        EXPECT_EQ(DISP_E_EXCEPTION,
+                  u->RunMacro(Str(c.progId), Str(c.macro), c.input ? in.GetAddressOf() : nullptr, c.output ? out.GetAddressOf() : nullptr));
         EXPECT_EQ(c.message + std::wstring(L"\n   at CQarnUtilities::RunMacro: line #"), TakeReport()) << "one \"at\" line";
     }
     // An object without the entry members is kept like an engine: destroying it fails as well.
-    EXPECT_EQ(L"Error finding member Destroy in instance QarnTest.DispatchProbe.", Failure(u->DestroyScriptEngine(Str(L"QarnTest.DispatchProbe"))));
+    EXPECT_EQ(L"Error finding member Destroy in instance QarnTest.DispatchProbe.",
+              Failure(u->DestroyScriptEngine(Str(L"QarnTest.DispatchProbe"))));
     EXPECT_EQ(L"2", Calls(kEngine)) << "the engine stays after a failed call";
 }
 
