@@ -87,16 +87,13 @@ TEST(Registration, RegistersUnregistersAndRegistersAgain) {
     ExpectRegistered(ServerPath());
 
     using Entry = HRESULT(STDAPICALLTYPE*)();
-    auto unregister = Export<Entry>("DllUnregisterServer");
-    auto reg = Export<Entry>("DllRegisterServer");
+    auto unregister = Export<Entry>("DllUnregisterServer"), reg = Export<Entry>("DllRegisterServer");
     ASSERT_TRUE(unregister && reg);
     ASSERT_EQ(S_OK, unregister());
     for (const Coclass& c : Classes()) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClsidKey(c)));
         const auto [independent, progId] = ProgIds(c);
-        EXPECT_FALSE(!progId.empty() && (KeyExists(HKEY_CLASSES_ROOT, progId.c_str()) ||
-                                         KeyExists(HKEY_CLASSES_ROOT, independent.c_str())))
-            << progId;
+        EXPECT_FALSE(!progId.empty() && (KeyExists(HKEY_CLASSES_ROOT, progId) || KeyExists(HKEY_CLASSES_ROOT, independent))) << progId;
     }
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLibKey));
@@ -156,15 +153,12 @@ TEST(Module, EveryClassIsAggregatableAndReportsRichErrors) {
     ASSERT_FALSE(Classes().empty());
     for (const Coclass& c : Classes()) {
         SCOPED_TRACE(c.name);
-        const CLSID& clsid = c.clsid;
         Outer outer;
         IUnknown* inner = nullptr;
-        ASSERT_EQ(S_OK, CoCreateInstance(clsid, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                         reinterpret_cast<void**>(&inner)));
+        ASSERT_EQ(S_OK, CoCreateInstance(c.clsid, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&inner)));
         outer.inner = inner;
         void* p = nullptr;
-        EXPECT_EQ(CLASS_E_NOAGGREGATION,
-                  CoCreateInstance(clsid, &outer, CLSCTX_INPROC_SERVER, c.defaultInterface, &p));
+        EXPECT_EQ(CLASS_E_NOAGGREGATION, CoCreateInstance(c.clsid, &outer, CLSCTX_INPROC_SERVER, c.defaultInterface, &p));
 
         // Interfaces of the inner object count their references on the outer one.
         ULONG before = outer.refs;
