@@ -9,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 #include "QarnComDatatypes.h"
 #include "QarnComConnector.h"
@@ -73,6 +74,58 @@ inline std::wstring MaskLines(std::wstring text) {
         }
     }
     return out;
+}
+
+}  // namespace test
+
+namespace test {
+
+// One coclass of a type library: CLSID, name, help string and default interface.
+struct Coclass {
+    CLSID clsid;
+    std::wstring name, description;
+    IID defaultInterface;
+};
+
+// The coclasses of the type library stored in a module, so that class lists follow the library.
+inline std::vector<Coclass> Coclasses(const std::wstring& modulePath) {
+    std::vector<Coclass> out;
+    ComPtr<ITypeLib> lib;
+    if (FAILED(LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, &lib))) return out;
+    for (UINT i = 0, n = lib->GetTypeInfoCount(); i < n; ++i) {
+        ComPtr<ITypeInfo> info, iface;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, &info)) || FAILED(info->GetTypeAttr(&attr))) continue;
+        Coclass c{attr->guid, {}, {}, IID_NULL};
+        const bool coclass = attr->typekind == TKIND_COCLASS;
+        for (UINT k = 0; coclass && k < attr->cImplTypes; ++k) {
+            INT flags = 0;
+            HREFTYPE ref = 0;
+            TYPEATTR* ia = nullptr;
+            if (SUCCEEDED(info->GetImplTypeFlags(k, &flags)) && (flags & IMPLTYPEFLAG_FDEFAULT) &&
+                SUCCEEDED(info->GetRefTypeOfImplType(k, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, &iface)) &&
+                SUCCEEDED(iface->GetTypeAttr(&ia))) {
+                c.defaultInterface = ia->guid;
+                iface->ReleaseTypeAttr(ia);
+            }
+        }
+        info->ReleaseTypeAttr(attr);
+        BSTR name = nullptr, doc = nullptr;
+        if (coclass && SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr))) {
+            c.name = ToWide(name);
+            c.description = ToWide(doc);
+            out.push_back(c);
+        }
+        SysFreeString(name);
+        SysFreeString(doc);
+    }
+    return out;
+}
+
+inline std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
 }
 
 }  // namespace test

@@ -4,11 +4,15 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -33,6 +37,14 @@ inline std::wstring TakeMessage() {
     return d.substr(0, d.find(L"\n   at "));
 }
 
+// The message of a call that must fail with DISP_E_EXCEPTION.
+inline std::wstring Failure(HRESULT hr) {
+    EXPECT_EQ(DISP_E_EXCEPTION, hr);
+    return TakeMessage();
+}
+
+inline std::wstring Wide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 // The whole description of the thread's last failure with its line numbers masked ("line #"); takes it.
 inline std::wstring TakeReport() { return MaskLines(TakeErrorDescription()); }
 
@@ -52,6 +64,68 @@ inline std::vector<std::wstring> Entries(IFieldCollection* c) {
         SysFreeString(value);
     }
     return out;
+}
+
+using Texts = std::vector<std::wstring>;
+
+// A new field collection holding the given names and text values in order.
+inline ComPtr<IFieldCollection> NewFields(std::initializer_list<std::pair<const wchar_t*, std::wstring>> pairs = {}) {
+    auto fields = Create<IFieldCollection>(CLSID_FieldCollection);
+    for (const auto& [name, value] : pairs) fields->SetValue(Str(name), Variant(std::wstring_view(value)));
+    return fields;
+}
+
+// Adds a structure with the given fields to a list.
+inline void AddStructure(IParameterList* list, const wchar_t* name, const ComPtr<IFieldCollection>& fields) {
+    auto structure = Create<IStructure>(CLSID_Structure);
+    ComPtr<IStructureCollection> structures;
+    structure->put_Name(Str(name));
+    structure->put_FieldCollection(fields.Get());
+    list->get_StructureCollection(&structures);
+    structures->Add(structure.Get());
+}
+
+// Adds a table with the given rows to a list.
+inline void AddTable(IParameterList* list, const wchar_t* name, std::initializer_list<ComPtr<IFieldCollection>> rows) {
+    auto table = Create<ITable>(CLSID_Table);
+    ComPtr<IFieldCollectionTable> all;
+    ComPtr<ITableCollection> tables;
+    table->put_Name(Str(name));
+    table->get_FieldCollectionTable(&all);
+    for (const auto& row : rows) all->Add(row.Get());
+    list->get_TableCollection(&tables);
+    tables->Add(table.Get());
+}
+
+template <class I>
+Texts AttributesOf(I* object) {
+    ComPtr<IFieldCollection> a;
+    if (object) object->get_Attributes(&a);
+    return Entries(a.Get());
+}
+
+inline Texts FieldsOf(IParameterList* list) {
+    ComPtr<IFieldCollection> fields;
+    if (list) list->get_FieldCollection(&fields);
+    return Entries(fields.Get());
+}
+
+// The rows of a table of a list, each as its "name=value" entries joined by `separator`.
+inline Texts Rows(IParameterList* list, const wchar_t* name, const wchar_t* separator = L", ") {
+    Texts rows;
+    ComPtr<ITable> table;
+    ComPtr<IFieldCollectionTable> all;
+    if (!list || FAILED(list->GetTable(Str(name), &table)) || !table || FAILED(table->get_FieldCollectionTable(&all))) return rows;
+    long count = 0;
+    all->get_Count(&count);
+    for (long i = 1; i <= count; ++i) {
+        ComPtr<IFieldCollection> row;
+        all->get_Item(i, &row);
+        std::wstring text;
+        for (const std::wstring& entry : Entries(row.Get())) text += (text.empty() ? L"" : separator) + entry;
+        rows.push_back(text);
+    }
+    return rows;
 }
 
 // A file or folder of the source tree (`relative` with slashes), as Wine shows it on drive Z:.

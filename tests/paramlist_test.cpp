@@ -15,11 +15,8 @@
 #include "UtilitiesSupport.h"
 
 using namespace test;
-using Texts = std::vector<std::wstring>;
 
 namespace {
-
-std::wstring Wide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 void SetEnv(const wchar_t* name, const std::optional<std::wstring>& value) {
     SetEnvironmentVariableW(name, value ? value->c_str() : nullptr);
@@ -38,47 +35,11 @@ std::string OneField(const std::string& alias, const char* name, const char* val
     return Transaction(alias, "<Parameter><FieldCollection>" + Field(name, value) + "</FieldCollection></Parameter>");
 }
 
-ComPtr<IFieldCollection> Fields(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> pairs) {
-    auto fields = test::Create<IFieldCollection>(CLSID_FieldCollection);
-    for (const auto& [name, value] : pairs) fields->SetValue(Str(name), Variant(std::wstring_view(value)));
-    return fields;
-}
-
-Texts FieldsOf(IParameterList* list) {
-    ComPtr<IFieldCollection> fields;
-    if (list) list->get_FieldCollection(&fields);
-    return Entries(fields.Get());
-}
-
-Texts AttributesOf(IParameterList* list) {
-    ComPtr<IFieldCollection> attributes;
-    if (list) list->get_Attributes(&attributes);
-    return Entries(attributes.Get());
-}
-
 std::wstring AttributeOf(IParameterList* list, const wchar_t* name) {
     ComPtr<IFieldCollection> attributes;
     Str value;
     if (list && SUCCEEDED(list->get_Attributes(&attributes)) && attributes) attributes->GetValue(Str(name), value.Out());
     return std::wstring(value.View());
-}
-
-// The rows of a table, each as its "name=value" entries joined by ", ".
-Texts Rows(IParameterList* list, const wchar_t* name) {
-    Texts rows;
-    ComPtr<ITable> table;
-    ComPtr<IFieldCollectionTable> all;
-    if (!list || FAILED(list->GetTable(Str(name), &table)) || !table || FAILED(table->get_FieldCollectionTable(&all))) return rows;
-    long count = 0;
-    all->get_Count(&count);
-    for (long i = 1; i <= count; ++i) {
-        ComPtr<IFieldCollection> row;
-        all->get_Item(i, &row);
-        std::wstring text;
-        for (const std::wstring& entry : Entries(row.Get())) text += (text.empty() ? L"" : L", ") + entry;
-        rows.push_back(text);
-    }
-    return rows;
 }
 
 // The first field of a list as "name=value", telling an empty VARIANT and an object apart from text.
@@ -103,22 +64,9 @@ std::wstring FirstField(IParameterList* list) {
 // What a client passes as its input: two fields, the structure HEAD and the table ITEMS with two rows.
 ComPtr<IParameterList> ContextList() {
     auto list = test::Create<IParameterList>(CLSID_ParameterList);
-    list->put_FieldCollection(Fields({{L"Material", L"4711"}, {L"Descr", L"old"}}).Get());
-    auto head = test::Create<IStructure>(CLSID_Structure);
-    head->put_Name(Str(L"HEAD"));
-    head->put_FieldCollection(Fields({{L"Plant", L"1000"}}).Get());
-    ComPtr<IStructureCollection> structures;
-    list->get_StructureCollection(&structures);
-    structures->Add(head.Get());
-    auto items = test::Create<ITable>(CLSID_Table);
-    items->put_Name(Str(L"ITEMS"));
-    ComPtr<IFieldCollectionTable> rows;
-    items->get_FieldCollectionTable(&rows);
-    rows->Add(Fields({{L"Pos", L"10"}, {L"Mat", L"A"}}).Get());
-    rows->Add(Fields({{L"Pos", L"20"}, {L"Mat", L"B"}}).Get());
-    ComPtr<ITableCollection> tables;
-    list->get_TableCollection(&tables);
-    tables->Add(items.Get());
+    list->put_FieldCollection(NewFields({{L"Material", L"4711"}, {L"Descr", L"old"}}).Get());
+    AddStructure(list.Get(), L"HEAD", NewFields({{L"Plant", L"1000"}}));
+    AddTable(list.Get(), L"ITEMS", {NewFields({{L"Pos", L"10"}, {L"Mat", L"A"}}), NewFields({{L"Pos", L"20"}, {L"Mat", L"B"}})});
     return list;
 }
 
@@ -128,11 +76,9 @@ class ParamList : public ::testing::Test {
 protected:
     ParamList() {
         CreateDirectoryW((root / L"xml").c_str(), nullptr);
-        SetEnvironmentVariableW(L"QarnRootDir", root.path().c_str());
         u->put_Properties(properties.Get());
         u->put_Messages(messages.Get());
     }
-    ~ParamList() override { SetEnv(L"QarnRootDir", savedRoot); }
 
     // Writes the definition file "xml\<name>" below `at` with the given transactions; its full path.
     std::wstring Define(const std::wstring& name, const std::string& transactions, const ScratchFolder* at = nullptr) {
@@ -148,15 +94,15 @@ protected:
         return u->GetXmlParameterList(Str(L"main.xml"), Str(alias), context, list.ReleaseAndGetAddressOf());
     }
 
-    const std::optional<std::wstring> savedRoot = qarn::EnvironmentValue(L"QarnRootDir");
-    ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
-    ComPtr<IFieldCollection> properties = Fields({{L"Plant", L"0815"}, {L"StructName", L"HEADER"}});
-    ComPtr<IFieldCollection> messages = Fields({{L"M0100", L"Hello"}});
     ScratchFolder root{L"paramlist"};
+    ScopedVariable rootVariable{L"QarnRootDir", root.path().c_str()};
+    ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+    ComPtr<IFieldCollection> properties = NewFields({{L"Plant", L"0815"}, {L"StructName", L"HEADER"}});
+    ComPtr<IFieldCollection> messages = NewFields({{L"M0100", L"Hello"}});
 };
 
 TEST_F(ParamList, FieldValues) {
-    SetEnvironmentVariableW(L"QARN_PL_VAR", L"abc");
+    ScopedVariable variable(L"QARN_PL_VAR", L"abc");
     ComPtr<IField> encrypted;
     ASSERT_EQ(S_OK, u->Encrypt(Str(L"Password"), Str(L"secret"), &encrypted));
     Variant stored;
@@ -166,48 +112,42 @@ TEST_F(ParamList, FieldValues) {
     document->put_ParameterList(context.Get());
 
     enum Source { None, List, Document };
-    const std::string fromList = "<Type>ParameterList</Type><Subtype>";
+    const std::string fromList = "<Type>ParameterList</Type><Subtype>", items = "TableCollection</Subtype><Tablename>ITEMS</Tablename>";
     const struct {
-        std::string field;
+        std::string field;  // the elements after <Name>F</Name>, or a whole <Field> element
         Source source;
         const wchar_t* expected;
     } cases[] = {
-        {"<Field><Name>F</Name></Field>", None, L"F=(empty)"},
-        {"<Field><Name>F</Name><Value>v</Value><ValueFromProperty>Unset</ValueFromProperty></Field>", None, L"F="},
+        {"", None, L"F=(empty)"},
+        {"<Value>v</Value><ValueFromProperty>Unset</ValueFromProperty>", None, L"F="},
         {"<Field kind='k'><Name>F</Name><ValueFromNodeAttributes>kind</ValueFromNodeAttributes></Field>", None, L"F=k"},
-        {"<Field><Name>F</Name><Value>v</Value><ValueFromNodeAttributes>kind</ValueFromNodeAttributes></Field>", None, L"F=v"},
-        {"<Field><Name>F</Name><Type>QarnProperty</Type><Attribute>Plant</Attribute></Field>", None, L"F=0815"},
-        {"<Field><Name>F</Name><Value>v</Value><Type>QarnProperty</Type><Attribute>Unset</Attribute></Field>", None, L"F=(empty)"},
-        {"<Field><Name>F</Name><Type>QarnMessage</Type><Attribut>M0100</Attribut></Field>", None, L"F=Hello"},
-        {"<Field><Name>F</Name><Type>QarnDispatch</Type></Field>", List, L"F=(object)"},
-        {"<Field><Name>F</Name>" + fromList + "FieldCollection</Subtype><Attribute>Material</Attribute></Field>", List, L"F=4711"},
-        {"<Field><Name>F</Name>" + fromList + "StructureCollection</Subtype><Structurename>HEAD</Structurename>"
-         "<Attribute>Plant</Attribute></Field>", List, L"F=1000"},
-        {"<Field><Name>F</Name>" + fromList + "TableCollection</Subtype><Tablename>ITEMS</Tablename><Row>2</Row>"
-         "<Attribute>Mat</Attribute></Field>", List, L"F=B"},
-        {"<Field><Name>F</Name>" + fromList + "TableCollection</Subtype><Tablename>ITEMS</Tablename>"
-         "<Searchname>Pos</Searchname><Searchvalue>10</Searchvalue><Attribute>Mat</Attribute></Field>", List, L"F=A"},
-        {"<Field><Name>F</Name>" + fromList + "FieldCollection</Subtype><Attribute>Missing</Attribute></Field>", List, L"F="},
-        {"<Field><Name>F</Name><Type>QarnDocument</Type><Subtype>StructureCollection</Subtype>"
-         "<Structurename>HEAD</Structurename><Attribute>Plant</Attribute></Field>", Document, L"F=1000"},
-        {"<Field><Name>F</Name><Value>v</Value><Type>Other</Type></Field>", None, L"F=(empty)"},
-        {"<Field><Name>F</Name><Value>%QARN_PL_VAR%\\x;%QARN_PL_UNSET%</Value></Field>", None, L"F=abc\\x;%QARN_PL_UNSET%"},
-        {"<Field><Name>F</Name><Value>abc</Value><Function>upper</Function></Field>", None, L"F=ABC"},
-        {"<Field><Name>F</Name><Value>abc</Value><Type>QarnProperty</Type><Attribute>Plant</Attribute>"
-         "<Function>upper</Function></Field>", None, L"F=ABC"},
-        {"<Field><Name>F</Name><Value>abc</Value><Function>fail</Function></Field>", None, L"F=failed"},
-        {"<Field x3nc='true'><Name>Password</Name><Value>" + std::string(qarn::ToAnsi(ToWide(stored.bstrVal))) +
-         "</Value></Field>", None, L"Password=secret"},
+        {"<Value>v</Value><ValueFromNodeAttributes>kind</ValueFromNodeAttributes>", None, L"F=v"},
+        {"<Type>QarnProperty</Type><Attribute>Plant</Attribute>", None, L"F=0815"},
+        {"<Value>v</Value><Type>QarnProperty</Type><Attribute>Unset</Attribute>", None, L"F=(empty)"},
+        {"<Type>QarnMessage</Type><Attribut>M0100</Attribut>", None, L"F=Hello"},
+        {"<Type>QarnDispatch</Type>", List, L"F=(object)"},
+        {fromList + "FieldCollection</Subtype><Attribute>Material</Attribute>", List, L"F=4711"},
+        {fromList + "StructureCollection</Subtype><Structurename>HEAD</Structurename><Attribute>Plant</Attribute>", List, L"F=1000"},
+        {fromList + items + "<Row>2</Row><Attribute>Mat</Attribute>", List, L"F=B"},
+        {fromList + items + "<Searchname>Pos</Searchname><Searchvalue>10</Searchvalue><Attribute>Mat</Attribute>", List, L"F=A"},
+        {fromList + "FieldCollection</Subtype><Attribute>Missing</Attribute>", List, L"F="},
+        {"<Type>QarnDocument</Type><Subtype>StructureCollection</Subtype><Structurename>HEAD</Structurename><Attribute>Plant</Attribute>",
+         Document, L"F=1000"},
+        {"<Value>v</Value><Type>Other</Type>", None, L"F=(empty)"},
+        {"<Value>%QARN_PL_VAR%\\x;%QARN_PL_UNSET%</Value>", None, L"F=abc\\x;%QARN_PL_UNSET%"},
+        {"<Value>abc</Value><Function>upper</Function>", None, L"F=ABC"},
+        {"<Value>abc</Value><Type>QarnProperty</Type><Attribute>Plant</Attribute><Function>upper</Function>", None, L"F=ABC"},
+        {"<Value>abc</Value><Function>fail</Function>", None, L"F=failed"},
+        {"<Field x3nc='true'><Name>Password</Name><Value>" + std::string(qarn::ToAnsi(ToWide(stored.bstrVal))) + "</Value></Field>",
+         None, L"Password=secret"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.field);
-        IDispatch* source = c.source == List       ? static_cast<IDispatch*>(context.Get())
-                            : c.source == Document ? static_cast<IDispatch*>(document.Get())
-                                                   : nullptr;
-        ComPtr<IParameterList> list = Build("<Parameter><FieldCollection>" + c.field + "</FieldCollection></Parameter>", source);
-        EXPECT_EQ(c.expected, FirstField(list.Get()));
+        IDispatch* source = c.source == List ? static_cast<IDispatch*>(context.Get())
+                                             : c.source == Document ? static_cast<IDispatch*>(document.Get()) : nullptr;
+        const std::string field = c.field.rfind("<Field", 0) == 0 ? c.field : "<Field><Name>F</Name>" + c.field + "</Field>";
+        EXPECT_EQ(c.expected, FirstField(Build("<Parameter><FieldCollection>" + field + "</FieldCollection></Parameter>", source).Get()));
     }
-    SetEnvironmentVariableW(L"QARN_PL_VAR", nullptr);
 
     // A context that is no parameter list: both a field and a mapping refuse it, naming the attribute.
     ComPtr<IField> notAList = test::Create<IField>(CLSID_Field);
@@ -222,9 +162,8 @@ TEST_F(ParamList, FieldValues) {
     };
     for (const auto& [xml, attribute, member] : conflicts) {
         ComPtr<IParameterList> list;
-        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterListFromXMLString3(
-                                        Str(Wide("<Parameter><FieldCollection>" + xml + "</FieldCollection></Parameter>")),
-                                        Str(L"Parameter"), notAList.Get(), &list));
+        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterListFromXMLString3(Str(Wide("<Parameter><FieldCollection>" + xml +
+                                        "</FieldCollection></Parameter>")), Str(L"Parameter"), notAList.Get(), &list));
         EXPECT_EQ(0u, TakeReport().find(std::wstring(L"QueryInterface to IParameterList failed, Type conflict in xml node: ") +
                                         attribute + L"\n   at CQarnUtilities::" + member +
                                         L": line #\n   at CQarnUtilities::DOMCreateFieldCollectionEntry_intern: line #\n"));
@@ -264,11 +203,9 @@ TEST_F(ParamList, CollectionsMappingsAndRoundTrip) {
         Field("S", "s") + "</FieldCollection></Structure></StructureCollection>"
         "<TableCollection><Table><Name>T</Name>" + rows + "</Table></TableCollection></Parameter>");
     ASSERT_TRUE(list);
-    ComPtr<IStructure> structure;
-    ComPtr<IFieldCollection> structureFields;
-    ASSERT_TRUE(SUCCEEDED(list->GetStructure(Str(L"HEADER"), &structure)) && structure);
-    structure->get_FieldCollection(&structureFields);
-    EXPECT_EQ(Texts{L"S=s"}, Entries(structureFields.Get()));
+    ComPtr<IField> structureField;
+    ASSERT_EQ(S_OK, list->GetStructureField(Str(L"S"), Str(L"HEADER"), &structureField));
+    EXPECT_TRUE(structureField);
     EXPECT_EQ((Texts{L"R=1", L"R=2", L"R=3"}), Rows(list.Get(), L"T"));
 
     // A built list's Xml reads back to the same list.
@@ -294,10 +231,8 @@ TEST_F(ParamList, BuilderEventsAndTemplates) {
     EXPECT_EQ(Texts{}, FieldsOf(list.Get()));
 
     // A failing macro ends the build with the engine's text.
-    EXPECT_EQ(DISP_E_EXCEPTION,
-              u->GetXmlParameterListFromXMLString3(Str(Wide("<Parameter><PostAction" + engine + "'Fail'/></Parameter>")),
-                                                   Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf()));
-    EXPECT_EQ(L"Macro failed on request", TakeMessage());
+    EXPECT_EQ(L"Macro failed on request", Failure(u->GetXmlParameterListFromXMLString3(Str(Wide("<Parameter><PostAction" +
+        engine + "'Fail'/></Parameter>")), Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf())));
     EXPECT_FALSE(list);
 
     // A template replaces the list; its fields read the list being built as their context.
@@ -315,8 +250,7 @@ TEST_F(ParamList, BuilderEventsAndTemplates) {
 
     // A template that names its own transaction fails instead of nesting without end.
     Define(L"main.xml", Transaction("Loop", "<Parameter TemplateName='Loop' TemplateFile='main.xml'/>"));
-    EXPECT_EQ(DISP_E_EXCEPTION, Lookup(L"Loop", list));
-    EXPECT_FALSE(TakeMessage().empty());
+    EXPECT_FALSE(Failure(Lookup(L"Loop", list)).empty());
     EXPECT_FALSE(list);
 }
 
@@ -361,7 +295,6 @@ TEST_F(ParamList, CustomerFilesAndTheirErrors) {
     ASSERT_EQ(S_OK, Lookup(L"T", list)) << TakeMessage();
     EXPECT_EQ(Texts{L"src=regular"}, FieldsOf(list.Get()));
     const Texts attributes = AttributesOf(list.Get());
-    ASSERT_EQ(3u, attributes.size());
     EXPECT_EQ((Texts{L"source=" + regular, L"transaction=T"}), Texts(attributes.begin(), attributes.begin() + 2));
     EXPECT_EQ(0u, AttributeOf(list.Get(), L"customerWarning")
                       .find(L"Error in " + customer + L": Node " + node + L" not found in " + customer + L".\n   at "));
@@ -394,9 +327,8 @@ TEST_F(ParamList, AnotherInstallationRootForOneCall) {
             << TakeMessage();
         EXPECT_EQ(file, AttributeOf(list.Get(), L"source"));
         EXPECT_EQ(before, qarn::EnvironmentValue(L"QarnRootDir"));
-        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList4(Str(L"main.xml"), Str(L"Missing"), nullptr, Str(other.path()),
-                                                            list.ReleaseAndGetAddressOf()));
-        EXPECT_NE(std::wstring::npos, TakeMessage().find(file));
+        EXPECT_NE(std::wstring::npos, Failure(u->GetXmlParameterList4(Str(L"main.xml"), Str(L"Missing"), nullptr,
+                                                                      Str(other.path()), list.ReleaseAndGetAddressOf())).find(file));
         EXPECT_EQ(before, qarn::EnvironmentValue(L"QarnRootDir")) << "restored after a failure too";
     }
 }
@@ -414,13 +346,11 @@ TEST_F(ParamList, XsltStylesheetSuppliesTheList) {
     {
         // Without the processor (or the field function) the creation's own failure is reported.
         ScopedVariable unregistered(L"QarnTestUnregistered", L"XsltProcessor FieldFunction");
-        EXPECT_EQ(DISP_E_EXCEPTION, Lookup(L"T", list, ContextList().Get()));
-        EXPECT_EQ(L"Unknown Error, code 0x80040154 (-2147221164)", TakeMessage());
-        EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterListFromXMLString3(
-                                        Str(L"<Parameter><FieldCollection><Field><Name>F</Name><Value>a</Value><Function>"
-                                            L"upper</Function></Field></FieldCollection></Parameter>"),
-                                        Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf()));
-        EXPECT_EQ(L"Unknown Error, code 0x80040154 (-2147221164)", TakeMessage());
+        const wchar_t* notRegistered = L"Unknown Error, code 0x80040154 (-2147221164)";
+        EXPECT_EQ(notRegistered, Failure(Lookup(L"T", list, ContextList().Get())));
+        EXPECT_EQ(notRegistered, Failure(u->GetXmlParameterListFromXMLString3(Str(L"<Parameter><FieldCollection><Field><Name>F"
+            L"</Name><Value>a</Value><Function>upper</Function></Field></FieldCollection></Parameter>"),
+            Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf())));
     }
     ASSERT_EQ(S_OK, Lookup(L"T", list, ContextList().Get())) << TakeMessage();
     EXPECT_EQ(Texts{L"fromXslt=4711"}, FieldsOf(list.Get()));
@@ -453,8 +383,7 @@ TEST_F(ParamList, ParsedDocumentsAndTextsWithAndWithoutAlias) {
     EXPECT_EQ(Texts{L"A=1"}, FieldsOf(list.Get()));
 
     // An apostrophe in the alias makes the selection invalid: a clear failure, no list.
-    EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList2(Str(file), Str(L"O'Neil"), nullptr, list.ReleaseAndGetAddressOf()));
-    EXPECT_FALSE(TakeMessage().empty());
+    EXPECT_FALSE(Failure(u->GetXmlParameterList2(Str(file), Str(L"O'Neil"), nullptr, list.ReleaseAndGetAddressOf())).empty());
     EXPECT_FALSE(list);
 }
 
@@ -468,12 +397,7 @@ TEST_F(ParamList, DefinitionFilesInTheirOwnEncoding) {
                                                                "<Parameter><FieldCollection>" + field +
                                                                "</FieldCollection></Parameter>");
     std::string utf16 = "\xFF\xFE";
-    for (wchar_t c : L"<Parameter><FieldCollection><Field><Name>Monat</Name><Value>M\u00E4rz</Value></Field>"
-                     L"</FieldCollection></Parameter>") {
-        if (!c) break;
-        utf16 += static_cast<char>(c & 0xFF);
-        utf16 += static_cast<char>(c >> 8);
-    }
+    for (char c : "<Parameter><FieldCollection>" + field + "</FieldCollection></Parameter>") utf16 += {c, '\0'};  // Latin-1 units
     for (const std::wstring& file : {latin1, root.Write(L"xml\\utf16.xml", utf16)}) {
         ComPtr<IParameterList> list;
         ASSERT_EQ(S_OK, u->GetXmlParameterList3(Str(file), Str(L"Parameter"), nullptr, &list)) << TakeMessage();

@@ -11,61 +11,53 @@ using namespace test;
 
 namespace {
 
-struct ClassRow {
-    const wchar_t* clsid;
-    const wchar_t* progId;  // nullptr: short form without ProgID keys
-    const wchar_t* versionIndependent;
-    const wchar_t* description;
-    const IID* defaultInterface;
-};
-
-const ClassRow kClasses[] = {
-    {L"{8D61C14A-823B-4577-9C97-F24F4CCE223E}", L"QarnComConnector.CGlobalApp.1", L"QarnComConnector.CGlobalApp",
-     L"GlobalApp Class", &IID_IGlobalApp},
-    {L"{AE24E3FB-3747-45F8-9225-FEEBB0585EC0}", L"QarnComConnector.CQarnClassFactory.1",
-     L"QarnComConnector.CQarnClassFactory", L"QarnClassFactory Class", &IID_IQarnClassFactory},
-    {L"{31B148B0-FD87-4CA8-9922-2127F541603F}", L"QarnComConnector.CQarnComApplication.1",
-     L"QarnComConnector.CQarnComApplication", L"QarnComApplication Class", &IID_IQarnComApplication},
-    {L"{38997210-4AA4-4023-BC94-A505C110A863}", L"QarnComConnector.CQarnSimpleCollaboration.1",
-     L"QarnComConnector.CQarnSimpleCollaboration", L"QarnSimpleCollaboration Class", &IID_IQarnSimpleCollaboration},
-    {L"{4D9E1CA9-A8AF-40E9-AD38-D10E12E6DC75}", L"QarnComConnector.CQarnTimer.1", L"QarnComConnector.CQarnTimer",
-     L"QarnTimer Class", &IID_IQarnTimer},
-    {L"{A0665203-7DCB-49AA-8B34-AC84357CDAA8}", L"QarnComConnector.CQarnUtilities.1",
-     L"QarnComConnector.CQarnUtilities", L"QarnUtilities Class", &IID_IQarnUtilities},
-    {L"{3F9E5E04-DA3A-471A-AF3D-145AFF993638}", L"QarnComConnector.QarnGenericListViewC.1",
-     L"QarnComConnector.QarnGenericListViewCon", L"QarnGenericListViewControl Class", &IID_IQarnGenericListViewControl},
-    {L"{6D0C64CB-55CF-4C0D-A448-0B49468E3ED6}", L"QarnComConnector.CQarnGenericPlmInter.1",
-     L"QarnComConnector.CQarnGenericPlmInterfa", L"CQarnGenericPlmInterface Class", &IID_IQarnGenericPlmInterface},
-    {L"{92C8BA8F-BC7C-49C1-BB7B-93CC94F5A1D3}", L"QarnComConnector.CQarnNumberGenerator.1",
-     L"QarnComConnector.CQarnNumberGenerator", L"CQarnNumberGenerator Class", &IID_IQarnNumberGenerator},
-    {L"{D34EDA3B-323E-47C0-94C6-5E916BA78599}", nullptr, nullptr, L"CQarnCommonCADAdapter Class",
-     &IID_IQarnCommonCADAdapter},
-    {L"{2deb97ac-69c5-468c-8361-921b6cc75bab}", nullptr, nullptr, L"QarnGenericSearchInterface class",
-     &IID_IQarnGenericSearchInterface},
-};
-
 const wchar_t kLibId[] = L"{53D70BEF-7A49-4E4E-8BE6-660E8613DBE0}";
 const std::wstring kLibKey = std::wstring(L"TypeLib\\") + kLibId + L"\\1.0";
 
-std::wstring ClsidKey(const ClassRow& c) { return std::wstring(L"CLSID\\") + c.clsid; }
+const std::wstring& ServerPath() {
+    static const std::wstring path = test::ServerPath(L"{4D9E1CA9-A8AF-40E9-AD38-D10E12E6DC75}");  // CQarnTimer
+    return path;
+}
+
+// The classes are those of the server's type library: a new coclass is checked without a test edit.
+const std::vector<Coclass>& Classes() {
+    static const std::vector<Coclass> classes = Coclasses(ServerPath());
+    return classes;
+}
+
+// ProgIDs (version-independent, versioned) of a class: "QarnComConnector.<coclass>" and ".1", but for
+// the names that clients already use, shortened to 39 characters, and the short-form classes without.
+std::pair<std::wstring, std::wstring> ProgIds(const Coclass& c) {
+    const struct { const wchar_t *name, *independent, *versioned; } fixed[] = {
+        {L"QarnGenericListViewControl", L"QarnComConnector.QarnGenericListViewCon", L"QarnComConnector.QarnGenericListViewC.1"},
+        {L"CQarnGenericPlmInterface", L"QarnComConnector.CQarnGenericPlmInterfa", L"QarnComConnector.CQarnGenericPlmInter.1"},
+        {L"CQarnCommonCADAdapter", L"", L""}, {L"CQarnGenericSearchInterface", L"", L""}};
+    for (const auto& f : fixed)
+        if (c.name == f.name) return {f.independent, f.versioned};
+    return {L"QarnComConnector." + c.name, L"QarnComConnector." + c.name + L".1"};
+}
+
+std::wstring ClsidKey(const Coclass& c) { return L"CLSID\\" + GuidText(c.clsid); }
 
 // Checks every key a registration must leave.
 void ExpectRegistered(const std::wstring& modulePath) {
-    for (const ClassRow& c : kClasses) {
-        SCOPED_TRACE(c.description);
-        const std::wstring key = ClsidKey(c);
+    ASSERT_FALSE(Classes().empty());
+    for (const Coclass& c : Classes()) {
+        SCOPED_TRACE(c.name);
+        const auto [independent, progId] = ProgIds(c);
+        const std::wstring key = ClsidKey(c), clsid = GuidText(c.clsid);
         EXPECT_EQ(c.description, RegText(HKEY_CLASSES_ROOT, key, nullptr));
         EXPECT_EQ(modulePath, RegText(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr));
         EXPECT_EQ(L"Apartment", RegText(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel"));
         EXPECT_EQ(kLibId, RegText(HKEY_CLASSES_ROOT, key + L"\\TypeLib", nullptr));
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + L"\\Programmable"));
-        if (c.progId) {
-            EXPECT_EQ(c.progId, RegText(HKEY_CLASSES_ROOT, key + L"\\ProgID", nullptr));
-            EXPECT_EQ(c.versionIndependent, RegText(HKEY_CLASSES_ROOT, key + L"\\VersionIndependentProgID", nullptr));
-            EXPECT_EQ(c.description, RegText(HKEY_CLASSES_ROOT, c.progId, nullptr));
-            EXPECT_EQ(c.clsid, RegText(HKEY_CLASSES_ROOT, std::wstring(c.progId) + L"\\CLSID", nullptr));
-            EXPECT_EQ(c.clsid, RegText(HKEY_CLASSES_ROOT, std::wstring(c.versionIndependent) + L"\\CLSID", nullptr));
-            EXPECT_EQ(c.progId, RegText(HKEY_CLASSES_ROOT, std::wstring(c.versionIndependent) + L"\\CurVer", nullptr));
+        if (!progId.empty()) {
+            EXPECT_EQ(progId, RegText(HKEY_CLASSES_ROOT, key + L"\\ProgID", nullptr));
+            EXPECT_EQ(independent, RegText(HKEY_CLASSES_ROOT, key + L"\\VersionIndependentProgID", nullptr));
+            EXPECT_EQ(c.description, RegText(HKEY_CLASSES_ROOT, progId, nullptr));
+            EXPECT_EQ(clsid, RegText(HKEY_CLASSES_ROOT, progId + L"\\CLSID", nullptr));
+            EXPECT_EQ(clsid, RegText(HKEY_CLASSES_ROOT, independent + L"\\CLSID", nullptr));
+            EXPECT_EQ(progId, RegText(HKEY_CLASSES_ROOT, independent + L"\\CurVer", nullptr));
         } else {
             EXPECT_EQ(L"1.0", RegText(HKEY_CLASSES_ROOT, key + L"\\Version", nullptr));
             EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key + L"\\ProgID"));
@@ -76,11 +68,6 @@ void ExpectRegistered(const std::wstring& modulePath) {
     ComPtr<ITypeLib> neutral;
     EXPECT_EQ(S_OK, LoadRegTypeLib(LIBID_QarnComConnector, 1, 0, 0, &neutral));
     EXPECT_EQ(modulePath, RegText(HKEY_CLASSES_ROOT, kLibKey + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"), nullptr));
-}
-
-const std::wstring& ServerPath() {
-    static const std::wstring path = test::ServerPath(kClasses[4].clsid);
-    return path;
 }
 
 HMODULE ServerModule() {
@@ -100,15 +87,13 @@ TEST(Registration, RegistersUnregistersAndRegistersAgain) {
     ExpectRegistered(ServerPath());
 
     using Entry = HRESULT(STDAPICALLTYPE*)();
-    auto unregister = Export<Entry>("DllUnregisterServer");
-    auto reg = Export<Entry>("DllRegisterServer");
+    auto unregister = Export<Entry>("DllUnregisterServer"), reg = Export<Entry>("DllRegisterServer");
     ASSERT_TRUE(unregister && reg);
     ASSERT_EQ(S_OK, unregister());
-    for (const ClassRow& c : kClasses) {
+    for (const Coclass& c : Classes()) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClsidKey(c)));
-        EXPECT_FALSE(c.progId && (KeyExists(HKEY_CLASSES_ROOT, c.progId) ||
-                                  KeyExists(HKEY_CLASSES_ROOT, c.versionIndependent)))
-            << c.progId;
+        const auto [independent, progId] = ProgIds(c);
+        EXPECT_FALSE(!progId.empty() && (KeyExists(HKEY_CLASSES_ROOT, progId) || KeyExists(HKEY_CLASSES_ROOT, independent))) << progId;
     }
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLibKey));
@@ -165,25 +150,22 @@ public:
 }  // namespace
 
 TEST(Module, EveryClassIsAggregatableAndReportsRichErrors) {
-    for (const ClassRow& c : kClasses) {
-        SCOPED_TRACE(c.description);
-        CLSID clsid{};
-        ASSERT_EQ(S_OK, CLSIDFromString(c.clsid, &clsid));
+    ASSERT_FALSE(Classes().empty());
+    for (const Coclass& c : Classes()) {
+        SCOPED_TRACE(c.name);
         Outer outer;
         IUnknown* inner = nullptr;
-        ASSERT_EQ(S_OK, CoCreateInstance(clsid, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                         reinterpret_cast<void**>(&inner)));
+        ASSERT_EQ(S_OK, CoCreateInstance(c.clsid, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&inner)));
         outer.inner = inner;
         void* p = nullptr;
-        EXPECT_EQ(CLASS_E_NOAGGREGATION,
-                  CoCreateInstance(clsid, &outer, CLSCTX_INPROC_SERVER, *c.defaultInterface, &p));
+        EXPECT_EQ(CLASS_E_NOAGGREGATION, CoCreateInstance(c.clsid, &outer, CLSCTX_INPROC_SERVER, c.defaultInterface, &p));
 
         // Interfaces of the inner object count their references on the outer one.
         ULONG before = outer.refs;
         ComPtr<ISupportErrorInfo> support;
         ASSERT_EQ(S_OK, outer.QueryInterface(IID_ISupportErrorInfo, &support));
         EXPECT_EQ(before + 1, outer.refs);
-        EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(*c.defaultInterface));
+        EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(c.defaultInterface));
         EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IDispatch));
         ComPtr<IUnknown> back;
         ASSERT_EQ(S_OK, support.As(&back));

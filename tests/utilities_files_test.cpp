@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
@@ -27,10 +30,6 @@ protected:
         VARIANT_BOOL r = 2;
         HRESULT hr = (u.Get()->*method)(in..., &r);
         return {hr, r};
-    }
-    static std::wstring Failure(HRESULT hr) {
-        EXPECT_EQ(DISP_E_EXCEPTION, hr);
-        return TakeMessage();
     }
     static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
     static bool ReadOnly(const std::wstring& path) { return GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY; }
@@ -235,56 +234,46 @@ TEST_F(Files, EveryWriterWritesToNulWithoutAFile) {
 
 constexpr const wchar_t* kDevices[] = {L"CON", L"COM1", L"\\\\.\\COM1", L"C:\\data\\con.txt"};
 
-// What the device readers answered (their messages, or "read"), on a thread of their own.
-struct DeviceReads {
-    std::vector<std::wstring> answers;
-    long nulLines = -1;
-};
-
-DWORD WINAPI ReadDevices(void* job) {
-    auto& reads = *static_cast<DeviceReads*>(job);
-    auto answer = [&](HRESULT hr) { reads.answers.push_back(hr == DISP_E_EXCEPTION ? TakeMessage() : L"read"); };
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    try {
-        auto u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
-        for (const wchar_t* path : kDevices) {
-            ComPtr<IFieldCollection> lines;
-            ComPtr<IFieldCollectionTable> table;
-            ComPtr<IQarnDocument> document;
-            answer(u->ReadTextFile(Str(path), &lines));
-            answer(u->ReadCSVFile(Str(path), Str(L";"), &lines));
-            answer(u->ReadCSVFile2(Str(path), Str(L";"), &table));
-            answer(u->GetXmlQarnDocumentFromFile(Str(path), nullptr, &document));
-        }
-        ComPtr<IFieldCollection> lines;
-        if (u->ReadTextFile(Str(L"NUL"), &lines) == S_OK && lines) lines->get_Count(&reads.nulLines);
-    } catch (HRESULT) {
-    }
-    CoUninitialize();
-    return 0;
-}
-
 // The console and ports are refused at once with the path in the message (reading them could wait
 // forever); NUL reads as empty. The calls run on a thread of their own, so that a reader that
 // waits fails the test instead of hanging the run.
 TEST(DeviceReaders, ConsoleAndPortsAreRefusedAtOnceNulIsEmpty) {
-    auto* reads = new DeviceReads;  // a thread that never ends keeps it
-    HANDLE thread = CreateThread(nullptr, 0, ReadDevices, reads, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    const DWORD waited = WaitForSingleObject(thread, 30000);
-    CloseHandle(thread);
-    ASSERT_EQ(WAIT_OBJECT_0, waited) << "a reader is still waiting after 30 s";
+    struct Reads {
+        std::vector<std::wstring> answers;  // the messages, or "read"
+        long nulLines = -1;
+        std::atomic<bool> done{false};
+    };
+    auto reads = std::make_shared<Reads>();  // a thread that never ends keeps it
+    std::thread([reads] {
+        auto answer = [&](HRESULT hr) { reads->answers.push_back(hr == DISP_E_EXCEPTION ? TakeMessage() : L"read"); };
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            auto u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
+            ComPtr<IFieldCollection> lines;
+            ComPtr<IFieldCollectionTable> table;
+            ComPtr<IQarnDocument> document;
+            for (const wchar_t* path : kDevices) {
+                answer(u->ReadTextFile(Str(path), &lines));
+                answer(u->ReadCSVFile(Str(path), Str(L";"), &lines));
+                answer(u->ReadCSVFile2(Str(path), Str(L";"), &table));
+                answer(u->GetXmlQarnDocumentFromFile(Str(path), nullptr, &document));
+            }
+            if (u->ReadTextFile(Str(L"NUL"), &lines) == S_OK && lines) lines->get_Count(&reads->nulLines);
+        }
+        CoUninitialize();
+        reads->done = true;
+    }).detach();
+    for (int waited = 0; !reads->done && waited < 30000; waited += 50) Sleep(50);
+    ASSERT_TRUE(reads->done) << "a reader is still waiting after 30 s";
     ASSERT_EQ(4 * std::size(kDevices), reads->answers.size());
     for (size_t i = 0; i < reads->answers.size(); ++i) {
-        const std::wstring path = kDevices[i / 4], & answer = reads->answers[i];
+        const std::wstring path = kDevices[i / 4], &answer = reads->answers[i];
         if (i % 4 < 3)  // the text and CSV readers
-            EXPECT_EQ(L"Cannot read " + path + L": the name is a device (console, port or device path), not a file.",
-                      answer);
+            EXPECT_EQ(L"Cannot read " + path + L": the name is a device (console, port or device path), not a file.", answer);
         else  // the XML description reader fails, whatever it says, naming the path
             EXPECT_NE(std::wstring::npos, answer.find(path)) << answer;
     }
     EXPECT_EQ(0, reads->nulLines) << "NUL reads as an empty file";
-    delete reads;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "ForeignObject.h"
 #include "UtilitiesSupport.h"
 
 using namespace test;
@@ -17,52 +18,24 @@ GUID Guid(const wchar_t* text) {
     return g;
 }
 
-std::wstring Text(REFGUID g) {
-    wchar_t text[40] = {};
-    StringFromGUID2(g, text, 40);
-    return text;
-}
-
-// An automation object that offers no type information.
-class Opaque : public IDispatch {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = (iid == IID_IUnknown || iid == IID_IDispatch) ? this : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-};
-
 class TypeInfo : public ::testing::Test {
 protected:
     ComPtr<IQarnUtilities> u = test::Create<IQarnUtilities>(CLSID_CQarnUtilities);
-    const std::wstring ourDll = test::ServerPath(Text(CLSID_CQarnUtilities).c_str());
+    const std::wstring ourDll = test::ServerPath(GuidText(CLSID_CQarnUtilities).c_str());
 };
 
 TEST_F(TypeInfo, InformationOfAnObjectAndOfALibrary) {
     ComPtr<IFieldCollection> info;
     ASSERT_EQ(S_OK, u->GetInterfaceInfo1(u.Get(), &info));
-    EXPECT_EQ((std::vector<std::wstring>{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary),
-                                         L"TYPE_GUID=" + Text(IID_IQarnUtilities)}),
+    EXPECT_EQ((Texts{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary), L"TYPE_GUID=" + GuidText(IID_IQarnUtilities)}),
               Entries(info.Get()));
-    Opaque opaque;
-    EXPECT_EQ(S_OK, u->GetInterfaceInfo1(&opaque, &info));
+    // An automation object that offers no type information.
+    EXPECT_EQ(S_OK, u->GetInterfaceInfo1(ComPtr<IDispatch>(new ForeignObject<IDispatch>).Get(), &info));
     EXPECT_FALSE(info);
 
     // Our library is registered for German (1031), its own locale, and for the neutral locale
     // that the marshaler between apartments asks for, which every other locale falls back to.
-    const std::vector<std::wstring> ours{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary),
-                                         L"FILE_VERSION=2.1.50.117"};
+    const Texts ours{L"PathName=" + ourDll, L"TLIB_GUID=" + std::wstring(kOurLibrary), L"FILE_VERSION=2.1.50.117"};
     for (LCID lcid : {0, 1031, 1033}) {
         ASSERT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kOurLibrary), 1, 0, lcid, &info));
         EXPECT_EQ(ours, Entries(info.Get())) << lcid;
@@ -71,9 +44,7 @@ TEST_F(TypeInfo, InformationOfAnObjectAndOfALibrary) {
     EXPECT_FALSE(info) << "no version 2.0";
     // The doubles' DLL carries no version resource.
     ASSERT_EQ(S_OK, u->GetInterfaceInfo2(Guid(kDoublesLibrary), 1, 0, 0, &info));
-    const std::vector<std::wstring> doubles = Entries(info.Get());
-    ASSERT_EQ(3u, doubles.size());
-    EXPECT_EQ(L"FILE_VERSION=", doubles[2]);
+    EXPECT_EQ(L"FILE_VERSION=", Entries(info.Get()).at(2));
     EXPECT_EQ(S_OK, u->GetInterfaceInfo2(CLSID_CQarnUtilities, 1, 0, 0, &info));
     EXPECT_FALSE(info) << "a class id is no library";
 }
@@ -112,7 +83,6 @@ TEST_F(TypeInfo, KnownLibrariesOfTheInstallation) {
     ASSERT_EQ(1, rows) << "our own library, the others are not installed here";
     ComPtr<IFieldCollection> row;
     table->get_Item(1, &row);
-    ASSERT_TRUE(row);
     EXPECT_EQ(L"TLIB_GUID=" + std::wstring(kOurLibrary), Entries(row.Get()).at(1));
 
     test::ScratchFolder dir(L"typeinfo");
@@ -128,20 +98,16 @@ TEST_F(TypeInfo, KnownLibrariesOfTheInstallation) {
     table->get_Item(1, &row);
     EXPECT_EQ(L"TLIB_GUID=" + std::wstring(kOurLibrary), Entries(row.Get()).at(1)) << "this library comes first";
     table->get_Item(2, &row);
-    EXPECT_EQ((std::vector<std::wstring>{L"PathName=" + file, L"TLIB_GUID=" + std::wstring(SiblingLibrary::kGuid),
-                                         L"FILE_VERSION="}),
-              Entries(row.Get()))
+    EXPECT_EQ((Texts{L"PathName=" + file, L"TLIB_GUID=" + std::wstring(SiblingLibrary::kGuid), L"FILE_VERSION="}), Entries(row.Get()))
         << "a type library file has no version resource";
 }
 
 TEST_F(TypeInfo, ClassOfAProgId) {
-    BSTR clsid = nullptr;
-    ASSERT_EQ(S_OK, u->GetCLSIDFromProgID(Str(L"QarnComConnector.CQarnUtilities"), &clsid));
-    EXPECT_EQ(Text(CLSID_CQarnUtilities), ToWide(clsid));
-    SysFreeString(clsid);
-    clsid = nullptr;
-    EXPECT_EQ(S_OK, u->GetCLSIDFromProgID(Str(L"No.Such.Class"), &clsid));
-    EXPECT_EQ(nullptr, clsid) << "an unknown name gives the empty text";
+    Str clsid;
+    ASSERT_EQ(S_OK, u->GetCLSIDFromProgID(Str(L"QarnComConnector.CQarnUtilities"), clsid.Out()));
+    EXPECT_EQ(GuidText(CLSID_CQarnUtilities), clsid.View());
+    EXPECT_EQ(S_OK, u->GetCLSIDFromProgID(Str(L"No.Such.Class"), clsid.Out()));
+    EXPECT_TRUE(clsid.IsNull()) << "an unknown name gives the empty text";
 }
 
 }  // namespace
