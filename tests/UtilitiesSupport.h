@@ -23,6 +23,14 @@ namespace test {
 using Str = qarn::Bstr;
 using qarn::Variant;
 
+// A number (VT_I4) where the callee expects a text.
+inline Variant Number(long value) {
+    Variant v;
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
 // The outcome of a method with a BSTR result; takes ownership of the text.
 struct Result {
     Result(HRESULT h, BSTR s) : hr(h), null(s == nullptr), text(ToWide(s)) { SysFreeString(s); }

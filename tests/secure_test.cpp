@@ -162,7 +162,7 @@ TEST_F(Secure, EntryPointsUseTheirOwnNamesAndKeys) {
 
     auto number = test::Create<IField>(CLSID_Field);
     number->put_Name(Str(L"count"));
-    number->put_Value(Variant(42L));
+    number->put_Value(Number(42));
     ASSERT_EQ(S_OK, u->Encrypt2(number.Get(), &encrypted));
     ASSERT_EQ(S_OK, u->Decrypt(Str(L"count"), Str(Value(encrypted.Get())), &plain));
     EXPECT_EQ(L"42", Value(plain.Get())) << "a number is encrypted as its text";

@@ -53,7 +53,7 @@ protected:
 
 TEST_F(Dom, ParsingFilesTextsAndParseErrors) {
     ComPtr<IDispatch> doc;
-    EXPECT_EQ(L"Not a file.", Failure(u->DOMParse(Variant(42L), &doc)));
+    EXPECT_EQ(L"Not a file.", Failure(u->DOMParse(Number(42), &doc)));
     const std::wstring missing = dir / L"missing.xml";
     EXPECT_EQ(L"File " + missing + L" does not exist.", Failure(u->DOMParse(Variant(std::wstring_view(missing)), &doc)));
     // A script passes its variable by reference.

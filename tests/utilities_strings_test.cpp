@@ -136,7 +136,7 @@ TEST_F(Strings, PropertyStoreUsesTheCallersCollections) {
 
     ASSERT_EQ(S_OK, u->SetProperty(Str(L"Language"), Str(L"DE")));
     ASSERT_EQ(S_OK, u->SetProperty(Str(L"LANGUAGE"), Str(L"EN")));
-    props->SetValue(Str(L"Count"), Variant(7L));  // not a text: looked up as null
+    props->SetValue(Str(L"Count"), Number(7));  // not a text: looked up as null
     EXPECT_EQ(3u, test::Entries(props.Get()).size()) << "SetProperty adds to the shared collection";
     Expect(Call(&IQarnUtilities::GetProperty, L"Language"), L"DE", L"Language");
     Expect(Call(&IQarnUtilities::GetProperty, L"Count"), nullptr, L"Count");

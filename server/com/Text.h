@@ -89,11 +89,6 @@ public:
         vt = VT_BSTR;
         bstrVal = CopyBstr(text);
     }
-    explicit Variant(long value) noexcept {
-        VariantInit(this);
-        vt = VT_I4;
-        lVal = value;
-    }
     explicit Variant(IDispatch* p) noexcept {
         VariantInit(this);
         vt = VT_DISPATCH;
