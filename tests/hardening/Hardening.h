@@ -1,5 +1,5 @@
-// What the hardening programs (sweep, leaks, faults) share: COM start-up, object creation through
-// cached class objects, owned texts and variants, files and folders.
+// What the hardening programs share: COM start-up, object creation through cached class objects,
+// owned texts and variants, the classes of our type libraries, files and folders.
 #pragma once
 
 #include <windows.h>
@@ -24,12 +24,9 @@ using Microsoft::WRL::ComPtr;
 struct Failure {
     std::wstring what;
 };
-
 inline void Expect(bool ok, const std::wstring& what) {
     if (!ok) throw Failure{what};
 }
-
-
 
 // A text owned for the scope (the COM layer's own); `s.Out()` receives an [out] text.
 using Str = qarn::Bstr;

@@ -533,9 +533,9 @@ void Call(IDispatch* object, const Member& m, const std::vector<Member>& all, Ar
     if (hr == DISP_E_TYPEMISMATCH) ok = argErr < params.cArgs;
     ++g_totals.calls;
     if ((!ok || dialog) && ++g_totals.failed <= 300)
-            std::printf("FAILED: %s: 0x%08lx%s%s%s\n", Narrow(label).c_str(), static_cast<unsigned long>(hr),
-                        hr == DISP_E_EXCEPTION && !ok ? " without a description" : "",
-                        hr == DISP_E_TYPEMISMATCH && !ok ? " naming no argument" : "", dialog ? " (opened a dialog)" : "");
+        std::printf("FAILED: %s: 0x%08lx%s%s%s\n", Narrow(label).c_str(), static_cast<unsigned long>(hr),
+                    hr == DISP_E_EXCEPTION && !ok ? " without a description" : "",
+                    hr == DISP_E_TYPEMISMATCH && !ok ? " naming no argument" : "", dialog ? " (opened a dialog)" : "");
     SysFreeString(excep.bstrDescription);
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrHelpFile);
