@@ -95,6 +95,7 @@ struct HelperRegistration {
 HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args);
 
 int HandleCount();
+inline ComPtr<IGlobalInterfaceTable> Git() { return Create<IGlobalInterfaceTable>(CLSID_StdGlobalInterfaceTable); }
 
 // The run's scratch folder (removed at the end) and the sample installation copied into it, which
 // QarnRootDir names for the whole run.

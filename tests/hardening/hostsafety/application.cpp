@@ -12,8 +12,6 @@ namespace {
 
 constexpr int kThreads = 8;
 
-ComPtr<IGlobalInterfaceTable> Git() { return Create<IGlobalInterfaceTable>(CLSID_StdGlobalInterfaceTable); }
-
 std::wstring Property(IQarnComApplication* app, const wchar_t* name) {
     Str value;
     Check(app->GetProperty(Str(name), value.Out()), std::wstring(L"GetProperty ") + name);

@@ -50,10 +50,7 @@ void Report::Guard(const std::wstring& where, const std::function<void()>& step)
     }
 }
 
-std::vector<Section>& Sections() {
-    static std::vector<Section> sections;
-    return sections;
-}
+std::vector<Section>& Sections() { static std::vector<Section> sections; return sections; }
 
 void Pump() {
     MSG message;
@@ -107,10 +104,7 @@ void RunThreads(Report& report, int count, DWORD model, const std::function<void
 }
 
 void Barrier::Arrive() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (++waiting_ == count_) SetEvent(released_);
-    }
+    if (std::lock_guard<std::mutex> guard(lock_); ++waiting_ == count_) SetEvent(released_);
     PumpingWait(released_);
 }
 
@@ -145,10 +139,7 @@ int HandleCount() {
     return -1;
 }
 
-std::vector<Helper>& Helpers() {
-    static std::vector<Helper> helpers;
-    return helpers;
-}
+std::vector<Helper>& Helpers() { static std::vector<Helper> helpers; return helpers; }
 
 HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args) {
     wchar_t program[MAX_PATH] = {};
