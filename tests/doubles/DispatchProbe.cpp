@@ -1,10 +1,9 @@
-#include "DispatchProbe.h"
-
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "Dispatch.h"
+#include "Doubles.h"
 #include "Errors.h"
 #include "Text.h"
 
@@ -21,12 +20,10 @@ STDMETHODIMP DispatchProbe::Split(BSTR text, BSTR* rest, BSTR* head) {
     return MethodFrame(L"DispatchProbe::Split", [&] {
         CHECK_POINTER(rest);
         CHECK_POINTER(head);
-        *rest = nullptr;
-        *head = nullptr;
+        *rest = *head = nullptr;
         const std::wstring_view all = View(text);
         const size_t colon = all.find(L':');
-        Bstr first(all.substr(0, colon));
-        Bstr second(colon == std::wstring_view::npos ? std::wstring_view() : all.substr(colon + 1));
+        Bstr first(all.substr(0, colon)), second(colon == std::wstring_view::npos ? std::wstring_view() : all.substr(colon + 1));
         *rest = second.Detach();
         *head = first.Detach();
     });
@@ -39,12 +36,10 @@ STDMETHODIMP DispatchProbe::FillList(BSTR name, BSTR value, IParameterList** lis
         if (!target) CHECK_HR(CoCreateInstance(CLSID_ParameterList, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&target)));
         ComPtr<IFieldCollection> fields;
         CHECK_HR(target->get_FieldCollection(&fields));
-        Variant text(View(value));
-        CHECK_HR(fields->SetValue(name, text));
-        if (*list != target.Get()) {
-            if (*list) (*list)->Release();
-            *list = target.Detach();
-        }
+        CHECK_HR(fields->SetValue(name, Variant(View(value))));
+        if (*list == target.Get()) return;
+        if (*list) (*list)->Release();
+        *list = target.Detach();
     });
 }
 
@@ -76,8 +71,7 @@ STDMETHODIMP DispatchProbe::get_Word(LONG index, BSTR* word) {
         CHECK_POINTER(word);
         *word = nullptr;
         if (index < 1 || index > kWordCount)
-            THROW_MESSAGE(Format(L"Word index %ld is out of range 1 to %ld.", static_cast<long>(index),
-                                 static_cast<long>(kWordCount)));
+            THROW_MESSAGE(Format(L"Word index %ld is out of range 1 to %ld.", static_cast<long>(index), static_cast<long>(kWordCount)));
         *word = CopyBstr(kWords[index - 1]);
     });
 }

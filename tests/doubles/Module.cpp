@@ -1,11 +1,6 @@
 // QarnTestDoubles.dll: class table of the test doubles.
-#include "AboutDialogDouble.h"
-#include "ConnectorDouble.h"
-#include "DispatchProbe.h"
-#include "FieldFunction.h"
+#include "Doubles.h"
 #include "Module.h"
-#include "ScriptEngine.h"
-#include "XsltProcessor.h"
 
 #include <cwchar>
 
@@ -26,19 +21,18 @@ HRESULT UnlessUnregistered(IUnknown* outer, REFIID iid, void** ppv) {
 constexpr wchar_t kFieldFunctionName[] = L"FieldFunction";
 constexpr wchar_t kXsltProcessorName[] = L"XsltProcessor";
 
-// A connector's row; only the first one carries OutsideComponents.rgs, which registers all ten
-// outside components.
 template <size_t I>
-constexpr qarn::ClassEntry Connector(UINT script = 0) {
-    return {&ConnectorDouble::kKinds[I].clsid, &ConnectorDouble::CreateKind<I>, script};
+constexpr qarn::ClassEntry Connector() {
+    return {&ConnectorDouble::kKinds[I].clsid, &ConnectorDouble::CreateKind<I>, 0};
 }
 
+// Doubles.rgs (script 101, on the first row) registers every class.
 const qarn::ClassEntry kClasses[] = {
     {&CLSID_DispatchProbe, &DispatchProbe::CreateInstance, 101},
-    {&CLSID_ScriptEngine, &ScriptEngine::CreateInstance, 102},
-    {&CLSID_XsltProcessor, &UnlessUnregistered<&XsltProcessor::CreateInstance, kXsltProcessorName>, 103},
-    {&CLSID_FieldFunction, &UnlessUnregistered<&FieldFunction::CreateInstance, kFieldFunctionName>, 104},
-    Connector<0>(105), Connector<1>(), Connector<2>(), Connector<3>(), Connector<4>(), Connector<5>(),
+    {&CLSID_ScriptEngine, &ScriptEngine::CreateInstance, 0},
+    {&CLSID_XsltProcessor, &UnlessUnregistered<&XsltProcessor::CreateInstance, kXsltProcessorName>, 0},
+    {&CLSID_FieldFunction, &UnlessUnregistered<&FieldFunction::CreateInstance, kFieldFunctionName>, 0},
+    Connector<0>(), Connector<1>(), Connector<2>(), Connector<3>(), Connector<4>(), Connector<5>(),
     Connector<6>(), Connector<7>(), Connector<8>(),
     {&CLSID_AboutDialogDouble, &AboutDialogDouble::CreateInstance, 0},
 };

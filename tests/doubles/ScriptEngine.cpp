@@ -1,4 +1,4 @@
-#include "ScriptEngine.h"
+#include "Doubles.h"
 
 #include <string>
 
@@ -36,11 +36,14 @@ ComPtr<IParameterList> ListOf(IDispatch* object, bool documents) {
     return list;
 }
 
-void SetText(IParameterList* list, const wchar_t* name, std::wstring_view value) {
+ComPtr<IFieldCollection> FieldsOf(IParameterList* list) {
     ComPtr<IFieldCollection> fields;
     CHECK_HR(list->get_FieldCollection(&fields));
-    Variant text(value);
-    CHECK_HR(fields->SetValue(Bstr(name), text));
+    return fields;
+}
+
+void SetText(IParameterList* list, const wchar_t* name, std::wstring_view value) {
+    CHECK_HR(FieldsOf(list)->SetValue(Bstr(name), Variant(value)));
 }
 
 // A new list or document whose field "replaced" tells which argument it took the place of.
@@ -92,22 +95,16 @@ HRESULT ScriptEngine::Run(const wchar_t* member, bool documents, BSTR macroName,
         if (macro == L"Fill") {
             // What the engine saw: its call count, the entry member and the input's "text" field.
             ComPtr<IParameterList> target = ListOf(*output, documents);
-            ComPtr<IParameterList> source = ListOf(*input, documents);
-            ComPtr<IFieldCollection> fields;
-            CHECK_HR(source->get_FieldCollection(&fields));
             Bstr text;
-            CHECK_HR(fields->GetValue(Bstr(L"text"), text.Out()));
+            CHECK_HR(FieldsOf(ListOf(*input, documents).Get())->GetValue(Bstr(L"text"), text.Out()));
             SetText(target.Get(), L"calls", std::to_wstring(calls_));
             SetText(target.Get(), L"macro", documents ? L"RunMacro2" : L"RunMacro");
             SetText(target.Get(), L"input", text.View());
         } else if (macro == L"Event") {
             // What a transaction event sees: the number of fields the input holds at that moment.
-            ComPtr<IParameterList> source = ListOf(*input, documents);
-            ComPtr<IParameterList> target = ListOf(*output, documents);
-            ComPtr<IFieldCollection> fields;
-            CHECK_HR(source->get_FieldCollection(&fields));
+            ComPtr<IParameterList> source = ListOf(*input, documents), target = ListOf(*output, documents);
             long count = 0;
-            CHECK_HR(fields->get_Count(&count));
+            CHECK_HR(FieldsOf(source.Get())->get_Count(&count));
             const std::wstring seen = L"seen " + std::to_wstring(count);
             SetText(source.Get(), L"event", seen);
             AddReturn(target.Get(), seen);

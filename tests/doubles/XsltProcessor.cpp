@@ -1,4 +1,4 @@
-#include "XsltProcessor.h"
+#include "Doubles.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
-// What the hardening programs (sweep, leaks, faults) share: COM start-up, object creation through
-// cached class objects, owned texts and variants, files and folders.
+// What the hardening programs share: COM start-up, object creation through cached class objects,
+// owned texts and variants, the classes of our type libraries, files and folders.
 #pragma once
 
 #include <windows.h>
@@ -24,12 +24,9 @@ using Microsoft::WRL::ComPtr;
 struct Failure {
     std::wstring what;
 };
-
 inline void Expect(bool ok, const std::wstring& what) {
     if (!ok) throw Failure{what};
 }
-
-
 
 // A text owned for the scope (the COM layer's own); `s.Out()` receives an [out] text.
 using Str = qarn::Bstr;
@@ -125,6 +122,65 @@ inline ComPtr<IQarnDocument> NewDocument(const ComPtr<IFieldCollection>& fields)
     return document;
 }
 
+// ---- the classes -----------------------------------------------------------------------------------
+// A creatable class of our type libraries and its default interface (for a dual one: the vtable
+// view, whose FUNCDESCs carry the real parameter types).
+struct CoClass {
+    std::wstring name;
+    CLSID clsid{};
+    IID iid{};
+    ComPtr<ITypeInfo> itf;
+    bool dual = false;
+};
+
+// bin\ (the folder of both DLLs; the test programs are in bin\tests).
+inline std::wstring BinFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring bin = path;
+    bin.resize(bin.find_last_of(L'\\'));
+    return bin.substr(0, bin.find_last_of(L'\\'));
+}
+
+// Every creatable class of the type library of `dll` (in BinFolder()).
+inline std::vector<CoClass> CreatableClasses(const wchar_t* dll) {
+    ComPtr<ITypeLib> lib;
+    Check(LoadTypeLibEx((BinFolder() + L"\\" + dll).c_str(), REGKIND_NONE, &lib), std::wstring(L"loading the type library of ") + dll);
+    std::vector<CoClass> classes;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        ComPtr<ITypeInfo> info;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, &info)) || FAILED(info->GetTypeAttr(&attr))) continue;
+        CoClass c{L"", attr->guid};
+        const bool creatable = attr->typekind == TKIND_COCLASS && (attr->wTypeFlags & TYPEFLAG_FCANCREATE);
+        const WORD impls = attr->cImplTypes;
+        info->ReleaseTypeAttr(attr);
+        if (!creatable) continue;
+        Str name;
+        info->GetDocumentation(MEMBERID_NIL, name.Out(), nullptr, nullptr, nullptr);
+        c.name = name.View();
+        for (UINT k = 0; k < impls; ++k) {
+            INT flags = 0;
+            HREFTYPE ref;
+            TYPEATTR* itfAttr = nullptr;
+            if (FAILED(info->GetImplTypeFlags(k, &flags)) || !(flags & IMPLTYPEFLAG_FDEFAULT) ||
+                FAILED(info->GetRefTypeOfImplType(k, &ref)) || FAILED(info->GetRefTypeInfo(ref, &c.itf)) ||
+                FAILED(c.itf->GetTypeAttr(&itfAttr)))
+                continue;
+            c.dual = itfAttr->typekind == TKIND_DISPATCH;
+            c.iid = itfAttr->guid;
+            c.itf->ReleaseTypeAttr(itfAttr);
+            ComPtr<ITypeInfo> vtable;
+            if (c.dual && SUCCEEDED(c.itf->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) &&
+                SUCCEEDED(c.itf->GetRefTypeInfo(ref, &vtable)))
+                c.itf = vtable;
+        }
+        classes.push_back(std::move(c));
+    }
+    return classes;
+}
+inline const wchar_t* const kDlls[] = {L"QarnComDatatypes.dll", L"QarnComConnector.dll"};
+
 inline std::string Narrow(const std::wstring& w) {
     std::string s;
     for (wchar_t c : w) s += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
@@ -174,6 +230,23 @@ inline void RemoveTree(const std::wstring& folder) {
     });
     RemoveDirectoryW(folder.c_str());
 }
+
+inline void CopyTree(const std::wstring& from, const std::wstring& to) {
+    CreateDirectoryW(to.c_str(), nullptr);
+    ForEachEntry(from, [&](const std::wstring& name, bool isFolder) {
+        if (isFolder) CopyTree(from + L"\\" + name, to + L"\\" + name);
+        else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
+    });
+}
+
+#ifdef QARN_SOURCE_DIR
+// A copy of the sample installation (samples/installation of the source tree, seen through Z:).
+inline void CopySampleInstallation(const std::wstring& to) {
+    std::wstring samples = L"Z:" QARN_SOURCE_DIR "/samples/installation";
+    for (wchar_t& c : samples) c = c == L'/' ? L'\\' : c;
+    CopyTree(samples, to);
+}
+#endif
 
 inline bool WriteText(const std::wstring& path, const char* text) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -115,20 +115,11 @@ std::set<Hit> Scan() {
     return hits;
 }
 
-// The 16 bytes in front of a hit (a heap or BSTR header tells who made it), in hex.
-std::wstring Before(const unsigned char* at) {
-    wchar_t text[64] = L"";
-    MEMORY_BASIC_INFORMATION m;
-    if (VirtualQuery(at - 16, &m, sizeof m) != sizeof m || m.State != MEM_COMMIT) return text;
-    for (int i = -16; i < 0; ++i) swprintf(text + wcslen(text), 4, L"%02x", at[i]);
-    return text;
-}
-
 // ---- the entry points -----------------------------------------------------------------------------
 ComPtr<IQarnUtilities> g_u;
 std::wstring g_root;
 
-// The secret encrypted by `encrypt`: by Encrypt (name, secret), Encrypt3 or EncryptLogon2 (name, secret).
+// The secret encrypted by `encrypt`: by Encrypt (name, secret), Encrypt3, EncryptLogon or EncryptLogon2 (name, secret).
 std::wstring Encrypted(const std::function<HRESULT(BSTR, BSTR*)>& encrypt) {
     Secret secret;
     Str text;
@@ -144,7 +135,7 @@ std::wstring EncryptedAs(const wchar_t* name) {
 }
 std::wstring Encrypted3() { return Encrypted([](BSTR v, BSTR* out) { return g_u->Encrypt3(v, out); }); }
 std::wstring EncryptedLogon(const wchar_t* name) {
-    return Encrypted([&](BSTR v, BSTR* out) { return g_u->EncryptLogon2(Str(name), v, out); });
+    return Encrypted([&](BSTR v, BSTR* out) { return name ? g_u->EncryptLogon2(Str(name), v, out) : g_u->EncryptLogon(v, out); });
 }
 
 // Logon files whose default entries hold the secret as password and as security credentials.
@@ -250,8 +241,7 @@ const std::pair<const wchar_t*, void (*)()> kCases[] = {
      }},
     {L"DecryptLogon and DecryptLogon2", [] {
          Clear plain;
-         const std::wstring alone = Encrypted([](BSTR v, BSTR* out) { return g_u->EncryptLogon(v, out); });
-         Check(LogonDecryption()->DecryptLogon(Str(alone), plain.Out()), L"DecryptLogon");
+         Check(LogonDecryption()->DecryptLogon(Str(EncryptedLogon(nullptr)), plain.Out()), L"DecryptLogon");
          ExpectSecret(plain, L"DecryptLogon");
          Check(LogonDecryption()->DecryptLogon2(Str(L"password"), Str(EncryptedLogon(L"password")), plain.Out()),
                L"DecryptLogon2");
@@ -263,11 +253,9 @@ const std::pair<const wchar_t*, void (*)()> kCases[] = {
          Check(g_u->GetSAPLogonPassword(value.Out()), L"GetSAPLogonPassword");
          ExpectSecret(value, L"GetSAPLogonPassword");
          // Each of these reads the password as well.
-         Check(g_u->GetSAPLogonClient(value.Out()), L"GetSAPLogonClient");
-         Check(g_u->GetSAPLogonUser(value.Out()), L"GetSAPLogonUser");
-         Check(g_u->GetSAPLogonLanguage(value.Out()), L"GetSAPLogonLanguage");
-         Check(g_u->GetSAPLogonHostname(value.Out()), L"GetSAPLogonHostname");
-         Check(g_u->GetSAPLogonSystemnumber(value.Out()), L"GetSAPLogonSystemnumber");
+         for (auto get : {&IQarnUtilities::GetSAPLogonClient, &IQarnUtilities::GetSAPLogonUser, &IQarnUtilities::GetSAPLogonLanguage,
+                          &IQarnUtilities::GetSAPLogonHostname, &IQarnUtilities::GetSAPLogonSystemnumber})
+             Check((g_u.Get()->*get)(value.Out()), L"GetSAPLogon single value");
      }},
     {L"GetSAPLogonParameter and GetSAPLogonParameter3", [] {
          WriteLogonFiles();
@@ -300,10 +288,7 @@ const std::pair<const wchar_t*, void (*)()> kCases[] = {
 
 int wmain() {
     ComScope com;
-    if (!com.ok) {
-        fwprintf(stderr, L"clear text: COM could not be started\n");
-        return 1;
-    }
+    if (!com.ok) return fwprintf(stderr, L"clear text: COM could not be started\n"), 1;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     g_root = std::wstring(temp) + L"qarn-cleartext-" + std::to_wstring(GetCurrentProcessId());
@@ -325,8 +310,7 @@ int wmain() {
         g_u.Reset();
         const std::set<Hit> hits = Scan();
         for (const auto& [at, step] : hits)
-            wprintf(L"      copy at %p in %ls, after the bytes %ls\n", static_cast<const void*>(at),
-                    step == 2 ? L"UTF-16" : L"UTF-8", Before(at).c_str());
+            wprintf(L"      copy at %p in %ls\n", static_cast<const void*>(at), step == 2 ? L"UTF-16" : L"UTF-8");
         total += hits.size();
         wprintf(L"%ls  %ls: %zu copies\n", hits.empty() ? L"ok  " : L"FAIL", name, hits.size());
         fflush(stdout);

@@ -5,6 +5,8 @@
 #include "Hardening.h"
 #include "QarnComConnector.h"
 
+#include <algorithm>
+
 namespace {
 
 std::wstring g_small, g_locked;  // a folder on a file system of a few hundred kilobytes; a read-only one
@@ -51,6 +53,14 @@ ComPtr<IFieldCollection> Fields(bool big, const std::wstring& model = L"") {
 
 std::wstring WithoutSuffix(const std::wstring& path) { return path.substr(0, path.size() - 4); }
 
+// Nothing but `names` (and the filler) in the small folder: no temporary file was left behind.
+void ExpectOnly(std::initializer_list<std::wstring> names) {
+    ForEachEntry(g_small, [&](const std::wstring& entry, bool) {
+        Expect(entry == L"filler.bin" || std::find(names.begin(), names.end(), entry) != names.end(),
+               L"a temporary file was left behind: " + entry);
+    });
+}
+
 // A writer that replaces a whole file: `write(path, big)` writes a small or a big version.
 void ReplacingWriter(const std::wstring& name, const std::function<HRESULT(const std::wstring&, bool)>& write) {
     const std::wstring file = g_small + L"\\" + name, denied = g_locked + L"\\" + name;
@@ -62,9 +72,7 @@ void ReplacingWriter(const std::wstring& name, const std::function<HRESULT(const
         FullDisk full;
         FailsWith(write(file, true), L"Error creating file " + file, L"the write on a full disk");
         Expect(ReadBytes(file) == before, L"the earlier file was changed by a failed write");
-        bool temporary = false;
-        ForEachEntry(g_small, [&](const std::wstring& entry, bool) { temporary |= entry != name && entry != L"filler.bin"; });
-        Expect(!temporary, L"a temporary file was left behind");
+        ExpectOnly({name});
     }
     // The same write works with space: the failure above came from the full disk.
     Check(write(file, true), L"the write after freeing space");
@@ -77,21 +85,17 @@ void ReplacingWriter(const std::wstring& name, const std::function<HRESULT(const
 
 void DocumentFiles() {
     auto u = New<IQarnUtilities>(CLSID_CQarnUtilities);
-    ReplacingWriter(L"document.xml", [&](auto& path, bool big) {
-        return u->WriteQarnDocumentToFile(NewDocument(Fields(big)).Get(), Str(path));
-    });
+    ReplacingWriter(L"document.xml", [&](auto& path, bool big) { return u->WriteQarnDocumentToFile(NewDocument(Fields(big)).Get(), Str(path)); });
 }
 
 void ParameterListFiles() {
     auto u = New<IQarnUtilities>(CLSID_CQarnUtilities);
-    ReplacingWriter(L"list.xml",
-                    [&](auto& path, bool big) { return u->WriteXmlFile(Str(path), NewList(Fields(big)).Get()); });
+    ReplacingWriter(L"list.xml", [&](auto& path, bool big) { return u->WriteXmlFile(Str(path), NewList(Fields(big)).Get()); });
 }
 
 void CollaborationFiles() {
     auto collaboration = New<IQarnSimpleCollaboration>(CLSID_CQarnSimpleCollaboration);
-    ReplacingWriter(L"A.asm.CLB",
-                    [&](auto& path, bool big) { return collaboration->Add2(Str(WithoutSuffix(path)), Fields(big).Get()); });
+    ReplacingWriter(L"A.asm.CLB", [&](auto& path, bool big) { return collaboration->Add2(Str(WithoutSuffix(path)), Fields(big).Get()); });
     // What is stored survives a failed Add2 and is still read.
     const std::wstring model = g_small + L"\\B.asm";
     Check(collaboration->Add2(Str(model), Fields(false).Get()), L"Add2");
@@ -128,11 +132,7 @@ void LinkedFile() {
         full.Free(bigSize);
         FailsWith(write(true), L"Error creating file " + file, L"growing a linked file on a full disk");
         Expect(ReadBytes(file) == before && ReadBytes(link) == before, L"a failed write changed the linked file");
-        bool temporary = false;
-        ForEachEntry(g_small, [&](const std::wstring& entry, bool) {
-            temporary |= entry != L"linked.xml" && entry != L"link.xml" && entry != L"filler.bin";
-        });
-        Expect(!temporary, L"a temporary file was left behind");
+        ExpectOnly({L"linked.xml", L"link.xml"});
     }
     Check(write(true), L"the write after freeing space");
     const std::optional<std::string> after = ReadBytes(link);
@@ -224,17 +224,11 @@ void AppendedFile() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        fwprintf(stderr, L"usage: faults <folder on a small file system> <read-only folder>\n");
-        return 2;
-    }
+    if (argc != 3) return fwprintf(stderr, L"usage: faults <folder on a small file system> <read-only folder>\n"), 2;
     g_small = argv[1];
     g_locked = argv[2];
     ComScope com;
-    if (!com.ok) {
-        fwprintf(stderr, L"faults: COM could not be started\n");
-        return 1;
-    }
+    if (!com.ok) return fwprintf(stderr, L"faults: COM could not be started\n"), 1;
     const std::pair<const wchar_t*, void (*)()> scenarios[] = {
         {L"document files", DocumentFiles}, {L"parameter-list files", ParameterListFiles},
         {L"collaboration files", CollaborationFiles}, {L"linked file", LinkedFile}, {L"log file", LogFile},

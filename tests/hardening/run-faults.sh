@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Runs faults.exe on a file system of its own: a 256 KB tmpfs mounted under the build folder, with
-# a folder made immutable (chattr +i) that even root cannot write to. Wine ignores the read-only
-# flag for root, so these are the only failures a test run here can cause. The mount is always
-# removed again. Without the rights to mount (not root, no user namespaces) the test says it is
-# skipped.
+# Runs faults.exe on a 256 KB tmpfs of its own under the build folder, with a folder made immutable
+# (chattr +i) that even root cannot write to (Wine ignores the read-only flag for root). The mount
+# is always removed again; without the rights to mount the test says it is skipped.
 #   run-faults.sh <faults.exe>
 set -uo pipefail
 : "${QARN_BUILD_DIR:?QARN_BUILD_DIR must name the build folder}"

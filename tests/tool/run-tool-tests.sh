@@ -12,8 +12,7 @@ work=$(mktemp -d "$QARN_BUILD_DIR/tool-tests.XXXXXX")
 # Whatever happens, the prefix stays registered for the tests that follow.
 trap 'wine "$tool" register >/dev/null 2>&1; rm -rf "$work"' EXIT
 
-# Start the prefix's session first: its service processes inherit the standard handles of the
-# Wine process that starts them, and a captured output would then never end.
+# Start the prefix's session first: its services would inherit (and hold) a captured output.
 wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null
 
@@ -46,10 +45,7 @@ run() {
     err=$(tr -d '\r' <"$work/stderr")
 }
 
-copy_installation() {  # copy_installation DIR: a private copy of the sample installation
-    mkdir -p "$1"
-    cp -r "$samples/xml" "$1/"
-}
+copy_installation() { mkdir -p "$1" && cp -r "$samples/xml" "$1/"; }  # a private copy of the sample installation
 
 # ---- command line: usage, help, exit codes ----
 run -- ; check "no command: usage on stderr, exit 2" eval '[ $rc = 2 ] && has "$err" "usage: QarnTool" && [ -z "$out" ]'
@@ -152,18 +148,17 @@ check "show-transaction: unknown alias, exit 1 with the connector's message" \
     eval '[ $rc = 1 ] && has "$err" "NoSuchPart" && has "$err" "not found in" && [ -z "$out" ]'
 
 # ---- unregister and register ----
-registered() { qarn_wine_tool reg query 'HKCR\QarnComConnector.CQarnUtilities' >/dev/null 2>&1; }
-datatypes_registered() { qarn_wine_tool reg query 'HKCR\QarnComDatatypes.Field' >/dev/null 2>&1; }
+registered() { qarn_wine_tool reg query "HKCR\\$1" >/dev/null 2>&1; }  # registered PROGID
 run -- unregister
 check "unregister: both DLLs, the connector first" \
     eval '[ $rc = 0 ] && [ "$(grep -o "unregistered [A-Za-z]*.dll" <<<"$out" | tr "\n" " ")" = "unregistered QarnComConnector.dll unregistered QarnComDatatypes.dll " ]'
-check "unregister: the ProgIDs are gone" eval '! registered && ! datatypes_registered'
+check "unregister: the ProgIDs are gone" eval '! registered QarnComConnector.CQarnUtilities && ! registered QarnComDatatypes.Field'
 run -- encrypt-logon password x
 check "unregistered: the tool says so, exit 1" eval '[ $rc = 1 ] && has "$err" "not registered"'
 run -- register
 check "register: both DLLs, the data types first" \
     eval '[ $rc = 0 ] && [ "$(grep -o "registered [A-Za-z]*.dll" <<<"$out" | tr "\n" " ")" = "registered QarnComDatatypes.dll registered QarnComConnector.dll " ]'
-check "register: the ProgIDs are back" eval 'registered && datatypes_registered'
+check "register: the ProgIDs are back" eval 'registered QarnComConnector.CQarnUtilities && registered QarnComDatatypes.Field'
 run -- register --dir "$(win "$work")"
 check "register from a folder without the DLLs: exit 1, each DLL reported" \
     eval '[ $rc = 1 ] && [ "$(grep -c "does not exist" <<<"$err")" = 2 ]'

@@ -29,15 +29,8 @@ public:
 
     // Operation `kind` (0 .. kKinds-1) with the variation `n`; the answer as text.
     std::wstring Run(int kind, int n) {
-        switch (kind) {
-            case 0: return Transaction(L"CreatePart", n);
-            case 1: return Transaction(L"ChangePart", n);
-            case 2: return Encryption(n);
-            case 3: return Document(n);
-            case 4: return TextFile(n);
-            case 5: return Strings(n);
-            default: return Numbers(n);
-        }
+        return kind < 2 ? Transaction(kKindNames[kind], n) : kind == 2 ? Encryption(n) : kind == 3 ? Document(n)
+               : kind == 4 ? TextFile(n) : kind == 5 ? Strings(n) : Numbers(n);
     }
 
 private:
@@ -69,9 +62,9 @@ private:
         auto part = Create<IParameterList>(CLSID_ParameterList);
         ComPtr<IFieldCollection> fields;
         Check(part->get_FieldCollection(&fields), L"FieldCollection");
-        Check(fields->SetValue(Str(L"PartNumber"), Var(Text(L"100-" + std::to_wstring(4700 + n)))), L"SetValue");
-        Check(fields->SetValue(Str(L"Title"), Var(Text(L"Drive shaft D40x320"))), L"SetValue");
-        Check(fields->SetValue(Str(L"Mass"), Var(Text(L"3.92"))), L"SetValue");
+        for (const auto& [name, value] : {std::pair<const wchar_t*, std::wstring>{L"PartNumber", L"100-" + std::to_wstring(4700 + n)},
+                                          {L"Title", L"Drive shaft D40x320"}, {L"Mass", L"3.92"}})
+            Check(fields->SetValue(Str(name), Var(Text(value))), L"SetValue");
         return part;
     }
 

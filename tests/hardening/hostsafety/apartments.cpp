@@ -86,7 +86,7 @@ void BetweenStas(Report& report) {
     DWORD cookie = 0;
     Barrier published(2), finished(2);
     RunThreads(report, 2, COINIT_APARTMENTTHREADED, [&](int index) {
-        ComPtr<IGlobalInterfaceTable> git = Create<IGlobalInterfaceTable>(CLSID_StdGlobalInterfaceTable);
+        ComPtr<IGlobalInterfaceTable> git = Git();
         if (index == 0) {
             // The owner: serves the other apartment's calls while it waits.
             Barrier::OnExit done{finished};
@@ -126,7 +126,7 @@ void BetweenStas(Report& report) {
 // Under Wine each interface that crosses costs milliseconds: at least kMinCalls, at most 4 seconds.
 void ContextFromAnotherApartment(Report& report) {
     constexpr int kMinCalls = 25, kHandleSlack = 16;  // a leak of one handle per call shows as 25 or more
-    ComPtr<IGlobalInterfaceTable> git = Create<IGlobalInterfaceTable>(CLSID_StdGlobalInterfaceTable);
+    ComPtr<IGlobalInterfaceTable> git = Git();
     DWORD cookie = 0;
     Check(git->RegisterInterfaceInGlobal(PartContext(L"STA-200").Get(), IID_IParameterList, &cookie), L"GIT");
     RunThreads(report, 1, COINIT_APARTMENTTHREADED, [&](int) {

@@ -12,20 +12,17 @@ namespace {
 
 constexpr int kThreads = 8;
 
-ComPtr<IGlobalInterfaceTable> Git() { return Create<IGlobalInterfaceTable>(CLSID_StdGlobalInterfaceTable); }
-
 std::wstring Property(IQarnComApplication* app, const wchar_t* name) {
     Str value;
     Check(app->GetProperty(Str(name), value.Out()), std::wstring(L"GetProperty ") + name);
     return std::wstring(value.View());
 }
 
-// Lines of a text file that contain `text`.
+// Occurrences of `text` in a file.
 int CountLines(const std::wstring& file, const char* text) {
-    const std::optional<std::string> bytes = ReadBytes(file);
-    if (!bytes) return 0;
+    const std::string bytes = ReadBytes(file).value_or("");
     int count = 0;
-    for (size_t at = bytes->find(text); at != std::string::npos; at = bytes->find(text, at + 1)) ++count;
+    for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1)) ++count;
     return count;
 }
 
@@ -35,11 +32,7 @@ class CountingInstallation {
 public:
     explicit CountingInstallation(const std::wstring& name)
         : root_(ScratchFolder() + L"\\" + name), log_(root_ + L"\\log\\connector.log") {
-        CreateDirectoryW(root_.c_str(), nullptr);
-        CreateDirectoryW((root_ + L"\\xml").c_str(), nullptr);
-        ForEachEntry(InstallationRoot() + L"\\xml", [&](const std::wstring& file, bool folder) {
-            if (!folder) CopyFileW((InstallationRoot() + L"\\xml\\" + file).c_str(), (root_ + L"\\xml\\" + file).c_str(), FALSE);
-        });
+        CopyTree(InstallationRoot(), root_);
         // The start command appends a line per run; it is named by the configuration.
         Expect(WriteText(root_ + L"\\xml\\count-start.cmd", "@echo started>>\"%QarnRootDir%\\starts.txt\"\r\n"),
                L"cannot write the start command");
@@ -55,8 +48,7 @@ public:
         SetEnvironmentVariableW(L"QarnLogFile", nullptr);
     }
     int Starts() const { return CountLines(root_ + L"\\starts.txt", "started"); }
-    // Each creation of an application logs this line once, after its first read.
-    int Reads() const { return CountLines(log_, "EVAL_HR(pApp->Init(), pApp);"); }
+    int Reads() const { return CountLines(log_, "EVAL_HR(pApp->Init(), pApp);"); }  // once per creation
 
 private:
     std::wstring root_, log_;
@@ -86,12 +78,10 @@ void OneObjectEverywhere(Report& report, const std::wstring& what, const std::fu
         registered.Arrive();
         if (index == 0) {
             std::set<IUnknown*> identities;
-            std::vector<ComPtr<IUnknown>> keep;
-            for (DWORD cookie : cookies) {
-                ComPtr<IUnknown> unknown;
-                Check(Git()->GetInterfaceFromGlobal(cookie, IID_IUnknown, &unknown), L"GIT");
-                identities.insert(unknown.Get());
-                keep.push_back(unknown);
+            ComPtr<IUnknown> keep[kThreads];
+            for (int i = 0; i < kThreads; ++i) {
+                Check(Git()->GetInterfaceFromGlobal(cookies[i], IID_IUnknown, &keep[i]), L"GIT");
+                identities.insert(keep[i].Get());
             }
             Expect(identities.size() == 1, what + L": " + std::to_wstring(identities.size()) + L" objects");
         }

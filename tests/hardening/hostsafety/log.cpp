@@ -33,8 +33,7 @@ int LogWriterProcess(const std::vector<std::wstring>& args) {
     SetEnvironmentVariableW(L"QarnLogFile", args[1].c_str());
     ComScope com;
     try {
-        WriteShare(Narrow(args[0]) + ".0");
-        return 0;
+        return WriteShare(Narrow(args[0]) + ".0"), 0;
     } catch (const Failure&) {
         return 1;
     }
@@ -81,14 +80,12 @@ void ManyWriters(Report& report) {
     }
     long missing = 0, twice = 0;
     const int writers = kThreads + kProcesses;
-    for (int w = 0; w < writers; ++w) {
-        const std::string writer = w < kThreads ? "0." + std::to_string(w) : std::to_string(w - kThreads + 1) + ".0";
+    for (int w = 0; w < writers; ++w)
         for (long n = 0; n < kLinesPerWriter; ++n) {
+            const std::string writer = w < kThreads ? "0." + std::to_string(w) : std::to_string(w - kThreads + 1) + ".0";
             const long count = seen[writer + "/" + std::to_string(n)];
-            missing += count == 0;
-            twice += count > 1;
+            missing += count == 0, twice += count > 1;
         }
-    }
     report.Note(std::to_wstring(writers) + L" writers, " + std::to_wstring(writers * kLinesPerWriter) + L" lines");
     if (missing) report.Fail(std::to_wstring(missing) + L" lines are missing");
     if (twice) report.Fail(std::to_wstring(twice) + L" lines are there more than once");

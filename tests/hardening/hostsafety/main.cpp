@@ -34,19 +34,10 @@ void Watchdog() {
     }
 }
 
-void CopyTree(const std::wstring& from, const std::wstring& to) {
-    CreateDirectoryW(to.c_str(), nullptr);
-    ForEachEntry(from, [&](const std::wstring& name, bool isFolder) {
-        if (isFolder) CopyTree(from + L"\\" + name, to + L"\\" + name);
-        else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
-    });
-}
-
 }  // namespace
 
 void Report::Fail(const std::wstring& what) {
-    // The first failures of a section are enough to find the fault; the count tells the rest.
-    if (++failures_ <= 20) Print(L"  FAILED: " + what);
+    if (++failures_ <= 20) Print(L"  FAILED: " + what);  // the first ones find the fault
 }
 
 void Report::Note(const std::wstring& what) { Print(L"  " + what); }
@@ -59,10 +50,7 @@ void Report::Guard(const std::wstring& where, const std::function<void()>& step)
     }
 }
 
-std::vector<Section>& Sections() {
-    static std::vector<Section> sections;
-    return sections;
-}
+std::vector<Section>& Sections() { static std::vector<Section> sections; return sections; }
 
 void Pump() {
     MSG message;
@@ -115,13 +103,8 @@ void RunThreads(Report& report, int count, DWORD model, const std::function<void
     for (std::thread& t : threads) t.join();
 }
 
-Barrier::Barrier(int count) : count_(count), released_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-Barrier::~Barrier() { CloseHandle(released_); }
 void Barrier::Arrive() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (++waiting_ == count_) SetEvent(released_);
-    }
+    if (std::lock_guard<std::mutex> guard(lock_); ++waiting_ == count_) SetEvent(released_);
     PumpingWait(released_);
 }
 
@@ -156,20 +139,14 @@ int HandleCount() {
     return -1;
 }
 
-std::vector<Helper>& Helpers() {
-    static std::vector<Helper> helpers;
-    return helpers;
-}
-
-// One argument of a command line in quotes (the helpers' arguments hold no quotes and do not end
-// in a backslash).
-static std::wstring Quoted(const std::wstring& arg) { return L"\"" + arg + L"\""; }
+std::vector<Helper>& Helpers() { static std::vector<Helper> helpers; return helpers; }
 
 HANDLE StartHelper(const wchar_t* name, const std::vector<std::wstring>& args) {
     wchar_t program[MAX_PATH] = {};
     if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) return nullptr;
-    std::wstring command = Quoted(program) + L" " + name;
-    for (const std::wstring& arg : args) command += L" " + Quoted(arg);
+    // (the helpers' arguments hold no quotes and do not end in a backslash)
+    std::wstring command = L"\"" + std::wstring(program) + L"\" " + name;
+    for (const std::wstring& arg : args) command += L" \"" + arg + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -200,9 +177,7 @@ int wmain(int argc, wchar_t** argv) {
     RemoveTree(g_scratch);
     CreateDirectoryW(g_scratch.c_str(), nullptr);
     g_root = g_scratch + L"\\installation";
-    std::wstring samples = L"Z:" QARN_SOURCE_DIR "/samples/installation";
-    std::replace(samples.begin(), samples.end(), L'/', L'\\');
-    CopyTree(samples, g_root);
+    CopySampleInstallation(g_root);
     SetEnvironmentVariableW(L"QarnRootDir", g_root.c_str());
 
     std::thread watchdog(Watchdog);

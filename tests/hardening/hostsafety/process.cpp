@@ -19,7 +19,7 @@ double PlatformHandlesPerThread(Report& report) {
         DWORD cookie = 0;
         Barrier published(2), used(2);
         RunThreads(report, 2, COINIT_APARTMENTTHREADED, [&](int index) {
-            ComPtr<IGlobalInterfaceTable> git = Create<IGlobalInterfaceTable>(CLSID_StdGlobalInterfaceTable);
+            ComPtr<IGlobalInterfaceTable> git = Git();
             if (index == 0) {
                 ComPtr<IStream> stream;
                 Check(CreateStreamOnHGlobal(nullptr, TRUE, &stream), L"CreateStreamOnHGlobal");

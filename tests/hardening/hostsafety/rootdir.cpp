@@ -7,14 +7,11 @@ namespace hostsafety {
 namespace {
 
 std::wstring ListXml(IQarnUtilities* utilities, const std::wstring* root) {
-    ComPtr<IParameterList> context = Create<IParameterList>(CLSID_ParameterList);
-    ComPtr<IParameterList> list;
-    if (root)
-        Check(utilities->GetXmlParameterList4(Str(L"Parts.xml"), Str(L"CreatePart"), context.Get(), Str(root->c_str()), &list),
-              L"GetXmlParameterList4");
-    else
-        Check(utilities->GetXmlParameterList(Str(L"Parts.xml"), Str(L"CreatePart"), context.Get(), &list),
-              L"GetXmlParameterList");
+    ComPtr<IParameterList> context = Create<IParameterList>(CLSID_ParameterList), list;
+    const Str file(L"Parts.xml"), alias(L"CreatePart");
+    Check(root ? utilities->GetXmlParameterList4(file, alias, context.Get(), Str(*root), &list)
+               : utilities->GetXmlParameterList(file, alias, context.Get(), &list),
+          L"GetXmlParameterList(4)");
     Str xml;
     Check(list->get_Xml(xml.Out()), L"Xml");
     return std::wstring(xml.View());
