@@ -52,11 +52,3 @@ STDMETHODIMP CField::get_StringValue(BSTR* text) {
         *text = value_.vt == VT_BSTR ? CopyBstr(View(value_.bstrVal)) : CopyBstr(ValueText(value_));
     });
 }
-
-STDMETHODIMP CField::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"Field::get_Attributes", attributes);
-}
-
-STDMETHODIMP CField::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"Field::put_Attributes", attributes);
-}
