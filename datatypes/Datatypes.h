@@ -3,20 +3,21 @@
 // Collections share their members: Add, Append and the object-valued properties keep the very
 // object they are given (reference added), never a copy. Indexes count from 1. Only
 // ParameterList.Clone copies.
+//
+// Attributes, Name, Count, Item and _NewEnum come from the mixins of Mixins.h; each class's kName
+// names it in the method frames of those members ("Field::get_Attributes").
 #pragma once
 
 #include "Mixins.h"
 #include "secure/WipedBstr.h"
 
-class CField : public qarn::dt::WithAttributes<CField, IField>, public qarn::dt::NamedMember {
+class CField : public qarn::dt::WithName<CField, IField> {
 public:
     static constexpr wchar_t kName[] = L"Field";
 
     CField() noexcept { qarn::dt::OwnVtable<IField>::Record(this); }
     ~CField();
 
-    STDMETHODIMP get_Name(BSTR* name) override;
-    STDMETHODIMP put_Name(BSTR name) override;
     STDMETHODIMP get_Value(VARIANT* value) override;
     STDMETHODIMP put_Value(VARIANT value) override;
     STDMETHODIMP get_StringValue(BSTR* text) override;
@@ -88,15 +89,13 @@ private:
     qarn::ComPtr<ITableCollection> tables_;
 };
 
-class CStructure : public qarn::dt::WithAttributes<CStructure, IStructure>, public qarn::dt::NamedMember {
+class CStructure : public qarn::dt::WithName<CStructure, IStructure> {
 public:
     static constexpr wchar_t kName[] = L"Structure";
 
     CStructure() noexcept { qarn::dt::OwnVtable<IStructure>::Record(this); }
     ~CStructure();
 
-    STDMETHODIMP get_Name(BSTR* name) override;
-    STDMETHODIMP put_Name(BSTR name) override;
     STDMETHODIMP get_FieldCollection(IFieldCollection** result) override;
     STDMETHODIMP put_FieldCollection(IFieldCollection* value) override;
     STDMETHODIMP get_Text(BSTR* text) override;
@@ -121,15 +120,13 @@ public:
     STDMETHODIMP Append(IStructureCollection* other) override;
 };
 
-class CTable : public qarn::dt::WithAttributes<CTable, ITable>, public qarn::dt::NamedMember {
+class CTable : public qarn::dt::WithName<CTable, ITable> {
 public:
     static constexpr wchar_t kName[] = L"Table";
 
     CTable() noexcept { qarn::dt::OwnVtable<ITable>::Record(this); }
     ~CTable();
 
-    STDMETHODIMP get_Name(BSTR* name) override;
-    STDMETHODIMP put_Name(BSTR name) override;
     STDMETHODIMP get_FieldCollectionTable(IFieldCollectionTable** result) override;
     STDMETHODIMP put_FieldCollectionTable(IFieldCollectionTable* value) override;
 

@@ -23,17 +23,6 @@ void CField::SetValue(const VARIANT& value) {
     ReleaseLater(copy);
 }
 
-STDMETHODIMP CField::get_Name(BSTR* name) {
-    return MethodFrame(L"Field::get_Name", [&] {
-        OutParam(name);
-        *name = CopyBstr(Name());
-    });
-}
-
-STDMETHODIMP CField::put_Name(BSTR name) {
-    return MethodFrame(L"Field::put_Name", [&] { SetName(std::wstring(View(name))); });
-}
-
 STDMETHODIMP CField::get_Value(VARIANT* value) {
     return MethodFrame(L"Field::get_Value", [&] {
         OutParam(value);

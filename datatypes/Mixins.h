@@ -1,5 +1,5 @@
 // The members every data-type class shares, written once: the Attributes property of all ten
-// classes and Count, Item and _NewEnum of the five collections.
+// classes, Name of the three named members and Count, Item and _NewEnum of the five collections.
 //
 //   class CTableCollection : public qarn::dt::IndexedCollection<CTableCollection, ITableCollection,
 //                                                               qarn::dt::NamedList<ITable>> {
@@ -66,6 +66,23 @@ protected:
 
 private:
     ComPtr<IFieldCollection> attributes_;
+};
+
+// The Name property of the named members (Field, Structure, Table). The most derived class records
+// its table of virtual functions (OwnVtable) in its own constructor: while a base class is being
+// built, the object does not have its final table yet.
+template <class Derived, class Itf>
+class WithName : public WithAttributes<Derived, Itf>, public NamedMember {
+public:
+    STDMETHODIMP get_Name(BSTR* name) override {
+        return MethodFrame(kFrameName<Derived, L"get_Name">.data(), [&] {
+            OutParam(name);
+            *name = CopyBstr(Name());
+        });
+    }
+    STDMETHODIMP put_Name(BSTR name) override {
+        return MethodFrame(kFrameName<Derived, L"put_Name">.data(), [&] { SetName(std::wstring(View(name))); });
+    }
 };
 
 // A collection over an ordered member list (NamedList or MemberList): Count, the 1-based Item and

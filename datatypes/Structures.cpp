@@ -11,17 +11,6 @@ IFieldCollection* CStructure::Fields() {
     return fields_.Get();
 }
 
-STDMETHODIMP CStructure::get_Name(BSTR* name) {
-    return MethodFrame(L"Structure::get_Name", [&] {
-        OutParam(name);
-        *name = CopyBstr(Name());
-    });
-}
-
-STDMETHODIMP CStructure::put_Name(BSTR name) {
-    return MethodFrame(L"Structure::put_Name", [&] { SetName(std::wstring(View(name))); });
-}
-
 STDMETHODIMP CStructure::get_FieldCollection(IFieldCollection** result) {
     return MethodFrame(L"Structure::get_FieldCollection", [&] {
         OutParam(result) = Fields();

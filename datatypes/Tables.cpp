@@ -12,17 +12,6 @@ IFieldCollectionTable* CTable::Rows() {
     return rows_.Get();
 }
 
-STDMETHODIMP CTable::get_Name(BSTR* name) {
-    return MethodFrame(L"Table::get_Name", [&] {
-        OutParam(name);
-        *name = CopyBstr(Name());
-    });
-}
-
-STDMETHODIMP CTable::put_Name(BSTR name) {
-    return MethodFrame(L"Table::put_Name", [&] { SetName(std::wstring(View(name))); });
-}
-
 STDMETHODIMP CTable::get_FieldCollectionTable(IFieldCollectionTable** result) {
     return MethodFrame(L"Table::get_FieldCollectionTable", [&] {
         OutParam(result) = Rows();
