@@ -37,46 +37,9 @@ STDMETHODIMP CQarnDocument::put_Children(IQarnDocumentCollection* value) {
     });
 }
 
-STDMETHODIMP CQarnDocument::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"QarnDocument::get_Attributes", attributes);
-}
-
-STDMETHODIMP CQarnDocument::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"QarnDocument::put_Attributes", attributes);
-}
-
 STDMETHODIMP CQarnDocumentCollection::Add(IQarnDocument* document) {
     return MethodFrame(L"QarnDocumentCollection::Add", [&] {
         if (!document) THROW_MESSAGE(L"The document to add is nothing.");
-        documents_.Append(document);
+        items_.Append(document);
     });
-}
-
-STDMETHODIMP CQarnDocumentCollection::get_Count(LONG* count) {
-    return MethodFrame(L"QarnDocumentCollection::get_Count", [&] {
-        OutParam(count) = static_cast<LONG>(documents_.Count());
-    });
-}
-
-STDMETHODIMP CQarnDocumentCollection::get_Item(LONG index, IQarnDocument** result) {
-    return MethodFrame(L"QarnDocumentCollection::get_Item", [&] {
-        OutParam(result);
-        *result = documents_.At(CHECK_INDEX(index, documents_.Count()));
-        (*result)->AddRef();
-    });
-}
-
-STDMETHODIMP CQarnDocumentCollection::get__NewEnum(IUnknown** result) {
-    return MethodFrame(L"QarnDocumentCollection::get__NewEnum", [&] {
-        OutParam(result);
-        CHECK_HR(EnumerateMembers(documents_.Members(), result));
-    });
-}
-
-STDMETHODIMP CQarnDocumentCollection::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"QarnDocumentCollection::get_Attributes", attributes);
-}
-
-STDMETHODIMP CQarnDocumentCollection::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"QarnDocumentCollection::put_Attributes", attributes);
 }

@@ -23,17 +23,6 @@ void CField::SetValue(const VARIANT& value) {
     ReleaseLater(copy);
 }
 
-STDMETHODIMP CField::get_Name(BSTR* name) {
-    return MethodFrame(L"Field::get_Name", [&] {
-        OutParam(name);
-        *name = CopyBstr(Name());
-    });
-}
-
-STDMETHODIMP CField::put_Name(BSTR name) {
-    return MethodFrame(L"Field::put_Name", [&] { SetName(std::wstring(View(name))); });
-}
-
 STDMETHODIMP CField::get_Value(VARIANT* value) {
     return MethodFrame(L"Field::get_Value", [&] {
         OutParam(value);
@@ -51,12 +40,4 @@ STDMETHODIMP CField::get_StringValue(BSTR* text) {
         // A text is copied once, without a temporary that would be freed uncleared.
         *text = value_.vt == VT_BSTR ? CopyBstr(View(value_.bstrVal)) : CopyBstr(ValueText(value_));
     });
-}
-
-STDMETHODIMP CField::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"Field::get_Attributes", attributes);
-}
-
-STDMETHODIMP CField::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"Field::put_Attributes", attributes);
 }

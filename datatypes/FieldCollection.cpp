@@ -17,13 +17,13 @@ std::wstring NameOf(IField* field) {
 }  // namespace
 
 void CFieldCollection::AppendAll(IFieldCollection* other) {
-    for (const ComPtr<IField>& field : MembersOf<IField>(other)) fields_.Append(field.Get());
+    for (const ComPtr<IField>& field : MembersOf<IField>(other)) items_.Append(field.Get());
 }
 
 STDMETHODIMP CFieldCollection::Add(IField* field) {
     return MethodFrame(L"FieldCollection::Add", [&] {
         if (!field) THROW_MESSAGE(L"The field to add is nothing.");
-        fields_.Append(field);
+        items_.Append(field);
     });
 }
 
@@ -31,14 +31,14 @@ STDMETHODIMP CFieldCollection::AddField(IField* field) {
     return MethodFrame(L"FieldCollection::AddField", [&] {
         if (!field) THROW_MESSAGE(L"The field to add is nothing.");
         ComPtr<IField> keep(field);  // it may be a member of this collection already
-        fields_.RemoveNamed(NameOf(field));
-        fields_.Append(field);
+        items_.RemoveNamed(NameOf(field));
+        items_.Append(field);
     });
 }
 
 STDMETHODIMP CFieldCollection::get_Field(BSTR name, IField** field) {
     return MethodFrame(L"FieldCollection::get_Field", [&] {
-        OutParam(field) = fields_.FindLast(View(name));
+        OutParam(field) = items_.FindLast(View(name));
         if (*field) (*field)->AddRef();
     });
 }
@@ -60,7 +60,7 @@ STDMETHODIMP CFieldCollection::GetValue(BSTR name, BSTR* value) {
     // text stays behind.
     secure::WipedBstr found;
     try {
-        if (IField* field = fields_.FindLast(View(name)))
+        if (IField* field = items_.FindLast(View(name)))
             if (FAILED(field->get_StringValue(found.Out()))) found.Reset();
     } catch (...) {
         found.Reset();
@@ -69,44 +69,15 @@ STDMETHODIMP CFieldCollection::GetValue(BSTR name, BSTR* value) {
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CFieldCollection::get_Count(LONG* count) {
-    return MethodFrame(L"FieldCollection::get_Count", [&] {
-        OutParam(count) = static_cast<LONG>(fields_.Count());
-    });
-}
-
-STDMETHODIMP CFieldCollection::get_Item(LONG index, IField** field) {
-    return MethodFrame(L"FieldCollection::get_Item", [&] {
-        OutParam(field);
-        *field = fields_.At(CHECK_INDEX(index, fields_.Count()));
-        (*field)->AddRef();
-    });
-}
-
 STDMETHODIMP CFieldCollection::SetValue(BSTR name, VARIANT value) {
     return MethodFrame(L"FieldCollection::SetValue", [&] {
         ComPtr<CField> field = CField::Make();
         field->SetName(std::wstring(View(name)));
         field->SetValue(value);
-        fields_.Append(field.Get());
+        items_.Append(field.Get());
     });
 }
 
 STDMETHODIMP CFieldCollection::Remove(LONG index) {
-    return MethodFrame(L"FieldCollection::Remove", [&] { fields_.RemoveAt(CHECK_INDEX(index, fields_.Count())); });
-}
-
-STDMETHODIMP CFieldCollection::get__NewEnum(IUnknown** result) {
-    return MethodFrame(L"FieldCollection::get__NewEnum", [&] {
-        OutParam(result);
-        CHECK_HR(EnumerateMembers(fields_.Members(), result));
-    });
-}
-
-STDMETHODIMP CFieldCollection::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"FieldCollection::get_Attributes", attributes);
-}
-
-STDMETHODIMP CFieldCollection::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"FieldCollection::put_Attributes", attributes);
+    return MethodFrame(L"FieldCollection::Remove", [&] { items_.RemoveAt(CHECK_INDEX(index, items_.Count())); });
 }

@@ -1,4 +1,4 @@
-// Named members, deferred release, value text and the attribute collection shared by all classes.
+// Named members, deferred release and value text shared by all classes.
 #include "Datatypes.h"
 
 namespace qarn::dt {
@@ -96,20 +96,6 @@ std::wstring ValueText(const VARIANT& value) {
 
 void ThrowBadIndex(long index, size_t count, int line) {
     ThrowMessage(Format(L"Index %ld is out of range (1..%ld).", index, static_cast<long>(count)), line);
-}
-
-HRESULT AttributeHolder::GetAttributes(const wchar_t* method, IFieldCollection** result) {
-    return MethodFrame(method, [&] {
-        OutParam(result) = attributes_.Get();
-        if (*result) (*result)->AddRef();
-    });
-}
-
-HRESULT AttributeHolder::PutAttributes(const wchar_t* method, IFieldCollection* attributes) {
-    return MethodFrame(method, [&] {
-        ComPtr<IFieldCollection> old = std::exchange(attributes_, ComPtr<IFieldCollection>(attributes));
-        ReleaseLater(old);
-    });
 }
 
 }  // namespace qarn::dt

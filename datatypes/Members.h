@@ -205,6 +205,8 @@ std::vector<ComPtr<Member>> MembersOf(Collection* collection) {
 template <class Itf>
 class NamedList final : public NameIndexOwner {
 public:
+    using Member = Itf;
+
     NamedList() = default;
     NamedList(const NamedList&) = delete;
     NamedList& operator=(const NamedList&) = delete;
@@ -467,6 +469,8 @@ private:
 template <class Itf>
 class MemberList {
 public:
+    using Member = Itf;
+
     MemberList() = default;
     MemberList(const MemberList&) = delete;
     MemberList& operator=(const MemberList&) = delete;

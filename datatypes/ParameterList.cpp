@@ -142,14 +142,6 @@ STDMETHODIMP CParameterList::GetStructure(BSTR name, IStructure** result) {
     });
 }
 
-STDMETHODIMP CParameterList::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"ParameterList::get_Attributes", attributes);
-}
-
-STDMETHODIMP CParameterList::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"ParameterList::put_Attributes", attributes);
-}
-
 STDMETHODIMP CParameterList::get_Xml(BSTR* xml) {
     return MethodFrame(L"ParameterList::get_Xml", [&] {
         OutParam(xml);

@@ -82,7 +82,7 @@ private:
     ComPtr<IFieldCollection> Fields(IFieldCollection* source) {
         return Copy(source, [&](IFieldCollection* s) {
             ComPtr<CFieldCollection> copy = CFieldCollection::Make();
-            for (const ComPtr<IField>& field : MembersOf<IField>(s)) copy->Fields().Append(Field(field.Get()).Get());
+            for (const ComPtr<IField>& field : MembersOf<IField>(s)) copy->Items().Append(Field(field.Get()).Get());
             copy->SetAttributes(AttributesOf(s).Get());
             return ComPtr<IFieldCollection>(copy);
         });
@@ -106,7 +106,7 @@ private:
         return Copy(source, [&](IStructureCollection* s) {
             ComPtr<CStructureCollection> copy = CStructureCollection::Make();
             for (const ComPtr<IStructure>& structure : MembersOf<IStructure>(s))
-                copy->Structures().Append(Structure(structure.Get()).Get());
+                copy->Items().Append(Structure(structure.Get()).Get());
             copy->SetAttributes(AttributesOf(s).Get());
             return ComPtr<IStructureCollection>(copy);
         });
@@ -116,7 +116,7 @@ private:
         return Copy(source, [&](IFieldCollectionTable* s) {
             ComPtr<CFieldCollectionTable> copy = CFieldCollectionTable::Make();
             for (const ComPtr<IFieldCollection>& row : MembersOf<IFieldCollection>(s))
-                copy->Rows().Append(Fields(row.Get()).Get());
+                copy->Items().Append(Fields(row.Get()).Get());
             copy->SetAttributes(AttributesOf(s).Get());
             return ComPtr<IFieldCollectionTable>(copy);
         });
@@ -139,7 +139,7 @@ private:
     ComPtr<ITableCollection> Tables(ITableCollection* source) {
         return Copy(source, [&](ITableCollection* s) {
             ComPtr<CTableCollection> copy = CTableCollection::Make();
-            for (const ComPtr<ITable>& table : MembersOf<ITable>(s)) copy->Tables().Append(Table(table.Get()).Get());
+            for (const ComPtr<ITable>& table : MembersOf<ITable>(s)) copy->Items().Append(Table(table.Get()).Get());
             copy->SetAttributes(AttributesOf(s).Get());
             return ComPtr<ITableCollection>(copy);
         });

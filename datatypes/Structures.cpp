@@ -11,17 +11,6 @@ IFieldCollection* CStructure::Fields() {
     return fields_.Get();
 }
 
-STDMETHODIMP CStructure::get_Name(BSTR* name) {
-    return MethodFrame(L"Structure::get_Name", [&] {
-        OutParam(name);
-        *name = CopyBstr(Name());
-    });
-}
-
-STDMETHODIMP CStructure::put_Name(BSTR name) {
-    return MethodFrame(L"Structure::put_Name", [&] { SetName(std::wstring(View(name))); });
-}
-
 STDMETHODIMP CStructure::get_FieldCollection(IFieldCollection** result) {
     return MethodFrame(L"Structure::get_FieldCollection", [&] {
         OutParam(result) = Fields();
@@ -78,24 +67,16 @@ STDMETHODIMP CStructure::GetField(BSTR name, IField** result) {
     });
 }
 
-STDMETHODIMP CStructure::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"Structure::get_Attributes", attributes);
-}
-
-STDMETHODIMP CStructure::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"Structure::put_Attributes", attributes);
-}
-
 STDMETHODIMP CStructureCollection::Add(IStructure* structure) {
     return MethodFrame(L"StructureCollection::Add", [&] {
         if (!structure) THROW_MESSAGE(L"The structure to add is nothing.");
-        structures_.Append(structure);
+        items_.Append(structure);
     });
 }
 
 STDMETHODIMP CStructureCollection::get_Structure(BSTR name, IStructure** result) {
     return MethodFrame(L"StructureCollection::get_Structure", [&] {
-        OutParam(result) = structures_.FindLast(View(name));
+        OutParam(result) = items_.FindLast(View(name));
         if (*result) (*result)->AddRef();
     });
 }
@@ -103,35 +84,6 @@ STDMETHODIMP CStructureCollection::get_Structure(BSTR name, IStructure** result)
 STDMETHODIMP CStructureCollection::Append(IStructureCollection* other) {
     return MethodFrame(L"StructureCollection::Append", [&] {
         const auto members = MembersOf<IStructure>(other);
-        for (const ComPtr<IStructure>& s : members) structures_.Append(s.Get());
+        for (const ComPtr<IStructure>& s : members) items_.Append(s.Get());
     });
-}
-
-STDMETHODIMP CStructureCollection::get_Count(LONG* count) {
-    return MethodFrame(L"StructureCollection::get_Count", [&] {
-        OutParam(count) = static_cast<LONG>(structures_.Count());
-    });
-}
-
-STDMETHODIMP CStructureCollection::get_Item(LONG index, IStructure** result) {
-    return MethodFrame(L"StructureCollection::get_Item", [&] {
-        OutParam(result);
-        *result = structures_.At(CHECK_INDEX(index, structures_.Count()));
-        (*result)->AddRef();
-    });
-}
-
-STDMETHODIMP CStructureCollection::get__NewEnum(IUnknown** result) {
-    return MethodFrame(L"StructureCollection::get__NewEnum", [&] {
-        OutParam(result);
-        CHECK_HR(EnumerateMembers(structures_.Members(), result));
-    });
-}
-
-STDMETHODIMP CStructureCollection::get_Attributes(IFieldCollection** attributes) {
-    return GetAttributes(L"StructureCollection::get_Attributes", attributes);
-}
-
-STDMETHODIMP CStructureCollection::put_Attributes(IFieldCollection* attributes) {
-    return PutAttributes(L"StructureCollection::put_Attributes", attributes);
 }

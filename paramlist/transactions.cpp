@@ -63,17 +63,11 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, I
         Bstr root;
         CHECK_HR(GetEnv(Bstr(L"QarnRootDir"), root.Out()));
         const std::wstring file = Text(xmlFile);
-        Bstr regularPath, customerPath, xslFolder;
-        if (!root.IsEmpty()) {
-            const std::wstring base(root.View());
-            regularPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s\\xml\\%s", base.c_str(), file.c_str())));
-            customerPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s\\xml\\Customer_%s", base.c_str(), file.c_str())));
-            xslFolder = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s\\xml\\xsl", base.c_str())));
-        } else {
-            regularPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"%s", file.c_str())));
-            customerPath = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"Customer_%s", file.c_str())));
-            xslFolder = Bstr(std::wstring_view(FormatCapped(kPathCapacity, L"xml\\xsl")));
-        }
+        // The names count up to a NUL character; the paths are cut to kPathCapacity.
+        const text::TransactionFilePaths paths =
+            text::TransactionFiles(text::UpToNul(root, root.Length()), text::UpToNul(xmlFile, SysStringLen(xmlFile)));
+        const auto cut = [](const std::wstring& path) { return Bstr(std::wstring_view(path).substr(0, kPathCapacity - 1)); };
+        const Bstr regularPath = cut(paths.regular), customerPath = cut(paths.customer), xslFolder = cut(paths.xslFolder);
 
         ComPtr<IParameterList> list;
         Bstr source;

@@ -135,6 +135,21 @@ std::vector<std::wstring_view> PathTokens(std::wstring_view path) {
     return SplitTokens(path, L"\\");
 }
 
+TransactionFilePaths TransactionFiles(std::wstring_view root, std::wstring_view file) {
+    std::wstring xml;
+    if (!root.empty()) {
+        xml.assign(root);
+        xml += L"\\xml\\";
+    }
+    TransactionFilePaths paths;
+    paths.regular = xml;
+    paths.regular += file;
+    paths.customer = xml + L"Customer_";
+    paths.customer += file;
+    paths.xslFolder = root.empty() ? std::wstring(L"xml\\xsl") : xml + L"xsl";
+    return paths;
+}
+
 namespace {
 
 wchar_t Upper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }

@@ -35,6 +35,15 @@ std::wstring_view DirectoryOfPath(std::wstring_view path);
 // The non-empty parts of a path between "\" separators.
 std::vector<std::wstring_view> PathTokens(std::wstring_view path);
 
+// The files of a transaction definition file `file` (a name below the installation's xml folder):
+// below ROOT\xml when the installation root is set, else relative to the current folder.
+struct TransactionFilePaths {
+    std::wstring regular;    // ROOT\xml\<file>, without a root <file>
+    std::wstring customer;   // the customer's override: ROOT\xml\Customer_<file>, without a root Customer_<file>
+    std::wstring xslFolder;  // the stylesheets: ROOT\xml\xsl, without a root xml\xsl
+};
+TransactionFilePaths TransactionFiles(std::wstring_view root, std::wstring_view file);
+
 // What a path names when it is not an ordinary file.
 enum class DeviceKind {
     None,         // a file (or a folder)

@@ -118,7 +118,7 @@ void PrintList(IParameterList* list, const std::wstring& alias) {
         s->get_Name(name.Out());
         ComPtr<IFieldCollection> members;
         s->get_FieldCollection(&members);
-        OutLine(L"  " + name.Text());
+        OutLine(L"  " + std::wstring(name.View()));
         PrintFields(members.Get(), L"    ");
     }
 
@@ -134,7 +134,7 @@ void PrintList(IParameterList* list, const std::wstring& alias) {
         ComPtr<IFieldCollectionTable> rows;
         long rowCount = 0;
         if (SUCCEEDED(t->get_FieldCollectionTable(&rows)) && rows) rows->get_Count(&rowCount);
-        OutLine(L"  " + name.Text() + L" (" + std::to_wstring(rowCount) + (rowCount == 1 ? L" row)" : L" rows)"));
+        OutLine(L"  " + std::wstring(name.View()) + L" (" + std::to_wstring(rowCount) + (rowCount == 1 ? L" row)" : L" rows)"));
         for (long r = 1; r <= rowCount; ++r) {
             ComPtr<IFieldCollection> row;
             if (FAILED(rows->get_Item(r, &row))) continue;

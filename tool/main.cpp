@@ -113,6 +113,9 @@ int wmain(int argc, wchar_t** argv) {
     } catch (const std::bad_alloc&) {
         ErrLine(L"QarnTool: out of memory");
         code = 1;
+    } catch (const qarn::HResultError& e) {
+        ErrLine(L"QarnTool: " + ComErrorText(e.hr, L"unexpected error"));
+        code = 1;
     } catch (const std::exception& e) {
         std::string what = e.what();
         ErrLine(L"QarnTool: unexpected error: " + std::wstring(what.begin(), what.end()));

@@ -20,10 +20,12 @@
 #include "QarnComConnector.h"
 
 #include "documents/MsxmlIds.h"
+#include "server/com/Text.h"
 
 namespace tool {
 
 using Microsoft::WRL::ComPtr;
+using qarn::Bstr;
 
 // Wrong use of the command line: the usage text goes to stderr, exit code 2.
 struct UsageError : std::runtime_error {
@@ -42,27 +44,6 @@ void Out(std::wstring_view text);
 void Err(std::wstring_view text);
 inline void OutLine(std::wstring_view text = {}) { Out(std::wstring(text) + L"\n"); }
 inline void ErrLine(std::wstring_view text = {}) { Err(std::wstring(text) + L"\n"); }
-
-// An owned BSTR.
-class Bstr {
-public:
-    Bstr() = default;
-    explicit Bstr(std::wstring_view text) : s_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(s_); }
-    operator BSTR() const { return s_; }
-    BSTR* Out() {
-        SysFreeString(s_);
-        s_ = nullptr;
-        return &s_;
-    }
-    std::wstring Text() const { return s_ ? std::wstring(s_, SysStringLen(s_)) : std::wstring(); }
-    bool IsNull() const { return s_ == nullptr; }
-
-private:
-    BSTR s_ = nullptr;
-};
 
 // The text without the "   at Class::Method: line N" lines that the connector appends.
 std::wstring WithoutTrace(std::wstring_view text);
@@ -95,8 +76,6 @@ std::optional<std::wstring> FieldValue(IFieldCollection* fields, const wchar_t* 
 // "name=value" of every field, joined with blanks (attributes of an element or an object).
 std::wstring AttributeText(IFieldCollection* attributes);
 
-// Pieces of a text separated by one character, empty pieces left out.
-std::vector<std::wstring> Split(std::wstring_view text, wchar_t separator);
 std::wstring Lower(std::wstring_view text);
 // Every line after the first starts with `indent`.
 std::wstring IndentLines(std::wstring_view text, std::wstring_view indent);
@@ -106,10 +85,7 @@ std::wstring Hex(HRESULT hr);
 bool IsAbsolutePath(std::wstring_view path);
 bool FileExists(const std::wstring& path);
 std::wstring WithoutTrailingBackslash(std::wstring path);
-std::wstring FolderOf(const std::wstring& path);  // without the trailing backslash; empty when none
-std::wstring NameOf(const std::wstring& path);
 std::wstring FullPath(const std::wstring& path);
-std::optional<std::wstring> Environment(const wchar_t* name);
 
 // The installation root as the connector finds it: QarnRootDir, else the current folder.
 std::wstring DefaultRoot();

@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "ToolSupport.h"
+#include "documents/DomRead.h"
 #include "documents/XmlProlog.h"
 #include "util/TextRules.h"
 
@@ -28,7 +29,7 @@ public:
     }
 
 private:
-    std::wstring Xml(const std::wstring& name) const { return root_ + L"\\xml\\" + name; }
+    std::wstring Xml(std::wstring_view name) const { return root_ + L"\\xml\\" + std::wstring(name); }
 
     void Problem(const std::wstring& file, const std::wstring& text) {
         OutLine(L"  PROBLEM  " + file + L": " + IndentLines(text, L"             "));
@@ -61,23 +62,16 @@ private:
     // refuses both before parsing, and its message says so.
     static std::optional<std::wstring> ParsePosition(const std::wstring& path) {
         if (qarn::text::DeviceOfPath(path) != qarn::text::DeviceKind::None || HasDoctype(path)) return std::nullopt;
-        static constexpr CLSID kDomDocument60 = {0x88d96a05, 0xf192, 0x11d4, {0xa6, 0x5f, 0x00, 0x40, 0x96, 0x32, 0x51, 0xe5}};
+        // A document as the connector's: no document type declaration, nothing external is read.
         ComPtr<IXMLDOMDocument2> document;
-        if (FAILED(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument2),
-                                    reinterpret_cast<void**>(document.GetAddressOf()))))
+        try {
+            document = qarn::dom::NewDocument();
+        } catch (...) {
             return std::nullopt;
-        // As the connector's documents: no document type declaration, nothing external is read.
-        if (!SetFlag(document.Get(), L"ProhibitDTD", true) || !SetFlag(document.Get(), L"NewParser", true) ||
-            FAILED(document->put_resolveExternals(VARIANT_FALSE)))
-            return std::nullopt;
+        }
         document->put_async(VARIANT_FALSE);
-        VARIANT file;
-        VariantInit(&file);
-        file.vt = VT_BSTR;
-        file.bstrVal = SysAllocString(path.c_str());
         VARIANT_BOOL loaded = VARIANT_FALSE;
-        const HRESULT hr = document->load(file, &loaded);
-        VariantClear(&file);
+        const HRESULT hr = document->load(qarn::Variant(path), &loaded);
         ComPtr<IXMLDOMParseError> error;
         long line = 0, column = 0;
         if (FAILED(hr) || loaded == VARIANT_TRUE) return std::nullopt;
@@ -94,17 +88,6 @@ private:
         const qarn::xml::Prolog prolog = qarn::xml::ScanFile(file);
         fclose(file);
         return prolog == qarn::xml::Prolog::Doctype;
-    }
-
-    static bool SetFlag(IXMLDOMDocument2* document, const wchar_t* name, bool value) {
-        VARIANT flag;
-        VariantInit(&flag);
-        flag.vt = VT_BOOL;
-        flag.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-        BSTR property = SysAllocString(name);
-        const HRESULT hr = document->setProperty(property, flag);
-        SysFreeString(property);
-        return SUCCEEDED(hr);
     }
 
     ComPtr<IDispatch> Parse(const std::wstring& path) {
@@ -172,7 +155,8 @@ private:
         field->get_Attributes(&attributes);
         const std::optional<std::wstring> strictText = FieldValue(attributes.Get(), L"strictFileExistCheck");
         const bool strict = !(strictText && Lower(*strictText) == L"false");
-        for (const std::wstring& name : Split(FieldText(field.Get()), L';')) {
+        const std::wstring names = FieldText(field.Get());
+        for (const std::wstring_view name : qarn::text::SplitTokens(names, L";")) {
             const std::wstring path = Xml(name);
             if (ConnectorFileExists(path)) {
                 present.push_back(path);

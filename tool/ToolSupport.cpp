@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "util/TextRules.h"
+
 namespace tool {
 
 namespace {
@@ -15,10 +17,8 @@ void Write(DWORD handleId, std::wstring_view text) {
         WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    const std::string bytes = qarn::ToUtf8(text);
+    if (bytes.empty()) return;
     WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
@@ -37,11 +37,7 @@ std::wstring SystemText(HRESULT hr) {
 void Out(std::wstring_view text) { Write(STD_OUTPUT_HANDLE, text); }
 void Err(std::wstring_view text) { Write(STD_ERROR_HANDLE, text); }
 
-std::wstring Hex(HRESULT hr) {
-    wchar_t buffer[16];
-    swprintf(buffer, 16, L"0x%08X", static_cast<unsigned>(hr));
-    return buffer;
-}
+std::wstring Hex(HRESULT hr) { return qarn::Format(L"0x%08X", static_cast<unsigned>(hr)); }
 
 std::wstring WithoutTrace(std::wstring_view text) {
     std::wstring kept;
@@ -69,7 +65,7 @@ std::wstring ComErrorText(HRESULT hr, std::wstring_view what) {
     ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, &info) == S_OK && info) {
         Bstr text;
-        if (SUCCEEDED(info->GetDescription(text.Out()))) description = text.Text();
+        if (SUCCEEDED(info->GetDescription(text.Out()))) description = text.View();
     }
     if (description.empty()) description = SystemText(hr);
     description = WithoutTrace(description);
@@ -86,27 +82,25 @@ ComPtr<IQarnUtilities> CreateUtilities() { return CreateByProgId<IQarnUtilities>
 
 std::wstring FieldText(IField* field) {
     if (!field) return {};
-    VARIANT v;
-    VariantInit(&v);
+    qarn::Variant v;
     std::wstring text;
-    if (SUCCEEDED(field->get_Value(&v))) {
+    if (SUCCEEDED(field->get_Value(v.Out()))) {
         if (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) {
             text = L"(object)";
         } else if (v.vt == VT_BSTR) {
-            text = v.bstrVal ? std::wstring(v.bstrVal, SysStringLen(v.bstrVal)) : std::wstring();
+            text = qarn::View(v.bstrVal);
         } else if (v.vt != VT_EMPTY && v.vt != VT_NULL) {
             Bstr s;
-            if (SUCCEEDED(field->get_StringValue(s.Out()))) text = s.Text();
+            if (SUCCEEDED(field->get_StringValue(s.Out()))) text = s.View();
         }
     }
-    VariantClear(&v);
     return text;
 }
 
 std::wstring FieldName(IField* field) {
     Bstr name;
     if (field) field->get_Name(name.Out());
-    return name.Text();
+    return std::wstring(name.View());
 }
 
 long FieldCount(IFieldCollection* fields) {
@@ -136,18 +130,6 @@ std::wstring AttributeText(IFieldCollection* attributes) {
         text += FieldName(f.Get()) + L'=' + FieldText(f.Get());
     }
     return text;
-}
-
-std::vector<std::wstring> Split(std::wstring_view text, wchar_t separator) {
-    std::vector<std::wstring> pieces;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(separator, start);
-        if (end == std::wstring_view::npos) end = text.size();
-        if (end > start) pieces.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
 }
 
 std::wstring Lower(std::wstring_view text) {
@@ -182,16 +164,6 @@ std::wstring WithoutTrailingBackslash(std::wstring path) {
     return path;
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring NameOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 std::wstring FullPath(const std::wstring& path) {
     const DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (n == 0) return path;
@@ -201,17 +173,8 @@ std::wstring FullPath(const std::wstring& path) {
     return full.empty() ? path : full;
 }
 
-std::optional<std::wstring> Environment(const wchar_t* name) {
-    const DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
-    if (n == 0) return std::nullopt;
-    std::wstring value(n, L'\0');
-    const DWORD m = GetEnvironmentVariableW(name, value.data(), n);
-    value.resize(m < n ? m : 0);
-    return value;
-}
-
 std::wstring DefaultRoot() {
-    const std::optional<std::wstring> root = Environment(L"QarnRootDir");
+    const std::optional<std::wstring> root = qarn::EnvironmentValue(L"QarnRootDir");
     if (root && !root->empty()) return WithoutTrailingBackslash(*root);
     return WithoutTrailingBackslash(FullPath(L"."));
 }
@@ -219,27 +182,33 @@ std::wstring DefaultRoot() {
 TransactionFile ResolveTransactionFile(const std::wstring& argument) {
     TransactionFile file;
     if (IsAbsolutePath(argument)) {
+        // A full path separates its parts with "\" only.
         file.path = FullPath(argument);
-        const std::wstring folder = FolderOf(file.path);
-        const std::wstring name = NameOf(file.path);
-        file.customerPath = folder + L"\\Customer_" + name;
-        file.lookupName = name;
-        if (Lower(NameOf(folder)) == L"xml" && !FolderOf(folder).empty()) {
-            file.lookupRoot = FolderOf(folder);  // an installation's own xml folder
+        const std::wstring_view folder = qarn::text::DirectoryOfPath(file.path);
+        const std::wstring_view installation = qarn::text::DirectoryOfPath(folder);
+        file.lookupName = qarn::text::NameOfPath(file.path);
+        // The connector's customer file relative to that folder.
+        file.customerPath = std::wstring(folder) + L"\\" + qarn::text::TransactionFiles({}, file.lookupName).customer;
+        if (Lower(qarn::text::NameOfPath(folder)) == L"xml" && !installation.empty()) {
+            file.lookupRoot = std::wstring(installation);  // an installation's own xml folder
         } else {
-            file.lookupFolder = folder;  // any other folder: looked up relative to it
+            file.lookupFolder = std::wstring(folder);  // any other folder: looked up relative to it
         }
         return file;
     }
-    const std::optional<std::wstring> root = Environment(L"QarnRootDir");
+    // The connector's rule: below ROOT\xml with an installation root, else the current folder.
+    const std::optional<std::wstring> root = qarn::EnvironmentValue(L"QarnRootDir");
+    const bool hasRoot = root && !root->empty();
+    const qarn::text::TransactionFilePaths paths =
+        qarn::text::TransactionFiles(hasRoot ? std::wstring_view(*root) : std::wstring_view(), argument);
     file.lookupName = argument;
-    if (root && !root->empty()) {
-        file.path = *root + L"\\xml\\" + argument;
-        file.customerPath = *root + L"\\xml\\Customer_" + argument;
+    if (hasRoot) {
+        file.path = paths.regular;
+        file.customerPath = paths.customer;
         file.lookupRoot = *root;
     } else {
-        file.path = FullPath(argument);
-        file.customerPath = FullPath(L"Customer_" + argument);
+        file.path = FullPath(paths.regular);
+        file.customerPath = FullPath(paths.customer);
     }
     return file;
 }
@@ -270,13 +239,13 @@ ComPtr<IXMLDOMNode> SelectNode(IXMLDOMNode* node, const wchar_t* xpath) {
 std::wstring NodeText(IXMLDOMNode* node) {
     Bstr text;
     if (node) node->get_text(text.Out());
-    return text.Text();
+    return std::wstring(text.View());
 }
 
 std::wstring NodeName(IXMLDOMNode* node) {
     Bstr name;
     if (node) node->get_nodeName(name.Out());
-    return name.Text();
+    return std::wstring(name.View());
 }
 
 std::wstring NodeAttributes(IXMLDOMNode* node) {
@@ -302,14 +271,8 @@ long NodeCount(IXMLDOMNode* node, const wchar_t* xpath) {
 }
 
 HRESULT DomParse(IQarnUtilities* utilities, const std::wstring& path, ComPtr<IDispatch>& dom) {
-    VARIANT file;
-    VariantInit(&file);
-    file.vt = VT_BSTR;
-    file.bstrVal = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
     dom.Reset();
-    const HRESULT hr = file.bstrVal ? utilities->DOMParse(file, &dom) : E_OUTOFMEMORY;
-    VariantClear(&file);
-    return hr;
+    return utilities->DOMParse(qarn::Variant(path), &dom);
 }
 
 }  // namespace tool

@@ -43,9 +43,9 @@ int EncryptLogon(const Arguments& args) {
     const ComPtr<IQarnUtilities> utilities = CreateUtilities();
     Bstr text;
     Check(utilities->EncryptLogon2(Bstr(field), Bstr(value), text.Out()), L"EncryptLogon2 failed");
-    if (text.Text().empty()) throw Failure(L"EncryptLogon2 returned no text");
+    if (text.IsEmpty()) throw Failure(L"EncryptLogon2 returned no text");
 
-    OutLine(L"<" + field + L" x3nc=\"true\">" + text.Text() + L"</" + field + L">");
+    OutLine(L"<" + field + L" x3nc=\"true\">" + std::wstring(text.View()) + L"</" + field + L">");
     OutLine(L"Paste this element into the logon entry in place of the plain <" + field +
             L">: the attribute x3nc=\"true\" marks its text as encrypted; without it the text is used as it stands.");
     if (!IsLogonElement(field))

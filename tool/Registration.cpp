@@ -1,6 +1,7 @@
 // register / unregister: DllRegisterServer or DllUnregisterServer of our two DLLs.
 #include "Commands.h"
 #include "ToolSupport.h"
+#include "util/TextRules.h"
 
 namespace tool {
 
@@ -16,7 +17,7 @@ std::wstring ToolFolder() {
         if (n == 0) throw Failure(L"cannot find the folder of QarnTool.exe (" + Hex(HRESULT_FROM_WIN32(GetLastError())) + L")");
         if (n < path.size()) {
             path.resize(n);
-            return FolderOf(path);
+            return std::wstring(qarn::text::DirectoryOfPath(path));
         }
         path.resize(path.size() * 2);
     }
