@@ -72,9 +72,7 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
     std::wstring context = kReadContext;
     return MethodFrame(kReadName, [&] {
         // Nothing of an earlier read survives, not even when this one fails.
-        messages_.Reset();
-        properties_.Reset();
-        jniOptions_.Reset();
+        config_.Clear();
 
         Bstr root;
         CHECK_HR(GetRootDir(root.Out()));
@@ -96,8 +94,8 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
         CHECK_HR(properties->get_Field(Bstr(L"Language"), &languageField));
         ComPtr<IFieldCollection> jniOptions;
         CHECK_HR(DOMNodeGetChilds(dom.Get(), Bstr(L"QarnConnector/JniOptions"), &jniOptions));
-        properties_ = properties;
-        jniOptions_ = jniOptions;
+        config_.Put(config::ConfigStore::kProperties, properties.Get());
+        config_.Put(config::ConfigStore::kJniOptions, jniOptions.Get());
 
         // The caller's language wins over the file's, which wins over English.
         Bstr chosen(L"EN");
@@ -166,8 +164,9 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
             CHECK_HR(resources.As(&resourceDom));
             ComPtr<IFieldCollection> messages;
             CHECK_HR(DOMNodeGetChilds(resourceDom.Get(), resourcePath, &messages));
-            if (!messages_) messages_ = objects_.New<IFieldCollection>(CLSID_FieldCollection);
-            if (messages) CHECK_HR(messages_->Append(messages.Get()));
+            if (!config_.Has(config::ConfigStore::kMessages))
+                config_.Put(config::ConfigStore::kMessages, objects_.New<IFieldCollection>(CLSID_FieldCollection).Get());
+            if (messages) CHECK_HR(config_.Get(config::ConfigStore::kMessages)->Append(messages.Get()));
         }
     }, frame::WithContext{context});
 }

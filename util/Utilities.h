@@ -4,37 +4,19 @@
 
 #include "server/Interfaces.h"
 #include "server/DataObjects.h"
+#include "config/ConfigStore.h"
 #include "documents/Dom.h"
 #include "paramlist/OutsideComponents.h"
 #include "secure/LogonDecryption.h"
+#include "util/ScriptEngines.h"
 #include "util/TextRules.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
-// Raises the store's message `id` (or the English default) filled with the method's arguments.
-#define THROW_STORE_MESSAGE(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__)
-// The same as the method's own report with one "at" line (see THROW_REPORT).
-#define THROW_STORE_REPORT(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__, true)
-
-namespace qarn {
-// A caller's text as formatting and the string methods see it: up to its first NUL; null stays null.
-inline text::TextArg Arg(BSTR s) {
-    if (!s) return std::nullopt;
-    return text::UpToNul(s, SysStringLen(s));
-}
-}  // namespace qarn
-
-namespace qarn {
-// Equal texts when letter case is ignored (ordinal comparison, as for file and property names).
-inline bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-}  // namespace qarn
-
-class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities, IQarnLogonDecryption> {
+class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities, IQarnLogonDecryption>,
+                       public qarn::config::StoreMessages {
 public:
     // Logon decryption for the XML readers (IQarnLogonDecryption).
     STDMETHODIMP DecryptLogon(BSTR value, BSTR* result) override;
@@ -222,10 +204,8 @@ public:
     STDMETHODIMP GetInterfaceInfos(IFieldCollectionTable **ppInfo) override;
     STDMETHODIMP GetCLSIDFromProgID(BSTR progID, BSTR *clsid) override;
 protected:
-    // The store's text for a message id, or `fallback` when the store gives none or an empty one.
-    std::wstring MessageText(const wchar_t* id, std::wstring_view fallback);
-    [[noreturn]] void ThrowStoreMessage(const wchar_t* id, std::wstring_view fallback,
-                                        const std::vector<qarn::text::TextArg>& args, int line, bool complete = false);
+    // The message store's lookup behind THROW_STORE_MESSAGE: this object's GetMessage.
+    HRESULT LookupMessage(BSTR id, BSTR* text) override { return GetMessage(id, text); }
     // The extension of `name` (upper case when `upper`), an empty text when it has none.
     BSTR GetExtensionHelper(BSTR name, bool upper);
     // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
@@ -288,24 +268,8 @@ protected:
     // Template transactions being built (file, alias), innermost last.
     std::vector<std::pair<std::wstring, std::wstring>> templatesInProgress_;
 
-    // Script engines created by RunMacro and RunMacro2 (macros.cpp).
-    // One entry per ProgID as the caller wrote it, in order of creation; the entry holds one
-    // reference to its engine until DestroyScriptEngine succeeds or this object goes away.
-    struct ScriptEngineEntry {
-        qarn::Bstr progId;
-        qarn::ComPtr<IDispatch> engine;
-    };
-    std::vector<ScriptEngineEntry> scriptEngines_;
-    // Index of the first entry whose ProgID equals `progId` exactly, or the number of entries.
-    size_t FindScriptEngine(BSTR progId) const;
-    // The cached engine of `progId`, created and appended on first use.
-    qarn::ComPtr<IDispatch> ScriptEngineFor(BSTR progId);
-    // Calls the entry member `member` of the engine of `progId` with the macro name and the two
-    // objects by reference (I: IParameterList or IQarnDocument, named `kind` in messages). What the
-    // engine leaves there is stored in *ppInput and *ppOutput only when both are of kind I or null.
-    template <class I>
-    void RunEngineMacro(BSTR progId, const wchar_t* member, BSTR macroName, const wchar_t* kind, I** ppInput,
-                        I** ppOutput);
+    // Script engines created by RunMacro and RunMacro2.
+    qarn::ScriptEngines scriptEngines_;
     // The built-in self-test behind InvokeMethod's "RunTestCases" (selftest.cpp): variant 1 checks
     // the text methods and encryption, variant 2 also the file methods. Writes only to the log.
     void RunSelfTest(int variant);
@@ -321,10 +285,8 @@ private:
     qarn::LogSettings log_;
     // Tracing of the current Encrypt or Decrypt call (set from the environment on entry).
     bool traceOn_ = false;
-    // Configuration collections (properties, messages, JNI options); null until read or put.
-    qarn::ComPtr<IFieldCollection> properties_;
-    qarn::ComPtr<IFieldCollection> messages_;
-    qarn::ComPtr<IFieldCollection> jniOptions_;
+    // Configuration collections (properties, messages, JNI options); empty until read or put.
+    qarn::config::ConfigStore config_;
 
     // The process's application as this object's apartment reaches it (a proxy when it lives in
     // another apartment), kept while the process holds the same one: taking it from the process's
