@@ -4,7 +4,7 @@
 #pragma once
 
 #include "server/DataObjects.h"
-#include "util/TextRules.h"
+#include "util/CallerText.h"
 
 #include <string>
 #include <string_view>
@@ -14,20 +14,6 @@
 #define THROW_STORE_MESSAGE(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__)
 // The same as the method's own report with one "at" line (see THROW_REPORT).
 #define THROW_STORE_REPORT(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__, true)
-
-namespace qarn {
-// A caller's text as formatting and the string methods see it: up to its first NUL; null stays null.
-inline text::TextArg Arg(BSTR s) {
-    if (!s) return std::nullopt;
-    return text::UpToNul(s, SysStringLen(s));
-}
-
-// Equal texts when letter case is ignored (ordinal comparison, as for file and property names).
-inline bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-}  // namespace qarn
 
 namespace qarn::config {
 

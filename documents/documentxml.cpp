@@ -327,7 +327,7 @@ ComPtr<IQarnDocument> CQarnUtilities::ConvertNodeToQarnDocument(IXMLDOMNode* nod
     while (!pending.empty()) {
         Pending current = std::move(pending.back());
         pending.pop_back();
-        if (ComPtr<IFieldCollection> attributes = AttributeFields(current.node.Get()))
+        if (ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(current.node.Get()))
             CHECK_HR(current.document->put_Attributes(attributes.Get()));
         found.clear();
         for (ComPtr<IXMLDOMNode> child = FirstChild(current.node.Get()); child; child = NextSibling(child.Get())) {
@@ -340,7 +340,7 @@ ComPtr<IQarnDocument> CQarnUtilities::ConvertNodeToQarnDocument(IXMLDOMNode* nod
             } else if (name.View() == L"QarnDocumentCollection") {
                 ComPtr<IQarnDocumentCollection> collection =
                     objects_.New<IQarnDocumentCollection>(CLSID_QarnDocumentCollection);
-                if (ComPtr<IFieldCollection> attributes = AttributeFields(child.Get()))
+                if (ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(child.Get()))
                     CHECK_HR(collection->put_Attributes(attributes.Get()));
                 for (ComPtr<IXMLDOMNode> item = FirstChild(child.Get()); item; item = NextSibling(item.Get())) {
                     if (NodeType(item.Get()) != NODE_ELEMENT || NodeName(item.Get()).View() != L"QarnDocument") continue;

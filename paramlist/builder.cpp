@@ -40,7 +40,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, ID
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             EventMacro* macro = name == L"PreAction" ? &pre : name == L"PostAction" ? &post : nullptr;
             if (!macro) return;
-            const ComPtr<IFieldCollection> attributes = AttributeFields(child);
+            const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(child);
             macro->scriptEngine.Reset();
             macro->methodName.Reset();
             if (!attributes) return;
@@ -49,7 +49,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, ID
         });
         if (pre.Given()) RunEventMacro(pre.scriptEngine, pre.methodName, list, L"HandlePreEvent");
 
-        const ComPtr<IFieldCollection> attributes = AttributeFields(node.Get());
+        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node.Get());
         if (attributes) CHECK_HR(list->put_Attributes(attributes.Get()));
 
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {

@@ -8,7 +8,7 @@ using namespace qarn::paramlist;
 
 template <class I>
 void CQarnUtilities::TakeAttributes(IXMLDOMNode* node, I* object) {
-    if (const ComPtr<IFieldCollection> attributes = AttributeFields(node)) CHECK_HR(object->put_Attributes(attributes.Get()));
+    if (const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node)) CHECK_HR(object->put_Attributes(attributes.Get()));
 }
 
 // The public collection builders make the empty collection and fill it like the list's own ones.

@@ -87,7 +87,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IField> field = objects_.New<IField>(CLSID_Field);
-        const ComPtr<IFieldCollection> attributes = AttributeFields(node.Get());
+        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node.Get());
         if (attributes) CHECK_HR(field->put_Attributes(attributes.Get()));
 
         // Every value set goes through here; only a text with a percent sign can hold references.
@@ -172,7 +172,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
             Variant value;
             CHECK_HR(field->get_Value(value.Out()));
             if (value.vt == VT_BSTR) {
-                Bstr resolved = ResolveEnvironmentVariables(value.bstrVal);
+                Bstr resolved = dom::ResolveEnvironmentVariables(value.bstrVal);
                 if (!resolved.IsNull()) putText(resolved);
             }
         }

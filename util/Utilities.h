@@ -6,6 +6,7 @@
 #include "server/DataObjects.h"
 #include "config/ConfigStore.h"
 #include "documents/Dom.h"
+#include "documents/NodeFields.h"
 #include "paramlist/OutsideComponents.h"
 #include "secure/LogonDecryption.h"
 #include "util/ScriptEngines.h"
@@ -211,16 +212,6 @@ protected:
     // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
     void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target);
 
-    // DOM helpers shared by the XML readers (dom.cpp).
-    // %NAME% references expanded by the system; null for a null text.
-    qarn::Bstr ResolveEnvironmentVariables(BSTR text);
-    // One field per attribute of `node` (name and text); null when it has none.
-    qarn::ComPtr<IFieldCollection> AttributeFields(IXMLDOMNode* node);
-    // One field per element child of `node`; null when it has none.
-    qarn::ComPtr<IFieldCollection> GetAllSubNodesToFC(IXMLDOMNode* node);
-    // Builds the field of `element` (value, attributes, decryption) and adds it to `collection`.
-    void AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collection);
-
     // Parameter-list engine (paramlist/). The internal builders fill an existing object, so that a
     // list keeps its own collections; each reports through its own error frame.
     HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
@@ -276,6 +267,8 @@ protected:
 
     // The data-type objects this object creates.
     qarn::DataObjects objects_;
+    // Fields read from DOM nodes; values marked as encrypted are decrypted through this object.
+    qarn::dom::NodeFields nodeFields_{objects_, this};
 
 private:
     // Encryption and decryption of one pair; failures are reported with the code texts.
