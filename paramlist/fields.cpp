@@ -75,13 +75,13 @@ Bstr FunctionInput(const VARIANT& value) {
 
 }  // namespace
 
-Bstr CQarnUtilities::PropertyNamedBy(IXMLDOMNode* element) {
+Bstr Engine::PropertyNamedBy(IXMLDOMNode* element) {
     Bstr value;
-    CHECK_HR(GetProperty(dom::ElementText(element), value.Out()));
+    CHECK_HR(host_.LookupProperty(dom::ElementText(element), value.Out()));
     return value;
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
+HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldEntry", [&] {
         OutParam(ppField);
         if (!pDOMNode) return;
@@ -137,11 +137,11 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
             if (pDisp) put(Variant(pDisp));
         } else if (source.Is(L"QarnProperty")) {
             Bstr value;
-            CHECK_HR(GetProperty(source.attribute, value.Out()));
+            CHECK_HR(host_.LookupProperty(source.attribute, value.Out()));
             if (!value.IsNull()) putText(value);
         } else if (source.Is(L"QarnMessage")) {
             Bstr value;
-            CHECK_HR(GetMessage(source.attribute, value.Out()));
+            CHECK_HR(host_.LookupMessage(source.attribute, value.Out()));
             if (!value.IsNull()) putText(value);
         } else if ((source.Is(L"ParameterList") || source.Is(L"QarnDocument")) && pDisp) {
             // The source field's value becomes the working value, which a function then gets.
@@ -188,7 +188,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
                 secure::WipedBstr stored, plain;
                 CHECK_HR(field->get_Name(name.Out()));
                 CHECK_HR(field->get_StringValue(stored.Out()));
-                if (SUCCEEDED(DecryptPair(name, stored, plain.Out())) && !plain.IsNull()) {
+                if (SUCCEEDED(host_.DecryptValue(name, stored, plain.Out())) && !plain.IsNull()) {
                     VARIANT decrypted;
                     decrypted.vt = VT_BSTR;
                     decrypted.bstrVal = plain;  // borrowed: put_Value copies it

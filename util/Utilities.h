@@ -7,7 +7,7 @@
 #include "config/ConfigStore.h"
 #include "documents/Dom.h"
 #include "documents/NodeFields.h"
-#include "paramlist/OutsideComponents.h"
+#include "paramlist/Engine.h"
 #include "secure/LogonDecryption.h"
 #include "util/ScriptEngines.h"
 #include "util/TextRules.h"
@@ -212,52 +212,9 @@ protected:
     // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
     void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target);
 
-    // Parameter-list engine (paramlist/). The internal builders fill an existing object, so that a
-    // list keeps its own collections; each reports through its own error frame.
-    HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
-    HRESULT DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target);
-    HRESULT DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target);
-    // Creates an empty collection, fills it from `pDOMNode` with `fill` and hands it out.
-    template <class I>
-    HRESULT NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result, REFCLSID clsid,
-                                HRESULT (CQarnUtilities::*fill)(IDispatch*, IDispatch*, I*));
-    // The value of the property that `element`'s text names; null when the property has none.
-    qarn::Bstr PropertyNamedBy(IXMLDOMNode* element);
-    // The element's attributes as the attribute collection of the data-type object built from it.
-    template <class I>
-    void TakeAttributes(IXMLDOMNode* node, I* object);
-    // Adds the fields a `Mapping` element selects from the caller's context object to `target`.
-    HRESULT DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
-    // The field group of `list` a mapping selects: the whole field collection, a structure's fields
-    // or one table row (by number from 1, or below 1 by a field's value); null when it is missing.
-    HRESULT Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype, BSTR searchName,
-                           BSTR searchValue, long row, IFieldCollection** result);
-    // Runs an event macro on `list` (which the macro may replace) and records the macro's "RETURN"
-    // structure as the list attribute `eventName`.
-    void RunEventMacro(BSTR scriptEngine, BSTR methodName, qarn::ComPtr<IParameterList>& list, const wchar_t* eventName);
-    void HandleTransactionEvent(IParameterList* list, IParameterList* output, const wchar_t* eventName);
-    // The list of a template transaction, built with `context` as its context object.
-    qarn::ComPtr<IParameterList> BuildTemplate(BSTR templateFile, BSTR templateName, IParameterList* context);
-    // A copy of the caller's input list with `built` merged into it, when `built` asks for that.
-    HRESULT CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result);
-    // Adds the fields of `source` missing in `target`; for fields on both sides copies the value
-    // (when allowReplace) and merges their attributes the same way.
-    HRESULT MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace);
-    // The XPath of a transaction's `Parameter` element; "Parameter" without an alias.
-    HRESULT DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path);
-    // Builds the list of the element `path` selects in `document`; `source` names the document in
-    // the failure for a missing element.
-    HRESULT GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source, IParameterList** result);
     // DOMParse; with `fromBytes` MSXML gets the file's bytes instead of its name, for a document
     // that stays inside the server (its url is empty).
     HRESULT ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool fromBytes);
-    // Records where a list came from in its attributes.
-    HRESULT SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning);
-
-    // The XSLT processor, created on first use and kept for this object's lifetime.
-    qarn::ComPtr<IXsltProcessor> xslt_;
-    // Template transactions being built (file, alias), innermost last.
-    std::vector<std::pair<std::wstring, std::wstring>> templatesInProgress_;
 
     // Script engines created by RunMacro and RunMacro2.
     qarn::ScriptEngines scriptEngines_;
@@ -269,6 +226,24 @@ protected:
     qarn::DataObjects objects_;
     // Fields read from DOM nodes; values marked as encrypted are decrypted through this object.
     qarn::dom::NodeFields nodeFields_{objects_, this};
+
+private:
+    // What the parameter-list engine takes from this object.
+    struct EngineServices final : qarn::paramlist::EngineHost {
+        explicit EngineServices(CQarnUtilities& owner) : self(owner) {}
+        HRESULT LookupProperty(BSTR name, BSTR* value) override;
+        HRESULT LookupMessage(BSTR name, BSTR* value) override;
+        HRESULT EnvironmentValue(BSTR variable, BSTR* value) override;
+        HRESULT FileExists(BSTR fileName, VARIANT_BOOL* exists) override;
+        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) override;
+        HRESULT ParseText(BSTR xmlString, IDispatch** document) override;
+        HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) override;
+        HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) override;
+        CQarnUtilities& self;
+    };
+    EngineServices engineServices_{*this};
+    // The parameter-list engine with its XSLT processor and the templates being built.
+    qarn::paramlist::Engine paramlist_{engineServices_, objects_, nodeFields_};
 
 private:
     // Encryption and decryption of one pair; failures are reported with the code texts.
