@@ -5,8 +5,11 @@
 #include "server/Interfaces.h"
 #include "server/DataObjects.h"
 #include "config/ConfigStore.h"
+#include "config/SharedApplication.h"
 #include "documents/Dom.h"
+#include "documents/DocumentReader.h"
 #include "documents/NodeFields.h"
+#include "logon/LogonLookup.h"
 #include "paramlist/Engine.h"
 #include "secure/LogonDecryption.h"
 #include "util/ScriptEngines.h"
@@ -68,17 +71,6 @@ public:
     STDMETHODIMP ReadQarnDocumentFromFile(BSTR fileName, IQarnDocument **ppResult) override;
     STDMETHODIMP GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pDisp, IQarnDocument **ppRes) override;
     STDMETHODIMP GetXmlQarnDocumentFromString(BSTR xmlString, IDispatch *pDisp, IQarnDocument **ppRes) override;
-private:
-    // The documents of the `QarnDocument` element children of `parent`, their children read from
-    // their `Children` elements to any depth (without recursion); null when there is none.
-    qarn::ComPtr<IQarnDocumentCollection> ReadQarnDocumentFromFileRecurse(IXMLDOMNode* parent);
-    // The document of a description's `QarnDocument` element with everything below it; null for a
-    // null node. `pDisp` is the context object of every `Parameter` element.
-    qarn::ComPtr<IQarnDocument> ConvertNodeToQarnDocument(IXMLDOMNode* node, IDispatch* pDisp);
-    // The document of a loaded description: `loaded` as load or loadXML reported it, `source` the
-    // file name or null for a string.
-    qarn::ComPtr<IQarnDocument> DescriptionDocument(IXMLDOMDocument2* dom, VARIANT_BOOL loaded, BSTR source, bool fromFile,
-                                                    IDispatch* pDisp);
 public:
     // DOM helper methods (dom.cpp)
     STDMETHODIMP GetXMLDOMParseErrorDescription(IDispatch *pDisp, BSTR *result) override;
@@ -166,19 +158,6 @@ public:
     STDMETHODIMP GetSAPLogonParameter6(BSTR xmlFile, IFieldCollection **ppFieldCollection) override;
     STDMETHODIMP GetSAPLoginParameter(IParameterList **ppOutput) override;
     STDMETHODIMP GetTeamcenterLoginParameter(IParameterList **ppOutput) override;
-private:
-    // Logon lookup shared by the logon members (logon.cpp).
-    // The parsed logon file `xmlFile` of the root's "xml" folder; a missing name or a path of 2048
-    // characters or more is refused.
-    qarn::ComPtr<IDispatch> LoadLogonFile(BSTR xmlFile);
-    // The current computer and user names (upper case).
-    std::pair<qarn::Bstr, qarn::Bstr> CurrentComputerAndUser();
-    // The fields of the first `logon` entry of `document` for the computer and user, else of the
-    // default entry; lower-case selectors first. Null when none fits.
-    HRESULT GetSAPLogonFC(IDispatch* document, BSTR computerName, BSTR userName, IFieldCollection** entry);
-    // The six SAP values of an entry's fields (exact names, either spelling; the later one wins).
-    HRESULT GetSAPInformation(IFieldCollection* entry, BSTR* client, BSTR* userid, BSTR* password, BSTR* language,
-                              BSTR* hostname, BSTR* systemNumber);
 public:
     // System and network information (system.cpp)
     STDMETHODIMP GetEnv(BSTR variable, BSTR *value) override;
@@ -242,8 +221,23 @@ private:
         CQarnUtilities& self;
     };
     EngineServices engineServices_{*this};
+    // What the logon lookup takes from this object.
+    struct LogonServices final : qarn::logon::LogonSources {
+        explicit LogonServices(CQarnUtilities& owner) : self(owner) {}
+        HRESULT RootFolder(BSTR* root) override;
+        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
+        HRESULT ComputerName(BSTR* name) override;
+        HRESULT UserName(BSTR* name) override;
+        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
+        HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
+        CQarnUtilities& self;
+    };
+    LogonServices logonServices_{*this};
+    qarn::logon::LogonLookup logon_{logonServices_};
     // The parameter-list engine with its XSLT processor and the templates being built.
     qarn::paramlist::Engine paramlist_{engineServices_, objects_, nodeFields_};
+    // The readers of QarnDocument XML.
+    qarn::dom::DocumentReader reader_{objects_, nodeFields_, paramlist_};
 
 private:
     // Encryption and decryption of one pair; failures are reported with the code texts.
@@ -256,14 +250,6 @@ private:
     // Configuration collections (properties, messages, JNI options); empty until read or put.
     qarn::config::ConfigStore config_;
 
-    // The process's application as this object's apartment reaches it (a proxy when it lives in
-    // another apartment), kept while the process holds the same one: taking it from the process's
-    // table again for every lookup would cost a reference round trip to its apartment each time.
-    // Null: none (yet).
-    qarn::ComPtr<IQarnComApplication> SharedApplication();
-    // Looks `name` up in the shared application, with `lookup` (its GetProperty or GetMessage).
-    HRESULT AskSharedApplication(HRESULT (STDMETHODCALLTYPE IQarnComApplication::*lookup)(BSTR, BSTR*), BSTR name,
-                                 BSTR* value);
-    qarn::ComPtr<IQarnComApplication> sharedApp_;
-    unsigned long sharedAppGeneration_ = 0;
+    // The process's application, asked when this object has no configuration of its own.
+    qarn::config::SharedApplication sharedApp_;
 };

@@ -2,7 +2,6 @@
 #include "util/Utilities.h"
 
 #include "server/DataObjects.h"
-#include "server/GlobalApp.h"
 
 using namespace qarn;
 
@@ -39,7 +38,7 @@ STDMETHODIMP CQarnUtilities::GetProperty(BSTR name, BSTR *value) {
             *value = config_.Text(Store::kProperties, name).Detach();
         } else {
             // An object without a configuration of its own answers from the shared application.
-            CHECK_HR(AskSharedApplication(&IQarnComApplication::GetProperty, name, value));
+            CHECK_HR(sharedApp_.Ask(&IQarnComApplication::GetProperty, name, value));
         }
     });
 }
@@ -58,7 +57,7 @@ STDMETHODIMP CQarnUtilities::GetMessage(BSTR name, BSTR *value) {
             if (config_.Has(Store::kMessages)) {
                 text = config_.Text(Store::kMessages, name);
             } else {
-                CHECK_HR(AskSharedApplication(&IQarnComApplication::GetMessage, name, text.Out()));
+                CHECK_HR(sharedApp_.Ask(&IQarnComApplication::GetMessage, name, text.Out()));
             }
             *value = text.IsNull() ? CopyBstr(L"") : text.Detach();
         } catch (...) {
@@ -74,32 +73,4 @@ STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **p
     return MethodFrame(L"CQarnUtilities::GetPropertiesByName", [&] {
         OutParam(ppFieldCollection) = config_.PropertiesByName(name, objects_).Detach();
     }, frame::WithContext{context});
-}
-
-ComPtr<IQarnComApplication> CQarnUtilities::SharedApplication() {
-    GlobalApp& global = TheGlobalApp();
-    // Read before the lookup: a change while it runs makes the next call look again.
-    const unsigned long generation = global.ApplicationGeneration();
-    if (generation != sharedAppGeneration_) {
-        ComPtr<IQarnComApplication> app;
-        CHECK_HR(global.Application(&app));
-        sharedApp_ = app;
-        sharedAppGeneration_ = generation;
-    }
-    return sharedApp_;
-}
-
-HRESULT CQarnUtilities::AskSharedApplication(HRESULT (STDMETHODCALLTYPE IQarnComApplication::*lookup)(BSTR, BSTR*),
-                                             BSTR name, BSTR* value) {
-    ComPtr<IQarnComApplication> app = SharedApplication();
-    if (!app) return S_OK;
-    HRESULT hr = (app.Get()->*lookup)(name, value);
-    if (GlobalApp::Disconnected(hr)) {
-        // Its apartment has ended since this object took it: ask the process again.
-        sharedApp_.Reset();
-        sharedAppGeneration_ = 0;
-        app = SharedApplication();
-        hr = app ? (app.Get()->*lookup)(name, value) : S_OK;
-    }
-    return hr;
 }
