@@ -52,10 +52,15 @@ void SetRowValues(IFieldCollection* row, IFieldCollection* source) {
     }
 }
 
-}  // namespace
-
-void CQarnUtilities::CreateStructureInformation_intern(IQarnDocument *pDocument, bool addFieldCollection) {
-    if (!pDocument) return;
+// The structure information of a model and the file it is to be written to (none: no file); its
+// children's fields join each row with AddFieldCollection when `addFieldCollection`, else with Append.
+struct StructureInformation {
+    ComPtr<IParameterList> info;
+    Bstr file;
+};
+StructureInformation CreateStructureInformation_intern(DataObjects& objects_, IQarnDocument* pDocument,
+                                                       bool addFieldCollection) {
+    if (!pDocument) return {};
     auto info = objects_.New<IParameterList>(CLSID_ParameterList);
     ComPtr<IFieldCollection> infoFields;
     ComPtr<IStructureCollection> infoStructures;
@@ -66,7 +71,7 @@ void CQarnUtilities::CreateStructureInformation_intern(IQarnDocument *pDocument,
 
     ComPtr<IParameterList> list;
     CHECK_HR(pDocument->get_ParameterList(&list));
-    if (!list) return;
+    if (!list) return {};
     ComPtr<IFieldCollection> fields;
     ComPtr<IStructureCollection> structures;
     CHECK_HR(list->get_FieldCollection(&fields));
@@ -121,17 +126,39 @@ void CQarnUtilities::CreateStructureInformation_intern(IQarnDocument *pDocument,
     if (fields) CHECK_HR(infoFields->Append(fields.Get()));
     if (configurations) CHECK_HR(infoStructures->Add(configurations.Get()));
     // An empty name names no file: the model records no place for its structure information.
-    if (file && !file->empty()) CHECK_HR(WriteXmlFile(Bstr(*file), info.Get()));
+    if (file && !file->empty()) return {info, Bstr(*file)};
+    return {};
 }
+
+// Removes the fields without text, from the last one down; a null collection is left alone.
+void RemoveEmptyFieldsFromFieldCollection_intern(IFieldCollection* fields) {
+    if (!fields) return;
+    long count = 0;
+    CHECK_HR(fields->get_Count(&count));
+    // From the last item down, so that a removal does not move the items still to be examined.
+    for (long i = count; i >= 1; --i) {
+        ComPtr<IField> field;
+        CHECK_HR(fields->get_Item(i, &field));
+        if (field && StringValue(field.Get()).IsEmpty()) CHECK_HR(fields->Remove(i));
+    }
+}
+
+}  // namespace
 
 STDMETHODIMP CQarnUtilities::CreateStructureInformation(IQarnDocument *pDocument) {
     return MethodFrame(L"CQarnUtilities::CreateStructureInformation",
-                       [&] { CreateStructureInformation_intern(pDocument, false); });
+                       [&] {
+                           const auto made = CreateStructureInformation_intern(objects_, pDocument, false);
+                           if (made.info) CHECK_HR(WriteXmlFile(made.file, made.info.Get()));
+                       });
 }
 
 STDMETHODIMP CQarnUtilities::CreateStructureInformation2(IQarnDocument *pDocument) {
     return MethodFrame(L"CQarnUtilities::CreateStructureInformation2",
-                       [&] { CreateStructureInformation_intern(pDocument, true); });
+                       [&] {
+                           const auto made = CreateStructureInformation_intern(objects_, pDocument, true);
+                           if (made.info) CHECK_HR(WriteXmlFile(made.file, made.info.Get()));
+                       });
 }
 
 STDMETHODIMP CQarnUtilities::CreateStructureInformation3(IQarnDocument *pDocument) {
@@ -191,18 +218,6 @@ STDMETHODIMP CQarnUtilities::CreateStructureInformation3(IQarnDocument *pDocumen
         }
         CHECK_HR(WriteXmlFile(file, list.Get()));
     });
-}
-
-void CQarnUtilities::RemoveEmptyFieldsFromFieldCollection_intern(IFieldCollection *fields) {
-    if (!fields) return;
-    long count = 0;
-    CHECK_HR(fields->get_Count(&count));
-    // From the last item down, so that a removal does not move the items still to be examined.
-    for (long i = count; i >= 1; --i) {
-        ComPtr<IField> field;
-        CHECK_HR(fields->get_Item(i, &field));
-        if (field && StringValue(field.Get()).IsEmpty()) CHECK_HR(fields->Remove(i));
-    }
 }
 
 STDMETHODIMP CQarnUtilities::RemoveEmptyFields(IParameterList *pInput) {

@@ -1,5 +1,7 @@
 // CQarnUtilities: the scripting toolbox. Its members are spread over the files of their subsystem
-// (util/strings.cpp, util/files.cpp, documents/dom.cpp ...).
+// (util/strings.cpp, util/files.cpp, documents/dom.cpp ...); the state and logic of the subsystems
+// live in their own classes (config::ConfigStore, paramlist::Engine, dom::NodeFields,
+// dom::DocumentReader, logon::LogonLookup, ScriptEngines), which this object holds and calls.
 #pragma once
 
 #include "server/Interfaces.h"
@@ -89,11 +91,6 @@ public:
     STDMETHODIMP CreateStructureInformation3(IQarnDocument *pDocument) override;
     STDMETHODIMP RemoveEmptyFields(IParameterList *pInput) override;
     STDMETHODIMP CheckModificationState(IQarnDocument *pDocument, VARIANT_BOOL *isModified) override;
-    // Writes the structure information of a model; its children's fields join each row with
-    // AddFieldCollection when `addFieldCollection`, else with Append.
-    void CreateStructureInformation_intern(IQarnDocument *pDocument, bool addFieldCollection);
-    // Removes the fields without text, from the last one down; a null collection is left alone.
-    void RemoveEmptyFieldsFromFieldCollection_intern(IFieldCollection *fields);
     // File-system operations (files.cpp)
     STDMETHODIMP FileExist(BSTR fileName, VARIANT_BOOL *result) override;
     STDMETHODIMP GetFileStamp(BSTR fileName, LONG *fileStamp) override;
@@ -183,13 +180,9 @@ public:
     STDMETHODIMP GetInterfaceInfo2(GUID guid, unsigned short wVerMajor, unsigned short wVerMinor, ULONG wLcid, IFieldCollection **ppInfo) override;
     STDMETHODIMP GetInterfaceInfos(IFieldCollectionTable **ppInfo) override;
     STDMETHODIMP GetCLSIDFromProgID(BSTR progID, BSTR *clsid) override;
-protected:
+private:
     // The message store's lookup behind THROW_STORE_MESSAGE: this object's GetMessage.
     HRESULT LookupMessage(BSTR id, BSTR* text) override { return GetMessage(id, text); }
-    // The extension of `name` (upper case when `upper`), an empty text when it has none.
-    BSTR GetExtensionHelper(BSTR name, bool upper);
-    // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
-    void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target);
 
     // DOMParse; with `fromBytes` MSXML gets the file's bytes instead of its name, for a document
     // that stays inside the server (its url is empty).
@@ -206,7 +199,20 @@ protected:
     // Fields read from DOM nodes; values marked as encrypted are decrypted through this object.
     qarn::dom::NodeFields nodeFields_{objects_, this};
 
-private:
+    // Encryption and decryption of one pair; failures are reported with the code texts.
+    HRESULT EncryptPair(BSTR name, BSTR value, BSTR* text);
+    HRESULT DecryptPair(BSTR name, BSTR text, BSTR* value);
+
+    qarn::LogSettings log_;
+    // Tracing of the current Encrypt or Decrypt call (set from the environment on entry).
+    bool traceOn_ = false;
+    // Configuration collections (properties, messages, JNI options); empty until read or put.
+    qarn::config::ConfigStore config_;
+
+    // The process's application, asked when this object has no configuration of its own.
+    qarn::config::SharedApplication sharedApp_;
+
+    // The subsystems this object holds (declared after the state they refer to).
     // What the parameter-list engine takes from this object.
     struct EngineServices final : qarn::paramlist::EngineHost {
         explicit EngineServices(CQarnUtilities& owner) : self(owner) {}
@@ -238,18 +244,4 @@ private:
     qarn::paramlist::Engine paramlist_{engineServices_, objects_, nodeFields_};
     // The readers of QarnDocument XML.
     qarn::dom::DocumentReader reader_{objects_, nodeFields_, paramlist_};
-
-private:
-    // Encryption and decryption of one pair; failures are reported with the code texts.
-    HRESULT EncryptPair(BSTR name, BSTR value, BSTR* text);
-    HRESULT DecryptPair(BSTR name, BSTR text, BSTR* value);
-
-    qarn::LogSettings log_;
-    // Tracing of the current Encrypt or Decrypt call (set from the environment on entry).
-    bool traceOn_ = false;
-    // Configuration collections (properties, messages, JNI options); empty until read or put.
-    qarn::config::ConfigStore config_;
-
-    // The process's application, asked when this object has no configuration of its own.
-    qarn::config::SharedApplication sharedApp_;
 };
