@@ -98,5 +98,5 @@ HRESULT CQarnUtilities::EngineServices::RunMacro(BSTR progId, BSTR methodName, I
 }
 
 HRESULT CQarnUtilities::EngineServices::DecryptValue(BSTR name, BSTR text, BSTR* value) {
-    return self.DecryptPair(name, text, value);
+    return self.pairs_.Decrypt(name, text, value);
 }

@@ -14,6 +14,7 @@
 #include "logon/LogonLookup.h"
 #include "paramlist/Engine.h"
 #include "secure/LogonDecryption.h"
+#include "secure/PairCodec.h"
 #include "util/ScriptEngines.h"
 #include "util/TextRules.h"
 
@@ -199,13 +200,11 @@ private:
     // Fields read from DOM nodes; values marked as encrypted are decrypted through this object.
     qarn::dom::NodeFields nodeFields_{objects_, this};
 
-    // Encryption and decryption of one pair; failures are reported with the code texts.
-    HRESULT EncryptPair(BSTR name, BSTR value, BSTR* text);
-    HRESULT DecryptPair(BSTR name, BSTR text, BSTR* value);
+    // Encryption and decryption of one pair; failures are reported with the code texts and this
+    // class as their source.
+    qarn::secure::PairCodec pairs_{CLSID_CQarnUtilities};
 
     qarn::LogSettings log_;
-    // Tracing of the current Encrypt or Decrypt call (set from the environment on entry).
-    bool traceOn_ = false;
     // Configuration collections (properties, messages, JNI options); empty until read or put.
     qarn::config::ConfigStore config_;
 
