@@ -7,6 +7,7 @@
 #include "server/Interfaces.h"
 #include "server/DataObjects.h"
 #include "config/ConfigStore.h"
+#include "config/ConfigurationReader.h"
 #include "config/SharedApplication.h"
 #include "documents/Dom.h"
 #include "documents/DocumentReader.h"
@@ -238,6 +239,20 @@ private:
         CQarnUtilities& self;
     };
     LogonServices logonServices_{*this};
+    // What the configuration reading takes from this object.
+    struct ConfigurationServices final : qarn::config::ConfigurationSources {
+        explicit ConfigurationServices(CQarnUtilities& owner) : self(owner) {}
+        HRESULT RootFolder(BSTR* root) override;
+        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
+        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
+        HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) override;
+        HRESULT ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context, IParameterList** list) override;
+        HRESULT UserName(BSTR* name) override;
+        void Log(long level, BSTR text) override;
+        CQarnUtilities& self;
+    };
+    ConfigurationServices configurationServices_{*this};
+    qarn::config::ConfigurationReader configReader_{configurationServices_, objects_};
     qarn::logon::LogonLookup logon_{logonServices_};
     // The parameter-list engine with its XSLT processor and the templates being built.
     qarn::paramlist::Engine paramlist_{engineServices_, objects_, nodeFields_};
