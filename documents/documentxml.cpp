@@ -1,112 +1,18 @@
-// QarnDocument XML files: members of CQarnUtilities.
-//
-// Two layouts: the document file (root `QarnDocuments`), written and read back here, and the
-// document description (root `QarnDocument`, attributes and `QarnDocumentCollection` elements),
-// only read. Trees of any depth and width are walked with explicit stacks, never by recursion.
+// QarnDocument XML files: members of CQarnUtilities. Two layouts: the document file (root
+// `QarnDocuments`), written and read back, and the document description (root `QarnDocument`),
+// only read. The writing is documents/DocumentWriter's, the reading documents/DocumentReader's.
 #include "util/Utilities.h"
 #include "FileContent.h"
 
 #include "documents/DocumentReader.h"
+#include "documents/DocumentWriter.h"
 #include "documents/DomRead.h"
 
-#include <algorithm>
 #include <string_view>
-#include <unordered_set>
 
 using namespace qarn;
 using namespace qarn::dom;
 
-namespace {
-
-ComPtr<IUnknown> Identity(IUnknown* object) {
-    ComPtr<IUnknown> identity;
-    CHECK_HR(object->QueryInterface(IID_PPV_ARGS(&identity)));
-    return identity;
-}
-
-// Builds the text of a document file. The `Parameter` element of each list is taken from its XML
-// text as the XML engine reads it; a text that does not parse is left out.
-class DocumentFileWriter {
-public:
-    std::wstring Write(IQarnDocument* root) {
-        out_ = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<QarnDocuments>";
-        Open(root);
-        while (!open_.empty()) {
-            Frame& top = open_.back();
-            if (top.next > top.count) {
-                out_ += L"</Children></QarnDocument>";
-                onPath_.erase(top.identity.Get());
-                open_.pop_back();
-                continue;
-            }
-            ComPtr<IQarnDocument> child;
-            CHECK_HR(top.children->get_Item(top.next++, &child));
-            if (child) Open(child.Get());  // may add a frame: `top` is not used after this
-        }
-        out_ += L"</QarnDocuments>\r\n";
-        return std::move(out_);
-    }
-
-private:
-    struct Frame {
-        ComPtr<IQarnDocumentCollection> children;
-        ComPtr<IUnknown> identity;
-        long next;
-        long count;
-    };
-
-    // Writes the start of a document and its parameter list; a document with children stays open.
-    void Open(IQarnDocument* document) {
-        ComPtr<IUnknown> identity = Identity(document);
-        if (onPath_.count(identity.Get()))
-            THROW_MESSAGE(L"The document tree holds a document among its own descendants; it cannot be written.");
-        out_ += L"<QarnDocument>";
-        ComPtr<IParameterList> list;
-        CHECK_HR(document->get_ParameterList(&list));
-        if (list) AppendParameterElement(list.Get());
-        ComPtr<IQarnDocumentCollection> children;
-        CHECK_HR(document->get_Children(&children));
-        if (!children) {
-            out_ += L"</QarnDocument>";
-            return;
-        }
-        long count = 0;
-        CHECK_HR(children->get_Count(&count));
-        out_ += L"<Children>";
-        onPath_.insert(identity.Get());
-        open_.push_back({std::move(children), std::move(identity), 1, count});
-    }
-
-    void AppendParameterElement(IParameterList* list) {
-        Bstr xml;
-        CHECK_HR(list->get_Xml(xml.Out()));
-        const Bstr given(Arg(xml).value_or(std::wstring_view()));
-        // A text with a document type declaration is never loaded: it is left out like any text
-        // the engine refuses.
-        if (TextHasDoctype(given)) return;
-        if (!parser_) parser_ = NewDocument();
-        VARIANT_BOOL loaded = VARIANT_FALSE;
-        CHECK_HR(parser_->loadXML(given, &loaded));
-        if (loaded != VARIANT_TRUE) {
-            SetErrorInfo(0, nullptr);  // the parse failure is not this call's
-            return;
-        }
-        ComPtr<IXMLDOMElement> element;
-        CHECK_HR(parser_->get_documentElement(&element));
-        if (!element) return;
-        Bstr text;
-        CHECK_HR(element->get_xml(text.Out()));
-        out_ += text.View();
-    }
-
-    std::wstring out_;
-    std::vector<Frame> open_;
-    // The documents whose `Children` element is open: a document met again among them is a cycle.
-    std::unordered_set<IUnknown*> onPath_;
-    ComPtr<IXMLDOMDocument2> parser_;
-};
-
-}  // namespace
 
 STDMETHODIMP CQarnUtilities::WriteQarnDocumentToFile(IQarnDocument *pDocument, BSTR fileName) {
     return MethodFrame(L"CQarnUtilities::WriteQarnDocumentToFile", [&] {
