@@ -22,25 +22,13 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
                        frame::WithContext{context});
 }
 
-HRESULT CQarnUtilities::ConfigurationServices::RootFolder(BSTR* root) { return self.GetRootDir(root); }
-
-HRESULT CQarnUtilities::ConfigurationServices::ParseFile(VARIANT xmlFile, IDispatch** document) {
-    return self.DOMParse(xmlFile, document);
-}
-
-HRESULT CQarnUtilities::ConfigurationServices::NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) {
-    return self.DOMNodeGetChilds(document, path, fields);
-}
-
-HRESULT CQarnUtilities::ConfigurationServices::FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) {
+HRESULT CQarnUtilities::Services::FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) {
     return strict ? self.FileExist(path, exists) : self.FileExist2(path, exists);
 }
 
-HRESULT CQarnUtilities::ConfigurationServices::ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context,
-                                                             IParameterList** list) {
+HRESULT CQarnUtilities::Services::ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context,
+                                                IParameterList** list) {
     return self.GetXmlParameterList3(xmlFile, nodeName, context, list);
 }
 
-HRESULT CQarnUtilities::ConfigurationServices::UserName(BSTR* name) { return self.GetSystemUserName(name); }
-
-void CQarnUtilities::ConfigurationServices::Log(long level, BSTR text) { self.WriteLogMessage(level, text); }
+void CQarnUtilities::Services::Log(long level, BSTR text) { self.WriteLogMessage(level, text); }

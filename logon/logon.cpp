@@ -156,20 +156,20 @@ STDMETHODIMP CQarnUtilities::GetTeamcenterLoginParameter(IParameterList **ppOutp
     });
 }
 
-HRESULT CQarnUtilities::LogonServices::RootFolder(BSTR* root) { return self.GetRootDir(root); }
+HRESULT CQarnUtilities::Services::RootFolder(BSTR* root) { return self.GetRootDir(root); }
 
-HRESULT CQarnUtilities::LogonServices::ParseFile(VARIANT xmlFile, IDispatch** document) {
+HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** document) {
     return self.DOMParse(xmlFile, document);
 }
 
-HRESULT CQarnUtilities::LogonServices::ComputerName(BSTR* name) { return self.GetSystemComputerName(name); }
+HRESULT CQarnUtilities::Services::ComputerName(BSTR* name) { return self.GetSystemComputerName(name); }
 
-HRESULT CQarnUtilities::LogonServices::UserName(BSTR* name) { return self.GetSystemUserName(name); }
+HRESULT CQarnUtilities::Services::UserName(BSTR* name) { return self.GetSystemUserName(name); }
 
-HRESULT CQarnUtilities::LogonServices::NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) {
+HRESULT CQarnUtilities::Services::NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) {
     return self.DOMNodeGetChilds(document, path, fields);
 }
 
-HRESULT CQarnUtilities::LogonServices::NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) {
+HRESULT CQarnUtilities::Services::NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) {
     return self.DOMNodeGetChilds_(document, path, rows);
 }

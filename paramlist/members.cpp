@@ -72,31 +72,31 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, 
     return paramlist_.GetXmlParameterList4(xmlFile, aliasname, pDisp, filePathWithoutBackslash, ppResult);
 }
 
-HRESULT CQarnUtilities::EngineServices::LookupProperty(BSTR name, BSTR* value) { return self.GetProperty(name, value); }
+HRESULT CQarnUtilities::Services::LookupProperty(BSTR name, BSTR* value) { return self.GetProperty(name, value); }
 
-HRESULT CQarnUtilities::EngineServices::LookupMessage(BSTR name, BSTR* value) { return self.GetMessage(name, value); }
+HRESULT CQarnUtilities::Services::LookupMessage(BSTR name, BSTR* value) { return self.GetMessage(name, value); }
 
-HRESULT CQarnUtilities::EngineServices::EnvironmentValue(BSTR variable, BSTR* value) {
+HRESULT CQarnUtilities::Services::EnvironmentValue(BSTR variable, BSTR* value) {
     return self.GetEnv(variable, value);
 }
 
-HRESULT CQarnUtilities::EngineServices::FileExists(BSTR fileName, VARIANT_BOOL* exists) {
+HRESULT CQarnUtilities::Services::FileExists(BSTR fileName, VARIANT_BOOL* exists) {
     return self.FileExist2(fileName, exists);
 }
 
-HRESULT CQarnUtilities::EngineServices::ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) {
+HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) {
     return self.ParseFile(xmlFile, document, fromBytes);
 }
 
-HRESULT CQarnUtilities::EngineServices::ParseText(BSTR xmlString, IDispatch** document) {
+HRESULT CQarnUtilities::Services::ParseText(BSTR xmlString, IDispatch** document) {
     return self.DOMParse2(xmlString, document);
 }
 
-HRESULT CQarnUtilities::EngineServices::RunMacro(BSTR progId, BSTR methodName, IParameterList** input,
-                                                 IParameterList** output) {
+HRESULT CQarnUtilities::Services::RunMacro(BSTR progId, BSTR methodName, IParameterList** input,
+                                           IParameterList** output) {
     return self.RunMacro(progId, methodName, input, output);
 }
 
-HRESULT CQarnUtilities::EngineServices::DecryptValue(BSTR name, BSTR text, BSTR* value) {
+HRESULT CQarnUtilities::Services::DecryptValue(BSTR name, BSTR text, BSTR* value) {
     return self.pairs_.Decrypt(name, text, value);
 }

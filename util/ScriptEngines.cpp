@@ -3,7 +3,7 @@
 // (the macro name, the input and the output object by reference) and "Destroy".
 #include "util/ScriptEngines.h"
 
-#include "config/ConfigStore.h"
+#include "util/CallerText.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -212,10 +212,11 @@ private:
     // The process's application, asked when this object has no configuration of its own.
     qarn::config::SharedApplication sharedApp_;
 
-    // The subsystems this object holds (declared after the state they refer to).
-    // What the parameter-list engine takes from this object.
-    struct EngineServices final : qarn::paramlist::EngineHost {
-        explicit EngineServices(CQarnUtilities& owner) : self(owner) {}
+    // What the subsystems take from this object; each answer is the member of the same purpose
+    // (paramlist/members.cpp, logon/logon.cpp, config/configuration.cpp).
+    struct Services final : qarn::paramlist::EngineHost, qarn::logon::LogonSources, qarn::config::ConfigurationSources {
+        explicit Services(CQarnUtilities& owner) : self(owner) {}
+        // The parameter-list engine's.
         HRESULT LookupProperty(BSTR name, BSTR* value) override;
         HRESULT LookupMessage(BSTR name, BSTR* value) override;
         HRESULT EnvironmentValue(BSTR variable, BSTR* value) override;
@@ -224,38 +225,24 @@ private:
         HRESULT ParseText(BSTR xmlString, IDispatch** document) override;
         HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) override;
         HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) override;
-        CQarnUtilities& self;
-    };
-    EngineServices engineServices_{*this};
-    // What the logon lookup takes from this object.
-    struct LogonServices final : qarn::logon::LogonSources {
-        explicit LogonServices(CQarnUtilities& owner) : self(owner) {}
+        // The logon lookup's and the configuration reading's.
         HRESULT RootFolder(BSTR* root) override;
         HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
-        HRESULT ComputerName(BSTR* name) override;
+        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
         HRESULT UserName(BSTR* name) override;
-        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
+        HRESULT ComputerName(BSTR* name) override;
         HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
-        CQarnUtilities& self;
-    };
-    LogonServices logonServices_{*this};
-    // What the configuration reading takes from this object.
-    struct ConfigurationServices final : qarn::config::ConfigurationSources {
-        explicit ConfigurationServices(CQarnUtilities& owner) : self(owner) {}
-        HRESULT RootFolder(BSTR* root) override;
-        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
-        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
         HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) override;
         HRESULT ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context, IParameterList** list) override;
-        HRESULT UserName(BSTR* name) override;
         void Log(long level, BSTR text) override;
         CQarnUtilities& self;
     };
-    ConfigurationServices configurationServices_{*this};
-    qarn::config::ConfigurationReader configReader_{configurationServices_, objects_};
-    qarn::logon::LogonLookup logon_{logonServices_};
+    Services services_{*this};
+    // The subsystems this object holds (declared after the state they refer to).
+    qarn::config::ConfigurationReader configReader_{services_, objects_};
+    qarn::logon::LogonLookup logon_{services_};
     // The parameter-list engine with its XSLT processor and the templates being built.
-    qarn::paramlist::Engine paramlist_{engineServices_, objects_, nodeFields_};
+    qarn::paramlist::Engine paramlist_{services_, objects_, nodeFields_};
     // The readers of QarnDocument XML.
     qarn::dom::DocumentReader reader_{objects_, nodeFields_, paramlist_};
 };
