@@ -152,7 +152,7 @@ std::pair<Bstr, Bstr> LogonLookup::CurrentComputerAndUser() {
 }
 
 HRESULT LogonLookup::GetSAPLogonFC(IDispatch* document, BSTR computerName, BSTR userName, IFieldCollection** entry) {
-    return MethodFrame(L"LogonLookup::GetSAPLogonFC", [&] {
+    return MethodFrame(L"CQarnUtilities::GetSAPLogonFC", [&] {
         OutParam(entry);
         *entry = FirstSelected(kEntryOrder, Arg(computerName).value_or(std::wstring_view()),
                                Arg(userName).value_or(std::wstring_view()), [&](const Bstr& expression) {
@@ -165,7 +165,7 @@ HRESULT LogonLookup::GetSAPLogonFC(IDispatch* document, BSTR computerName, BSTR 
 
 HRESULT LogonLookup::GetSAPInformation(IFieldCollection* entry, BSTR* client, BSTR* userid, BSTR* password,
                                           BSTR* language, BSTR* hostname, BSTR* systemNumber) {
-    return MethodFrame(L"LogonLookup::GetSAPInformation", [&] {
+    return MethodFrame(L"CQarnUtilities::GetSAPInformation", [&] {
         const std::array out{client, userid, password, language, hostname, systemNumber};
         for (BSTR* value : out) CHECK_POINTER(value);
         DistributeValues(entry, kSapValues, out);
