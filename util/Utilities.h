@@ -1,7 +1,8 @@
 // CQarnUtilities: the scripting toolbox. Its members are spread over the files of their subsystem
 // (util/strings.cpp, util/files.cpp, documents/dom.cpp ...); the state and logic of the subsystems
-// live in their own classes (config::ConfigStore, paramlist::Engine, dom::NodeFields,
-// dom::DocumentReader, logon::LogonLookup, ScriptEngines), which this object holds and calls.
+// live in their own classes (config::ConfigStore, ConfigurationReader and SharedApplication,
+// paramlist::Engine, dom::NodeFields, DocumentReader, DocumentFileWriter and StructureInfo,
+// logon::LogonLookup, secure::PairCodec, ScriptEngines), which this object holds or makes and calls.
 #pragma once
 
 #include "server/Interfaces.h"
