@@ -70,7 +70,7 @@ void RemoveEmptyFieldsFromFieldCollection_intern(IFieldCollection* fields) {
 
 }  // namespace
 
-StructureInfo::Made StructureInfo::Information(IQarnDocument* pDocument, bool addFieldCollection) {
+ModelStructure::Made ModelStructure::Information(IQarnDocument* pDocument, bool addFieldCollection) {
     if (!pDocument) return {};
     auto info = objects_.New<IParameterList>(CLSID_ParameterList);
     ComPtr<IFieldCollection> infoFields;
@@ -141,7 +141,7 @@ StructureInfo::Made StructureInfo::Information(IQarnDocument* pDocument, bool ad
     return {};
 }
 
-StructureInfo::Made StructureInfo::ModelStructure(IQarnDocument* pDocument) {
+ModelStructure::Made ModelStructure::ModelWithChildren(IQarnDocument* pDocument) {
     if (!pDocument) return {};
     ComPtr<IParameterList> list;
     CHECK_HR(pDocument->get_ParameterList(&list));
@@ -198,7 +198,7 @@ StructureInfo::Made StructureInfo::ModelStructure(IQarnDocument* pDocument) {
     return {list, file};
 }
 
-void StructureInfo::RemoveEmptyFields(IParameterList* pInput) {
+void ModelStructure::RemoveEmptyFields(IParameterList* pInput) {
     if (!pInput) return;
     ComPtr<IFieldCollection> fields;
     CHECK_HR(pInput->get_FieldCollection(&fields));
@@ -237,7 +237,7 @@ void StructureInfo::RemoveEmptyFields(IParameterList* pInput) {
     }
 }
 
-bool StructureInfo::IsModified(IQarnDocument* pDocument) {
+bool ModelStructure::IsModified(IQarnDocument* pDocument) {
     if (!pDocument) return true;
     ComPtr<IParameterList> list;
     CHECK_HR(pDocument->get_ParameterList(&list));

@@ -6,9 +6,9 @@
 
 namespace qarn::dom {
 
-class StructureInfo {
+class ModelStructure {
 public:
-    explicit StructureInfo(DataObjects& objects) : objects_(objects) {}
+    explicit ModelStructure(DataObjects& objects) : objects_(objects) {}
 
     // A parameter list to be written to `file`; no list: nothing to write.
     struct Made {
@@ -21,7 +21,7 @@ public:
     Made Information(IQarnDocument* pDocument, bool addFieldCollection);
     // The model's own list with its `Children` table refilled from the children and the field
     // `ModelStructureFile` added, to be written to "<ModelFullName>.STR".
-    Made ModelStructure(IQarnDocument* pDocument);
+    Made ModelWithChildren(IQarnDocument* pDocument);
     // Removes the fields without text from the list's field collection, structures and table rows.
     void RemoveEmptyFields(IParameterList* pInput);
     // Whether the model counts as modified: unless its stamp equals the recorded one and the

@@ -8,27 +8,27 @@ using namespace qarn;
 
 STDMETHODIMP CQarnUtilities::CreateStructureInformation(IQarnDocument *pDocument) {
     return MethodFrame(L"CQarnUtilities::CreateStructureInformation", [&] {
-        const auto made = dom::StructureInfo(objects_).Information(pDocument, false);
+        const auto made = dom::ModelStructure(objects_).Information(pDocument, false);
         if (made.list) CHECK_HR(WriteXmlFile(made.file, made.list.Get()));
     });
 }
 
 STDMETHODIMP CQarnUtilities::CreateStructureInformation2(IQarnDocument *pDocument) {
     return MethodFrame(L"CQarnUtilities::CreateStructureInformation2", [&] {
-        const auto made = dom::StructureInfo(objects_).Information(pDocument, true);
+        const auto made = dom::ModelStructure(objects_).Information(pDocument, true);
         if (made.list) CHECK_HR(WriteXmlFile(made.file, made.list.Get()));
     });
 }
 
 STDMETHODIMP CQarnUtilities::CreateStructureInformation3(IQarnDocument *pDocument) {
     return MethodFrame(L"CQarnUtilities::CreateStructureInformation3", [&] {
-        const auto made = dom::StructureInfo(objects_).ModelStructure(pDocument);
+        const auto made = dom::ModelStructure(objects_).ModelWithChildren(pDocument);
         if (made.list) CHECK_HR(WriteXmlFile(made.file, made.list.Get()));
     });
 }
 
 STDMETHODIMP CQarnUtilities::RemoveEmptyFields(IParameterList *pInput) {
-    return MethodFrame(L"CQarnUtilities::RemoveEmptyFields", [&] { dom::StructureInfo(objects_).RemoveEmptyFields(pInput); });
+    return MethodFrame(L"CQarnUtilities::RemoveEmptyFields", [&] { dom::ModelStructure(objects_).RemoveEmptyFields(pInput); });
 }
 
 STDMETHODIMP CQarnUtilities::CheckModificationState(IQarnDocument *pDocument, VARIANT_BOOL *isModified) {
@@ -41,6 +41,6 @@ STDMETHODIMP CQarnUtilities::CheckModificationState(IQarnDocument *pDocument, VA
     };
     return MethodFrame(L"CQarnUtilities::CheckModificationState", [&] {
         OutParam(isModified) = VARIANT_TRUE;
-        if (!dom::StructureInfo(objects_).IsModified(pDocument)) *isModified = VARIANT_FALSE;
+        if (!dom::ModelStructure(objects_).IsModified(pDocument)) *isModified = VARIANT_FALSE;
     }, frame::WithFallback{unexpected});
 }

@@ -1,7 +1,7 @@
 // CQarnUtilities: the scripting toolbox. Its members are spread over the files of their subsystem
 // (util/strings.cpp, util/files.cpp, documents/dom.cpp ...); the state and logic of the subsystems
 // live in their own classes (config::ConfigStore, ConfigurationReader and SharedApplication,
-// paramlist::Engine, dom::NodeFields, DocumentReader, DocumentFileWriter and StructureInfo,
+// paramlist::Engine, dom::NodeFields, DocumentReader, DocumentFileWriter and ModelStructure,
 // logon::LogonLookup, secure::PairCodec, ScriptEngines), which this object holds or makes and calls.
 #pragma once
 
