@@ -6,33 +6,39 @@
 #include "resources/resource.h"
 #include "server/GlobalApp.h"
 
+#include <utility>
+
 using namespace qarn;
 
 namespace {
 
-HRESULT GetCollection(const ComPtr<IFieldCollection>& member, IFieldCollection** pVal) {
+using Store = config::ConfigStore;
+
+// A collection of the store for an [out] pointer; a null pointer is refused only when there is
+// a collection to hand out.
+void GetCollection(const Store& store, Store::Kind kind, IFieldCollection** pVal) {
     if (!pVal) {
-        if (member) CHECK_POINTER(pVal);
-        return S_OK;
+        if (store.Has(kind)) CHECK_POINTER(pVal);
+        return;
     }
-    *pVal = nullptr;
-    if (member) member.CopyTo(pVal);
-    return S_OK;
+    *pVal = store.Get(kind).Detach();
 }
 
 }  // namespace
 
 STDMETHODIMP CQarnComApplication::Init() {
     return MethodFrame(L"CQarnComApplication::Init", [&] {
-        properties_.Reset();
-        messages_.Reset();
-        jniOptions_.Reset();
+        config_.Clear();
         ComPtr<IQarnUtilities> utilities;
         CHECK_HR(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)));
         CHECK_HR(utilities->ReadXmlConfigurationFiles());
-        CHECK_HR(utilities->get_Properties(&properties_));
-        CHECK_HR(utilities->get_Messages(&messages_));
-        CHECK_HR(utilities->get_JNIOptions(&jniOptions_));
+        for (const auto [kind, get] : {std::pair{Store::kProperties, &IQarnUtilities::get_Properties},
+                                       std::pair{Store::kMessages, &IQarnUtilities::get_Messages},
+                                       std::pair{Store::kJniOptions, &IQarnUtilities::get_JNIOptions}}) {
+            ComPtr<IFieldCollection> collection;
+            CHECK_HR((utilities.Get()->*get)(&collection));
+            config_.Put(kind, collection.Get());
+        }
         initialized_ = VARIANT_TRUE;
     });
 }
@@ -40,39 +46,39 @@ STDMETHODIMP CQarnComApplication::Init() {
 STDMETHODIMP CQarnComApplication::GetProperty(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetProperty", [&] {
         OutParam(value);
-        if (properties_) *value = TextValueOf(properties_.Get(), name).Detach();
+        *value = config_.Text(Store::kProperties, name).Detach();
     });
 }
 
 STDMETHODIMP CQarnComApplication::GetMessage(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetMessage", [&] {
         OutParam(value);
-        if (messages_) *value = TextValueOf(messages_.Get(), name).Detach();
+        *value = config_.Text(Store::kMessages, name).Detach();
     });
 }
 
 STDMETHODIMP CQarnComApplication::get_Properties(IFieldCollection **pVal) {
-    return MethodFrame(L"CQarnComApplication::get_Properties", [&] { return GetCollection(properties_, pVal); });
+    return MethodFrame(L"CQarnComApplication::get_Properties", [&] { GetCollection(config_, Store::kProperties, pVal); });
 }
 
 STDMETHODIMP CQarnComApplication::put_Properties(IFieldCollection *newVal) {
-    return MethodFrame(L"CQarnComApplication::put_Properties", [&] { properties_ = newVal; });
+    return MethodFrame(L"CQarnComApplication::put_Properties", [&] { config_.Put(Store::kProperties, newVal); });
 }
 
 STDMETHODIMP CQarnComApplication::get_Messages(IFieldCollection **pVal) {
-    return MethodFrame(L"CQarnComApplication::get_Messages", [&] { return GetCollection(messages_, pVal); });
+    return MethodFrame(L"CQarnComApplication::get_Messages", [&] { GetCollection(config_, Store::kMessages, pVal); });
 }
 
 STDMETHODIMP CQarnComApplication::put_Messages(IFieldCollection *newVal) {
-    return MethodFrame(L"CQarnComApplication::put_Messages", [&] { messages_ = newVal; });
+    return MethodFrame(L"CQarnComApplication::put_Messages", [&] { config_.Put(Store::kMessages, newVal); });
 }
 
 STDMETHODIMP CQarnComApplication::get_JNIOptions(IFieldCollection **pVal) {
-    return MethodFrame(L"CQarnComApplication::get_JNIOptions", [&] { return GetCollection(jniOptions_, pVal); });
+    return MethodFrame(L"CQarnComApplication::get_JNIOptions", [&] { GetCollection(config_, Store::kJniOptions, pVal); });
 }
 
 STDMETHODIMP CQarnComApplication::put_JNIOptions(IFieldCollection *newVal) {
-    return MethodFrame(L"CQarnComApplication::put_JNIOptions", [&] { jniOptions_ = newVal; });
+    return MethodFrame(L"CQarnComApplication::put_JNIOptions", [&] { config_.Put(Store::kJniOptions, newVal); });
 }
 
 STDMETHODIMP CQarnComApplication::get_IsInitialized(VARIANT_BOOL *pVal) {
@@ -90,15 +96,7 @@ STDMETHODIMP CQarnComApplication::SetShellIconVisible(VARIANT_BOOL b) {
 
 STDMETHODIMP CQarnComApplication::SetProperty(BSTR name, BSTR value) {
     return MethodFrame(L"CQarnComApplication::SetProperty", [&] {
-        if (!properties_) return;
-        ComPtr<IField> field;
-        CHECK_HR(CoCreateInstance(CLSID_Field, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&field)));
-        CHECK_HR(field->put_Name(name));
-        Variant text;
-        text.vt = VT_BSTR;
-        text.bstrVal = value ? CopyBstr(View(value)) : nullptr;
-        CHECK_HR(field->put_Value(text));
-        CHECK_HR(properties_->AddField(field.Get()));
+        config_.SetProperty(name, value, objects_);
     });
 }
 

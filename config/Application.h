@@ -3,6 +3,7 @@
 // opens the about dialog.
 #pragma once
 
+#include "config/ConfigStore.h"
 #include "config/ShellIcon.h"
 #include "server/Interfaces.h"
 
@@ -28,8 +29,9 @@ public:
     static void OnUserCommand(HWND window, LPARAM mouseMessage) noexcept;
 
 private:
-    qarn::ComPtr<IFieldCollection> properties_;
-    qarn::ComPtr<IFieldCollection> messages_;
-    qarn::ComPtr<IFieldCollection> jniOptions_;
+    // The calls of every apartment reach this object through its own apartment, one at a time:
+    // the store needs no lock of its own.
+    qarn::config::ConfigStore config_;
+    qarn::DataObjects objects_;
     VARIANT_BOOL initialized_ = VARIANT_FALSE;
 };

@@ -1,12 +1,19 @@
-// Shared steps of the parameter-list engine: walking the element children of a definition node and
-// the source selection that fields and mappings read from the caller's context object.
+// The parameter-list engine: builds ParameterList objects and their collections from the elements
+// of transaction definitions. Also the shared steps of its files: walking the element children of
+// a definition node and the source selection that fields and mappings read from the caller's
+// context object.
 #pragma once
 
+#include "config/ConfigStore.h"
 #include "documents/DomRead.h"
-#include "util/Utilities.h"
+#include "documents/NodeFields.h"
+#include "paramlist/OutsideComponents.h"
 
 #include <cwchar>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qarn::paramlist {
 
@@ -71,5 +78,112 @@ struct SourceSelection {
 // document has none). An object of another kind fails with the type-conflict message naming the
 // selection's source field.
 ComPtr<IParameterList> ContextList(IDispatch* context, const SourceSelection& selection);
+
+// What the engine takes from its owner: the stores, the environment, parsing, macros and
+// decryption. Each answers as the owner's method of the same purpose does (an HRESULT with the
+// thread's error object set on failure).
+class EngineHost {
+public:
+    // The property or message store's text for `name` (GetProperty, GetMessage).
+    virtual HRESULT LookupProperty(BSTR name, BSTR* value) = 0;
+    virtual HRESULT LookupMessage(BSTR name, BSTR* value) = 0;
+    // The value of an environment variable as the calling thread sees it (GetEnv).
+    virtual HRESULT EnvironmentValue(BSTR variable, BSTR* value) = 0;
+    // Whether a file exists (FileExist2).
+    virtual HRESULT FileExists(BSTR fileName, VARIANT_BOOL* exists) = 0;
+    // A parsed file; with `fromBytes` MSXML gets the file's bytes instead of its name, for a
+    // document that stays inside the server (its url is empty).
+    virtual HRESULT ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) = 0;
+    // A parsed XML text (DOMParse2).
+    virtual HRESULT ParseText(BSTR xmlString, IDispatch** document) = 0;
+    // Runs a macro of a script engine on two lists, which it may replace (RunMacro).
+    virtual HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) = 0;
+    // Decrypts one stored value of the field `name`.
+    virtual HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) = 0;
+
+protected:
+    ~EngineHost() = default;
+};
+
+// The engine of one owner; used from the owner's apartment only. Each method runs in its own
+// method frame and reports as the owner's member of the same name.
+class Engine : public config::StoreMessages {
+public:
+    Engine(EngineHost& host, DataObjects& objects, dom::NodeFields& nodeFields)
+        : host_(host), objects_(objects), nodeFields_(nodeFields) {}
+
+    // Transaction lookup (transactions.cpp).
+    HRESULT GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, IParameterList** pResult);
+    HRESULT GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
+    HRESULT GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch* pDisp, IParameterList** ppResult);
+    HRESULT GetXmlParameterListFromXMLString(BSTR xmlString, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
+    HRESULT GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
+    HRESULT GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch* pDisp, IParameterList** ppResult);
+    HRESULT GetXmlParameterList1(IDispatch* pDom, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
+    HRESULT GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
+    HRESULT GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, BSTR filePathWithoutBackslash,
+                                 IParameterList** ppResult);
+    // Builders of one element each (builder.cpp, fields.cpp, collections.cpp).
+    HRESULT DOMCreateParameterListEntry(IDispatch* pDOMNode, IDispatch* pDisp, IParameterList** ppParameterList);
+    HRESULT DOMCreateFieldEntry(IDispatch* pDOMNode, IDispatch* pDisp, IField** ppField);
+    HRESULT DOMCreateFieldCollectionEntry(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection** ppFieldCollection);
+    HRESULT DOMCreateStructureCollectionEntry(IDispatch* pDOMNode, IDispatch* pDisp,
+                                              IStructureCollection** ppStructureCollection);
+    HRESULT DOMCreateStructureEntry(IDispatch* pDOMNode, IDispatch* pDisp, IStructure** ppStructure);
+    HRESULT DOMCreateTableCollectionEntry(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection** ppTableCollection);
+    HRESULT DOMCreateTableEntry(IDispatch* pDOMNode, IDispatch* pDisp, ITable** ppTable);
+    HRESULT DOMCreateFieldCollectionTableEntry(IDispatch* pDOMNode, IDispatch* pDisp,
+                                               IFieldCollectionTable** ppFieldCollectionTable);
+
+private:
+    HRESULT LookupMessage(BSTR id, BSTR* text) override { return host_.LookupMessage(id, text); }
+
+    // The internal builders fill an existing object, so that a list keeps its own collections;
+    // each reports through its own error frame.
+    HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
+    HRESULT DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target);
+    HRESULT DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target);
+    // Creates an empty collection, fills it from `pDOMNode` with `fill` and hands it out.
+    template <class I>
+    HRESULT NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result, REFCLSID clsid,
+                                HRESULT (Engine::*fill)(IDispatch*, IDispatch*, I*));
+    // The value of the property that `element`'s text names; null when the property has none.
+    Bstr PropertyNamedBy(IXMLDOMNode* element);
+    // The element's attributes as the attribute collection of the data-type object built from it.
+    template <class I>
+    void TakeAttributes(IXMLDOMNode* node, I* object);
+    // Adds the fields a `Mapping` element selects from the caller's context object to `target`.
+    HRESULT DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
+    // The field group of `list` a mapping selects: the whole field collection, a structure's fields
+    // or one table row (by number from 1, or below 1 by a field's value); null when it is missing.
+    HRESULT Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype, BSTR searchName,
+                           BSTR searchValue, long row, IFieldCollection** result);
+    // Runs an event macro on `list` (which the macro may replace) and records the macro's "RETURN"
+    // structure as the list attribute `eventName`.
+    void RunEventMacro(BSTR scriptEngine, BSTR methodName, ComPtr<IParameterList>& list, const wchar_t* eventName);
+    void HandleTransactionEvent(IParameterList* list, IParameterList* output, const wchar_t* eventName);
+    // The list of a template transaction, built with `context` as its context object.
+    ComPtr<IParameterList> BuildTemplate(BSTR templateFile, BSTR templateName, IParameterList* context);
+    // A copy of the caller's input list with `built` merged into it, when `built` asks for that.
+    HRESULT CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result);
+    // Adds the fields of `source` missing in `target`; for fields on both sides copies the value
+    // (when allowReplace) and merges their attributes the same way.
+    HRESULT MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace);
+    // The XPath of a transaction's `Parameter` element; "Parameter" without an alias.
+    HRESULT DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path);
+    // Builds the list of the element `path` selects in `document`; `source` names the document in
+    // the failure for a missing element.
+    HRESULT GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source, IParameterList** result);
+    // Records where a list came from in its attributes.
+    HRESULT SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning);
+
+    EngineHost& host_;
+    DataObjects& objects_;
+    dom::NodeFields& nodeFields_;
+    // The XSLT processor, created on first use and kept for the engine's lifetime.
+    ComPtr<IXsltProcessor> xslt_;
+    // Template transactions being built (file, alias), innermost last.
+    std::vector<std::pair<std::wstring, std::wstring>> templatesInProgress_;
+};
 
 }  // namespace qarn::paramlist

@@ -28,7 +28,7 @@ bool IsTrue(const Bstr& text) { return EqualIgnoringCase(text.View(), L"true"); 
 
 }  // namespace
 
-STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, IDispatch *pDisp, IParameterList **ppParameterList) {
+HRESULT Engine::DOMCreateParameterListEntry(IDispatch *pDOMNode, IDispatch *pDisp, IParameterList **ppParameterList) {
     return MethodFrame(L"CQarnUtilities::DOMCreateParameterListEntry", [&] {
         OutParam(ppParameterList);
         if (!pDOMNode) return;
@@ -40,7 +40,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, ID
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             EventMacro* macro = name == L"PreAction" ? &pre : name == L"PostAction" ? &post : nullptr;
             if (!macro) return;
-            const ComPtr<IFieldCollection> attributes = AttributeFields(child);
+            const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(child);
             macro->scriptEngine.Reset();
             macro->methodName.Reset();
             if (!attributes) return;
@@ -49,7 +49,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, ID
         });
         if (pre.Given()) RunEventMacro(pre.scriptEngine, pre.methodName, list, L"HandlePreEvent");
 
-        const ComPtr<IFieldCollection> attributes = AttributeFields(node.Get());
+        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node.Get());
         if (attributes) CHECK_HR(list->put_Attributes(attributes.Get()));
 
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
@@ -87,13 +87,13 @@ STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, ID
     });
 }
 
-void CQarnUtilities::RunEventMacro(BSTR scriptEngine, BSTR methodName, ComPtr<IParameterList>& list,
+void Engine::RunEventMacro(BSTR scriptEngine, BSTR methodName, ComPtr<IParameterList>& list,
                                    const wchar_t* eventName) {
     ComPtr<IParameterList> output = objects_.New<IParameterList>(CLSID_ParameterList);
     // The macro may replace both lists; whatever it leaves is worked on.
     IParameterList* input = list.Detach();
     IParameterList* out = output.Detach();
-    const HRESULT hr = RunMacro(scriptEngine, methodName, &input, &out);
+    const HRESULT hr = host_.RunMacro(scriptEngine, methodName, &input, &out);
     Adopt(list, input);
     Adopt(output, out);
     CHECK_HR(hr);
@@ -103,7 +103,7 @@ void CQarnUtilities::RunEventMacro(BSTR scriptEngine, BSTR methodName, ComPtr<IP
     HandleTransactionEvent(list.Get(), output.Get(), eventName);
 }
 
-void CQarnUtilities::HandleTransactionEvent(IParameterList* list, IParameterList* output, const wchar_t* eventName) {
+void Engine::HandleTransactionEvent(IParameterList* list, IParameterList* output, const wchar_t* eventName) {
     if (!list || !output || !eventName) return;
     ComPtr<IStructure> answer;
     CHECK_HR(output->GetStructure(Bstr(L"RETURN"), &answer));
@@ -114,7 +114,7 @@ void CQarnUtilities::HandleTransactionEvent(IParameterList* list, IParameterList
     CHECK_HR(attributes->SetValue(Bstr(eventName), Variant(text.View())));
 }
 
-ComPtr<IParameterList> CQarnUtilities::BuildTemplate(BSTR templateFile, BSTR templateName, IParameterList* context) {
+ComPtr<IParameterList> Engine::BuildTemplate(BSTR templateFile, BSTR templateName, IParameterList* context) {
     // A template that leads back to a transaction being built would never end.
     const std::pair<std::wstring, std::wstring> request(View(templateFile), View(templateName));
     if (std::find(templatesInProgress_.begin(), templatesInProgress_.end(), request) != templatesInProgress_.end())
@@ -130,7 +130,7 @@ ComPtr<IParameterList> CQarnUtilities::BuildTemplate(BSTR templateFile, BSTR tem
     return result;
 }
 
-HRESULT CQarnUtilities::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result) {
+HRESULT Engine::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result) {
     return MethodFrame(L"CQarnUtilities::CheckForMerge", [&] {
         OutParam(result);
         if (!pDisp || !built) return;
@@ -223,7 +223,7 @@ HRESULT CQarnUtilities::CheckForMerge(IDispatch* pDisp, IParameterList* built, I
     });
 }
 
-HRESULT CQarnUtilities::MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace) {
+HRESULT Engine::MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace) {
     return MethodFrame(L"CQarnUtilities::MergeByFlag", [&] {
         // Attribute collections nest (a field's attributes are fields with attributes of their
         // own): the pairs still to merge are kept in a list, and a pair met before is not merged

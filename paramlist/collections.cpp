@@ -7,14 +7,14 @@ using namespace qarn;
 using namespace qarn::paramlist;
 
 template <class I>
-void CQarnUtilities::TakeAttributes(IXMLDOMNode* node, I* object) {
-    if (const ComPtr<IFieldCollection> attributes = AttributeFields(node)) CHECK_HR(object->put_Attributes(attributes.Get()));
+void Engine::TakeAttributes(IXMLDOMNode* node, I* object) {
+    if (const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node)) CHECK_HR(object->put_Attributes(attributes.Get()));
 }
 
 // The public collection builders make the empty collection and fill it like the list's own ones.
 template <class I>
-HRESULT CQarnUtilities::NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result,
-                                            REFCLSID clsid, HRESULT (CQarnUtilities::*fill)(IDispatch*, IDispatch*, I*)) {
+HRESULT Engine::NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result,
+                                            REFCLSID clsid, HRESULT (Engine::*fill)(IDispatch*, IDispatch*, I*)) {
     return MethodFrame(method, [&] {
         OutParam(result);
         if (!pDOMNode) return;
@@ -24,12 +24,12 @@ HRESULT CQarnUtilities::NewFilledCollection(const wchar_t* method, IDispatch* pD
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
+HRESULT Engine::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
     return NewFilledCollection(L"CQarnUtilities::DOMCreateFieldCollectionEntry", pDOMNode, pDisp, ppFieldCollection, CLSID_FieldCollection,
-                               &CQarnUtilities::DOMCreateFieldCollectionEntry_intern);
+                               &Engine::DOMCreateFieldCollectionEntry_intern);
 }
 
-HRESULT CQarnUtilities::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
+HRESULT Engine::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry_intern", [&] {
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
@@ -46,12 +46,12 @@ HRESULT CQarnUtilities::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateStructureCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructureCollection **ppStructureCollection) {
+HRESULT Engine::DOMCreateStructureCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructureCollection **ppStructureCollection) {
     return NewFilledCollection(L"CQarnUtilities::DOMCreateStructureCollectionEntry", pDOMNode, pDisp, ppStructureCollection, CLSID_StructureCollection,
-                               &CQarnUtilities::DOMCreateStructureCollectionEntry_intern);
+                               &Engine::DOMCreateStructureCollectionEntry_intern);
 }
 
-HRESULT CQarnUtilities::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target) {
+HRESULT Engine::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target) {
     return MethodFrame(L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern", [&] {
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
@@ -65,7 +65,7 @@ HRESULT CQarnUtilities::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOM
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructure **ppStructure) {
+HRESULT Engine::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructure **ppStructure) {
     return MethodFrame(L"CQarnUtilities::DOMCreateStructureEntry", [&] {
         OutParam(ppStructure);
         if (!pDOMNode) return;
@@ -87,12 +87,12 @@ STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispa
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateTableCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITableCollection **ppTableCollection) {
+HRESULT Engine::DOMCreateTableCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITableCollection **ppTableCollection) {
     return NewFilledCollection(L"CQarnUtilities::DOMCreateTableCollectionEntry", pDOMNode, pDisp, ppTableCollection, CLSID_TableCollection,
-                               &CQarnUtilities::DOMCreateTableCollectionEntry_intern);
+                               &Engine::DOMCreateTableCollectionEntry_intern);
 }
 
-HRESULT CQarnUtilities::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target) {
+HRESULT Engine::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target) {
     return MethodFrame(L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", [&] {
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
@@ -106,7 +106,7 @@ HRESULT CQarnUtilities::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITable **ppTable) {
+HRESULT Engine::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITable **ppTable) {
     return MethodFrame(L"CQarnUtilities::DOMCreateTableEntry", [&] {
         OutParam(ppTable);
         if (!pDOMNode) return;
@@ -133,7 +133,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch 
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollectionTable **ppFieldCollectionTable) {
+HRESULT Engine::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollectionTable **ppFieldCollectionTable) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionTableEntry", [&] {
         OutParam(ppFieldCollectionTable);
         if (!pDOMNode) return;
@@ -150,7 +150,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMN
     });
 }
 
-HRESULT CQarnUtilities::DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
+HRESULT Engine::DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
     return MethodFrame(L"CQarnUtilities::DOMCreateMapping", [&] {
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
@@ -166,7 +166,7 @@ HRESULT CQarnUtilities::DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, 
     });
 }
 
-HRESULT CQarnUtilities::Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype,
+HRESULT Engine::Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype,
                                        BSTR searchName, BSTR searchValue, long row, IFieldCollection** result) {
     return MethodFrame(L"CQarnUtilities::Mapping_intern", [&] {
         OutParam(result);

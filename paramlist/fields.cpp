@@ -75,19 +75,19 @@ Bstr FunctionInput(const VARIANT& value) {
 
 }  // namespace
 
-Bstr CQarnUtilities::PropertyNamedBy(IXMLDOMNode* element) {
+Bstr Engine::PropertyNamedBy(IXMLDOMNode* element) {
     Bstr value;
-    CHECK_HR(GetProperty(dom::ElementText(element), value.Out()));
+    CHECK_HR(host_.LookupProperty(dom::ElementText(element), value.Out()));
     return value;
 }
 
-STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
+HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
     return MethodFrame(L"CQarnUtilities::DOMCreateFieldEntry", [&] {
         OutParam(ppField);
         if (!pDOMNode) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IField> field = objects_.New<IField>(CLSID_Field);
-        const ComPtr<IFieldCollection> attributes = AttributeFields(node.Get());
+        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node.Get());
         if (attributes) CHECK_HR(field->put_Attributes(attributes.Get()));
 
         // Every value set goes through here; only a text with a percent sign can hold references.
@@ -137,11 +137,11 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
             if (pDisp) put(Variant(pDisp));
         } else if (source.Is(L"QarnProperty")) {
             Bstr value;
-            CHECK_HR(GetProperty(source.attribute, value.Out()));
+            CHECK_HR(host_.LookupProperty(source.attribute, value.Out()));
             if (!value.IsNull()) putText(value);
         } else if (source.Is(L"QarnMessage")) {
             Bstr value;
-            CHECK_HR(GetMessage(source.attribute, value.Out()));
+            CHECK_HR(host_.LookupMessage(source.attribute, value.Out()));
             if (!value.IsNull()) putText(value);
         } else if ((source.Is(L"ParameterList") || source.Is(L"QarnDocument")) && pDisp) {
             // The source field's value becomes the working value, which a function then gets.
@@ -172,7 +172,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
             Variant value;
             CHECK_HR(field->get_Value(value.Out()));
             if (value.vt == VT_BSTR) {
-                Bstr resolved = ResolveEnvironmentVariables(value.bstrVal);
+                Bstr resolved = dom::ResolveEnvironmentVariables(value.bstrVal);
                 if (!resolved.IsNull()) putText(resolved);
             }
         }
@@ -188,7 +188,7 @@ STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch 
                 secure::WipedBstr stored, plain;
                 CHECK_HR(field->get_Name(name.Out()));
                 CHECK_HR(field->get_StringValue(stored.Out()));
-                if (SUCCEEDED(DecryptPair(name, stored, plain.Out())) && !plain.IsNull()) {
+                if (SUCCEEDED(host_.DecryptValue(name, stored, plain.Out())) && !plain.IsNull()) {
                     VARIANT decrypted;
                     decrypted.vt = VT_BSTR;
                     decrypted.bstrVal = plain;  // borrowed: put_Value copies it

@@ -17,7 +17,7 @@ std::wstring Text(BSTR s) { return std::wstring(View(s)); }
 
 }  // namespace
 
-HRESULT CQarnUtilities::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path) {
+HRESULT Engine::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path) {
     return MethodFrame(L"CQarnUtilities::DetermineNodeNameForAliasName", [&] {
         OutParam(path);
         // The alias goes into the expression as it is written: an apostrophe makes it invalid.
@@ -30,7 +30,7 @@ HRESULT CQarnUtilities::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path
     });
 }
 
-HRESULT CQarnUtilities::GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source,
+HRESULT Engine::GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source,
                                          IParameterList** result) {
     return MethodFrame(L"CQarnUtilities::GetParameterList", [&] {
         OutParam(result);
@@ -42,7 +42,7 @@ HRESULT CQarnUtilities::GetParameterList(IDispatch* document, BSTR path, IDispat
     });
 }
 
-HRESULT CQarnUtilities::SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile,
+HRESULT Engine::SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile,
                                    BSTR customerWarning) {
     return MethodFrame(L"CQarnUtilities::SetContext", [&] {
         if (!list) return;
@@ -57,11 +57,11 @@ HRESULT CQarnUtilities::SetContext(IParameterList* list, BSTR source, BSTR trans
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **pResult) {
+HRESULT Engine::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **pResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList", [&] {
         OutParam(pResult);
         Bstr root;
-        CHECK_HR(GetEnv(Bstr(L"QarnRootDir"), root.Out()));
+        CHECK_HR(host_.EnvironmentValue(Bstr(L"QarnRootDir"), root.Out()));
         const std::wstring file = Text(xmlFile);
         // The names count up to a NUL character; the paths are cut to kPathCapacity.
         const text::TransactionFilePaths paths =
@@ -76,7 +76,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, I
 
         // An XSLT processor may supply the definition; the files are then not read.
         Bstr useXslt;
-        CHECK_HR(GetProperty(Bstr(L"XSLTProcessor"), useXslt.Out()));
+        CHECK_HR(host_.LookupProperty(Bstr(L"XSLTProcessor"), useXslt.Out()));
         if (useXslt.View() == L"true") {
             if (!xslt_) {
                 CHECK_HR(CoCreateInstance(kXsltProcessor, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&xslt_)));
@@ -100,7 +100,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, I
 
         // The customer's override file comes first; its failure only becomes a warning.
         VARIANT_BOOL customerExists = VARIANT_FALSE;
-        CHECK_HR(FileExist2(customerPath, &customerExists));
+        CHECK_HR(host_.FileExists(customerPath, &customerExists));
         if (customerExists == VARIANT_TRUE) {
             try {
                 CHECK_HR(GetXmlParameterList2(customerPath, aliasname, pDisp, &list));
@@ -138,7 +138,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, I
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList2", [&] {
         OutParam(ppResult);
         Bstr path;
@@ -147,7 +147,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, 
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList3", [&] {
         OutParam(ppResult);
         Variant file;
@@ -155,18 +155,18 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, I
         file.bstrVal = CopyBstr(View(xmlFile));
         // The document stays here and the list names the file itself: MSXML may read its bytes.
         ComPtr<IDispatch> document;
-        CHECK_HR(ParseFile(file, &document, true));
+        CHECK_HR(host_.ParseFile(file, &document, true));
         CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlFile, ppResult));
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterListFromXMLString(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString", [&] {
         CHECK_HR(GetXmlParameterListFromXMLString2(xmlString, aliasname, pDisp, ppResult));
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString2", [&] {
         OutParam(ppResult);
         Bstr path;
@@ -175,16 +175,16 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString2(BSTR xmlString, B
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString3", [&] {
         OutParam(ppResult);
         ComPtr<IDispatch> document;
-        CHECK_HR(DOMParse2(xmlString, &document));
+        CHECK_HR(host_.ParseText(xmlString, &document));
         CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlString, ppResult));
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList1", [&] {
         OutParam(ppResult);
         if (!pDom) return;
@@ -199,7 +199,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList1(IDispatch *pDom, BSTR aliasnam
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList2_", [&] {
         CHECK_POINTER(ppResult);
         // The [in,out] result is replaced by the list.
@@ -210,7 +210,7 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname,
     });
 }
 
-STDMETHODIMP CQarnUtilities::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, BSTR filePathWithoutBackslash, IParameterList **ppResult) {
+HRESULT Engine::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, BSTR filePathWithoutBackslash, IParameterList **ppResult) {
     return MethodFrame(L"CQarnUtilities::GetXmlParameterList4", [&] {
         OutParam(ppResult);
         if (!filePathWithoutBackslash) {

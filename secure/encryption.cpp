@@ -13,55 +13,15 @@ using namespace qarn;
 
 namespace {
 
-// Fixed values of the stored format and of the trace switch: they never change.
+// Fixed values of the stored format: they never change.
 constexpr wchar_t kValueKeyName[] = L"{357370EC-5B40-458A-866D-A9E9F442CF68}";
 constexpr wchar_t kLogonKeyName[] = L"{1E9E845F-9EC3-489B-AB26-BA3129E3AA94}";
-constexpr wchar_t kTraceSwitchName[] =
-    L"9E771F28EA95EF965241B56F7D17FA1D010DDB8F0724A6C88027C73906C58AA413A34B1B2F093D462A9937EA69F45ED5";
-constexpr wchar_t kTraceAccessCode[] =
-    L"6814A623F4B069DEBA513FCD3431DD83249EAD9B6ABA31F333102BBF5043C5DB4C5CA7D18AD1E5CBAC37E16D96D7EC2F";
-constexpr wchar_t kTraceFile[] = L"C:\\Temp\\qarn-encryption.log";
 // The combined logon name ("%s_%s") is built in a buffer of this many characters.
 constexpr size_t kLogonNameBuffer = 2048;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR texts are UTF-16");
 
 using secure::WipedBstr;
-
-// Trace lines go to the encryption trace file, raw text is appended as it is. They carry names
-// and values: the copies made here are zeroed.
-class FileTrace final : public secure::TraceSink {
-public:
-    void Line(std::u16string_view text) override {
-        const secure::SecretWString line(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-        AppendLogLine(kTraceFile, static_cast<int>(LogSettings::kTraceLevel), line.c_str());
-    }
-    void Raw(std::u16string_view text) override {
-        const secure::SecretWString raw(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-        AppendLogText(kTraceFile, raw.c_str());
-    }
-};
-
-bool TraceSwitchOn() {
-    return EnvironmentValue(kTraceSwitchName) == std::wstring_view(kTraceAccessCode);
-}
-
-// The object's trace flag, set from the environment for one call.
-class TraceScope {
-public:
-    explicit TraceScope(bool& flag) : flag_(flag) { flag_ = TraceSwitchOn(); }
-    ~TraceScope() { flag_ = false; }
-    TraceScope(const TraceScope&) = delete;
-    TraceScope& operator=(const TraceScope&) = delete;
-
-private:
-    bool& flag_;
-};
-
-secure::Text AsText(BSTR s) {
-    if (!s) return std::nullopt;
-    return std::u16string_view(reinterpret_cast<const char16_t*>(s), SysStringLen(s));
-}
 
 HRESULT Report(secure::Code code) {
     return ReportErrorWithSource(CLSID_CQarnUtilities, secure::CodeText(code), GUID_NULL, 0);
@@ -103,33 +63,12 @@ secure::SecretWString CombinedLogonName(BSTR fieldName) {
 
 }  // namespace
 
-HRESULT CQarnUtilities::EncryptPair(BSTR name, BSTR value, BSTR *text) {
-    TraceScope scope(traceOn_);
-    FileTrace trace;
-    secure::SecretText out;
-    const secure::Code code =
-        secure::Encrypt(AsText(name), AsText(value), static_cast<int64_t>(std::time(nullptr)), out, traceOn_ ? &trace : nullptr);
-    if (code != secure::Code::Ok) return Report(code);
-    *text = SysAllocStringLen(reinterpret_cast<const wchar_t*>(out.data()), static_cast<UINT>(out.size()));
-    return *text ? S_OK : Report(secure::Code::EncryptBlockMemory);
-}
-
-HRESULT CQarnUtilities::DecryptPair(BSTR name, BSTR text, BSTR *value) {
-    TraceScope scope(traceOn_);
-    FileTrace trace;
-    secure::SecretText out;
-    const secure::Code code = secure::Decrypt(AsText(name), AsText(text), out, traceOn_ ? &trace : nullptr);
-    if (code != secure::Code::Ok) return Report(code);
-    *value = SysAllocStringLen(reinterpret_cast<const wchar_t*>(out.data()), static_cast<UINT>(out.size()));
-    return *value ? S_OK : Report(secure::Code::DecryptValueMemory);
-}
-
 STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **ppField) {
     if (!ppField) return E_POINTER;
     *ppField = nullptr;
     return MethodFrame(L"CQarnUtilities::Encrypt", [&]() -> HRESULT {
         WipedBstr text;
-        const HRESULT hr = EncryptPair(fieldName, fieldValue, text.Out());
+        const HRESULT hr = pairs_.Encrypt(fieldName, fieldValue, text.Out());
         if (FAILED(hr)) return hr;
         ComPtr<IField> field = NewPlainField(objects_, fieldName, text.get());
         if (!field) return S_OK;
@@ -150,7 +89,7 @@ STDMETHODIMP CQarnUtilities::Decrypt(BSTR fieldName, BSTR fieldValue, IField **p
     *ppField = nullptr;
     return MethodFrame(L"CQarnUtilities::Decrypt", [&]() -> HRESULT {
         WipedBstr value;
-        const HRESULT hr = DecryptPair(fieldName, fieldValue, value.Out());
+        const HRESULT hr = pairs_.Decrypt(fieldName, fieldValue, value.Out());
         if (FAILED(hr)) return hr;
         *ppField = NewPlainField(objects_, fieldName, value.get()).Detach();
         return S_OK;
@@ -211,7 +150,7 @@ STDMETHODIMP CQarnUtilities::Encrypt3(BSTR value, BSTR *result) {
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt3(BSTR value, BSTR *result) {
-    return PlainText(result, [&](BSTR *out) { return DecryptPair(KeyName(kValueKeyName), value, out); });
+    return PlainText(result, [&](BSTR *out) { return pairs_.Decrypt(KeyName(kValueKeyName), value, out); });
 }
 
 STDMETHODIMP CQarnUtilities::EncryptLogon(BSTR value, BSTR *result) {
@@ -219,7 +158,7 @@ STDMETHODIMP CQarnUtilities::EncryptLogon(BSTR value, BSTR *result) {
 }
 
 STDMETHODIMP CQarnUtilities::DecryptLogon(BSTR value, BSTR *result) {
-    return PlainText(result, [&](BSTR *out) { return DecryptPair(KeyName(kLogonKeyName), value, out); });
+    return PlainText(result, [&](BSTR *out) { return pairs_.Decrypt(KeyName(kLogonKeyName), value, out); });
 }
 
 STDMETHODIMP CQarnUtilities::EncryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR *result) {
@@ -240,7 +179,7 @@ STDMETHODIMP CQarnUtilities::DecryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     if (!fieldValue) return Report(secure::Code::DecryptTextMissing);
     return MethodFrame(L"CQarnUtilities::DecryptLogon2", [&] {
         const KeyName name(CombinedLogonName(fieldName));
-        const HRESULT combined = PlainText(result, [&](BSTR *out) { return DecryptPair(name, fieldValue, out); });
+        const HRESULT combined = PlainText(result, [&](BSTR *out) { return pairs_.Decrypt(name, fieldValue, out); });
         if (SUCCEEDED(combined)) return combined;
         // Not made under the field's name: perhaps under the logon key name alone. When that fails
         // too, the first failure is the one reported.

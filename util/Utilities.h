@@ -1,40 +1,31 @@
 // CQarnUtilities: the scripting toolbox. Its members are spread over the files of their subsystem
-// (util/strings.cpp, util/files.cpp, documents/dom.cpp ...).
+// (util/strings.cpp, util/files.cpp, documents/dom.cpp ...); the state and logic of the subsystems
+// live in their own classes (config::ConfigStore, ConfigurationReader and SharedApplication,
+// paramlist::Engine, dom::NodeFields, DocumentReader, DocumentFileWriter and ModelStructure,
+// logon::LogonLookup, secure::PairCodec, ScriptEngines), which this object holds or makes and calls.
 #pragma once
 
 #include "server/Interfaces.h"
 #include "server/DataObjects.h"
+#include "config/ConfigStore.h"
+#include "config/ConfigurationReader.h"
+#include "config/SharedApplication.h"
 #include "documents/Dom.h"
-#include "paramlist/OutsideComponents.h"
+#include "documents/DocumentReader.h"
+#include "documents/NodeFields.h"
+#include "logon/LogonLookup.h"
+#include "paramlist/Engine.h"
 #include "secure/LogonDecryption.h"
+#include "secure/PairCodec.h"
+#include "util/ScriptEngines.h"
 #include "util/TextRules.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
-// Raises the store's message `id` (or the English default) filled with the method's arguments.
-#define THROW_STORE_MESSAGE(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__)
-// The same as the method's own report with one "at" line (see THROW_REPORT).
-#define THROW_STORE_REPORT(id, fallback, ...) ThrowStoreMessage((id), (fallback), {__VA_ARGS__}, __LINE__, true)
-
-namespace qarn {
-// A caller's text as formatting and the string methods see it: up to its first NUL; null stays null.
-inline text::TextArg Arg(BSTR s) {
-    if (!s) return std::nullopt;
-    return text::UpToNul(s, SysStringLen(s));
-}
-}  // namespace qarn
-
-namespace qarn {
-// Equal texts when letter case is ignored (ordinal comparison, as for file and property names).
-inline bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-}  // namespace qarn
-
-class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities, IQarnLogonDecryption> {
+class CQarnUtilities : public qarn::ComObject<CQarnUtilities, IQarnUtilities, IQarnLogonDecryption>,
+                       public qarn::config::StoreMessages {
 public:
     // Logon decryption for the XML readers (IQarnLogonDecryption).
     STDMETHODIMP DecryptLogon(BSTR value, BSTR* result) override;
@@ -85,17 +76,6 @@ public:
     STDMETHODIMP ReadQarnDocumentFromFile(BSTR fileName, IQarnDocument **ppResult) override;
     STDMETHODIMP GetXmlQarnDocumentFromFile(BSTR file, IDispatch *pDisp, IQarnDocument **ppRes) override;
     STDMETHODIMP GetXmlQarnDocumentFromString(BSTR xmlString, IDispatch *pDisp, IQarnDocument **ppRes) override;
-private:
-    // The documents of the `QarnDocument` element children of `parent`, their children read from
-    // their `Children` elements to any depth (without recursion); null when there is none.
-    qarn::ComPtr<IQarnDocumentCollection> ReadQarnDocumentFromFileRecurse(IXMLDOMNode* parent);
-    // The document of a description's `QarnDocument` element with everything below it; null for a
-    // null node. `pDisp` is the context object of every `Parameter` element.
-    qarn::ComPtr<IQarnDocument> ConvertNodeToQarnDocument(IXMLDOMNode* node, IDispatch* pDisp);
-    // The document of a loaded description: `loaded` as load or loadXML reported it, `source` the
-    // file name or null for a string.
-    qarn::ComPtr<IQarnDocument> DescriptionDocument(IXMLDOMDocument2* dom, VARIANT_BOOL loaded, BSTR source, bool fromFile,
-                                                    IDispatch* pDisp);
 public:
     // DOM helper methods (dom.cpp)
     STDMETHODIMP GetXMLDOMParseErrorDescription(IDispatch *pDisp, BSTR *result) override;
@@ -114,11 +94,6 @@ public:
     STDMETHODIMP CreateStructureInformation3(IQarnDocument *pDocument) override;
     STDMETHODIMP RemoveEmptyFields(IParameterList *pInput) override;
     STDMETHODIMP CheckModificationState(IQarnDocument *pDocument, VARIANT_BOOL *isModified) override;
-    // Writes the structure information of a model; its children's fields join each row with
-    // AddFieldCollection when `addFieldCollection`, else with Append.
-    void CreateStructureInformation_intern(IQarnDocument *pDocument, bool addFieldCollection);
-    // Removes the fields without text, from the last one down; a null collection is left alone.
-    void RemoveEmptyFieldsFromFieldCollection_intern(IFieldCollection *fields);
     // File-system operations (files.cpp)
     STDMETHODIMP FileExist(BSTR fileName, VARIANT_BOOL *result) override;
     STDMETHODIMP GetFileStamp(BSTR fileName, LONG *fileStamp) override;
@@ -183,19 +158,6 @@ public:
     STDMETHODIMP GetSAPLogonParameter6(BSTR xmlFile, IFieldCollection **ppFieldCollection) override;
     STDMETHODIMP GetSAPLoginParameter(IParameterList **ppOutput) override;
     STDMETHODIMP GetTeamcenterLoginParameter(IParameterList **ppOutput) override;
-private:
-    // Logon lookup shared by the logon members (logon.cpp).
-    // The parsed logon file `xmlFile` of the root's "xml" folder; a missing name or a path of 2048
-    // characters or more is refused.
-    qarn::ComPtr<IDispatch> LoadLogonFile(BSTR xmlFile);
-    // The current computer and user names (upper case).
-    std::pair<qarn::Bstr, qarn::Bstr> CurrentComputerAndUser();
-    // The fields of the first `logon` entry of `document` for the computer and user, else of the
-    // default entry; lower-case selectors first. Null when none fits.
-    HRESULT GetSAPLogonFC(IDispatch* document, BSTR computerName, BSTR userName, IFieldCollection** entry);
-    // The six SAP values of an entry's fields (exact names, either spelling; the later one wins).
-    HRESULT GetSAPInformation(IFieldCollection* entry, BSTR* client, BSTR* userid, BSTR* password, BSTR* language,
-                              BSTR* hostname, BSTR* systemNumber);
 public:
     // System and network information (system.cpp)
     STDMETHODIMP GetEnv(BSTR variable, BSTR *value) override;
@@ -221,119 +183,67 @@ public:
     STDMETHODIMP GetInterfaceInfo2(GUID guid, unsigned short wVerMajor, unsigned short wVerMinor, ULONG wLcid, IFieldCollection **ppInfo) override;
     STDMETHODIMP GetInterfaceInfos(IFieldCollectionTable **ppInfo) override;
     STDMETHODIMP GetCLSIDFromProgID(BSTR progID, BSTR *clsid) override;
-protected:
-    // The store's text for a message id, or `fallback` when the store gives none or an empty one.
-    std::wstring MessageText(const wchar_t* id, std::wstring_view fallback);
-    [[noreturn]] void ThrowStoreMessage(const wchar_t* id, std::wstring_view fallback,
-                                        const std::vector<qarn::text::TextArg>& args, int line, bool complete = false);
-    // The extension of `name` (upper case when `upper`), an empty text when it has none.
-    BSTR GetExtensionHelper(BSTR name, bool upper);
-    // Adds text[start, end) as the next numbered line field of `target` and moves start past end.
-    void CreateLineEntry(long& counter, std::wstring_view text, size_t& start, size_t end, IFieldCollection* target);
+private:
+    // The message store's lookup behind THROW_STORE_MESSAGE: this object's GetMessage.
+    HRESULT LookupMessage(BSTR id, BSTR* text) override { return GetMessage(id, text); }
 
-    // DOM helpers shared by the XML readers (dom.cpp).
-    // %NAME% references expanded by the system; null for a null text.
-    qarn::Bstr ResolveEnvironmentVariables(BSTR text);
-    // One field per attribute of `node` (name and text); null when it has none.
-    qarn::ComPtr<IFieldCollection> AttributeFields(IXMLDOMNode* node);
-    // One field per element child of `node`; null when it has none.
-    qarn::ComPtr<IFieldCollection> GetAllSubNodesToFC(IXMLDOMNode* node);
-    // Builds the field of `element` (value, attributes, decryption) and adds it to `collection`.
-    void AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collection);
-
-    // Parameter-list engine (paramlist/). The internal builders fill an existing object, so that a
-    // list keeps its own collections; each reports through its own error frame.
-    HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
-    HRESULT DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target);
-    HRESULT DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target);
-    // Creates an empty collection, fills it from `pDOMNode` with `fill` and hands it out.
-    template <class I>
-    HRESULT NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result, REFCLSID clsid,
-                                HRESULT (CQarnUtilities::*fill)(IDispatch*, IDispatch*, I*));
-    // The value of the property that `element`'s text names; null when the property has none.
-    qarn::Bstr PropertyNamedBy(IXMLDOMNode* element);
-    // The element's attributes as the attribute collection of the data-type object built from it.
-    template <class I>
-    void TakeAttributes(IXMLDOMNode* node, I* object);
-    // Adds the fields a `Mapping` element selects from the caller's context object to `target`.
-    HRESULT DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
-    // The field group of `list` a mapping selects: the whole field collection, a structure's fields
-    // or one table row (by number from 1, or below 1 by a field's value); null when it is missing.
-    HRESULT Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype, BSTR searchName,
-                           BSTR searchValue, long row, IFieldCollection** result);
-    // Runs an event macro on `list` (which the macro may replace) and records the macro's "RETURN"
-    // structure as the list attribute `eventName`.
-    void RunEventMacro(BSTR scriptEngine, BSTR methodName, qarn::ComPtr<IParameterList>& list, const wchar_t* eventName);
-    void HandleTransactionEvent(IParameterList* list, IParameterList* output, const wchar_t* eventName);
-    // The list of a template transaction, built with `context` as its context object.
-    qarn::ComPtr<IParameterList> BuildTemplate(BSTR templateFile, BSTR templateName, IParameterList* context);
-    // A copy of the caller's input list with `built` merged into it, when `built` asks for that.
-    HRESULT CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result);
-    // Adds the fields of `source` missing in `target`; for fields on both sides copies the value
-    // (when allowReplace) and merges their attributes the same way.
-    HRESULT MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace);
-    // The XPath of a transaction's `Parameter` element; "Parameter" without an alias.
-    HRESULT DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path);
-    // Builds the list of the element `path` selects in `document`; `source` names the document in
-    // the failure for a missing element.
-    HRESULT GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source, IParameterList** result);
     // DOMParse; with `fromBytes` MSXML gets the file's bytes instead of its name, for a document
     // that stays inside the server (its url is empty).
     HRESULT ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool fromBytes);
-    // Records where a list came from in its attributes.
-    HRESULT SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning);
 
-    // The XSLT processor, created on first use and kept for this object's lifetime.
-    qarn::ComPtr<IXsltProcessor> xslt_;
-    // Template transactions being built (file, alias), innermost last.
-    std::vector<std::pair<std::wstring, std::wstring>> templatesInProgress_;
-
-    // Script engines created by RunMacro and RunMacro2 (macros.cpp).
-    // One entry per ProgID as the caller wrote it, in order of creation; the entry holds one
-    // reference to its engine until DestroyScriptEngine succeeds or this object goes away.
-    struct ScriptEngineEntry {
-        qarn::Bstr progId;
-        qarn::ComPtr<IDispatch> engine;
-    };
-    std::vector<ScriptEngineEntry> scriptEngines_;
-    // Index of the first entry whose ProgID equals `progId` exactly, or the number of entries.
-    size_t FindScriptEngine(BSTR progId) const;
-    // The cached engine of `progId`, created and appended on first use.
-    qarn::ComPtr<IDispatch> ScriptEngineFor(BSTR progId);
-    // Calls the entry member `member` of the engine of `progId` with the macro name and the two
-    // objects by reference (I: IParameterList or IQarnDocument, named `kind` in messages). What the
-    // engine leaves there is stored in *ppInput and *ppOutput only when both are of kind I or null.
-    template <class I>
-    void RunEngineMacro(BSTR progId, const wchar_t* member, BSTR macroName, const wchar_t* kind, I** ppInput,
-                        I** ppOutput);
+    // Script engines created by RunMacro and RunMacro2.
+    qarn::ScriptEngines scriptEngines_;
     // The built-in self-test behind InvokeMethod's "RunTestCases" (selftest.cpp): variant 1 checks
     // the text methods and encryption, variant 2 also the file methods. Writes only to the log.
     void RunSelfTest(int variant);
 
     // The data-type objects this object creates.
     qarn::DataObjects objects_;
+    // Fields read from DOM nodes; values marked as encrypted are decrypted through this object.
+    qarn::dom::NodeFields nodeFields_{objects_, this};
 
-private:
-    // Encryption and decryption of one pair; failures are reported with the code texts.
-    HRESULT EncryptPair(BSTR name, BSTR value, BSTR* text);
-    HRESULT DecryptPair(BSTR name, BSTR text, BSTR* value);
+    // Encryption and decryption of one pair; failures are reported with the code texts and this
+    // class as their source.
+    qarn::secure::PairCodec pairs_{CLSID_CQarnUtilities};
 
     qarn::LogSettings log_;
-    // Tracing of the current Encrypt or Decrypt call (set from the environment on entry).
-    bool traceOn_ = false;
-    // Configuration collections (properties, messages, JNI options); null until read or put.
-    qarn::ComPtr<IFieldCollection> properties_;
-    qarn::ComPtr<IFieldCollection> messages_;
-    qarn::ComPtr<IFieldCollection> jniOptions_;
+    // Configuration collections (properties, messages, JNI options); empty until read or put.
+    qarn::config::ConfigStore config_;
 
-    // The process's application as this object's apartment reaches it (a proxy when it lives in
-    // another apartment), kept while the process holds the same one: taking it from the process's
-    // table again for every lookup would cost a reference round trip to its apartment each time.
-    // Null: none (yet).
-    qarn::ComPtr<IQarnComApplication> SharedApplication();
-    // Looks `name` up in the shared application, with `lookup` (its GetProperty or GetMessage).
-    HRESULT AskSharedApplication(HRESULT (STDMETHODCALLTYPE IQarnComApplication::*lookup)(BSTR, BSTR*), BSTR name,
-                                 BSTR* value);
-    qarn::ComPtr<IQarnComApplication> sharedApp_;
-    unsigned long sharedAppGeneration_ = 0;
+    // The process's application, asked when this object has no configuration of its own.
+    qarn::config::SharedApplication sharedApp_;
+
+    // What the subsystems take from this object; each answer is the member of the same purpose
+    // (paramlist/members.cpp, logon/logon.cpp, config/configuration.cpp).
+    struct Services final : qarn::paramlist::EngineHost, qarn::logon::LogonSources, qarn::config::ConfigurationSources {
+        explicit Services(CQarnUtilities& owner) : self(owner) {}
+        // The parameter-list engine's.
+        HRESULT LookupProperty(BSTR name, BSTR* value) override;
+        HRESULT LookupMessage(BSTR name, BSTR* value) override;
+        HRESULT EnvironmentValue(BSTR variable, BSTR* value) override;
+        HRESULT FileExists(BSTR fileName, VARIANT_BOOL* exists) override;
+        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) override;
+        HRESULT ParseText(BSTR xmlString, IDispatch** document) override;
+        HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) override;
+        HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) override;
+        // The logon lookup's and the configuration reading's.
+        HRESULT RootFolder(BSTR* root) override;
+        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
+        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
+        HRESULT UserName(BSTR* name) override;
+        HRESULT ComputerName(BSTR* name) override;
+        HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
+        HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) override;
+        HRESULT ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context, IParameterList** list) override;
+        void Log(long level, BSTR text) override;
+        CQarnUtilities& self;
+    };
+    Services services_{*this};
+    // The subsystems this object holds (declared after the state they refer to).
+    qarn::config::ConfigurationReader configReader_{services_, objects_};
+    qarn::logon::LogonLookup logon_{services_};
+    // The parameter-list engine with its XSLT processor and the templates being built.
+    qarn::paramlist::Engine paramlist_{services_, objects_, nodeFields_};
+    // The readers of QarnDocument XML.
+    qarn::dom::DocumentReader reader_{objects_, nodeFields_, paramlist_};
 };

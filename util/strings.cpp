@@ -23,9 +23,8 @@ HRESULT Trim(BSTR s, BSTR c, BSTR* result, std::wstring_view (*rule)(std::wstrin
     return S_OK;
 }
 
-}  // namespace
-
-BSTR CQarnUtilities::GetExtensionHelper(BSTR name, bool upper) {
+// The extension of `name` (upper case when `upper`), an empty text when it has none.
+BSTR GetExtensionHelper(BSTR name, bool upper) {
     std::wstring extension(text::ExtensionOf(Arg(name).value_or(std::wstring_view())));
     if (upper && !extension.empty()) {
         const int length = static_cast<int>(extension.size());
@@ -34,6 +33,8 @@ BSTR CQarnUtilities::GetExtensionHelper(BSTR name, bool upper) {
     }
     return CopyBstr(std::wstring_view(extension));
 }
+
+}  // namespace
 
 STDMETHODIMP CQarnUtilities::GetExtension(BSTR name, BSTR *extension) {
     return MethodFrame(L"CQarnUtilities::GetExtension", [&] {

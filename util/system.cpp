@@ -236,7 +236,7 @@ STDMETHODIMP CQarnUtilities::GetDomain(BSTR *domain) {
             return;
         }
         // Unknown references stay as written, so an unchanged text means the variable is not set.
-        Bstr resolved = ResolveEnvironmentVariables(Bstr(kDomainReference));
+        Bstr resolved = dom::ResolveEnvironmentVariables(Bstr(kDomainReference));
         if (!resolved.IsEmpty() && resolved.View() != kDomainReference) {
             *domain = resolved.Detach();
             return;

@@ -25,16 +25,17 @@ std::vector<Bstr> LineTexts(IFieldCollection* lines) {
     return texts;
 }
 
-}  // namespace
-
-void CQarnUtilities::CreateLineEntry(long &counter, std::wstring_view text, size_t &start, size_t end,
-                                     IFieldCollection *target) {
+// Adds text[start, end) as the next numbered line field of `target` and moves start past end.
+void CreateLineEntry(DataObjects& objects, long& counter, std::wstring_view text, size_t& start, size_t end,
+                     IFieldCollection* target) {
     if (!target) return;
     ++counter;
     const std::wstring_view line = text.substr(start, end - start);
-    CHECK_HR(target->Add(objects_.TextField(std::to_wstring(counter), line).Get()));
+    CHECK_HR(target->Add(objects.TextField(std::to_wstring(counter), line).Get()));
     start = end + 1;
 }
+
+}  // namespace
 
 STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFieldCollection) {
     return MethodFrame(L"CQarnUtilities::ReadTextFile", [&]() -> HRESULT {
@@ -47,7 +48,7 @@ STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFi
         ComPtr<IFieldCollection> lines = objects_.New<IFieldCollection>(CLSID_FieldCollection);
         long counter = 0;
         size_t start = 0;
-        for (const text::Span& line : text::SplitLines(text)) CreateLineEntry(counter, text, start, line.end, lines.Get());
+        for (const text::Span& line : text::SplitLines(text)) CreateLineEntry(objects_, counter, text, start, line.end, lines.Get());
         *ppFieldCollection = lines.Detach();
         return S_OK;
     });

@@ -1,0 +1,167 @@
+// Reading the configuration files into a configuration store.
+//
+// The main file <root>\xml\QarnConnector.xml gives the properties and the JNI options; the property
+// files it names add properties, the resource files it names give the messages of one language.
+#include "config/ConfigurationReader.h"
+
+#include <string>
+#include <vector>
+
+namespace qarn::config {
+
+namespace {
+
+// The text of the field `name`, or a null text when there is no such field.
+Bstr FieldText(IFieldCollection* collection, const wchar_t* name) {
+    ComPtr<IField> field;
+    CHECK_HR(collection->get_Field(Bstr(name), &field));
+    Bstr text;
+    if (field) CHECK_HR(field->get_StringValue(text.Out()));
+    return text;
+}
+
+// A file list's check for missing files is on unless its strictFileExistCheck attribute says
+// "false" in any letter case.
+bool StrictFileCheck(IField* list) {
+    ComPtr<IFieldCollection> attributes;
+    CHECK_HR(list->get_Attributes(&attributes));
+    if (!attributes) return true;
+    Bstr value;
+    CHECK_HR(attributes->GetValue(Bstr(L"strictFileExistCheck"), value.Out()));
+    return !EqualIgnoringCase(value.View(), L"false");
+}
+
+// The names of a ";"-separated file list, empty pieces left out.
+std::vector<std::wstring> FileNames(IField* list) {
+    Bstr text;
+    CHECK_HR(list->get_StringValue(text.Out()));
+    std::vector<std::wstring> names;
+    const std::wstring_view all = text.View();
+    for (size_t start = 0; start <= all.size();) {
+        size_t end = all.find(L';', start);
+        if (end == std::wstring_view::npos) end = all.size();
+        if (end > start) names.emplace_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+// A check-in or check-out folder of its own for this read: base + user + "\" + {GUID} + "\".
+std::wstring PrivateFolder(const Bstr& base, const Bstr& user) {
+    GUID guid;
+    CHECK_HR(CoCreateGuid(&guid));
+    return std::wstring(base.View()) + std::wstring(user.View()) + L"\\" + GuidText(guid) + L"\\";
+}
+
+void ReplaceText(IFieldCollection* properties, const wchar_t* name, const std::wstring& text) {
+    ComPtr<IField> field;
+    CHECK_HR(properties->get_Field(Bstr(name), &field));
+    if (field) CHECK_HR(field->put_Value(Variant(std::wstring_view(text))));
+}
+
+}  // namespace
+
+
+void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& context) {
+    // The context the failures of the main file get (the caller's context on entry).
+    const std::wstring readContext = context;
+    // Nothing of an earlier read survives, not even when this one fails.
+    store.Clear();
+
+    Bstr root;
+    CHECK_HR(sources_.RootFolder(root.Out()));
+    const std::wstring xmlFolder = std::wstring(root.View()) + L"\\xml\\";
+    const std::wstring mainFile = xmlFolder + L"QarnConnector.xml";
+    ComPtr<IDispatch> document;
+    CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document));
+    ComPtr<IXMLDOMDocument2> dom;
+    CHECK_HR(document.As(&dom));
+
+    ComPtr<IFieldCollection> properties;
+    CHECK_HR(sources_.NodeFields(dom.Get(), Bstr(L"QarnConnector/Properties"), &properties));
+    // Everything below needs the properties: without them the file is no configuration.
+    if (!properties) {
+        THROW_MESSAGE(L"The configuration file " + mainFile +
+                      L" has no settings: its element QarnConnector/Properties is missing or empty.");
+    }
+    ComPtr<IField> languageField;
+    CHECK_HR(properties->get_Field(Bstr(L"Language"), &languageField));
+    ComPtr<IFieldCollection> jniOptions;
+    CHECK_HR(sources_.NodeFields(dom.Get(), Bstr(L"QarnConnector/JniOptions"), &jniOptions));
+    store.Put(ConfigStore::kProperties, properties.Get());
+    store.Put(ConfigStore::kJniOptions, jniOptions.Get());
+
+    // The caller's language wins over the file's, which wins over English.
+    Bstr chosen(L"EN");
+    if (languageField) CHECK_HR(languageField->get_StringValue(chosen.Out()));
+    if (language) chosen = Bstr(View(language));
+    const Bstr resourcePath(L"QarnResource/" + std::wstring(chosen.View()));
+
+    ComPtr<IField> propertyFiles;
+    CHECK_HR(properties->get_Field(Bstr(L"PropertyFiles"), &propertyFiles));
+    if (propertyFiles) {
+        const bool strict = StrictFileCheck(propertyFiles.Get());
+        for (const std::wstring& name : FileNames(propertyFiles.Get())) {
+            const Bstr path(xmlFolder + name);
+            context = Format(L"Error reading property file '%s'\n", path.get());
+            VARIANT_BOOL exists = VARIANT_TRUE;
+            if (!strict) CHECK_HR(sources_.FileExists(path, &exists, false));
+            if (!exists) {
+                sources_.Log(LogSettings::kTraceLevel, Bstr(Format(L"File %s does not exist.", path.get())));
+                continue;
+            }
+            context = Format(L"Error reading Parameter list from '%s'\n", path.get());
+            ComPtr<IParameterList> list;
+            CHECK_HR(sources_.ParameterList(path, Bstr(L"Parameter"), nullptr, &list));
+            ComPtr<IFieldCollection> fields;
+            if (list) CHECK_HR(list->get_FieldCollection(&fields));
+            if (fields) CHECK_HR(properties->Append(fields.Get()));
+        }
+    }
+    context = readContext;
+
+    Bstr user;
+    CHECK_HR(sources_.UserName(user.Out()));
+    const Bstr sapServer = FieldText(properties.Get(), L"SAPWebApplicationServer");
+    const Bstr checkinBase = FieldText(properties.Get(), L"RemoteCheckinDir");
+    const Bstr checkoutBase = FieldText(properties.Get(), L"RemoteCheckoutDir");
+    const Bstr localCheckout = FieldText(properties.Get(), L"LocalCheckoutDir");
+    const std::wstring checkin = PrivateFolder(checkinBase, user);
+    const std::wstring checkout = PrivateFolder(checkoutBase, user);
+    ReplaceText(properties.Get(), L"RemoteCheckinDir", checkin);
+    ReplaceText(properties.Get(), L"RemoteCheckoutDir", checkout);
+
+    ComPtr<IField> checkoutDir = objects_.New<IField>(CLSID_Field);
+    CHECK_HR(checkoutDir->put_Name(Bstr(L"CheckoutDir")));
+    Variant value;
+    value.vt = VT_BSTR;
+    value.bstrVal = sapServer.View() == L"true" ? CopyBstr(std::wstring_view(checkout)) : localCheckout.Copy();
+    CHECK_HR(checkoutDir->put_Value(value));
+    CHECK_HR(properties->Add(checkoutDir.Get()));
+
+    ComPtr<IField> resourceFiles;
+    CHECK_HR(properties->get_Field(Bstr(L"ResourceFiles"), &resourceFiles));
+    if (!resourceFiles) return;
+    const bool strict = StrictFileCheck(resourceFiles.Get());
+    for (const std::wstring& name : FileNames(resourceFiles.Get())) {
+        const Bstr path(xmlFolder + name);
+        context = Format(L"Error reading resource file '%s'\n", path.get());
+        VARIANT_BOOL exists = VARIANT_TRUE;
+        CHECK_HR(sources_.FileExists(path, &exists, strict));
+        if (!exists) {
+            sources_.Log(LogSettings::kTraceLevel, Bstr(Format(L"File %s does not exist.", path.get())));
+            continue;
+        }
+        ComPtr<IDispatch> resources;
+        CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources));
+        ComPtr<IXMLDOMDocument2> resourceDom;
+        CHECK_HR(resources.As(&resourceDom));
+        ComPtr<IFieldCollection> messages;
+        CHECK_HR(sources_.NodeFields(resourceDom.Get(), resourcePath, &messages));
+        if (!store.Has(ConfigStore::kMessages))
+            store.Put(ConfigStore::kMessages, objects_.New<IFieldCollection>(CLSID_FieldCollection).Get());
+        if (messages) CHECK_HR(store.Get(ConfigStore::kMessages)->Append(messages.Get()));
+    }
+}
+
+}  // namespace qarn::config

@@ -1,0 +1,81 @@
+// The text of a QarnDocument file (root `QarnDocuments`).
+#include "documents/DocumentWriter.h"
+
+#include "util/CallerText.h"
+
+namespace qarn::dom {
+
+namespace {
+
+ComPtr<IUnknown> Identity(IUnknown* object) {
+    ComPtr<IUnknown> identity;
+    CHECK_HR(object->QueryInterface(IID_PPV_ARGS(&identity)));
+    return identity;
+}
+
+}  // namespace
+
+std::wstring DocumentFileWriter::Write(IQarnDocument* root) {
+    out_ = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<QarnDocuments>";
+    Open(root);
+    while (!open_.empty()) {
+        Frame& top = open_.back();
+        if (top.next > top.count) {
+            out_ += L"</Children></QarnDocument>";
+            onPath_.erase(top.identity.Get());
+            open_.pop_back();
+            continue;
+        }
+        ComPtr<IQarnDocument> child;
+        CHECK_HR(top.children->get_Item(top.next++, &child));
+        if (child) Open(child.Get());  // may add a frame: `top` is not used after this
+    }
+    out_ += L"</QarnDocuments>\r\n";
+    return std::move(out_);
+}
+
+// Writes the start of a document and its parameter list; a document with children stays open.
+void DocumentFileWriter::Open(IQarnDocument* document) {
+    ComPtr<IUnknown> identity = Identity(document);
+    if (onPath_.count(identity.Get()))
+        THROW_MESSAGE(L"The document tree holds a document among its own descendants; it cannot be written.");
+    out_ += L"<QarnDocument>";
+    ComPtr<IParameterList> list;
+    CHECK_HR(document->get_ParameterList(&list));
+    if (list) AppendParameterElement(list.Get());
+    ComPtr<IQarnDocumentCollection> children;
+    CHECK_HR(document->get_Children(&children));
+    if (!children) {
+        out_ += L"</QarnDocument>";
+        return;
+    }
+    long count = 0;
+    CHECK_HR(children->get_Count(&count));
+    out_ += L"<Children>";
+    onPath_.insert(identity.Get());
+    open_.push_back({std::move(children), std::move(identity), 1, count});
+}
+
+void DocumentFileWriter::AppendParameterElement(IParameterList* list) {
+    Bstr xml;
+    CHECK_HR(list->get_Xml(xml.Out()));
+    const Bstr given(Arg(xml).value_or(std::wstring_view()));
+    // A text with a document type declaration is never loaded: it is left out like any text
+    // the engine refuses.
+    if (TextHasDoctype(given)) return;
+    if (!parser_) parser_ = NewDocument();
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CHECK_HR(parser_->loadXML(given, &loaded));
+    if (loaded != VARIANT_TRUE) {
+        SetErrorInfo(0, nullptr);  // the parse failure is not this call's
+        return;
+    }
+    ComPtr<IXMLDOMElement> element;
+    CHECK_HR(parser_->get_documentElement(&element));
+    if (!element) return;
+    Bstr text;
+    CHECK_HR(element->get_xml(text.Out()));
+    out_ += text.View();
+}
+
+}  // namespace qarn::dom

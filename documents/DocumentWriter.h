@@ -1,0 +1,41 @@
+// The text of a QarnDocument file: a `QarnDocuments` root with one `QarnDocument` element per
+// document, its parameter list's `Parameter` element and its children below a `Children` element.
+// Trees of any depth and width are walked with an explicit stack, never by recursion.
+#pragma once
+
+#include "documents/DomRead.h"
+#include "server/Interfaces.h"
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace qarn::dom {
+
+// The `Parameter` element of each list is taken from its XML text as the XML engine reads it; a
+// text that does not parse is left out. A tree that holds a document among its own descendants
+// cannot be written.
+class DocumentFileWriter {
+public:
+    std::wstring Write(IQarnDocument* root);
+
+private:
+    struct Frame {
+        ComPtr<IQarnDocumentCollection> children;
+        ComPtr<IUnknown> identity;
+        long next;
+        long count;
+    };
+
+    // Writes the start of a document and its parameter list; a document with children stays open.
+    void Open(IQarnDocument* document);
+    void AppendParameterElement(IParameterList* list);
+
+    std::wstring out_;
+    std::vector<Frame> open_;
+    // The documents whose `Children` element is open: a document met again among them is a cycle.
+    std::unordered_set<IUnknown*> onPath_;
+    ComPtr<IXMLDOMDocument2> parser_;
+};
+
+}  // namespace qarn::dom

@@ -1,0 +1,102 @@
+// The parameter-list members of CQarnUtilities: each hands its arguments to the object's engine,
+// which runs the member's method frame.
+#include "util/Utilities.h"
+
+using namespace qarn;
+
+STDMETHODIMP CQarnUtilities::DOMCreateParameterListEntry(IDispatch *pDOMNode, IDispatch *pDisp, IParameterList **ppParameterList) {
+    return paramlist_.DOMCreateParameterListEntry(pDOMNode, pDisp, ppParameterList);
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
+    return paramlist_.DOMCreateFieldCollectionEntry(pDOMNode, pDisp, ppFieldCollection);
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateStructureCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructureCollection **ppStructureCollection) {
+    return paramlist_.DOMCreateStructureCollectionEntry(pDOMNode, pDisp, ppStructureCollection);
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructure **ppStructure) {
+    return paramlist_.DOMCreateStructureEntry(pDOMNode, pDisp, ppStructure);
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateTableCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITableCollection **ppTableCollection) {
+    return paramlist_.DOMCreateTableCollectionEntry(pDOMNode, pDisp, ppTableCollection);
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITable **ppTable) {
+    return paramlist_.DOMCreateTableEntry(pDOMNode, pDisp, ppTable);
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollectionTable **ppFieldCollectionTable) {
+    return paramlist_.DOMCreateFieldCollectionTableEntry(pDOMNode, pDisp, ppFieldCollectionTable);
+}
+
+STDMETHODIMP CQarnUtilities::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
+    return paramlist_.DOMCreateFieldEntry(pDOMNode, pDisp, ppField);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **pResult) {
+    return paramlist_.GetXmlParameterList(xmlFile, aliasname, pDisp, pResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterList2(xmlFile, aliasname, pDisp, ppResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterList3(xmlFile, nodeName, pDisp, ppResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterListFromXMLString(xmlString, aliasname, pDisp, ppResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterListFromXMLString2(xmlString, aliasname, pDisp, ppResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterListFromXMLString3(xmlString, nodeName, pDisp, ppResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterList1(pDom, aliasname, pDisp, ppResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterList2_(xmlFile, aliasname, pDisp, ppResult);
+}
+
+STDMETHODIMP CQarnUtilities::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, BSTR filePathWithoutBackslash, IParameterList **ppResult) {
+    return paramlist_.GetXmlParameterList4(xmlFile, aliasname, pDisp, filePathWithoutBackslash, ppResult);
+}
+
+HRESULT CQarnUtilities::Services::LookupProperty(BSTR name, BSTR* value) { return self.GetProperty(name, value); }
+
+HRESULT CQarnUtilities::Services::LookupMessage(BSTR name, BSTR* value) { return self.GetMessage(name, value); }
+
+HRESULT CQarnUtilities::Services::EnvironmentValue(BSTR variable, BSTR* value) {
+    return self.GetEnv(variable, value);
+}
+
+HRESULT CQarnUtilities::Services::FileExists(BSTR fileName, VARIANT_BOOL* exists) {
+    return self.FileExist2(fileName, exists);
+}
+
+HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) {
+    return self.ParseFile(xmlFile, document, fromBytes);
+}
+
+HRESULT CQarnUtilities::Services::ParseText(BSTR xmlString, IDispatch** document) {
+    return self.DOMParse2(xmlString, document);
+}
+
+HRESULT CQarnUtilities::Services::RunMacro(BSTR progId, BSTR methodName, IParameterList** input,
+                                           IParameterList** output) {
+    return self.RunMacro(progId, methodName, input, output);
+}
+
+HRESULT CQarnUtilities::Services::DecryptValue(BSTR name, BSTR text, BSTR* value) {
+    return self.pairs_.Decrypt(name, text, value);
+}

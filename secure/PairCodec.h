@@ -1,0 +1,23 @@
+// Encryption and decryption of one name and value pair as BSTRs. A failure is reported with the
+// bare code text of the encoding and the owner's class as the error source. Used from the owner's
+// apartment only (the trace flag is per call).
+#pragma once
+
+#include "server/Interfaces.h"
+
+namespace qarn::secure {
+
+class PairCodec {
+public:
+    explicit PairCodec(REFCLSID source) : source_(source) {}
+
+    HRESULT Encrypt(BSTR name, BSTR value, BSTR* text);
+    HRESULT Decrypt(BSTR name, BSTR text, BSTR* value);
+
+private:
+    CLSID source_;
+    // Tracing of the current call (set from the environment on entry).
+    bool traceOn_ = false;
+};
+
+}  // namespace qarn::secure
