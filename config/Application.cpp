@@ -32,7 +32,7 @@ STDMETHODIMP CQarnComApplication::Init() {
         ComPtr<IQarnUtilities> utilities;
         CHECK_HR(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)));
         CHECK_HR(utilities->ReadXmlConfigurationFiles());
-        for (const auto [kind, get] : {std::pair{Store::kProperties, &IQarnUtilities::get_Properties},
+        for (const auto& [kind, get] : {std::pair{Store::kProperties, &IQarnUtilities::get_Properties},
                                        std::pair{Store::kMessages, &IQarnUtilities::get_Messages},
                                        std::pair{Store::kJniOptions, &IQarnUtilities::get_JNIOptions}}) {
             ComPtr<IFieldCollection> collection;
@@ -45,15 +45,13 @@ STDMETHODIMP CQarnComApplication::Init() {
 
 STDMETHODIMP CQarnComApplication::GetProperty(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetProperty", [&] {
-        OutParam(value);
-        *value = config_.Text(Store::kProperties, name).Detach();
+        OutParam(value) = config_.Text(Store::kProperties, name).Detach();
     });
 }
 
 STDMETHODIMP CQarnComApplication::GetMessage(BSTR name, BSTR *value) {
     return MethodFrame(L"CQarnComApplication::GetMessage", [&] {
-        OutParam(value);
-        *value = config_.Text(Store::kMessages, name).Detach();
+        OutParam(value) = config_.Text(Store::kMessages, name).Detach();
     });
 }
 

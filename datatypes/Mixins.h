@@ -76,8 +76,7 @@ class WithName : public WithAttributes<Derived, Itf>, public NamedMember {
 public:
     STDMETHODIMP get_Name(BSTR* name) override {
         return MethodFrame(kFrameName<Derived, L"get_Name">.data(), [&] {
-            OutParam(name);
-            *name = CopyBstr(Name());
+            OutParam(name) = CopyBstr(Name());
         });
     }
     STDMETHODIMP put_Name(BSTR name) override {
@@ -98,8 +97,7 @@ public:
     }
     STDMETHODIMP get_Item(LONG index, Item** result) override {
         return MethodFrame(kFrameName<Derived, L"get_Item">.data(), [&] {
-            OutParam(result);
-            *result = items_.At(CHECK_INDEX(index, items_.Count()));
+            OutParam(result) = items_.At(CHECK_INDEX(index, items_.Count()));
             (*result)->AddRef();
         });
     }

@@ -123,8 +123,7 @@ STDMETHODIMP CParameterList::FindTableField(BSTR field, BSTR table, BSTR searchN
 
 STDMETHODIMP CParameterList::Clone(IParameterList** result) {
     return MethodFrame(L"ParameterList::Clone", [&] {
-        OutParam(result);
-        *result = CloneParameterList(*this).Detach();
+        OutParam(result) = CloneParameterList(*this).Detach();
     });
 }
 
@@ -144,7 +143,6 @@ STDMETHODIMP CParameterList::GetStructure(BSTR name, IStructure** result) {
 
 STDMETHODIMP CParameterList::get_Xml(BSTR* xml) {
     return MethodFrame(L"ParameterList::get_Xml", [&] {
-        OutParam(xml);
-        *xml = CopyBstr(ParameterListXml(*this));
+        OutParam(xml) = CopyBstr(ParameterListXml(*this));
     });
 }

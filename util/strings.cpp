@@ -38,15 +38,13 @@ BSTR GetExtensionHelper(BSTR name, bool upper) {
 
 STDMETHODIMP CQarnUtilities::GetExtension(BSTR name, BSTR *extension) {
     return MethodFrame(L"CQarnUtilities::GetExtension", [&] {
-        OutParam(extension);
-        *extension = GetExtensionHelper(name, true);
+        OutParam(extension) = GetExtensionHelper(name, true);
     });
 }
 
 STDMETHODIMP CQarnUtilities::GetExtension2(BSTR name, BSTR *extension) {
     return MethodFrame(L"CQarnUtilities::GetExtension2", [&] {
-        OutParam(extension);
-        *extension = GetExtensionHelper(name, false);
+        OutParam(extension) = GetExtensionHelper(name, false);
     });
 }
 
@@ -131,15 +129,13 @@ STDMETHODIMP CQarnUtilities::CreateGuid(BSTR *s) {
 
 STDMETHODIMP CQarnUtilities::ConvertBSTRToXMLString(BSTR in, BSTR *out) {
     return MethodFrame(L"CQarnUtilities::ConvertBSTRToXMLString", [&] {
-        OutParam(out);
-        *out = CopyBstr(std::wstring_view(text::EscapeXml(Arg(in).value_or(std::wstring_view()))));
+        OutParam(out) = CopyBstr(std::wstring_view(text::EscapeXml(Arg(in).value_or(std::wstring_view()))));
     });
 }
 
 STDMETHODIMP CQarnUtilities::ConvertBSTRToFileStream(BSTR in, BSTR *out) {
     return MethodFrame(L"CQarnUtilities::ConvertBSTRToFileStream", [&] {
-        OutParam(out);
-        *out = CopyBstr(std::wstring_view(text::EscapeFormat(Arg(in).value_or(std::wstring_view()))));
+        OutParam(out) = CopyBstr(std::wstring_view(text::EscapeFormat(Arg(in).value_or(std::wstring_view()))));
     });
 }
 
