@@ -26,19 +26,12 @@ void ConfigStore::SetProperty(BSTR name, BSTR value, DataObjects& objects) {
 ComPtr<IFieldCollection> ConfigStore::PropertiesByName(BSTR name, DataObjects& objects) const {
     const ComPtr<IFieldCollection>& properties = collections_[kProperties];
     if (!properties || !name) return nullptr;
-    long count = 0;
-    CHECK_HR(properties->get_Count(&count));
     ComPtr<IFieldCollection> result;
-    for (long i = 1; i <= count; ++i) {
-        ComPtr<IField> field;
-        CHECK_HR(properties->get_Item(i, &field));
-        if (!field) continue;
-        Bstr fieldName;
-        CHECK_HR(field->get_Name(fieldName.Out()));
-        if (!EqualIgnoringCase(Arg(fieldName).value_or(std::wstring_view()), *Arg(name))) continue;
+    ForEachField(properties.Get(), [&](IField* field, const Bstr& fieldName) {
+        if (!EqualIgnoringCase(Arg(fieldName).value_or(std::wstring_view()), *Arg(name))) return;
         if (!result) result = objects.New<IFieldCollection>(CLSID_FieldCollection);
-        CHECK_HR(result->Add(field.Get()));
-    }
+        CHECK_HR(result->Add(field));
+    });
     return result;
 }
 

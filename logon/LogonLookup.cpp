@@ -4,6 +4,7 @@
 #include "logon/LogonLookup.h"
 
 #include "secure/WipedBstr.h"
+#include "server/DataObjects.h"
 #include "util/CallerText.h"
 
 #include <array>
@@ -88,14 +89,7 @@ constexpr std::array<ValueName, 4> kWebServerValues{{{L"factoryContext", L"FACTO
                                                      {L"securityCredentials", L"SECURITYCREDENTIALS"}}};
 
 void CopyValues(IFieldCollection* entry, std::span<const ValueName> names, std::span<BSTR* const> out) {
-    long count = 0;
-    CHECK_HR(entry->get_Count(&count));
-    for (long i = 1; i <= count; ++i) {
-        ComPtr<IField> field;
-        CHECK_HR(entry->get_Item(i, &field));
-        if (!field) continue;
-        Bstr name;
-        CHECK_HR(field->get_Name(name.Out()));
+    ForEachField(entry, [&](IField* field, const Bstr& name) {
         for (size_t k = 0; k < names.size(); ++k) {
             if (name.View() != names[k].lower && name.View() != names[k].upper) continue;
             secure::WipedBstr value;
@@ -103,7 +97,7 @@ void CopyValues(IFieldCollection* entry, std::span<const ValueName> names, std::
             secure::WipeBstr(*out[k]);
             *out[k] = value.Detach();
         }
-    }
+    });
 }
 
 // Copies the value of each field of `entry` whose name is one of `names` (exactly, either

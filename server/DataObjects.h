@@ -42,6 +42,21 @@ private:
     std::vector<std::pair<CLSID, ComPtr<IClassFactory>>> factories_;
 };
 
+// Calls visit(field, name) for each field of `collection` in order (null items are skipped).
+template <class Visit>
+void ForEachField(IFieldCollection* collection, Visit&& visit) {
+    long count = 0;
+    CHECK_HR(collection->get_Count(&count));
+    for (long i = 1; i <= count; ++i) {
+        ComPtr<IField> field;
+        CHECK_HR(collection->get_Item(i, &field));
+        if (!field) continue;
+        Bstr name;
+        CHECK_HR(field->get_Name(name.Out()));
+        visit(field.Get(), name);
+    }
+}
+
 // The text of the field `name` of `collection`: null when there is no such field or its value is
 // not a text.
 Bstr TextValueOf(IFieldCollection* collection, BSTR name);
