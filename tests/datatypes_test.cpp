@@ -21,12 +21,6 @@ ComPtr<IField> MakeField(const wchar_t* name, const wchar_t* value) {
     return field;
 }
 
-std::wstring TextOf(IField* field) {
-    Str text;
-    EXPECT_EQ(S_OK, field->get_StringValue(text.Out()));
-    return std::wstring(text.View());
-}
-
 std::wstring Found(IFieldCollection* fields, const wchar_t* name) {
     ComPtr<IField> field;
     EXPECT_EQ(S_OK, fields->get_Field(Str(name), &field));

@@ -62,7 +62,6 @@ std::wstring FieldText(IParameterList* list) {
 // The rows of a table as "name=value;name=value" each.
 Texts RowsOf(IParameterList* list, const wchar_t* name) { return Rows(list, name, L";"); }
 
-bool Exists(const std::wstring& file) { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 class Structure : public ::testing::Test {
 protected:

@@ -93,13 +93,13 @@ void RestoreFixtures() {
     SetCurrentDirectoryW(g_work.c_str());
     const std::wstring readOnly = WorkPath(L"readonly.txt"), folder = WorkPath(L"folder");
     if (!Exists(readOnly)) {
-        WriteText(readOnly, "read only\r\n");
+        WriteBytes(readOnly, "read only\r\n");
         SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
     }
     CreateDirectoryW(folder.c_str(), nullptr);
-    if (!Exists(folder + L"\\inside.txt")) WriteText(folder + L"\\inside.txt", "inside\r\n");
-    if (!Exists(WorkPath(L"plain.xml"))) WriteText(WorkPath(L"plain.xml"), kParameterXml);
-    WriteText(WorkPath(L"laughs.xml"), kLaughsXml);
+    if (!Exists(folder + L"\\inside.txt")) WriteBytes(folder + L"\\inside.txt", "inside\r\n");
+    if (!Exists(WorkPath(L"plain.xml"))) WriteBytes(WorkPath(L"plain.xml"), kParameterXml);
+    WriteBytes(WorkPath(L"laughs.xml"), kLaughsXml);
     DeleteFileW(WorkPath(L"sweep").c_str());  // what a writer left under the plain name (megabytes for a huge list)
 }
 
@@ -644,13 +644,11 @@ std::vector<CoClass> Prepare() {
     g_nested.reserve(7 * kDeep);
     for (int i = 0; i < kDeep; ++i) g_nested += L"<a>";
     for (int i = 0; i < kDeep; ++i) g_nested += L"</a>";
-    wchar_t text[64] = {};
-    StringFromGUID2(LIBID_QarnComConnector, text, 64);
-    g_guidText = text;
+    g_guidText = test::GuidText(LIBID_QarnComConnector);
     std::vector<CoClass> classes;
     for (const wchar_t* dll : kDlls)
         for (CoClass& c : CreatableClasses(dll)) {
-            g_classOf.emplace_back(c.iid, c.clsid);
+            g_classOf.emplace_back(c.defaultInterface, c.clsid);
             classes.push_back(std::move(c));
         }
     return classes;

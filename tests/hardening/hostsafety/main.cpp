@@ -170,12 +170,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("unknown switch %s\n", Narrow(argv[1]).c_str());
         return 2;
     }
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    g_scratch = std::wstring(temp) + L"qarn-host-safety-" + std::to_wstring(GetCurrentProcessId());
-    // Wine reuses process ids: a run that was stopped may have left this folder behind.
-    RemoveTree(g_scratch);
-    CreateDirectoryW(g_scratch.c_str(), nullptr);
+    g_scratch = test::TempFolder(L"host-safety");
     g_root = g_scratch + L"\\installation";
     CopySampleInstallation(g_root);
     SetEnvironmentVariableW(L"QarnRootDir", g_root.c_str());
