@@ -117,6 +117,12 @@ inline void AddTable(IParameterList* list, const wchar_t* name, std::initializer
     tables->Add(table.Get());
 }
 
+inline std::wstring Joined(const Texts& texts, const wchar_t* separator) {
+    std::wstring joined;
+    for (const std::wstring& text : texts) joined += (joined.empty() ? L"" : separator) + text;
+    return joined;
+}
+
 template <class I>
 Texts AttributesOf(I* object) {
     ComPtr<IFieldCollection> a;
@@ -141,9 +147,7 @@ inline Texts Rows(IParameterList* list, const wchar_t* name, const wchar_t* sepa
     for (long i = 1; i <= count; ++i) {
         ComPtr<IFieldCollection> row;
         all->get_Item(i, &row);
-        std::wstring text;
-        for (const std::wstring& entry : Entries(row.Get())) text += (text.empty() ? L"" : separator) + entry;
-        rows.push_back(text);
+        rows.push_back(Joined(Entries(row.Get()), separator));
     }
     return rows;
 }

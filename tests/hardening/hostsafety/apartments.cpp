@@ -24,25 +24,12 @@ ComPtr<IParameterList> PartContext(const std::wstring& number) {
     return list;
 }
 
-// The plant's ChangePart merges its defaults into a copy of the context, keeping the context's
-// values; the context itself stays as it was. The list's XML comes back.
-std::wstring ChangePart(IQarnUtilities* utilities, IParameterList* context, const std::wstring& number) {
+// The plant's ChangePart merged into a copy of the context (what the merge keeps is the unit
+// tests' matter; here it must be the same whichever apartment the objects live in): the list's XML.
+std::wstring ChangePart(IQarnUtilities* utilities, IParameterList* context) {
     ComPtr<IParameterList> list;
     Check(utilities->GetXmlParameterList(Str(L"Parts.xml"), Str(L"ChangePart"), context, &list), L"GetXmlParameterList");
     Expect(list != nullptr, L"GetXmlParameterList gave no list");
-    ComPtr<IField> field;
-    Str value;
-    Check(list->GetField(Str(L"ChangeNumber"), &field), L"GetField(ChangeNumber)");
-    Expect(field && SUCCEEDED(field->get_StringValue(value.Out())) && value.View() == L"ECN-" + number,
-           L"the context's ChangeNumber did not reach the list");
-    Check(list->GetStructureField(Str(L"MRP_CONTROLLER"), Str(L"PLANTDATA"), &field), L"GetStructureField");
-    Expect(field && SUCCEEDED(field->get_StringValue(value.Out())) && value.View() == L"D01",
-           L"PLANTDATA.MRP_CONTROLLER is not the plant's default");
-    ComPtr<IFieldCollection> fields;
-    LONG count = 0;
-    Check(context->get_FieldCollection(&fields), L"FieldCollection");
-    Check(fields->get_Count(&count), L"Count");
-    Expect(count == 4, L"the context list was changed");
     Str xml;
     Check(list->get_Xml(xml.Out()), L"ParameterList.Xml");
     return std::wstring(xml.View());
@@ -50,7 +37,8 @@ std::wstring ChangePart(IQarnUtilities* utilities, IParameterList* context, cons
 
 // Text results, data-type objects in both directions and an enumerator, all called from an MTA.
 void FromTheMta(Report& report) {
-    RunThreads(report, 1, COINIT_MULTITHREADED, [](int) {
+    const std::wstring expected = ChangePart(Create<IQarnUtilities>(CLSID_CQarnUtilities).Get(), PartContext(L"MTA-100").Get());
+    RunThreads(report, 1, COINIT_MULTITHREADED, [&](int) {
         auto utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
         ExpectProxy(utilities.Get(), L"CQarnUtilities made in the MTA");
         Str root;
@@ -58,7 +46,7 @@ void FromTheMta(Report& report) {
         Expect(root.View() == InstallationRoot(), L"GetRootDir gave \"" + std::wstring(root.View()) + L"\"");
         ComPtr<IParameterList> context = PartContext(L"MTA-100");
         ExpectProxy(context.Get(), L"ParameterList made in the MTA");
-        ChangePart(utilities.Get(), context.Get(), L"MTA-100");
+        Expect(ChangePart(utilities.Get(), context.Get()) == expected, L"the list differs from the one made in the main STA");
         // The context's fields through their enumerator: four fields, each an IField.
         ComPtr<IFieldCollection> fields;
         ComPtr<IUnknown> unknown;
@@ -134,14 +122,14 @@ void ContextFromAnotherApartment(Report& report) {
         Check(git->GetInterfaceFromGlobal(cookie, IID_PPV_ARGS(&remote)), L"GetInterfaceFromGlobal");
         ExpectProxy(remote.Get(), L"the context list of the main apartment");
         auto utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
-        const std::wstring expected = ChangePart(utilities.Get(), PartContext(L"STA-200").Get(), L"STA-200");
+        const std::wstring expected = ChangePart(utilities.Get(), PartContext(L"STA-200").Get());
         // A few calls first: what COM sets up once per interface and apartment is then in place.
-        for (int i = 0; i < 3; ++i) ChangePart(utilities.Get(), remote.Get(), L"STA-200");
+        for (int i = 0; i < 3; ++i) ChangePart(utilities.Get(), remote.Get());
         const int handlesBefore = HandleCount();
         const ULONGLONG start = GetTickCount64();
         int calls = 0;
         for (Deadline end(4); calls < kMinCalls || (end.Running() && calls < 200); ++calls)
-            Expect(ChangePart(utilities.Get(), remote.Get(), L"STA-200") == expected,
+            Expect(ChangePart(utilities.Get(), remote.Get()) == expected,
                    L"the list differs from the one with a local context list");
         const int grown = HandleCount() - handlesBefore;
         report.Note(std::to_wstring(calls) + L" calls with a context list from another apartment: " +
