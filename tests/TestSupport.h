@@ -151,7 +151,7 @@ inline std::optional<std::string> ReadBytes(const std::wstring& path) {
 // default interface; for a dual one `itf` is the vtable view, whose FUNCDESCs carry the real
 // parameter types.
 struct Coclass {
-    CLSID clsid;
+    CLSID clsid{};
     std::wstring name, description;
     IID defaultInterface = IID_NULL;
     bool creatable = false, dual = false;
@@ -167,7 +167,8 @@ inline std::vector<Coclass> Coclasses(const std::wstring& modulePath) {
         ComPtr<ITypeInfo> info;
         TYPEATTR* attr = nullptr;
         if (FAILED(lib->GetTypeInfo(i, &info)) || FAILED(info->GetTypeAttr(&attr))) continue;
-        Coclass c{attr->guid};
+        Coclass c;
+        c.clsid = attr->guid;
         const bool coclass = attr->typekind == TKIND_COCLASS;
         const WORD impls = attr->cImplTypes;
         c.creatable = (attr->wTypeFlags & TYPEFLAG_FCANCREATE) != 0;

@@ -7,11 +7,13 @@
 #include <psapi.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -151,6 +153,35 @@ inline std::string Narrow(const std::wstring& w) {
     return s;
 }
 
+// ---- the watchdog ----------------------------------------------------------------------------------
+// A thread that ends the process with "HANG: <what()> still running after <limit> ms" once the step
+// begun at `begun` (a GetTickCount64 value, 0 while none runs) takes longer than `limitMs`; `each`
+// runs every 50 ms besides. It stops with the object.
+class Watchdog {
+public:
+    Watchdog(const std::atomic<ULONGLONG>& begun, ULONGLONG limitMs, std::function<std::string()> what,
+             std::function<void()> each = nullptr)
+        : thread_([this, &begun, limitMs, what = std::move(what), each = std::move(each)] {
+              while (!stop_) {
+                  Sleep(50);
+                  const ULONGLONG start = begun;
+                  if (start && GetTickCount64() - start > limitMs) {
+                      std::printf("HANG: %s still running after %llu ms\n", what().c_str(), limitMs);
+                      std::fflush(stdout);
+                      TerminateProcess(GetCurrentProcess(), 3);
+                  }
+                  if (each) each();
+              }
+          }) {}
+    ~Watchdog() { stop_ = true, thread_.join(); }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 // ---- the process ----------------------------------------------------------------------------------
 // Committed private memory. Wine reports PrivateUsage as 0 and keeps the commit charge in
 // PagefileUsage (on Windows both hold the same figure).
@@ -170,7 +201,7 @@ inline HRESULT CanUnload(const wchar_t* dll) {
 }
 
 // ---- files ----------------------------------------------------------------------------------------
-using test::CopyTree, test::Exists, test::ReadBytes, test::RemoveTree, test::WriteBytes;
+using test::CopyTree, test::Exists, test::ForEachEntry, test::ReadBytes, test::RemoveTree, test::WriteBytes;
 
 #ifdef QARN_SOURCE_DIR
 // A copy of the sample installation (samples/installation of the source tree, seen through Z:).

@@ -28,7 +28,6 @@ std::wstring g_label = L"(setup)";
 std::atomic<ULONGLONG> g_callStart{0};
 std::atomic<DWORD> g_mainThread{0};
 std::atomic<int> g_dialogsClosed{0};
-std::atomic<bool> g_stop{false};
 constexpr ULONGLONG kHangMs = 30000;
 
 void SetLabel(const std::wstring& label) { std::lock_guard<std::mutex> lock(g_labelLock); g_label = label; }
@@ -51,20 +50,6 @@ BOOL CALLBACK CloseDialog(HWND window, LPARAM) {
         ++g_dialogsClosed;
     }
     return TRUE;
-}
-
-// Ends the process when one call runs too long, and closes every dialog the main thread opens.
-void Watchdog() {
-    while (!g_stop) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const ULONGLONG start = g_callStart;
-        if (start && GetTickCount64() - start > kHangMs) {
-            std::printf("HANG: no answer after %llu ms during %s\n", kHangMs, Label().c_str());
-            std::fflush(stdout);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
-        EnumWindows(CloseDialog, 0);
-    }
 }
 
 // ---- the scratch folder everything happens in ------------------------------------------------------
@@ -687,7 +672,9 @@ int wmain() {
     ComScope com;
     g_mainThread = GetCurrentThreadId();
     const auto started = std::chrono::steady_clock::now();
-    std::thread watchdog(Watchdog);
+    // Ends the process when one call runs too long, and closes every dialog the main thread opens.
+    std::optional<Watchdog> watchdog(std::in_place, g_callStart, kHangMs, [] { return "the call " + Label(); },
+                                     [] { EnumWindows(CloseDialog, 0); });
     try {
         Expect(com.ok, L"COM could not be started");
         const std::vector<CoClass> classes = Prepare();
@@ -708,8 +695,7 @@ int wmain() {
     g_trees.clear();
     g_msxmlDoc.Reset();
     g_msxmlNode.Reset();
-    g_stop = true;
-    watchdog.join();
+    watchdog.reset();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("dialogs closed by the watchdog: %d\n", g_dialogsClosed.load());
     std::printf("hostile sweep: %ld calls over %ld members of %ld classes in %.0f s, %ld failed\n", g_totals.calls,
