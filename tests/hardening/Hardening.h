@@ -174,8 +174,6 @@ public:
               }
           }) {}
     ~Watchdog() { stop_ = true, thread_.join(); }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
 
 private:
     std::atomic<bool> stop_{false};

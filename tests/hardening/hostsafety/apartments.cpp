@@ -3,25 +3,17 @@
 // STA into another through the Global Interface Table, and with a context list that lives in
 // another apartment than the utilities object that reads it.
 #include "HostSafety.h"
+#include "MixedWork.h"
 
 namespace hostsafety {
 namespace {
+
+using mixedwork::Worker;
 
 // A proxy answers IMultiQI; our objects do not: the calls below really cross apartments.
 void ExpectProxy(IUnknown* object, const wchar_t* what) {
     ComPtr<IMultiQI> proxy;
     Expect(SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&proxy))), std::wstring(what) + L" is not reached through a proxy");
-}
-
-// The context of a part change as a caller hands it to GetXmlParameterList: four fields.
-ComPtr<IParameterList> PartContext(const std::wstring& number) {
-    auto list = Create<IParameterList>(CLSID_ParameterList);
-    ComPtr<IFieldCollection> fields;
-    Check(list->get_FieldCollection(&fields), L"ParameterList.FieldCollection");
-    for (const auto& [name, value] : {std::pair<const wchar_t*, std::wstring>{L"PartNumber", number},
-                                      {L"ChangeNumber", L"ECN-" + number}, {L"Title", L"Bracket"}, {L"Mass", L"2.5"}})
-        Check(fields->SetValue(Str(name), Var(Text(value))), L"SetValue");
-    return list;
 }
 
 // The plant's ChangePart merged into a copy of the context (what the merge keeps is the unit
@@ -37,17 +29,17 @@ std::wstring ChangePart(IQarnUtilities* utilities, IParameterList* context) {
 
 // Text results, data-type objects in both directions and an enumerator, all called from an MTA.
 void FromTheMta(Report& report) {
-    const std::wstring expected = ChangePart(Create<IQarnUtilities>(CLSID_CQarnUtilities).Get(), PartContext(L"MTA-100").Get());
+    const std::wstring expected = ChangePart(Create<IQarnUtilities>(CLSID_CQarnUtilities).Get(), Worker::Part(1).Get());
     RunThreads(report, 1, COINIT_MULTITHREADED, [&](int) {
         auto utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
         ExpectProxy(utilities.Get(), L"CQarnUtilities made in the MTA");
         Str root;
         Check(utilities->GetRootDir(root.Out()), L"GetRootDir");
         Expect(root.View() == InstallationRoot(), L"GetRootDir gave \"" + std::wstring(root.View()) + L"\"");
-        ComPtr<IParameterList> context = PartContext(L"MTA-100");
+        ComPtr<IParameterList> context = Worker::Part(1);
         ExpectProxy(context.Get(), L"ParameterList made in the MTA");
         Expect(ChangePart(utilities.Get(), context.Get()) == expected, L"the list differs from the one made in the main STA");
-        // The context's fields through their enumerator: four fields, each an IField.
+        // The context's fields through their enumerator: three fields, each an IField.
         ComPtr<IFieldCollection> fields;
         ComPtr<IUnknown> unknown;
         ComPtr<IEnumVARIANT> items;
@@ -63,7 +55,7 @@ void FromTheMta(Report& report) {
             ComPtr<IField> field;
             fieldsSeen += item.vt == VT_DISPATCH && item.pdispVal && SUCCEEDED(item.pdispVal->QueryInterface(IID_PPV_ARGS(&field)));
         }
-        Expect(got == 4 && fieldsSeen == 4, L"the enumerator did not give the four fields");
+        Expect(got == 3 && fieldsSeen == 3, L"the enumerator did not give the three fields");
     });
 }
 
@@ -116,13 +108,13 @@ void ContextFromAnotherApartment(Report& report) {
     constexpr int kMinCalls = 25, kHandleSlack = 16;  // a leak of one handle per call shows as 25 or more
     ComPtr<IGlobalInterfaceTable> git = Git();
     DWORD cookie = 0;
-    Check(git->RegisterInterfaceInGlobal(PartContext(L"STA-200").Get(), IID_IParameterList, &cookie), L"GIT");
+    Check(git->RegisterInterfaceInGlobal(Worker::Part(2).Get(), IID_IParameterList, &cookie), L"GIT");
     RunThreads(report, 1, COINIT_APARTMENTTHREADED, [&](int) {
         ComPtr<IParameterList> remote;
         Check(git->GetInterfaceFromGlobal(cookie, IID_PPV_ARGS(&remote)), L"GetInterfaceFromGlobal");
         ExpectProxy(remote.Get(), L"the context list of the main apartment");
         auto utilities = Create<IQarnUtilities>(CLSID_CQarnUtilities);
-        const std::wstring expected = ChangePart(utilities.Get(), PartContext(L"STA-200").Get());
+        const std::wstring expected = ChangePart(utilities.Get(), Worker::Part(2).Get());
         // A few calls first: what COM sets up once per interface and apartment is then in place.
         for (int i = 0; i < 3; ++i) ChangePart(utilities.Get(), remote.Get());
         const int handlesBefore = HandleCount();
