@@ -1,4 +1,5 @@
-// Helpers shared by the test files: activation through the registry and error texts.
+// Helpers shared by the test files and the hardening programs: activation through the registry,
+// error texts, files and folders, the classes of a type library.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,10 @@
 
 #include <wrl/client.h>
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "QarnComDatatypes.h"
@@ -76,15 +80,82 @@ inline std::wstring MaskLines(std::wstring text) {
     return out;
 }
 
-}  // namespace test
+// ---- files -----------------------------------------------------------------------------------------
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-namespace test {
+// Calls `visit(name, isFolder)` for the entries of `folder` that match `pattern`.
+inline void ForEachEntry(const std::wstring& folder, const std::function<void(const std::wstring&, bool)>& visit,
+                         const wchar_t* pattern = L"*") {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
 
-// One coclass of a type library: CLSID, name, help string and default interface.
+// Removes a folder with everything in it, read-only files included.
+inline void RemoveTree(const std::wstring& folder) {
+    ForEachEntry(folder, [&](const std::wstring& name, bool isFolder) {
+        const std::wstring path = folder + L"\\" + name;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (isFolder) RemoveTree(path);
+        else DeleteFileW(path.c_str());
+    });
+    RemoveDirectoryW(folder.c_str());
+}
+
+inline void CopyTree(const std::wstring& from, const std::wstring& to) {
+    CreateDirectoryW(to.c_str(), nullptr);
+    ForEachEntry(from, [&](const std::wstring& name, bool isFolder) {
+        if (isFolder) CopyTree(from + L"\\" + name, to + L"\\" + name);
+        else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
+    });
+}
+
+// A new empty folder "qarn-<name>-<process id>" in the temporary folder (Wine reuses process ids: a
+// run that was stopped may have left one behind, which is removed first).
+inline std::wstring TempFolder(const std::wstring& name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = temp + (L"qarn-" + name + L"-" + std::to_wstring(GetCurrentProcessId()));
+    RemoveTree(path);
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path;
+}
+
+// Writes `bytes` as the whole file.
+inline bool WriteBytes(const std::wstring& path, std::string_view bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok;
+}
+
+inline std::optional<std::string> ReadBytes(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+    CloseHandle(h);
+    return bytes;
+}
+
+// ---- type libraries ----------------------------------------------------------------------------
+// One coclass of a type library: CLSID, name, help string, whether clients may create it, and its
+// default interface; for a dual one `itf` is the vtable view, whose FUNCDESCs carry the real
+// parameter types.
 struct Coclass {
-    CLSID clsid;
+    CLSID clsid{};
     std::wstring name, description;
-    IID defaultInterface;
+    IID defaultInterface = IID_NULL;
+    bool creatable = false, dual = false;
+    ComPtr<ITypeInfo> itf;
 };
 
 // The coclasses of the type library stored in a module, so that class lists follow the library.
@@ -93,35 +164,42 @@ inline std::vector<Coclass> Coclasses(const std::wstring& modulePath) {
     ComPtr<ITypeLib> lib;
     if (FAILED(LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, &lib))) return out;
     for (UINT i = 0, n = lib->GetTypeInfoCount(); i < n; ++i) {
-        ComPtr<ITypeInfo> info, iface;
+        ComPtr<ITypeInfo> info;
         TYPEATTR* attr = nullptr;
         if (FAILED(lib->GetTypeInfo(i, &info)) || FAILED(info->GetTypeAttr(&attr))) continue;
-        Coclass c{attr->guid, {}, {}, IID_NULL};
+        Coclass c;
+        c.clsid = attr->guid;
         const bool coclass = attr->typekind == TKIND_COCLASS;
-        for (UINT k = 0; coclass && k < attr->cImplTypes; ++k) {
+        const WORD impls = attr->cImplTypes;
+        c.creatable = (attr->wTypeFlags & TYPEFLAG_FCANCREATE) != 0;
+        info->ReleaseTypeAttr(attr);
+        for (UINT k = 0; coclass && k < impls; ++k) {
             INT flags = 0;
             HREFTYPE ref = 0;
             TYPEATTR* ia = nullptr;
-            if (SUCCEEDED(info->GetImplTypeFlags(k, &flags)) && (flags & IMPLTYPEFLAG_FDEFAULT) &&
-                SUCCEEDED(info->GetRefTypeOfImplType(k, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, &iface)) &&
-                SUCCEEDED(iface->GetTypeAttr(&ia))) {
-                c.defaultInterface = ia->guid;
-                iface->ReleaseTypeAttr(ia);
-            }
+            if (FAILED(info->GetImplTypeFlags(k, &flags)) || !(flags & IMPLTYPEFLAG_FDEFAULT) ||
+                FAILED(info->GetRefTypeOfImplType(k, &ref)) || FAILED(info->GetRefTypeInfo(ref, &c.itf)) ||
+                FAILED(c.itf->GetTypeAttr(&ia)))
+                continue;
+            c.defaultInterface = ia->guid;
+            c.dual = ia->typekind == TKIND_DISPATCH;
+            c.itf->ReleaseTypeAttr(ia);
+            ComPtr<ITypeInfo> vtable;
+            if (c.dual && SUCCEEDED(c.itf->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) &&
+                SUCCEEDED(c.itf->GetRefTypeInfo(ref, &vtable)))
+                c.itf = vtable;
         }
-        info->ReleaseTypeAttr(attr);
         BSTR name = nullptr, doc = nullptr;
         if (coclass && SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr))) {
             c.name = ToWide(name);
             c.description = ToWide(doc);
-            out.push_back(c);
+            out.push_back(std::move(c));
         }
         SysFreeString(name);
         SysFreeString(doc);
     }
     return out;
 }
-
 inline std::wstring GuidText(REFGUID guid) {
     wchar_t text[40] = {};
     StringFromGUID2(guid, text, 40);

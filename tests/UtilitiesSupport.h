@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +74,20 @@ inline std::vector<std::wstring> Entries(IFieldCollection* c) {
 
 using Texts = std::vector<std::wstring>;
 
+// The value of a field as text.
+inline std::wstring TextOf(IField* field) {
+    Str text;
+    EXPECT_TRUE(field && field->get_StringValue(text.Out()) == S_OK);
+    return std::wstring(text.View());
+}
+
+// The text of the field `name` of a collection (empty when there is none).
+inline std::wstring ValueOf(IFieldCollection* fields, const wchar_t* name) {
+    Str value;
+    if (fields) fields->GetValue(Str(name), value.Out());
+    return std::wstring(value.View());
+}
+
 // A new field collection holding the given names and text values in order.
 inline ComPtr<IFieldCollection> NewFields(std::initializer_list<std::pair<const wchar_t*, std::wstring>> pairs = {}) {
     auto fields = Create<IFieldCollection>(CLSID_FieldCollection);
@@ -105,6 +117,12 @@ inline void AddTable(IParameterList* list, const wchar_t* name, std::initializer
     tables->Add(table.Get());
 }
 
+inline std::wstring Joined(const Texts& texts, const wchar_t* separator) {
+    std::wstring joined;
+    for (const std::wstring& text : texts) joined += (joined.empty() ? L"" : separator) + text;
+    return joined;
+}
+
 template <class I>
 Texts AttributesOf(I* object) {
     ComPtr<IFieldCollection> a;
@@ -129,9 +147,7 @@ inline Texts Rows(IParameterList* list, const wchar_t* name, const wchar_t* sepa
     for (long i = 1; i <= count; ++i) {
         ComPtr<IFieldCollection> row;
         all->get_Item(i, &row);
-        std::wstring text;
-        for (const std::wstring& entry : Entries(row.Get())) text += (text.empty() ? L"" : separator) + entry;
-        rows.push_back(text);
+        rows.push_back(Joined(Entries(row.Get()), separator));
     }
     return rows;
 }
@@ -177,11 +193,7 @@ inline Variant DispatchGet(IDispatch* object, const wchar_t* name) {
 // The names in a folder in alphabetical order, each followed by a blank.
 inline std::wstring FolderEntries(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
-        if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) names.push_back(entry.cFileName);
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    ForEachEntry(folder, [&](const std::wstring& name, bool) { names.push_back(name); });
     std::sort(names.begin(), names.end());
     std::wstring joined;
     for (const std::wstring& name : names) joined += name + L" ";
@@ -191,52 +203,21 @@ inline std::wstring FolderEntries(const std::wstring& folder) {
 // A fresh folder below the prefix's temporary folder, removed with its files at the end.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(const wchar_t* name) {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"qarn-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
-        Remove(path_);
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~ScratchFolder() { Remove(path_); }
+    explicit ScratchFolder(const wchar_t* name) : path_(TempFolder(name)) {}
+    ~ScratchFolder() { RemoveTree(path_); }
     const std::wstring& path() const { return path_; }
     std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
 
     // Writes raw bytes to a file of the folder and returns its full path.
     std::wstring Write(const std::wstring& name, const std::string& bytes) const {
         const std::wstring file = *this / name;
-        HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(h);
+        WriteBytes(file, bytes);
         return file;
     }
 
-    static std::string Read(const std::wstring& file) {
-        std::ifstream in(file.c_str(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    static std::string Read(const std::wstring& file) { return ReadBytes(file).value_or(""); }
 
 private:
-    static void Remove(const std::wstring& folder) {
-        WIN32_FIND_DATAW entry;
-        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = entry.cFileName;
-                if (name == L"." || name == L"..") continue;
-                std::wstring full = folder + L"\\" + name;
-                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    Remove(full);
-                else
-                    DeleteFileW(full.c_str());
-            } while (FindNextFileW(find, &entry));
-            FindClose(find);
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-
     std::wstring path_;
 };
 

@@ -1,5 +1,5 @@
-// Timer, number generator and the adapter classes. The scripts objects.* check the plain timer
-// and generator readings late-bound; these are the limits and failures.
+// Timer, number generator and the adapter classes. The scripts objects.* enumerate the generator's
+// numbers late-bound; these are the readings, limits and failures.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -18,17 +18,28 @@ double Diff(IQarnTimer* t) {
     return d;
 }
 
+bool Running(IQarnTimer* t) {
+    VARIANT_BOOL running = 2;
+    EXPECT_EQ(S_OK, t->IsRunning(&running));
+    return running == VARIANT_TRUE;
+}
+
 }  // namespace
 
 TEST(Timer, MeasuresFromTheLastStartAndWithoutStartFromZero) {
     auto timer = test::Create<IQarnTimer>(CLSID_CQarnTimer);
     EXPECT_EQ(0.0, Diff(timer.Get()));
+    EXPECT_FALSE(Running(timer.Get()));
     ASSERT_EQ(S_OK, timer->start());
+    EXPECT_TRUE(Running(timer.Get()));
     for (const ULONGLONG until = GetTickCount64() + 300; GetTickCount64() < until;) Sleep(10);
     ASSERT_EQ(S_OK, timer->Stop());
+    EXPECT_FALSE(Running(timer.Get()));
     const double stopped = Diff(timer.Get());
     EXPECT_GE(stopped, 0.25);
     EXPECT_LT(stopped, 5.0);
+    Sleep(50);
+    EXPECT_EQ(stopped, Diff(timer.Get())) << "a stopped timer keeps its reading";
     ASSERT_EQ(S_OK, timer->start());
     EXPECT_LT(Diff(timer.Get()), stopped) << "a new start measures from the new start time";
 
@@ -43,6 +54,8 @@ TEST(NumberGenerator, RangesUpToTheLastNumberAndRefusals) {
     ComPtr<IFieldCollection> fc;
     ASSERT_EQ(S_OK, gen->Get1(nullptr, -2, 0, &fc));
     EXPECT_EQ((std::vector<std::wstring>{L"-2=-2", L"-1=-1", L"0=0"}), test::Entries(fc.Get()));
+    ASSERT_EQ(S_OK, gen->Get1(test::Str(L"N-"), 5, 4, fc.ReleaseAndGetAddressOf()));
+    EXPECT_TRUE(fc && test::Entries(fc.Get()).empty()) << "an empty range gives an empty collection";
     ASSERT_EQ(S_OK, gen->Get1(test::Str(L"P-"), INT_MAX - 1, INT_MAX, fc.ReleaseAndGetAddressOf()));
     EXPECT_EQ(2u, test::Entries(fc.Get()).size()) << "the last 32-bit number ends the loop";
 

@@ -21,12 +21,6 @@ ComPtr<IField> MakeField(const wchar_t* name, const wchar_t* value) {
     return field;
 }
 
-std::wstring TextOf(IField* field) {
-    Str text;
-    EXPECT_EQ(S_OK, field->get_StringValue(text.Out()));
-    return std::wstring(text.View());
-}
-
 std::wstring Found(IFieldCollection* fields, const wchar_t* name) {
     ComPtr<IField> field;
     EXPECT_EQ(S_OK, fields->get_Field(Str(name), &field));
@@ -274,23 +268,6 @@ TEST(DatatypesParameterList, CloneRefusesCyclesAndExcessiveDepth) {
         EXPECT_EQ(levels == 100 ? S_OK : DISP_E_EXCEPTION, deep->Clone(&copy)) << levels;
     }
     EXPECT_EQ(L"The parameter list cannot be copied: its objects are nested more than 256 levels deep.", TakeMessage());
-}
-
-TEST(DatatypesRelease, DeepNestingIsReleasedWithoutDeepRecursion) {
-    // 200000 levels of field -> attributes -> field: a recursive release would overflow the stack.
-    ComPtr<IClassFactory> fields, collections;  // faster than activating every object
-    ASSERT_EQ(S_OK, CoGetClassObject(CLSID_Field, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&fields)));
-    ASSERT_EQ(S_OK, CoGetClassObject(CLSID_FieldCollection, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&collections)));
-    ComPtr<IFieldCollection> root = NewFields(), current = root;
-    for (int i = 0; i < 200000; ++i) {
-        ComPtr<IField> field;
-        ASSERT_EQ(S_OK, fields->CreateInstance(nullptr, IID_PPV_ARGS(&field)));
-        ASSERT_EQ(S_OK, current->Add(field.Get()));
-        ASSERT_EQ(S_OK, collections->CreateInstance(nullptr, IID_PPV_ARGS(&current)));
-        ASSERT_EQ(S_OK, field->put_Attributes(current.Get()));
-    }
-    current.Reset();
-    root.Reset();  // must come back
 }
 
 // Parses with MSXML 6 (`loaded` tells whether it worked) and gives the text of the node at `xpath`.

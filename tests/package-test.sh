@@ -14,6 +14,9 @@ failures=0
 pass() { echo "ok: $*"; }
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+# runs WHAT COMMAND...: the command must end with exit code 0.
+runs() { local what=$1 rc; shift; "$@"; rc=$?; [ $rc -eq 0 ] && pass "$what" || fail "$what ended with $rc"; }
+binaries="QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb"
 
 version=$(sed -n 's/^project(QarnComConnector VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 zip_file=$root/dist/QarnComConnector-$version.zip
@@ -31,7 +34,7 @@ trap 'rm -rf "$tables"' EXIT
 entries=$(unzip -Z1 "$zip_file")
 has() { grep -qx -- "$1" <<<"$entries"; }
 for arch in x64 x86; do
-    for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb register.cmd unregister.cmd; do
+    for f in $binaries register.cmd unregister.cmd; do
         has "$arch/$f" || fail "zip: $arch/$f missing"
     done
     # register.cmd is made for its folder's architecture and has Windows line endings.
@@ -51,7 +54,7 @@ done
 # --- 32-bit MSI: tables --------------------------------------------------------------------
 if msidump -t -d "$tables" "$msi86" >/dev/null; then
     check "x86 msi: a 32-bit package" bash -c "msiinfo suminfo '$msi86' | grep -q '^Template: Intel;'"
-    for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
+    for f in $binaries; do
         grep -q "^$f	" "$tables/File.idt" || fail "x86 msi: $f not in the File table"
     done
     # Every registration row of the listing for 32-bit (win32 type library paths, no 64-bit-only keys).
@@ -111,13 +114,11 @@ no_leftovers() {
 # connector's DLL is the zip's of that architecture), script clients of its bitness, and the
 # registry (for x86 as 32-bit programs see it); then uninstalls it and looks for leftovers.
 msi_round() {
-    local arch=$1 msi=$2 folder=$3 expected installed rc f
+    local arch=$1 msi=$2 folder=$3 expected installed f
     local target="$WINEPREFIX/drive_c/${folder#C:\\}"
     target=${target//\\//}
-    wine msiexec /i "$(winepath -w "$msi")" /qn </dev/null
-    rc=$?
-    [ $rc -eq 0 ] && pass "$arch msiexec /i" || fail "$arch msiexec /i ended with $rc"
-    for f in QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb; do
+    runs "$arch msiexec /i" wine msiexec /i "$(winepath -w "$msi")" /qn </dev/null
+    for f in $binaries; do
         [ -f "$target/$f" ] || fail "$arch msi: $f not in $folder"
     done
     unzip -p "$zip_file" "$arch/QarnComConnector.dll" | cmp -s - "$target/QarnComConnector.dll" \
@@ -134,9 +135,7 @@ msi_round() {
         diff <(echo "$expected") <(echo "$installed") | head -20
     fi
 
-    wine msiexec /x "$(winepath -w "$msi")" /qn </dev/null
-    rc=$?
-    [ $rc -eq 0 ] && pass "$arch msiexec /x" || fail "$arch msiexec /x ended with $rc"
+    runs "$arch msiexec /x" wine msiexec /x "$(winepath -w "$msi")" /qn </dev/null
     no_leftovers "$arch msiexec /x"
     [ ! -e "$target" ] && pass "$arch msiexec /x removes the files" || fail "$arch msiexec /x left $(ls "$target" 2>/dev/null | tr '\n' ' ')"
 }

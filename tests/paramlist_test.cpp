@@ -37,9 +37,8 @@ std::string OneField(const std::string& alias, const char* name, const char* val
 
 std::wstring AttributeOf(IParameterList* list, const wchar_t* name) {
     ComPtr<IFieldCollection> attributes;
-    Str value;
-    if (list && SUCCEEDED(list->get_Attributes(&attributes)) && attributes) attributes->GetValue(Str(name), value.Out());
-    return std::wstring(value.View());
+    if (list) list->get_Attributes(&attributes);
+    return ValueOf(attributes.Get(), name);
 }
 
 // The first field of a list as "name=value", telling an empty VARIANT and an object apart from text.

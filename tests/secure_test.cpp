@@ -121,11 +121,6 @@ protected:
         EXPECT_EQ(L"QarnComConnector.CQarnUtilities.1", ToWide(source)) << "the ProgID registered for the class";
         return ToWide(description);
     }
-    static std::wstring Value(IField* f) {
-        Str s;
-        f->get_StringValue(s.Out());
-        return ToWide(s);
-    }
     std::wstring Failure(HRESULT hr) {
         EXPECT_EQ(DISP_E_EXCEPTION, hr);
         return Error();
@@ -147,7 +142,7 @@ TEST_F(Secure, EncryptAndDecryptReportTheirCodesInOrder) {
         EXPECT_EQ(nullptr, f.Get());
     }
     ASSERT_EQ(S_OK, u->Encrypt(Str(L"n"), Str(L"v"), &f));
-    const std::wstring text = Value(f.Get());
+    const std::wstring text = TextOf(f.Get());
     Case decrypt[] = {{nullptr, L"", L"0xD0000000"},         {L"n", nullptr, L"0xD0000001"},
                       {L"", L"abc", L"0xD0010000"},          {L"", text.c_str(), L"0xD0020000"},
                       {L"N", text.c_str(), L"0xD0030000"}};
@@ -158,14 +153,18 @@ TEST_F(Secure, EntryPointsUseTheirOwnNamesAndKeys) {
     ComPtr<IField> encrypted, plain;
     ASSERT_EQ(S_OK, u->Encrypt(Str(L"user"), Str(L"s3cr3t"), &encrypted));
     ASSERT_EQ(S_OK, u->Decrypt2(encrypted.Get(), &plain));
-    EXPECT_EQ(L"s3cr3t", Value(plain.Get()));
+    EXPECT_EQ(L"s3cr3t", TextOf(plain.Get()));
+    EXPECT_EQ(Texts{L"x3nc=true"}, AttributesOf(encrypted.Get())) << "Encrypt marks its field";
+    // Encrypt3 binds to the value key (38 characters): with 11 characters of value, 128 words.
+    const std::wstring sealed = Call(&IQarnUtilities::Encrypt3, L"Sommer2026!");
+    EXPECT_TRUE(sealed.size() == 512u && sealed.find_first_not_of(L"0123456789abcdef") == std::wstring::npos) << sealed;
 
     auto number = test::Create<IField>(CLSID_Field);
     number->put_Name(Str(L"count"));
     number->put_Value(Number(42));
     ASSERT_EQ(S_OK, u->Encrypt2(number.Get(), &encrypted));
-    ASSERT_EQ(S_OK, u->Decrypt(Str(L"count"), Str(Value(encrypted.Get())), &plain));
-    EXPECT_EQ(L"42", Value(plain.Get())) << "a number is encrypted as its text";
+    ASSERT_EQ(S_OK, u->Decrypt(Str(L"count"), Str(TextOf(encrypted.Get())), &plain));
+    EXPECT_EQ(L"42", TextOf(plain.Get())) << "a number is encrypted as its text";
     EXPECT_EQ(L"0xE0000000", Failure(u->Encrypt2(nullptr, &encrypted)));
 
     // Logon values: the logon key alone and bound to a field name (Dom.ChildElementsBecomeFields: ordinary names).
@@ -197,11 +196,6 @@ protected:
         AddStructure(list.Get(), L"", structureFields = NewFields({{L"s", L"S1"}}));
         AddTable(list.Get(), L"", {row1 = NewFields({{L"c", L"R1"}}), row2 = NewFields({{L"c", L"R2"}})});
     }
-    static std::wstring Get(IFieldCollection* c, const wchar_t* name) {
-        Str s;
-        c->GetValue(Str(name), s.Out());
-        return ToWide(s);
-    }
     void Mark(const wchar_t* marker, const wchar_t* value) {
         list->put_Attributes(NewFields({{marker, value}, {L"owner", L"me"}}).Get());
     }
@@ -214,8 +208,8 @@ TEST_F(Walk, MarkedObjectsAreEncryptedAndDecryptedBackAndNothingElse) {
     structureFields->get_Item(1, &s);
     s->put_Attributes(NewFields({{L"x3nc", L"true"}}).Get());
     ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
-    EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
-    EXPECT_EQ(L"S1", Plain(Get(structureFields.Get(), L"s")));
+    EXPECT_EQ(L"A", ValueOf(fields.Get(), L"a"));
+    EXPECT_EQ(L"S1", Plain(ValueOf(structureFields.Get(), L"s")));
 
     // A document with a child: both parameter lists are walked.
     auto parent = test::Create<IQarnDocument>(CLSID_QarnDocument);
@@ -226,7 +220,7 @@ TEST_F(Walk, MarkedObjectsAreEncryptedAndDecryptedBackAndNothingElse) {
     Mark(L"x3nc", L"true");
     child->put_ParameterList(list.Get());
     ASSERT_EQ(S_OK, u->EncryptData(parent.Get()));
-    EXPECT_EQ(L"R1", Plain(Get(row1.Get(), L"c")));
+    EXPECT_EQ(L"R1", Plain(ValueOf(row1.Get(), L"c")));
 
     // A field that holds itself in its attributes: the walk ends, the value is encrypted once.
     auto loop = test::Create<IField>(CLSID_Field);
@@ -236,7 +230,7 @@ TEST_F(Walk, MarkedObjectsAreEncryptedAndDecryptedBackAndNothingElse) {
     loopAttributes->Add(loop.Get());
     loop->put_Attributes(loopAttributes.Get());
     ASSERT_EQ(S_OK, u->EncryptData(loop.Get()));
-    EXPECT_EQ(L"L", Plain(Value(loop.Get())));
+    EXPECT_EQ(L"L", Plain(TextOf(loop.Get())));
 
     EXPECT_EQ(S_OK, u->DecryptData(nullptr));
 
@@ -245,21 +239,21 @@ TEST_F(Walk, MarkedObjectsAreEncryptedAndDecryptedBackAndNothingElse) {
         SetUp();
         Mark(marker, value);
         ASSERT_EQ(S_OK, u->EncryptData(list.Get()));
-        EXPECT_EQ(L"A", Plain(Get(fields.Get(), L"a"))) << marker;
-        EXPECT_EQ(L"S1", Plain(Get(structureFields.Get(), L"s")));
-        EXPECT_EQ(L"R2", Plain(Get(row2.Get(), L"c")));
-        EXPECT_EQ(L"keep", Get(fields.Get(), L"x3nc")) << "marker fields keep their values";
-        EXPECT_EQ(L"", Get(fields.Get(), L"b")) << "a refused empty value stays";
+        EXPECT_EQ(L"A", Plain(ValueOf(fields.Get(), L"a"))) << marker;
+        EXPECT_EQ(L"S1", Plain(ValueOf(structureFields.Get(), L"s")));
+        EXPECT_EQ(L"R2", Plain(ValueOf(row2.Get(), L"c")));
+        EXPECT_EQ(L"keep", ValueOf(fields.Get(), L"x3nc")) << "marker fields keep their values";
+        EXPECT_EQ(L"", ValueOf(fields.Get(), L"b")) << "a refused empty value stays";
         ComPtr<IFieldCollection> attributes;
         list->get_Attributes(&attributes);
-        EXPECT_EQ(L"me", Plain(Get(attributes.Get(), L"owner"))) << "attributes of a marked object too";
-        EXPECT_EQ(value, Get(attributes.Get(), marker));
+        EXPECT_EQ(L"me", Plain(ValueOf(attributes.Get(), L"owner"))) << "attributes of a marked object too";
+        EXPECT_EQ(value, ValueOf(attributes.Get(), marker));
 
         fields->SetValue(Str(L"late"), Variant(L"L"));
         ASSERT_EQ(S_OK, u->DecryptData(list.Get()));
-        EXPECT_EQ(L"A", Get(fields.Get(), L"a"));
-        EXPECT_EQ(L"L", Get(fields.Get(), L"late")) << "a value that does not decrypt stays";
-        EXPECT_EQ(L"me", Get(attributes.Get(), L"owner"));
+        EXPECT_EQ(L"A", ValueOf(fields.Get(), L"a"));
+        EXPECT_EQ(L"L", ValueOf(fields.Get(), L"late")) << "a value that does not decrypt stays";
+        EXPECT_EQ(L"me", ValueOf(attributes.Get(), L"owner"));
     }
 }
 

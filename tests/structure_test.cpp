@@ -26,11 +26,7 @@ ComPtr<IFieldCollection> Fields(const std::wstring& pairs) {
 }
 
 // The entries of a field collection as "name=value;name=value".
-std::wstring Text(IFieldCollection* fields) {
-    std::wstring text;
-    for (const std::wstring& entry : Entries(fields)) text += (text.empty() ? L"" : L";") + entry;
-    return text;
-}
+std::wstring Text(IFieldCollection* fields) { return Joined(Entries(fields), L";"); }
 
 ComPtr<IParameterList> ListOf(IQarnDocument* doc) {
     ComPtr<IParameterList> list;
@@ -53,16 +49,11 @@ ComPtr<IQarnDocument> Doc(const std::wstring& fields, const wchar_t* collaborati
     return doc;
 }
 
-std::wstring FieldText(IParameterList* list) {
-    ComPtr<IFieldCollection> fields;
-    list->get_FieldCollection(&fields);
-    return Text(fields.Get());
-}
+std::wstring FieldText(IParameterList* list) { return Joined(FieldsOf(list), L";"); }
 
 // The rows of a table as "name=value;name=value" each.
 Texts RowsOf(IParameterList* list, const wchar_t* name) { return Rows(list, name, L";"); }
 
-bool Exists(const std::wstring& file) { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 class Structure : public ::testing::Test {
 protected:

@@ -1,6 +1,5 @@
 // File-system operations and text/CSV files of CQarnUtilities, through real activation, against
-// files in a scratch folder of the test prefix. file-utilities.vbs makes the everyday calls
-// (nested Mkdir, appending FileWrite, copy, listing, CSV table, lines, FilesRemove, Rmdir).
+// files in a scratch folder of the test prefix.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,7 +30,6 @@ protected:
         HRESULT hr = (u.Get()->*method)(in..., &r);
         return {hr, r};
     }
-    static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
     static bool ReadOnly(const std::wstring& path) { return GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY; }
     static void MakeReadOnly(const std::wstring& path) { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY); }
 };

@@ -32,7 +32,6 @@ protected:
 using Method1 = HRESULT (STDMETHODCALLTYPE IQarnUtilities::*)(BSTR, BSTR*);
 using Method2 = HRESULT (STDMETHODCALLTYPE IQarnUtilities::*)(BSTR, BSTR, BSTR*);
 
-// Plain trims, document numbers and sprintf1 with a simple argument are also used by file-utilities.vbs.
 TEST_F(Strings, TwoTextMethodsTrimPadAndFormat) {
     const Method2 L = &IQarnUtilities::TrimLeft, R = &IQarnUtilities::TrimRight, B = &IQarnUtilities::TrimLeftAndRight,
                   T = &IQarnUtilities::TrimSAPDocumentNumber, F = &IQarnUtilities::sprintf1;
@@ -67,7 +66,6 @@ TEST_F(Strings, TwoTextMethodsTrimPadAndFormat) {
     EXPECT_TRUE(wide.hr == S_OK && wide.text.size() == 2048u + 11 + 1 - 1) << "cut at the buffer of format + argument + 2048";
 }
 
-// Simple names and paths are also taken apart by file-utilities.vbs.
 TEST_F(Strings, OneTextMethodsSplitPathsAndEscape) {
     const Method1 E = &IQarnUtilities::GetExtension, E2 = &IQarnUtilities::GetExtension2, X = &IQarnUtilities::RemoveExtension,
                   N = &IQarnUtilities::GetNameByPath, P = &IQarnUtilities::GetPathByFullname,
@@ -77,8 +75,8 @@ TEST_F(Strings, OneTextMethodsSplitPathsAndEscape) {
         const wchar_t *in, *expected;
     } cases[] = {
         {E, L".fil", L"FIL"}, {E, L"name.", L""}, {E, nullptr, L""}, {E, L"C:\\dir.v2\\file", L"V2\\FILE"},
-        {E2, L"name.txT", L"txT"}, {X, L"FILE.", L"FILE"}, {X, L"some Text", L"some Text"}, {X, nullptr, nullptr},
-        {N, L"C:\\Temp\\myFolder\\", L""}, {N, L"a/b", L"a/b"}, {N, nullptr, nullptr},
+        {E2, L"name.txT", L"txT"}, {X, L"FILE.", L"FILE"}, {X, L"parts.bak", L"parts"}, {X, L"some Text", L"some Text"}, {X, nullptr, nullptr},
+        {N, L"C:\\Temp\\myFolder\\", L""}, {N, L"C:\\a\\parts.csv", L"parts.csv"}, {N, L"a/b", L"a/b"}, {N, nullptr, nullptr},
         {P, L"C:\\Temp\\myFolder\\myFile.txt", L"C:\\Temp\\myFolder"}, {P, L"folderName\\", L"folderName"},
         {P, L"folderName", L""}, {P, nullptr, nullptr},
         {XmlText, L"&lt; <a b=\"1\" c='2'>", L"&amp;lt; &lt;a b=&quot;1&quot; c=&apos;2&apos;&gt;"}, {XmlText, nullptr, L""},

@@ -7,16 +7,19 @@
 #include <psapi.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "QarnComDatatypes.h"
 #include "server/com/Text.h"
+#include "tests/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -123,15 +126,7 @@ inline ComPtr<IQarnDocument> NewDocument(const ComPtr<IFieldCollection>& fields)
 }
 
 // ---- the classes -----------------------------------------------------------------------------------
-// A creatable class of our type libraries and its default interface (for a dual one: the vtable
-// view, whose FUNCDESCs carry the real parameter types).
-struct CoClass {
-    std::wstring name;
-    CLSID clsid{};
-    IID iid{};
-    ComPtr<ITypeInfo> itf;
-    bool dual = false;
-};
+using CoClass = test::Coclass;
 
 // bin\ (the folder of both DLLs; the test programs are in bin\tests).
 inline std::wstring BinFolder() {
@@ -144,39 +139,10 @@ inline std::wstring BinFolder() {
 
 // Every creatable class of the type library of `dll` (in BinFolder()).
 inline std::vector<CoClass> CreatableClasses(const wchar_t* dll) {
-    ComPtr<ITypeLib> lib;
-    Check(LoadTypeLibEx((BinFolder() + L"\\" + dll).c_str(), REGKIND_NONE, &lib), std::wstring(L"loading the type library of ") + dll);
-    std::vector<CoClass> classes;
-    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
-        ComPtr<ITypeInfo> info;
-        TYPEATTR* attr = nullptr;
-        if (FAILED(lib->GetTypeInfo(i, &info)) || FAILED(info->GetTypeAttr(&attr))) continue;
-        CoClass c{L"", attr->guid};
-        const bool creatable = attr->typekind == TKIND_COCLASS && (attr->wTypeFlags & TYPEFLAG_FCANCREATE);
-        const WORD impls = attr->cImplTypes;
-        info->ReleaseTypeAttr(attr);
-        if (!creatable) continue;
-        Str name;
-        info->GetDocumentation(MEMBERID_NIL, name.Out(), nullptr, nullptr, nullptr);
-        c.name = name.View();
-        for (UINT k = 0; k < impls; ++k) {
-            INT flags = 0;
-            HREFTYPE ref;
-            TYPEATTR* itfAttr = nullptr;
-            if (FAILED(info->GetImplTypeFlags(k, &flags)) || !(flags & IMPLTYPEFLAG_FDEFAULT) ||
-                FAILED(info->GetRefTypeOfImplType(k, &ref)) || FAILED(info->GetRefTypeInfo(ref, &c.itf)) ||
-                FAILED(c.itf->GetTypeAttr(&itfAttr)))
-                continue;
-            c.dual = itfAttr->typekind == TKIND_DISPATCH;
-            c.iid = itfAttr->guid;
-            c.itf->ReleaseTypeAttr(itfAttr);
-            ComPtr<ITypeInfo> vtable;
-            if (c.dual && SUCCEEDED(c.itf->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) &&
-                SUCCEEDED(c.itf->GetRefTypeInfo(ref, &vtable)))
-                c.itf = vtable;
-        }
-        classes.push_back(std::move(c));
-    }
+    std::vector<CoClass> all = test::Coclasses(BinFolder() + L"\\" + dll), classes;
+    Expect(!all.empty(), std::wstring(L"the type library of ") + dll + L" cannot be loaded");
+    for (CoClass& c : all)
+        if (c.creatable) classes.push_back(std::move(c));
     return classes;
 }
 inline const wchar_t* const kDlls[] = {L"QarnComDatatypes.dll", L"QarnComConnector.dll"};
@@ -186,6 +152,33 @@ inline std::string Narrow(const std::wstring& w) {
     for (wchar_t c : w) s += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
     return s;
 }
+
+// ---- the watchdog ----------------------------------------------------------------------------------
+// A thread that ends the process with "HANG: <what()> still running after <limit> ms" once the step
+// begun at `begun` (a GetTickCount64 value, 0 while none runs) takes longer than `limitMs`; `each`
+// runs every 50 ms besides. It stops with the object.
+class Watchdog {
+public:
+    Watchdog(const std::atomic<ULONGLONG>& begun, ULONGLONG limitMs, std::function<std::string()> what,
+             std::function<void()> each = nullptr)
+        : thread_([this, &begun, limitMs, what = std::move(what), each = std::move(each)] {
+              while (!stop_) {
+                  Sleep(50);
+                  const ULONGLONG start = begun;
+                  if (start && GetTickCount64() - start > limitMs) {
+                      std::printf("HANG: %s still running after %llu ms\n", what().c_str(), limitMs);
+                      std::fflush(stdout);
+                      TerminateProcess(GetCurrentProcess(), 3);
+                  }
+                  if (each) each();
+              }
+          }) {}
+    ~Watchdog() { stop_ = true, thread_.join(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // ---- the process ----------------------------------------------------------------------------------
 // Committed private memory. Wine reports PrivateUsage as 0 and keeps the commit charge in
@@ -206,38 +199,7 @@ inline HRESULT CanUnload(const wchar_t* dll) {
 }
 
 // ---- files ----------------------------------------------------------------------------------------
-inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Calls `visit(name, isFolder)` for the entries of `folder` that match `pattern`.
-inline void ForEachEntry(const std::wstring& folder, const std::function<void(const std::wstring&, bool)>& visit,
-                         const wchar_t* pattern = L"*") {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-}
-
-inline void RemoveTree(const std::wstring& folder) {
-    ForEachEntry(folder, [&](const std::wstring& name, bool isFolder) {
-        const std::wstring path = folder + L"\\" + name;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (isFolder) RemoveTree(path);
-        else DeleteFileW(path.c_str());
-    });
-    RemoveDirectoryW(folder.c_str());
-}
-
-inline void CopyTree(const std::wstring& from, const std::wstring& to) {
-    CreateDirectoryW(to.c_str(), nullptr);
-    ForEachEntry(from, [&](const std::wstring& name, bool isFolder) {
-        if (isFolder) CopyTree(from + L"\\" + name, to + L"\\" + name);
-        else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
-    });
-}
+using test::CopyTree, test::Exists, test::ForEachEntry, test::ReadBytes, test::RemoveTree, test::WriteBytes;
 
 #ifdef QARN_SOURCE_DIR
 // A copy of the sample installation (samples/installation of the source tree, seen through Z:).
@@ -247,22 +209,3 @@ inline void CopySampleInstallation(const std::wstring& to) {
     CopyTree(samples, to);
 }
 #endif
-
-inline bool WriteText(const std::wstring& path, const char* text) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    return ok;
-}
-
-inline std::optional<std::string> ReadBytes(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
-    CloseHandle(h);
-    return bytes;
-}

@@ -147,8 +147,8 @@ void WriteLogonFiles() {
                             qarn::ToUtf8(EncryptedLogon(L"password")) + "</password><language>EN</language>" + tail;
     const std::string web = head + "<securityCredentials x3nc=\"true\">" +
                             qarn::ToUtf8(EncryptedLogon(L"securityCredentials")) + "</securityCredentials>" + tail;
-    Expect(WriteText(g_root + L"\\xml\\QarnSAPLogonParameter.xml", sap.c_str()) &&
-               WriteText(g_root + L"\\xml\\QarnSAPWebApplicationServerLogonParameter.xml", web.c_str()),
+    Expect(WriteBytes(g_root + L"\\xml\\QarnSAPLogonParameter.xml", sap.c_str()) &&
+               WriteBytes(g_root + L"\\xml\\QarnSAPWebApplicationServerLogonParameter.xml", web.c_str()),
            L"cannot write the logon files");
 }
 
@@ -289,10 +289,7 @@ const std::pair<const wchar_t*, void (*)()> kCases[] = {
 int wmain() {
     ComScope com;
     if (!com.ok) return fwprintf(stderr, L"clear text: COM could not be started\n"), 1;
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    g_root = std::wstring(temp) + L"qarn-cleartext-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(g_root.c_str(), nullptr);
+    g_root = test::TempFolder(L"cleartext");
     CreateDirectoryW((g_root + L"\\xml").c_str(), nullptr);
     SetEnvironmentVariableW(L"QarnRootDir", g_root.c_str());
 

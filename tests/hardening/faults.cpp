@@ -162,7 +162,7 @@ void LogFile() {
     const std::string configuration =
         "<?xml version=\"1.0\"?><QarnConnector><Properties><ResourceFiles strictFileExistCheck=\"false\">" +
         std::string(3000, 'm') + "</ResourceFiles></Properties><JniOptions/></QarnConnector>";
-    WriteText(root + L"\\xml\\QarnConnector.xml", configuration.c_str());
+    WriteBytes(root + L"\\xml\\QarnConnector.xml", configuration.c_str());
     SetEnvironmentVariableW(L"QarnLogFile", log.c_str());
     SetEnvironmentVariableW(L"QarnRootDir", root.c_str());
     auto utilities = New<IQarnUtilities>(CLSID_CQarnUtilities);

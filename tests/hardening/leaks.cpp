@@ -45,10 +45,10 @@ struct Scratch {
         root = std::wstring(temp) + L"qarn-leaks-" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(root.c_str(), nullptr);
         CreateDirectoryW((root + L"\\xml").c_str(), nullptr);
-        Expect(WriteText(root + L"\\xml\\QarnConnector.xml",
+        Expect(WriteBytes(root + L"\\xml\\QarnConnector.xml",
                          "<?xml version=\"1.0\"?><QarnConnector><Properties><Plant>1000</Plant><ResourceFiles>res.xml"
                          "</ResourceFiles></Properties><JniOptions><Heap>-Xmx1g</Heap></JniOptions></QarnConnector>") &&
-                   WriteText(root + L"\\xml\\res.xml",
+                   WriteBytes(root + L"\\xml\\res.xml",
                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><QarnResource><EN><M0011>Error creating file "
                              "%s.</M0011></EN></QarnResource>"),
                L"cannot write the scratch installation");

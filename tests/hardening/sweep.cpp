@@ -28,7 +28,6 @@ std::wstring g_label = L"(setup)";
 std::atomic<ULONGLONG> g_callStart{0};
 std::atomic<DWORD> g_mainThread{0};
 std::atomic<int> g_dialogsClosed{0};
-std::atomic<bool> g_stop{false};
 constexpr ULONGLONG kHangMs = 30000;
 
 void SetLabel(const std::wstring& label) { std::lock_guard<std::mutex> lock(g_labelLock); g_label = label; }
@@ -51,20 +50,6 @@ BOOL CALLBACK CloseDialog(HWND window, LPARAM) {
         ++g_dialogsClosed;
     }
     return TRUE;
-}
-
-// Ends the process when one call runs too long, and closes every dialog the main thread opens.
-void Watchdog() {
-    while (!g_stop) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const ULONGLONG start = g_callStart;
-        if (start && GetTickCount64() - start > kHangMs) {
-            std::printf("HANG: no answer after %llu ms during %s\n", kHangMs, Label().c_str());
-            std::fflush(stdout);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
-        EnumWindows(CloseDialog, 0);
-    }
 }
 
 // ---- the scratch folder everything happens in ------------------------------------------------------
@@ -93,13 +78,13 @@ void RestoreFixtures() {
     SetCurrentDirectoryW(g_work.c_str());
     const std::wstring readOnly = WorkPath(L"readonly.txt"), folder = WorkPath(L"folder");
     if (!Exists(readOnly)) {
-        WriteText(readOnly, "read only\r\n");
+        WriteBytes(readOnly, "read only\r\n");
         SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
     }
     CreateDirectoryW(folder.c_str(), nullptr);
-    if (!Exists(folder + L"\\inside.txt")) WriteText(folder + L"\\inside.txt", "inside\r\n");
-    if (!Exists(WorkPath(L"plain.xml"))) WriteText(WorkPath(L"plain.xml"), kParameterXml);
-    WriteText(WorkPath(L"laughs.xml"), kLaughsXml);
+    if (!Exists(folder + L"\\inside.txt")) WriteBytes(folder + L"\\inside.txt", "inside\r\n");
+    if (!Exists(WorkPath(L"plain.xml"))) WriteBytes(WorkPath(L"plain.xml"), kParameterXml);
+    WriteBytes(WorkPath(L"laughs.xml"), kLaughsXml);
     DeleteFileW(WorkPath(L"sweep").c_str());  // what a writer left under the plain name (megabytes for a huge list)
 }
 
@@ -644,13 +629,11 @@ std::vector<CoClass> Prepare() {
     g_nested.reserve(7 * kDeep);
     for (int i = 0; i < kDeep; ++i) g_nested += L"<a>";
     for (int i = 0; i < kDeep; ++i) g_nested += L"</a>";
-    wchar_t text[64] = {};
-    StringFromGUID2(LIBID_QarnComConnector, text, 64);
-    g_guidText = text;
+    g_guidText = test::GuidText(LIBID_QarnComConnector);
     std::vector<CoClass> classes;
     for (const wchar_t* dll : kDlls)
         for (CoClass& c : CreatableClasses(dll)) {
-            g_classOf.emplace_back(c.iid, c.clsid);
+            g_classOf.emplace_back(c.defaultInterface, c.clsid);
             classes.push_back(std::move(c));
         }
     return classes;
@@ -689,7 +672,9 @@ int wmain() {
     ComScope com;
     g_mainThread = GetCurrentThreadId();
     const auto started = std::chrono::steady_clock::now();
-    std::thread watchdog(Watchdog);
+    // Ends the process when one call runs too long, and closes every dialog the main thread opens.
+    std::optional<Watchdog> watchdog(std::in_place, g_callStart, kHangMs, [] { return "the call " + Label(); },
+                                     [] { EnumWindows(CloseDialog, 0); });
     try {
         Expect(com.ok, L"COM could not be started");
         const std::vector<CoClass> classes = Prepare();
@@ -710,8 +695,7 @@ int wmain() {
     g_trees.clear();
     g_msxmlDoc.Reset();
     g_msxmlNode.Reset();
-    g_stop = true;
-    watchdog.join();
+    watchdog.reset();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("dialogs closed by the watchdog: %d\n", g_dialogsClosed.load());
     std::printf("hostile sweep: %ld calls over %ld members of %ld classes in %.0f s, %ld failed\n", g_totals.calls,

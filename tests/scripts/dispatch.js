@@ -1,6 +1,7 @@
 // Arguments that JScript passes through our IDispatch layer, against the DispatchProbe double.
 // JScript has no by-reference arguments: it calls property gets (parametrised ones and _NewEnum)
-// as methods, passes null/undefined for objects, and leaves [out] parameters away.
+// as methods, passes null/undefined for objects, and leaves [out] parameters away. What both
+// languages pass alike (objects, GUIDs as text) is checked in dispatch.vbs.
 
 var probe = new ActiveXObject("QarnTest.DispatchProbe");
 
@@ -16,8 +17,6 @@ check(same(words, "alpha;beta;gamma;"), "Enumerator visits every word (" + words
 // Object parameters: null and undefined arrive as a null pointer.
 check(probe.IsNullField(null) === true, "null is a null object");
 check(probe.IsNullField(undefined) === true, "undefined is a null object");
-var field = new ActiveXObject("QarnComDatatypes.Field");
-check(probe.IsNullField(field) === false, "a Field arrives as an object");
 
 // [out] parameters left away; [in,out] parameters passed by value.
 check(same(probe.Split("key:value"), "key"), "Split without its [out] argument returns the head");
@@ -31,10 +30,5 @@ probe.FillList("second", "2", list);
 var fields = list.FieldCollection;
 check(fields.Count === 2, "FillList fills a list passed by value (" + fields.Count + ")");
 check(same(fields.GetValue("second"), "2"), "the filled list holds the value");
-
-// GUID parameters given as text.
-check(same(probe.Describe("{bbccd012-0b53-4f72-ae8a-6977d5e4c7b4}"), "{BBCCD012-0B53-4F72-AE8A-6977D5E4C7B4}"),
-      "Describe echoes the GUID");
-check(thrown(function () { probe.Describe("no guid"); }) !== null, "a text that is no GUID is refused");
 
 WScript.Echo(passed + " passed, " + failed + " failed");

@@ -33,6 +33,17 @@ public:
                : kind == 4 ? TextFile(n) : kind == 5 ? Strings(n) : Numbers(n);
     }
 
+    // The part a CAD add-in sends: number 100-<4700 + n>, title and mass.
+    static ComPtr<IParameterList> Part(int n) {
+        auto part = Create<IParameterList>(CLSID_ParameterList);
+        ComPtr<IFieldCollection> fields;
+        Check(part->get_FieldCollection(&fields), L"FieldCollection");
+        for (const auto& [name, value] : {std::pair<const wchar_t*, std::wstring>{L"PartNumber", L"100-" + std::to_wstring(4700 + n)},
+                                          {L"Title", L"Drive shaft D40x320"}, {L"Mass", L"3.92"}})
+            Check(fields->SetValue(Str(name), Var(Text(value))), L"SetValue");
+        return part;
+    }
+
 private:
     static std::wstring TextOf(const Str& s) { return std::wstring(s.View()); }
 
@@ -56,16 +67,6 @@ private:
             text += TextOf(name) + L"=" + TextOf(value) + L";";
         }
         return text;
-    }
-
-    static ComPtr<IParameterList> Part(int n) {
-        auto part = Create<IParameterList>(CLSID_ParameterList);
-        ComPtr<IFieldCollection> fields;
-        Check(part->get_FieldCollection(&fields), L"FieldCollection");
-        for (const auto& [name, value] : {std::pair<const wchar_t*, std::wstring>{L"PartNumber", L"100-" + std::to_wstring(4700 + n)},
-                                          {L"Title", L"Drive shaft D40x320"}, {L"Mass", L"3.92"}})
-            Check(fields->SetValue(Str(name), Var(Text(value))), L"SetValue");
-        return part;
     }
 
     std::wstring Transaction(const wchar_t* alias, int n) {

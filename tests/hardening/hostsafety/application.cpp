@@ -34,12 +34,12 @@ public:
         : root_(ScratchFolder() + L"\\" + name), log_(root_ + L"\\log\\connector.log") {
         CopyTree(InstallationRoot(), root_);
         // The start command appends a line per run; it is named by the configuration.
-        Expect(WriteText(root_ + L"\\xml\\count-start.cmd", "@echo started>>\"%QarnRootDir%\\starts.txt\"\r\n"),
+        Expect(WriteBytes(root_ + L"\\xml\\count-start.cmd", "@echo started>>\"%QarnRootDir%\\starts.txt\"\r\n"),
                L"cannot write the start command");
         std::string config = *ReadBytes(root_ + L"\\xml\\QarnConnector.xml");
         const size_t at = config.find("<Properties>") + std::strlen("<Properties>");
         config.insert(at, "<StartCommandShell>count-start.cmd</StartCommandShell>");
-        Expect(WriteText(root_ + L"\\xml\\QarnConnector.xml", config.c_str()), L"cannot write the configuration");
+        Expect(WriteBytes(root_ + L"\\xml\\QarnConnector.xml", config.c_str()), L"cannot write the configuration");
         SetEnvironmentVariableW(L"QarnRootDir", root_.c_str());
         SetEnvironmentVariableW(L"QarnLogFile", log_.c_str());
     }

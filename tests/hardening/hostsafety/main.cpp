@@ -13,25 +13,12 @@ namespace {
 std::wstring g_scratch, g_root;
 std::atomic<ULONGLONG> g_sectionStart{0};
 std::atomic<const char*> g_sectionName{""};
-std::atomic<bool> g_stop{false};
 
 void Print(const std::wstring& text) {
     static std::mutex lock;
     std::lock_guard<std::mutex> guard(lock);
     std::printf("%s\n", Narrow(text).c_str());
     std::fflush(stdout);
-}
-
-void Watchdog() {
-    while (!g_stop) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const ULONGLONG start = g_sectionStart;
-        if (start && GetTickCount64() - start > kSectionSeconds * 1000ull) {
-            std::printf("HANG: section \"%s\" still running after %d s\n", g_sectionName.load(), kSectionSeconds);
-            std::fflush(stdout);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
-    }
 }
 
 }  // namespace
@@ -170,17 +157,13 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("unknown switch %s\n", Narrow(argv[1]).c_str());
         return 2;
     }
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    g_scratch = std::wstring(temp) + L"qarn-host-safety-" + std::to_wstring(GetCurrentProcessId());
-    // Wine reuses process ids: a run that was stopped may have left this folder behind.
-    RemoveTree(g_scratch);
-    CreateDirectoryW(g_scratch.c_str(), nullptr);
+    g_scratch = test::TempFolder(L"host-safety");
     g_root = g_scratch + L"\\installation";
     CopySampleInstallation(g_root);
     SetEnvironmentVariableW(L"QarnRootDir", g_root.c_str());
 
-    std::thread watchdog(Watchdog);
+    const Watchdog watchdog(g_sectionStart, kSectionSeconds * 1000ull,
+                            [] { return "section \"" + std::string(g_sectionName.load()) + "\""; });
     std::vector<Section> sections = Sections();
     std::stable_sort(sections.begin(), sections.end(), [](const Section& a, const Section& b) { return a.order < b.order; });
     int passed = 0, failed = 0;
@@ -202,8 +185,6 @@ int wmain(int argc, wchar_t** argv) {
             (report.Failed() ? failed : passed)++;
         }
     }
-    g_stop = true;
-    watchdog.join();
     RemoveTree(g_scratch);
     std::printf("host safety: %d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;

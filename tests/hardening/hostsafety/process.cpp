@@ -75,7 +75,7 @@ void After(Report& report) {
                     std::to_wstring(allowed - kHandleSlack));
     if (bytes - g_bytesBefore > kByteSlack)
         report.Fail(L"private memory grew by " + std::to_wstring((bytes - g_bytesBefore) >> 20) + L" MB");
-    for (const wchar_t* dll : {L"QarnComConnector.dll", L"QarnComDatatypes.dll"}) {
+    for (const wchar_t* dll : kDlls) {
         const HRESULT hr = CanUnload(dll);
         if (hr != S_OK && hr != E_FAIL)
             report.Fail(std::wstring(dll) + L": DllCanUnloadNow is not S_OK at the end: objects or locks remain");

@@ -29,7 +29,7 @@ void OtherRoot(Report& report) {
     parts.replace(function, std::strlen("QARN_MATERIAL_CREATE"), "QARN_OTHER_CREATE");
     const size_t fields = parts.find("<FieldCollection>", function) + std::strlen("<FieldCollection>");
     parts.insert(fields, "<Field><Name>Root</Name><Value>[%QarnRootDir%]</Value></Field>");
-    Expect(WriteText(other + L"\\xml\\Parts.xml", parts.c_str()), L"cannot write the other installation");
+    Expect(WriteBytes(other + L"\\xml\\Parts.xml", parts.c_str()), L"cannot write the other installation");
 
     const std::optional<std::wstring> before = qarn::EnvironmentValue(L"QarnRootDir");
     std::atomic<long> own{0}, foreign{0};
