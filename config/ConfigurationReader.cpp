@@ -73,7 +73,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     const std::wstring xmlFolder = std::wstring(root.View()) + L"\\xml\\";
     const std::wstring mainFile = xmlFolder + L"QarnConnector.xml";
     ComPtr<IDispatch> document;
-    CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document));
+    CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document, false));
     ComPtr<IXMLDOMDocument2> dom;
     CHECK_HR(document.As(&dom));
 
@@ -153,7 +153,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
             continue;
         }
         ComPtr<IDispatch> resources;
-        CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources));
+        CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources, false));
         ComPtr<IXMLDOMDocument2> resourceDom;
         CHECK_HR(resources.As(&resourceDom));
         ComPtr<IFieldCollection> messages;

@@ -21,14 +21,3 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
     return MethodFrame(kReadName, [&] { configReader_.Read(language, config_, context); },
                        frame::WithContext{context});
 }
-
-HRESULT CQarnUtilities::Services::FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) {
-    return strict ? self.FileExist(path, exists) : self.FileExist2(path, exists);
-}
-
-HRESULT CQarnUtilities::Services::ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context,
-                                                IParameterList** list) {
-    return self.GetXmlParameterList3(xmlFile, nodeName, context, list);
-}
-
-void CQarnUtilities::Services::Log(long level, BSTR text) { self.WriteLogMessage(level, text); }

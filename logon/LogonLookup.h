@@ -2,6 +2,7 @@
 #pragma once
 
 #include "server/Interfaces.h"
+#include "server/UtilityServices.h"
 
 #include <span>
 #include <utility>
@@ -13,23 +14,9 @@ inline constexpr wchar_t kWebServerLogonFile[] = L"QarnSAPWebApplicationServerLo
 // The computer and user name of the default entry.
 inline constexpr wchar_t kDefaultSelector[] = L"default";
 
-// What the lookup takes from its owner; each answers as the owner's method of the same purpose.
-class LogonSources {
-public:
-    virtual HRESULT RootFolder(BSTR* root) = 0;                                   // GetRootDir
-    virtual HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) = 0;         // DOMParse
-    virtual HRESULT ComputerName(BSTR* name) = 0;                                 // GetSystemComputerName
-    virtual HRESULT UserName(BSTR* name) = 0;                                     // GetSystemUserName
-    virtual HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) = 0;  // DOMNodeGetChilds
-    virtual HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) = 0;  // DOMNodeGetChilds_
-
-protected:
-    ~LogonSources() = default;
-};
-
 class LogonLookup {
 public:
-    explicit LogonLookup(LogonSources& sources) : sources_(sources) {}
+    explicit LogonLookup(UtilityServices& sources) : sources_(sources) {}
 
     // The parsed logon file `xmlFile` of the root's "xml" folder; a missing name or a path of 2048
     // characters or more is refused.
@@ -49,7 +36,7 @@ public:
     ComPtr<IFieldCollectionTable> RowsFor(IDispatch* document, BSTR computer, BSTR user);
 
 private:
-    LogonSources& sources_;
+    UtilityServices& sources_;
 };
 
 // Clears the [out] values; a null one is refused before anything is read.

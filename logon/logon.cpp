@@ -155,21 +155,3 @@ STDMETHODIMP CQarnUtilities::GetTeamcenterLoginParameter(IParameterList **ppOutp
         OutParam(ppOutput);
     });
 }
-
-HRESULT CQarnUtilities::Services::RootFolder(BSTR* root) { return self.GetRootDir(root); }
-
-HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** document) {
-    return self.DOMParse(xmlFile, document);
-}
-
-HRESULT CQarnUtilities::Services::ComputerName(BSTR* name) { return self.GetSystemComputerName(name); }
-
-HRESULT CQarnUtilities::Services::UserName(BSTR* name) { return self.GetSystemUserName(name); }
-
-HRESULT CQarnUtilities::Services::NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) {
-    return self.DOMNodeGetChilds(document, path, fields);
-}
-
-HRESULT CQarnUtilities::Services::NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) {
-    return self.DOMNodeGetChilds_(document, path, rows);
-}

@@ -8,6 +8,7 @@
 #include "documents/DomRead.h"
 #include "documents/NodeFields.h"
 #include "paramlist/OutsideComponents.h"
+#include "server/UtilityServices.h"
 
 #include <cwchar>
 #include <string>
@@ -79,37 +80,11 @@ struct SourceSelection {
 // selection's source field.
 ComPtr<IParameterList> ContextList(IDispatch* context, const SourceSelection& selection);
 
-// What the engine takes from its owner: the stores, the environment, parsing, macros and
-// decryption. Each answers as the owner's method of the same purpose does (an HRESULT with the
-// thread's error object set on failure).
-class EngineHost {
-public:
-    // The property or message store's text for `name` (GetProperty, GetMessage).
-    virtual HRESULT LookupProperty(BSTR name, BSTR* value) = 0;
-    virtual HRESULT LookupMessage(BSTR name, BSTR* value) = 0;
-    // The value of an environment variable as the calling thread sees it (GetEnv).
-    virtual HRESULT EnvironmentValue(BSTR variable, BSTR* value) = 0;
-    // Whether a file exists (FileExist2).
-    virtual HRESULT FileExists(BSTR fileName, VARIANT_BOOL* exists) = 0;
-    // A parsed file; with `fromBytes` MSXML gets the file's bytes instead of its name, for a
-    // document that stays inside the server (its url is empty).
-    virtual HRESULT ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) = 0;
-    // A parsed XML text (DOMParse2).
-    virtual HRESULT ParseText(BSTR xmlString, IDispatch** document) = 0;
-    // Runs a macro of a script engine on two lists, which it may replace (RunMacro).
-    virtual HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) = 0;
-    // Decrypts one stored value of the field `name`.
-    virtual HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) = 0;
-
-protected:
-    ~EngineHost() = default;
-};
-
 // The engine of one owner; used from the owner's apartment only. Each method runs in its own
 // method frame and reports as the owner's member of the same name.
 class Engine : public config::StoreMessages {
 public:
-    Engine(EngineHost& host, DataObjects& objects, dom::NodeFields& nodeFields)
+    Engine(UtilityServices& host, DataObjects& objects, dom::NodeFields& nodeFields)
         : host_(host), objects_(objects), nodeFields_(nodeFields) {}
 
     // Transaction lookup (transactions.cpp).
@@ -177,7 +152,7 @@ private:
     // Records where a list came from in its attributes.
     HRESULT SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning);
 
-    EngineHost& host_;
+    UtilityServices& host_;
     DataObjects& objects_;
     dom::NodeFields& nodeFields_;
     // The XSLT processor, created on first use and kept for the engine's lifetime.

@@ -71,32 +71,3 @@ STDMETHODIMP CQarnUtilities::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname,
 STDMETHODIMP CQarnUtilities::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, BSTR filePathWithoutBackslash, IParameterList **ppResult) {
     return paramlist_.GetXmlParameterList4(xmlFile, aliasname, pDisp, filePathWithoutBackslash, ppResult);
 }
-
-HRESULT CQarnUtilities::Services::LookupProperty(BSTR name, BSTR* value) { return self.GetProperty(name, value); }
-
-HRESULT CQarnUtilities::Services::LookupMessage(BSTR name, BSTR* value) { return self.GetMessage(name, value); }
-
-HRESULT CQarnUtilities::Services::EnvironmentValue(BSTR variable, BSTR* value) {
-    return self.GetEnv(variable, value);
-}
-
-HRESULT CQarnUtilities::Services::FileExists(BSTR fileName, VARIANT_BOOL* exists) {
-    return self.FileExist2(fileName, exists);
-}
-
-HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) {
-    return self.ParseFile(xmlFile, document, fromBytes);
-}
-
-HRESULT CQarnUtilities::Services::ParseText(BSTR xmlString, IDispatch** document) {
-    return self.DOMParse2(xmlString, document);
-}
-
-HRESULT CQarnUtilities::Services::RunMacro(BSTR progId, BSTR methodName, IParameterList** input,
-                                           IParameterList** output) {
-    return self.RunMacro(progId, methodName, input, output);
-}
-
-HRESULT CQarnUtilities::Services::DecryptValue(BSTR name, BSTR text, BSTR* value) {
-    return self.pairs_.Decrypt(name, text, value);
-}

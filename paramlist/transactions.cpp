@@ -100,7 +100,7 @@ HRESULT Engine::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDi
 
         // The customer's override file comes first; its failure only becomes a warning.
         VARIANT_BOOL customerExists = VARIANT_FALSE;
-        CHECK_HR(host_.FileExists(customerPath, &customerExists));
+        CHECK_HR(host_.FileExists(customerPath, &customerExists, false));
         if (customerExists == VARIANT_TRUE) {
             try {
                 CHECK_HR(GetXmlParameterList2(customerPath, aliasname, pDisp, &list));

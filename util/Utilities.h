@@ -213,28 +213,24 @@ private:
     // The process's application, asked when this object has no configuration of its own.
     qarn::config::SharedApplication sharedApp_;
 
-    // What the subsystems take from this object; each answer is the member of the same purpose
-    // (paramlist/members.cpp, logon/logon.cpp, config/configuration.cpp).
-    struct Services final : qarn::paramlist::EngineHost, qarn::logon::LogonSources, qarn::config::ConfigurationSources {
+    // What the subsystems take from this object: each answer is this object's member of the
+    // same purpose (Utilities.cpp).
+    struct Services final : qarn::UtilityServices {
         explicit Services(CQarnUtilities& owner) : self(owner) {}
-        // The parameter-list engine's.
         HRESULT LookupProperty(BSTR name, BSTR* value) override;
         HRESULT LookupMessage(BSTR name, BSTR* value) override;
         HRESULT EnvironmentValue(BSTR variable, BSTR* value) override;
-        HRESULT FileExists(BSTR fileName, VARIANT_BOOL* exists) override;
+        HRESULT RootFolder(BSTR* root) override;
+        HRESULT ComputerName(BSTR* name) override;
+        HRESULT UserName(BSTR* name) override;
+        HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) override;
         HRESULT ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) override;
         HRESULT ParseText(BSTR xmlString, IDispatch** document) override;
+        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
+        HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
+        HRESULT ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context, IParameterList** list) override;
         HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) override;
         HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) override;
-        // The logon lookup's and the configuration reading's.
-        HRESULT RootFolder(BSTR* root) override;
-        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
-        HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
-        HRESULT UserName(BSTR* name) override;
-        HRESULT ComputerName(BSTR* name) override;
-        HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
-        HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) override;
-        HRESULT ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context, IParameterList** list) override;
         void Log(long level, BSTR text) override;
         CQarnUtilities& self;
     };
