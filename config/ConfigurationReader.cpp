@@ -4,6 +4,8 @@
 // files it names add properties, the resource files it names give the messages of one language.
 #include "config/ConfigurationReader.h"
 
+#include "util/TextRules.h"
+
 #include <string>
 #include <vector>
 
@@ -36,13 +38,7 @@ std::vector<std::wstring> FileNames(IField* list) {
     Bstr text;
     CHECK_HR(list->get_StringValue(text.Out()));
     std::vector<std::wstring> names;
-    const std::wstring_view all = text.View();
-    for (size_t start = 0; start <= all.size();) {
-        size_t end = all.find(L';', start);
-        if (end == std::wstring_view::npos) end = all.size();
-        if (end > start) names.emplace_back(all.substr(start, end - start));
-        start = end + 1;
-    }
+    for (std::wstring_view name : text::SplitTokens(text.View(), L";")) names.emplace_back(name);
     return names;
 }
 
