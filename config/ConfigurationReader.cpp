@@ -4,7 +4,11 @@
 // files it names add properties, the resource files it names give the messages of one language.
 #include "config/ConfigurationReader.h"
 
+#include "config/ConfigurationCache.h"
 #include "util/TextRules.h"
+
+#include <memory>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -58,6 +62,37 @@ void ReplaceText(IFieldCollection* properties, const wchar_t* name, const std::w
 }  // namespace
 
 
+namespace {
+
+// The check-in and check-out folders of this read and the checkout folder the properties name.
+void PrivateFolders(UtilityServices& sources, DataObjects& objects, IFieldCollection* properties) {
+    Bstr user;
+    CHECK_HR(sources.UserName(user.Out()));
+    const Bstr sapServer = FieldText(properties, L"SAPWebApplicationServer");
+    const Bstr checkinBase = FieldText(properties, L"RemoteCheckinDir");
+    const Bstr checkoutBase = FieldText(properties, L"RemoteCheckoutDir");
+    const Bstr localCheckout = FieldText(properties, L"LocalCheckoutDir");
+    const std::wstring checkin = PrivateFolder(checkinBase, user);
+    const std::wstring checkout = PrivateFolder(checkoutBase, user);
+    ReplaceText(properties, L"RemoteCheckinDir", checkin);
+    ReplaceText(properties, L"RemoteCheckoutDir", checkout);
+
+    ComPtr<IField> checkoutDir = objects.New<IField>(CLSID_Field);
+    CHECK_HR(checkoutDir->put_Name(Bstr(L"CheckoutDir")));
+    Variant value;
+    value.vt = VT_BSTR;
+    value.bstrVal = sapServer.View() == L"true" ? CopyBstr(std::wstring_view(checkout)) : localCheckout.Copy();
+    CHECK_HR(checkoutDir->put_Value(value));
+    CHECK_HR(properties->Add(checkoutDir.Get()));
+}
+
+}  // namespace
+
+void ConfigurationReader::Log(const std::wstring& line, std::vector<std::wstring>* kept) {
+    sources_.Log(LogSettings::kTraceLevel, Bstr(std::wstring_view(line)));
+    if (kept) kept->push_back(line);
+}
+
 void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& context) {
     // The context the failures of the main file get (the caller's context on entry).
     const std::wstring readContext = context;
@@ -66,8 +101,24 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
 
     Bstr root;
     CHECK_HR(sources_.RootFolder(root.Out()));
+    // A thread that overrides variables expands values differently from the process: its reads
+    // are neither kept nor taken from what was kept.
+    const bool keepable = !ThreadEnvironmentOverride::Active();
+    const std::wstring key = std::wstring(root.View()) + L'\n' + (language ? L"=" + std::wstring(View(language)) : L"");
+    if (keepable) {
+        if (const std::shared_ptr<const ConfigurationSnapshot> kept = ConfigurationCache::Process().Find(key)) {
+            Replay(*kept, store);
+            return;
+        }
+    }
+    auto snapshot = std::make_shared<ConfigurationSnapshot>();
+    // Taken before the files: a change while they are read makes the snapshot stale.
+    snapshot->environment = EnvironmentBlock();
+    const unsigned long outsideInputs = sources_.OutsideInputs();
+
     const std::wstring xmlFolder = std::wstring(root.View()) + L"\\xml\\";
     const std::wstring mainFile = xmlFolder + L"QarnConnector.xml";
+    snapshot->files.push_back(FileStamp::Of(mainFile));
     ComPtr<IDispatch> document;
     CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document, false));
     ComPtr<IXMLDOMDocument2> dom;
@@ -99,11 +150,12 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
         const bool strict = StrictFileCheck(propertyFiles.Get());
         for (const std::wstring& name : FileNames(propertyFiles.Get())) {
             const Bstr path(xmlFolder + name);
+            snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
             context = Format(L"Error reading property file '%s'\n", path.get());
             VARIANT_BOOL exists = VARIANT_TRUE;
             if (!strict) CHECK_HR(sources_.FileExists(path, &exists, false));
             if (!exists) {
-                sources_.Log(LogSettings::kTraceLevel, Bstr(Format(L"File %s does not exist.", path.get())));
+                Log(Format(L"File %s does not exist.", path.get()), &snapshot->propertyFileLog);
                 continue;
             }
             context = Format(L"Error reading Parameter list from '%s'\n", path.get());
@@ -116,48 +168,58 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     }
     context = readContext;
 
-    Bstr user;
-    CHECK_HR(sources_.UserName(user.Out()));
-    const Bstr sapServer = FieldText(properties.Get(), L"SAPWebApplicationServer");
-    const Bstr checkinBase = FieldText(properties.Get(), L"RemoteCheckinDir");
-    const Bstr checkoutBase = FieldText(properties.Get(), L"RemoteCheckoutDir");
-    const Bstr localCheckout = FieldText(properties.Get(), L"LocalCheckoutDir");
-    const std::wstring checkin = PrivateFolder(checkinBase, user);
-    const std::wstring checkout = PrivateFolder(checkoutBase, user);
-    ReplaceText(properties.Get(), L"RemoteCheckinDir", checkin);
-    ReplaceText(properties.Get(), L"RemoteCheckoutDir", checkout);
-
-    ComPtr<IField> checkoutDir = objects_.New<IField>(CLSID_Field);
-    CHECK_HR(checkoutDir->put_Name(Bstr(L"CheckoutDir")));
-    Variant value;
-    value.vt = VT_BSTR;
-    value.bstrVal = sapServer.View() == L"true" ? CopyBstr(std::wstring_view(checkout)) : localCheckout.Copy();
-    CHECK_HR(checkoutDir->put_Value(value));
-    CHECK_HR(properties->Add(checkoutDir.Get()));
+    std::optional<PlainCollection> keptProperties, keptOptions;
+    if (keepable) {
+        keptProperties = Capture(properties.Get());
+        keptOptions = Capture(jniOptions.Get());
+    }
+    PrivateFolders(sources_, objects_, properties.Get());
 
     ComPtr<IField> resourceFiles;
     CHECK_HR(properties->get_Field(Bstr(L"ResourceFiles"), &resourceFiles));
-    if (!resourceFiles) return;
-    const bool strict = StrictFileCheck(resourceFiles.Get());
-    for (const std::wstring& name : FileNames(resourceFiles.Get())) {
-        const Bstr path(xmlFolder + name);
-        context = Format(L"Error reading resource file '%s'\n", path.get());
-        VARIANT_BOOL exists = VARIANT_TRUE;
-        CHECK_HR(sources_.FileExists(path, &exists, strict));
-        if (!exists) {
-            sources_.Log(LogSettings::kTraceLevel, Bstr(Format(L"File %s does not exist.", path.get())));
-            continue;
+    if (resourceFiles) {
+        const bool strict = StrictFileCheck(resourceFiles.Get());
+        for (const std::wstring& name : FileNames(resourceFiles.Get())) {
+            const Bstr path(xmlFolder + name);
+            snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
+            context = Format(L"Error reading resource file '%s'\n", path.get());
+            VARIANT_BOOL exists = VARIANT_TRUE;
+            CHECK_HR(sources_.FileExists(path, &exists, strict));
+            if (!exists) {
+                Log(Format(L"File %s does not exist.", path.get()), &snapshot->resourceFileLog);
+                continue;
+            }
+            ComPtr<IDispatch> resources;
+            CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources, false));
+            ComPtr<IXMLDOMDocument2> resourceDom;
+            CHECK_HR(resources.As(&resourceDom));
+            ComPtr<IFieldCollection> messages;
+            CHECK_HR(sources_.NodeFields(resourceDom.Get(), resourcePath, &messages));
+            if (!store.Has(ConfigStore::kMessages))
+                store.Put(ConfigStore::kMessages, objects_.New<IFieldCollection>(CLSID_FieldCollection).Get());
+            if (messages) CHECK_HR(store.Get(ConfigStore::kMessages)->Append(messages.Get()));
         }
-        ComPtr<IDispatch> resources;
-        CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources, false));
-        ComPtr<IXMLDOMDocument2> resourceDom;
-        CHECK_HR(resources.As(&resourceDom));
-        ComPtr<IFieldCollection> messages;
-        CHECK_HR(sources_.NodeFields(resourceDom.Get(), resourcePath, &messages));
-        if (!store.Has(ConfigStore::kMessages))
-            store.Put(ConfigStore::kMessages, objects_.New<IFieldCollection>(CLSID_FieldCollection).Get());
-        if (messages) CHECK_HR(store.Get(ConfigStore::kMessages)->Append(messages.Get()));
     }
+
+    // Kept only when the files alone made it: nothing was looked up, run or decrypted meanwhile.
+    if (!keepable || !keptProperties || !keptOptions || sources_.OutsideInputs() != outsideInputs) return;
+    std::optional<PlainCollection> keptMessages = Capture(store.Get(ConfigStore::kMessages).Get());
+    if (!keptMessages) return;
+    snapshot->properties = std::move(*keptProperties);
+    snapshot->jniOptions = std::move(*keptOptions);
+    snapshot->messages = std::move(*keptMessages);
+    ConfigurationCache::Process().Keep(key, std::move(snapshot));
+}
+
+// The same store as a read of the unchanged files gives, with this read's own folders.
+void ConfigurationReader::Replay(const ConfigurationSnapshot& kept, ConfigStore& store) {
+    ComPtr<IFieldCollection> properties = Rebuild(kept.properties, objects_);
+    store.Put(ConfigStore::kProperties, properties.Get());
+    store.Put(ConfigStore::kJniOptions, Rebuild(kept.jniOptions, objects_).Get());
+    for (const std::wstring& line : kept.propertyFileLog) Log(line, nullptr);
+    PrivateFolders(sources_, objects_, properties.Get());
+    for (const std::wstring& line : kept.resourceFileLog) Log(line, nullptr);
+    if (kept.messages.present) store.Put(ConfigStore::kMessages, Rebuild(kept.messages, objects_).Get());
 }
 
 }  // namespace qarn::config

@@ -8,8 +8,11 @@
 #include "server/UtilityServices.h"
 
 #include <string>
+#include <vector>
 
 namespace qarn::config {
+
+struct ConfigurationSnapshot;
 
 class ConfigurationReader {
 public:
@@ -17,11 +20,17 @@ public:
 
     // Replaces the store's collections with what the files give; `language` (null: the file's,
     // else English) chooses the messages. Nothing of an earlier read survives, not even when this
-    // one fails. `context` is the text the caller's frame puts before a failure: it names the
+    // one fails. A read of files that have not changed since an earlier read of the process (same
+    // root and language) takes what that read gave, without parsing them again (see
+    // ConfigurationCache.h). `context` is the text the caller's frame puts before a failure: it names the
     // file being read while a property or resource file is read.
     void Read(BSTR language, ConfigStore& store, std::wstring& context);
 
 private:
+    // Writes a trace line to the owner's log and, for a read that may be kept, keeps it.
+    void Log(const std::wstring& line, std::vector<std::wstring>* kept);
+    void Replay(const ConfigurationSnapshot& kept, ConfigStore& store);
+
     UtilityServices& sources_;
     DataObjects& objects_;
 };

@@ -158,6 +158,7 @@ HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFiel
         // The function gets the working value, not what the stores or the context object gave.
         if (!function.IsEmpty()) {
             ComPtr<IFieldFunction> functions;
+            host_.NoteOutsideInput();
             CHECK_HR(CoCreateInstance(kFieldFunction, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&functions)));
             const Bstr input = FunctionInput(working);
             Bstr result;

@@ -84,9 +84,10 @@ EOF
     ;;
     config_bench) cat <<'EOF'
 `CQarnClassFactory::Create` after `Destroy` on an installation scaled to 2,000 properties and
-1,000 messages in each of two languages, beside MSXML alone loading the same four files, by name
-(as `Create` does for the main and the resource file) and from their bytes.
-**Target:** none is set; the ratio is reported.
+1,000 messages in each of two languages: with the files unchanged since the last read (the process
+keeps what it read while no file, nor the environment, changed) and after one file's write time
+moved (everything is read again), beside MSXML alone loading the same four files, by name and from
+their bytes. **Target:** `Create` with unchanged files takes at most a third of the full read.
 EOF
     ;;
     documents_bench) cat <<'EOF'

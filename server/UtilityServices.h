@@ -32,6 +32,14 @@ public:
     // A line of the owner's log, when its logging is on (WriteLogMessage).
     virtual void Log(long level, BSTR text) = 0;
 
+    // How many answers came from outside the files being read: lookups of properties, messages
+    // and variables, macros, decryption, texts and rows (everything above but the root, the user,
+    // file checks, file parsing, node fields and parameter lists), and what the subsystems note
+    // themselves (a field function, for one). A configuration read is kept only when this does
+    // not change while it runs.
+    virtual unsigned long OutsideInputs() const = 0;
+    virtual void NoteOutsideInput() = 0;
+
 protected:
     ~UtilityServices() = default;
 };

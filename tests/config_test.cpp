@@ -261,6 +261,69 @@ TEST_F(Factory, SharedApplicationAndStartCommands) {
     EXPECT_EQ(L"Unknown Error, code 0x80004003 (-2147467261)", Failure(factory->Create(nullptr)));
 }
 
+// Create after Destroy takes what the process read before while nothing it depended on changed:
+// the same collections (attributes too), new private folders, and a new read as soon as a file's
+// write time or size or the environment changes.
+TEST_F(Factory, CreateAfterDestroyReadsOnlyWhatChanged) {
+    ScopedVariable site(L"QARN_CFG_SITE", L"D:\\one");
+    root.Write(L"xml\\a.xml", PropertyFile("FromA", "a1"));
+    root.Write(L"xml\\res.xml", kResources);
+    Configure("<PropertyFiles>a.xml</PropertyFiles><ResourceFiles>res.xml</ResourceFiles><Site>%QARN_CFG_SITE%</Site>"
+              "<SAPSystem client=\"100\">PE1</SAPSystem><RemoteCheckinDir>D:\\in\\</RemoteCheckinDir>",
+              "<Heap>-Xmx1g</Heap>");
+    struct Read {
+        Texts properties, messages, options, attributes;
+        std::wstring checkin;
+    };
+    const auto create = [&] {
+        factory->Destroy();
+        ComPtr<IQarnComApplication> app;
+        EXPECT_EQ(S_OK, factory->Create(&app));
+        Read read;
+        if (!app) return read;
+        ComPtr<IFieldCollection> properties, messages, options;
+        app->get_Properties(&properties);
+        app->get_Messages(&messages);
+        app->get_JNIOptions(&options);
+        read.checkin = Property(app.Get(), L"RemoteCheckinDir").text;
+        for (const std::wstring& entry : Entries(properties.Get()))
+            if (entry.find(L"Dir=") == std::wstring::npos) read.properties.push_back(entry);
+        read.messages = Entries(messages.Get());
+        read.options = Entries(options.Get());
+        ComPtr<IField> system;
+        if (properties) properties->get_Field(Str(L"SAPSystem"), &system);
+        read.attributes = AttributesOf(system.Get());
+        return read;
+    };
+    const Read first = create(), second = create();
+    EXPECT_EQ((Texts{L"PropertyFiles=a.xml", L"ResourceFiles=res.xml", L"Site=D:\\one", L"SAPSystem=PE1", L"FromA=a1"}),
+              first.properties);
+    EXPECT_EQ(first.properties, second.properties);
+    EXPECT_EQ(Texts{L"M0011=Error creating file %s."}, second.messages);
+    EXPECT_EQ(Texts{L"Heap=-Xmx1g"}, second.options);
+    EXPECT_EQ(Texts{L"client=100"}, second.attributes);
+    EXPECT_NE(first.checkin, second.checkin) << "every Create makes new private folders";
+
+    // The same size and a later write time: read again.
+    root.Write(L"xml\\a.xml", PropertyFile("FromA", "a2"));
+    HANDLE file = CreateFileW(Xml(L"a.xml").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    FILETIME written;
+    GetFileTime(file, nullptr, nullptr, &written);
+    written.dwHighDateTime += 1;
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    EXPECT_EQ(L"FromA=a2", create().properties.back());
+    // A changed environment expands the values anew.
+    SetEnvironmentVariableW(L"QARN_CFG_SITE", L"D:\\two");
+    EXPECT_EQ(L"Site=D:\\two", create().properties[2]);
+    // A file that appears is read.
+    Configure("<PropertyFiles strictFileExistCheck=\"false\">late.xml</PropertyFiles>");
+    EXPECT_EQ(Texts{L"PropertyFiles=late.xml"}, create().properties);
+    root.Write(L"xml\\late.xml", PropertyFile("Late", "yes"));
+    EXPECT_EQ((Texts{L"PropertyFiles=late.xml", L"Late=yes"}), create().properties);
+}
+
 std::wstring Text(IDispatch* object, const wchar_t* property) {
     Variant v = DispatchGet(object, property);
     return v.vt == VT_BSTR ? ToWide(v.bstrVal) : L"<none>";

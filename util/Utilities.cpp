@@ -11,11 +11,23 @@ HRESULT CQarnUtilities::WriteLogMessage(long logLevel, BSTR msg) {
     return MethodFrame(L"CQarnUtilities::WriteLogMessage", [&] { CHECK_HR(log_.Write(logLevel, msg)); });
 }
 
-HRESULT CQarnUtilities::Services::LookupProperty(BSTR name, BSTR* value) { return self.GetProperty(name, value); }
-HRESULT CQarnUtilities::Services::LookupMessage(BSTR name, BSTR* value) { return self.GetMessage(name, value); }
-HRESULT CQarnUtilities::Services::EnvironmentValue(BSTR variable, BSTR* value) { return self.GetEnv(variable, value); }
+HRESULT CQarnUtilities::Services::LookupProperty(BSTR name, BSTR* value) {
+    NoteOutsideInput();
+    return self.GetProperty(name, value);
+}
+HRESULT CQarnUtilities::Services::LookupMessage(BSTR name, BSTR* value) {
+    NoteOutsideInput();
+    return self.GetMessage(name, value);
+}
+HRESULT CQarnUtilities::Services::EnvironmentValue(BSTR variable, BSTR* value) {
+    NoteOutsideInput();
+    return self.GetEnv(variable, value);
+}
 HRESULT CQarnUtilities::Services::RootFolder(BSTR* root) { return self.GetRootDir(root); }
-HRESULT CQarnUtilities::Services::ComputerName(BSTR* name) { return self.GetSystemComputerName(name); }
+HRESULT CQarnUtilities::Services::ComputerName(BSTR* name) {
+    NoteOutsideInput();
+    return self.GetSystemComputerName(name);
+}
 HRESULT CQarnUtilities::Services::UserName(BSTR* name) { return self.GetSystemUserName(name); }
 
 HRESULT CQarnUtilities::Services::FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) {
@@ -27,6 +39,7 @@ HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** documen
 }
 
 HRESULT CQarnUtilities::Services::ParseText(BSTR xmlString, IDispatch** document) {
+    NoteOutsideInput();
     return self.DOMParse2(xmlString, document);
 }
 
@@ -35,6 +48,7 @@ HRESULT CQarnUtilities::Services::NodeFields(IDispatch* document, BSTR path, IFi
 }
 
 HRESULT CQarnUtilities::Services::NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) {
+    NoteOutsideInput();
     return self.DOMNodeGetChilds_(document, path, rows);
 }
 
@@ -45,10 +59,12 @@ HRESULT CQarnUtilities::Services::ParameterList(BSTR xmlFile, BSTR nodeName, IDi
 
 HRESULT CQarnUtilities::Services::RunMacro(BSTR progId, BSTR methodName, IParameterList** input,
                                            IParameterList** output) {
+    NoteOutsideInput();
     return self.RunMacro(progId, methodName, input, output);
 }
 
 HRESULT CQarnUtilities::Services::DecryptValue(BSTR name, BSTR text, BSTR* value) {
+    NoteOutsideInput();
     return self.pairs_.Decrypt(name, text, value);
 }
 

@@ -232,7 +232,10 @@ private:
         HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) override;
         HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) override;
         void Log(long level, BSTR text) override;
+        unsigned long OutsideInputs() const override { return outsideInputs; }
+        void NoteOutsideInput() override { ++outsideInputs; }
         CQarnUtilities& self;
+        unsigned long outsideInputs = 0;
     };
     Services services_{*this};
     // The subsystems this object holds (declared after the state they refer to).

@@ -279,6 +279,17 @@ const std::pair<const wchar_t*, void (*)()> kCases[] = {
                L"GetSAPWebApplicationServerLogonParameter");
          ExpectSecret(v[3], L"GetSAPWebApplicationServerLogonParameter");
      }},
+    {L"a configuration read", [] {
+         // The property is decrypted while the configuration is read; nothing keeps it beyond the store.
+         const std::string main = "<?xml version=\"1.0\"?><QarnConnector><Properties><Plant>1000</Plant>"
+                                  "<DbPassword x3nc=\"true\">" + qarn::ToUtf8(EncryptedLogon(L"DbPassword")) +
+                                  "</DbPassword></Properties></QarnConnector>";
+         Expect(WriteBytes(g_root + L"\\xml\\QarnConnector.xml", main.c_str()), L"cannot write the configuration");
+         Check(g_u->ReadXmlConfigurationFiles(), L"ReadXmlConfigurationFiles");
+         Clear value;
+         Check(g_u->GetProperty(Str(L"DbPassword"), value.Out()), L"GetProperty");
+         ExpectSecret(value, L"a configuration read");
+     }},
     {L"EncryptData and DecryptData", DataBlock},
     {L"a transaction", Transaction},
     {L"DOMCreateFieldEntry", FieldEntry},

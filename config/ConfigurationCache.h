@@ -1,0 +1,87 @@
+// What a configuration read gave, kept for the process so that the next read of unchanged files
+// (the application's Create after Destroy) builds its collections without parsing them again.
+//
+// A kept read is used only while everything it depended on is as it was: every file it looked at
+// (present or absent, size and last write time), the process environment (values hold expanded
+// %NAME% references) and the installation root; never while the calling thread overrides a
+// variable. A read is kept only when nothing else went into it: no property or message lookup, no
+// macro, field function or template of a property file, and no value stored encrypted (clear text
+// is never kept beyond the store that holds it). The steps that differ on every read (the private
+// check-in and check-out folders) are not part of what is kept.
+#pragma once
+
+#include "server/DataObjects.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qarn::config {
+
+// A field as plain data: name, value and its attributes (which have none of their own).
+struct PlainField {
+    std::wstring name;
+    Variant value;
+    std::vector<PlainField> attributes;
+    bool hasAttributes = false;
+};
+
+// A collection as plain data; `present` is false for a collection that was not there (null).
+struct PlainCollection {
+    bool present = false;
+    std::vector<PlainField> fields;
+};
+
+// The state of a file as a read saw it.
+struct FileStamp {
+    std::wstring path;
+    bool exists = false;
+    DWORD attributes = 0;
+    ULONGLONG size = 0;
+    FILETIME written{};
+
+    static FileStamp Of(const std::wstring& path);
+    bool operator==(const FileStamp& other) const noexcept;
+};
+
+// One kept read.
+struct ConfigurationSnapshot {
+    std::vector<FileStamp> files;
+    std::wstring environment;  // the process environment block the values were expanded with
+    PlainCollection properties;   // after the property files, before the per-read folders
+    PlainCollection jniOptions;
+    PlainCollection messages;
+    std::vector<std::wstring> propertyFileLog;  // trace lines of the property files, in order
+    std::vector<std::wstring> resourceFileLog;  // trace lines of the resource files, in order
+};
+
+// The plain form of a collection; nullopt when it holds what a kept read must not keep (an object
+// value, attributes with attributes, a value marked encrypted).
+std::optional<PlainCollection> Capture(IFieldCollection* collection);
+// A new collection of new fields from the plain form (null for one that was not there).
+ComPtr<IFieldCollection> Rebuild(const PlainCollection& plain, DataObjects& objects);
+// The process environment block, as one text.
+std::wstring EnvironmentBlock();
+
+// The process's kept reads, by installation root and requested language. Safe for concurrent use:
+// a snapshot handed out is shared and never changed.
+class ConfigurationCache {
+public:
+    static ConfigurationCache& Process();
+
+    // The kept read for the key if it is still valid, else null (and it is forgotten).
+    std::shared_ptr<const ConfigurationSnapshot> Find(const std::wstring& key);
+    void Keep(const std::wstring& key, std::shared_ptr<const ConfigurationSnapshot> snapshot);
+
+private:
+    struct Entry {
+        std::wstring key;
+        std::shared_ptr<const ConfigurationSnapshot> snapshot;
+    };
+    static constexpr size_t kMaxEntries = 8;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<Entry> entries_;  // the most recent last
+};
+
+}  // namespace qarn::config
