@@ -120,7 +120,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     const std::wstring mainFile = xmlFolder + L"QarnConnector.xml";
     snapshot->files.push_back(FileStamp::Of(mainFile));
     ComPtr<IDispatch> document;
-    CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document, false));
+    CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document));
     ComPtr<IXMLDOMDocument2> dom;
     CHECK_HR(document.As(&dom));
 
@@ -190,7 +190,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
                 continue;
             }
             ComPtr<IDispatch> resources;
-            CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources, false));
+            CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources));
             ComPtr<IXMLDOMDocument2> resourceDom;
             CHECK_HR(resources.As(&resourceDom));
             ComPtr<IFieldCollection> messages;

@@ -3,6 +3,9 @@
 #include "FileContent.h"
 
 #include "documents/XmlProlog.h"
+#include "server/com/SimpleUnknown.h"
+
+#include <ocidl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -70,6 +73,59 @@ VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName) {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     CHECK_HR(dom->load(name, &loaded));
     return loaded;
+}
+
+namespace {
+
+// {D5A63163-CF3D-4797-9B95-8ED5F41B62AD}: the file a document's bytes came from. Internal: reached
+// through the document's site only, never marshalled.
+struct IQarnSourceFile : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE FileName(BSTR* name) = 0;
+};
+
+}  // namespace
+}  // namespace qarn::dom
+
+__CRT_UUID_DECL(qarn::dom::IQarnSourceFile, 0xd5a63163, 0xcf3d, 0x4797, 0x9b, 0x95, 0x8e, 0xd5, 0xf4, 0x1b, 0x62, 0xad)
+
+namespace qarn::dom {
+
+namespace {
+
+class SourceFile final : public SimpleUnknown<IQarnSourceFile> {
+public:
+    explicit SourceFile(std::wstring_view file) : file_(file) {}
+    STDMETHODIMP FileName(BSTR* name) override {
+        if (!name) return E_POINTER;
+        *name = SysAllocStringLen(file_.data(), static_cast<UINT>(file_.size()));
+        return *name ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    const std::wstring file_;
+};
+
+}  // namespace
+
+void SetSourceFile(IXMLDOMDocument2* dom, std::wstring_view file) {
+    ComPtr<IObjectWithSite> site;
+    if (FAILED(dom->QueryInterface(IID_PPV_ARGS(&site)))) return;  // messages then name no file
+    ComPtr<IUnknown> source;
+    source.Attach(static_cast<IQarnSourceFile*>(new SourceFile(file)));
+    CHECK_HR(site->SetSite(source.Get()));
+}
+
+Bstr SourceOf(IXMLDOMDocument2* dom) {
+    Bstr url;
+    if (FAILED(dom->get_url(url.Out()))) url.Reset();
+    if (!url.IsEmpty()) return url;
+    ComPtr<IObjectWithSite> site;
+    ComPtr<IQarnSourceFile> source;
+    Bstr file;
+    if (SUCCEEDED(dom->QueryInterface(IID_PPV_ARGS(&site))) && SUCCEEDED(site->GetSite(IID_PPV_ARGS(&source))) &&
+        source && SUCCEEDED(source->FileName(file.Out())))
+        return file;
+    return url;
 }
 
 bool TextHasDoctype(BSTR text) {

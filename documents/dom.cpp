@@ -51,9 +51,7 @@ STDMETHODIMP CQarnUtilities::GetXMLDOMNodeTypedValue(IDispatch *pDisp, BSTR node
     });
 }
 
-STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) { return ParseFile(xmlFile, ppDisp, false); }
-
-HRESULT CQarnUtilities::ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool fromBytes) {
+STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) {
     return MethodFrame(L"CQarnUtilities::DOMParse", [&] {
         OutParam(ppDisp);
         // A script variable passed by reference is read through its reference.
@@ -63,14 +61,16 @@ HRESULT CQarnUtilities::ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool from
         CHECK_HR(FileExist(file.bstrVal, &exists));
         ComPtr<IXMLDOMDocument2> document = NewDocument();
         VARIANT_BOOL loaded = VARIANT_FALSE;
-        // What cannot be read here (a folder, no access) gets the engine's own load by name.
-        std::optional<std::string> bytes;
-        if (fromBytes) bytes = LoadableBytes(file.bstrVal);
-        if (bytes)
+        // MSXML gets the file's bytes: its load by name takes more than linear time under Wine. The
+        // document then has no url; it keeps the file's name for messages. What cannot be read
+        // here (a folder, no access) gets the engine's own load by name.
+        if (std::optional<std::string> bytes = LoadableBytes(file.bstrVal)) {
             loaded = LoadBytes(document.Get(), *bytes);
-        else
+            bytes.reset();
+            SetSourceFile(document.Get(), View(file.bstrVal));
+        } else {
             loaded = LoadByName(document.Get(), file.bstrVal);
-        bytes.reset();
+        }
         const std::wstring unknown = L"Unknown parsing error for " + std::wstring(View(file.bstrVal)) + L".";
         *ppDisp = LoadResult(document.Get(), loaded, unknown).Detach();
     });

@@ -134,7 +134,7 @@ ComPtr<IDispatch> LogonLookup::LoadLogonFile(BSTR xmlFile) {
                       std::to_wstring(path.size()) + L" characters long; at most " +
                       std::to_wstring(kPathCapacity - 1) + L" are possible.");
     ComPtr<IDispatch> document;
-    CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(path)), &document, false));
+    CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(path)), &document));
     return document;
 }
 

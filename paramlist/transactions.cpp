@@ -153,9 +153,8 @@ HRESULT Engine::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch *pDi
         Variant file;
         file.vt = VT_BSTR;
         file.bstrVal = CopyBstr(View(xmlFile));
-        // The document stays here and the list names the file itself: MSXML may read its bytes.
         ComPtr<IDispatch> document;
-        CHECK_HR(host_.ParseFile(file, &document, true));
+        CHECK_HR(host_.ParseFile(file, &document));
         CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlFile, ppResult));
     });
 }
@@ -191,8 +190,8 @@ HRESULT Engine::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch 
         Bstr path;
         CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
         const ComPtr<IXMLDOMDocument2> document = dom::AsDom<IXMLDOMDocument2>(pDom, L"an XML document");
-        Bstr url;
-        CHECK_HR(document->get_url(url.Out()));
+        // The file the document came from, when it came from one.
+        const Bstr url = dom::SourceOf(document.Get());
         const ComPtr<IXMLDOMNode> node = dom::SelectSingle(document.Get(), path);
         if (!node) THROW_STORE_REPORT(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(url));
         CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, ppResult));

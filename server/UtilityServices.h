@@ -17,9 +17,7 @@ public:
     virtual HRESULT UserName(BSTR* name) = 0;                                                     // GetSystemUserName
     // FileExist when `strict` (a missing file fails), else FileExist2.
     virtual HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) = 0;
-    // DOMParse; with `fromBytes` MSXML gets the file's bytes instead of its name, for a document
-    // that stays inside the server (its url is empty).
-    virtual HRESULT ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) = 0;
+    virtual HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) = 0;                       // DOMParse
     virtual HRESULT ParseText(BSTR xmlString, IDispatch** document) = 0;                         // DOMParse2
     virtual HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) = 0;   // DOMNodeGetChilds
     virtual HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) = 0;  // DOMNodeGetChilds_

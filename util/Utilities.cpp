@@ -34,8 +34,8 @@ HRESULT CQarnUtilities::Services::FileExists(BSTR path, VARIANT_BOOL* exists, bo
     return strict ? self.FileExist(path, exists) : self.FileExist2(path, exists);
 }
 
-HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) {
-    return self.ParseFile(xmlFile, document, fromBytes);
+HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** document) {
+    return self.DOMParse(xmlFile, document);
 }
 
 HRESULT CQarnUtilities::Services::ParseText(BSTR xmlString, IDispatch** document) {

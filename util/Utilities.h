@@ -187,10 +187,6 @@ private:
     // The message store's lookup behind THROW_STORE_MESSAGE: this object's GetMessage.
     HRESULT LookupMessage(BSTR id, BSTR* text) override { return GetMessage(id, text); }
 
-    // DOMParse; with `fromBytes` MSXML gets the file's bytes instead of its name, for a document
-    // that stays inside the server (its url is empty).
-    HRESULT ParseFile(VARIANT xmlFile, IDispatch** ppDisp, bool fromBytes);
-
     // Script engines created by RunMacro and RunMacro2.
     qarn::ScriptEngines scriptEngines_;
     // The built-in self-test behind InvokeMethod's "RunTestCases" (selftest.cpp): variant 1 checks
@@ -224,7 +220,7 @@ private:
         HRESULT ComputerName(BSTR* name) override;
         HRESULT UserName(BSTR* name) override;
         HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) override;
-        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document, bool fromBytes) override;
+        HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
         HRESULT ParseText(BSTR xmlString, IDispatch** document) override;
         HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
         HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
