@@ -3,11 +3,12 @@
 #include "FileContent.h"
 
 #include "documents/XmlProlog.h"
-#include "server/com/SimpleUnknown.h"
 
 #include <ocidl.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 #include <cstdio>
 
 namespace qarn::dom {
@@ -77,42 +78,48 @@ VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName) {
 
 namespace {
 
-// {D5A63163-CF3D-4797-9B95-8ED5F41B62AD}: the file a document's bytes came from. Internal: reached
-// through the document's site only, never marshalled.
-struct IQarnSourceFile : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE FileName(BSTR* name) = 0;
-};
-
-}  // namespace
-}  // namespace qarn::dom
-
-__CRT_UUID_DECL(qarn::dom::IQarnSourceFile, 0xd5a63163, 0xcf3d, 0x4797, 0x9b, 0x95, 0x8e, 0xd5, 0xf4, 0x1b, 0x62, 0xad)
-
-namespace qarn::dom {
-
-namespace {
-
-class SourceFile final : public SimpleUnknown<IQarnSourceFile> {
+// The file monikers of the files read lately, one per name: a document's site. Wine's MSXML never
+// lets go of one reference to a document's site, so a site per document would stay behind with
+// every document; sharing them keeps that to one object per name. A moniker is the system's own
+// object, which stays valid after this DLL is unloaded while documents still hold it.
+class SourceFiles {
 public:
-    explicit SourceFile(std::wstring_view file) : file_(file) {}
-    STDMETHODIMP FileName(BSTR* name) override {
-        if (!name) return E_POINTER;
-        *name = SysAllocStringLen(file_.data(), static_cast<UINT>(file_.size()));
-        return *name ? S_OK : E_OUTOFMEMORY;
+    ComPtr<IMoniker> For(std::wstring_view file) {
+        const std::wstring name(file);
+        AcquireSRWLockExclusive(&lock_);
+        ComPtr<IMoniker> found;
+        for (const auto& [known, moniker] : monikers_)
+            if (known == name) found = moniker;
+        HRESULT hr = S_OK;
+        if (!found) {
+            hr = CreateFileMoniker(name.c_str(), &found);
+            if (SUCCEEDED(hr)) {
+                try {
+                    if (monikers_.size() >= kMaxNames) monikers_.erase(monikers_.begin());
+                    monikers_.emplace_back(name, found);
+                } catch (...) {
+                    // Not kept for the next document: this one gets it all the same.
+                }
+            }
+        }
+        ReleaseSRWLockExclusive(&lock_);
+        CHECK_HR(hr);
+        return found;
     }
 
 private:
-    const std::wstring file_;
+    static constexpr size_t kMaxNames = 256;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<std::pair<std::wstring, ComPtr<IMoniker>>> monikers_;
 };
 
 }  // namespace
 
 void SetSourceFile(IXMLDOMDocument2* dom, std::wstring_view file) {
+    static SourceFiles sources;
     ComPtr<IObjectWithSite> site;
     if (FAILED(dom->QueryInterface(IID_PPV_ARGS(&site)))) return;  // messages then name no file
-    ComPtr<IUnknown> source;
-    source.Attach(static_cast<IQarnSourceFile*>(new SourceFile(file)));
-    CHECK_HR(site->SetSite(source.Get()));
+    CHECK_HR(site->SetSite(sources.For(file).Get()));
 }
 
 Bstr SourceOf(IXMLDOMDocument2* dom) {
@@ -120,11 +127,15 @@ Bstr SourceOf(IXMLDOMDocument2* dom) {
     if (FAILED(dom->get_url(url.Out()))) url.Reset();
     if (!url.IsEmpty()) return url;
     ComPtr<IObjectWithSite> site;
-    ComPtr<IQarnSourceFile> source;
-    Bstr file;
+    ComPtr<IMoniker> source;
+    ComPtr<IBindCtx> context;
+    LPOLESTR name = nullptr;
     if (SUCCEEDED(dom->QueryInterface(IID_PPV_ARGS(&site))) && SUCCEEDED(site->GetSite(IID_PPV_ARGS(&source))) &&
-        source && SUCCEEDED(source->FileName(file.Out())))
-        return file;
+        source && SUCCEEDED(CreateBindCtx(0, &context)) &&
+        SUCCEEDED(source->GetDisplayName(context.Get(), nullptr, &name)) && name) {
+        url = Bstr(std::wstring_view(name));
+        CoTaskMemFree(name);
+    }
     return url;
 }
 

@@ -33,8 +33,8 @@ std::optional<std::string> LoadableBytes(BSTR fileName);
 // read here (a folder, no access) gets the engine's own answer.
 VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName);
 
-// A document whose bytes were loaded has no url: the file it came from is kept with it (as its
-// site, which MSXML asks for nothing it needs) so that messages about the document can name it.
+// A document whose bytes were loaded has no url: the file it came from is kept with it (a file
+// moniker as its site, which MSXML asks for nothing it needs) so that messages can name it.
 void SetSourceFile(IXMLDOMDocument2* dom, std::wstring_view file);
 // The document's url, else the file kept with it; empty when it has neither.
 Bstr SourceOf(IXMLDOMDocument2* dom);
