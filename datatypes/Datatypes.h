@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Mixins.h"
+#include "OwnAccess.h"
 #include "secure/WipedBstr.h"
 
 class CField : public qarn::dt::WithName<CField, IField> {
@@ -30,8 +31,8 @@ private:
     qarn::Variant value_;
 };
 
-class CFieldCollection
-    : public qarn::dt::IndexedCollection<CFieldCollection, IFieldCollection, qarn::dt::NamedList<IField>> {
+class CFieldCollection : public qarn::dt::IndexedCollection<CFieldCollection, IFieldCollection,
+                                                             qarn::dt::NamedList<IField>, IQarnFieldMaker> {
 public:
     static constexpr wchar_t kName[] = L"FieldCollection";
 
@@ -46,9 +47,13 @@ public:
 
     // Appends the fields of `other` (any implementation; this collection itself included).
     void AppendAll(IFieldCollection* other);
+
+    // IQarnFieldMaker (OwnAccess.cpp).
+    STDMETHODIMP AppendTextFields(const QarnTextPair* pairs, ULONG count) override;
+    STDMETHODIMP NewFieldWithAttributes(const QarnTextPair* pair, IField** field) override;
 };
 
-class CParameterList : public qarn::dt::WithAttributes<CParameterList, IParameterList> {
+class CParameterList : public qarn::dt::WithAttributes<CParameterList, IParameterList, IQarnOwnParameterList> {
 public:
     static constexpr wchar_t kName[] = L"ParameterList";
 
@@ -68,6 +73,8 @@ public:
     STDMETHODIMP GetTable(BSTR name, ITable** result) override;
     STDMETHODIMP GetStructure(BSTR name, IStructure** result) override;
     STDMETHODIMP get_Xml(BSTR* xml) override;
+    // IQarnOwnParameterList (OwnAccess.cpp).
+    STDMETHODIMP GetWellFormedXml(BSTR* xml) override;
 
     // The three collections, created empty on first use (never null).
     IFieldCollection* Fields();
