@@ -26,6 +26,8 @@ public:
     const VARIANT& Value() const noexcept { return value_; }
     // Stores a copy of `value`, following a by-reference variant; objects are kept by reference.
     void SetValue(const VARIANT& value);
+    // Takes `value` over as it is, leaving it empty (OwnAccess.cpp).
+    void TakeValue(VARIANT& value) noexcept;
 
 private:
     qarn::Variant value_;
@@ -50,7 +52,8 @@ public:
 
     // IQarnFieldMaker (OwnAccess.cpp).
     STDMETHODIMP AppendTextFields(const QarnTextPair* pairs, ULONG count) override;
-    STDMETHODIMP NewFieldWithAttributes(const QarnTextPair* pair, IField** field) override;
+    STDMETHODIMP NewAttributedField(const QarnTextPair* field, const QarnTextPair* attributes, ULONG count,
+                                    IField** result) override;
 };
 
 class CParameterList : public qarn::dt::WithAttributes<CParameterList, IParameterList, IQarnOwnParameterList> {

@@ -13,16 +13,18 @@ ComPtr<CField> NewTextField(const QarnTextPair& pair) {
         THROW_MESSAGE(L"A text of the field to make is missing.");
     ComPtr<CField> field = CField::Make();
     field->SetName(std::wstring(pair.name ? pair.name : L"", pair.nameLength));
-    // The variant only borrows the text: SetValue stores its own copy.
-    VARIANT text;
-    text.vt = VT_BSTR;
-    Bstr value(std::wstring_view(pair.value ? pair.value : L"", pair.valueLength));
-    text.bstrVal = value.get();
-    field->SetValue(text);
+    Variant text(std::wstring_view(pair.value ? pair.value : L"", pair.valueLength));
+    field->TakeValue(text);
     return field;
 }
 
 }  // namespace
+
+void CField::TakeValue(VARIANT& value) noexcept {
+    std::swap(value, static_cast<VARIANT&>(value_));
+    secure::ZeroVariantText(value);
+    ReleaseLater(value);
+}
 
 STDMETHODIMP CFieldCollection::AppendTextFields(const QarnTextPair* pairs, ULONG count) {
     return MethodFrame(L"FieldCollection::AppendTextFields", [&] {
@@ -31,13 +33,16 @@ STDMETHODIMP CFieldCollection::AppendTextFields(const QarnTextPair* pairs, ULONG
     });
 }
 
-STDMETHODIMP CFieldCollection::NewFieldWithAttributes(const QarnTextPair* pair, IField** field) {
-    return MethodFrame(L"FieldCollection::NewFieldWithAttributes", [&] {
-        OutParam(field);
-        if (!pair) THROW_MESSAGE(L"The field to make is missing.");
-        ComPtr<CField> made = NewTextField(*pair);
-        made->SetAttributes(this);
-        *field = made.Detach();
+STDMETHODIMP CFieldCollection::NewAttributedField(const QarnTextPair* field, const QarnTextPair* attributes,
+                                                  ULONG count, IField** result) {
+    return MethodFrame(L"FieldCollection::NewAttributedField", [&] {
+        OutParam(result);
+        if (!field || (!attributes && count)) THROW_MESSAGE(L"The field to make is missing.");
+        ComPtr<CFieldCollection> collection = CFieldCollection::Make();
+        for (ULONG i = 0; i < count; ++i) collection->items_.Append(NewTextField(attributes[i]).Get());
+        ComPtr<CField> made = NewTextField(*field);
+        made->SetAttributes(collection.Get());
+        *result = made.Detach();
     });
 }
 

@@ -34,7 +34,9 @@ struct IQarnFieldMaker : public IUnknown {
     // Appends a new field per pair, in order, named and with the pair's value as a text (BSTR)
     // value. On failure the fields appended before stay.
     virtual HRESULT STDMETHODCALLTYPE AppendTextFields(const QarnTextPair* pairs, ULONG count) = 0;
-    // A new field with the pair's name and text value whose Attributes are this collection.
-    virtual HRESULT STDMETHODCALLTYPE NewFieldWithAttributes(const QarnTextPair* pair, IField** field) = 0;
+    // A new field with the pair's name and text value whose Attributes are a new collection of
+    // `count` text fields made of `attributes`. This collection is not changed.
+    virtual HRESULT STDMETHODCALLTYPE NewAttributedField(const QarnTextPair* field, const QarnTextPair* attributes,
+                                                         ULONG count, IField** result) = 0;
 };
 __CRT_UUID_DECL(IQarnFieldMaker, 0x3422e053, 0x8f53, 0x46d4, 0xae, 0xff, 0xe9, 0x53, 0xdd, 0x3e, 0xc5, 0x7e)
