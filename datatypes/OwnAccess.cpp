@@ -29,6 +29,8 @@ void CField::TakeValue(VARIANT& value) noexcept {
 STDMETHODIMP CFieldCollection::AppendTextFields(const QarnTextPair* pairs, ULONG count) {
     return MethodFrame(L"FieldCollection::AppendTextFields", [&] {
         if (!pairs && count) THROW_MESSAGE(L"The fields to make are missing.");
+        // The by-name index is built when a field is first looked up, not field by field.
+        items_.DeferIndex();
         for (ULONG i = 0; i < count; ++i) items_.Append(NewTextField(pairs[i]).Get());
     });
 }
