@@ -73,10 +73,11 @@ STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **p
         if (FAILED(hr)) return hr;
         // The marker that tells readers and the tree walk that the value is encrypted.
         static constexpr wchar_t kMarker[] = L"x3nc", kTrue[] = L"true";
-        if (!fieldMaker_) {
-            ComPtr<IFieldCollection> maker;
-            if (SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&maker)))) maker.As(&fieldMaker_);
-        }
+        ComPtr<IFieldCollection> attributes;
+        // The first collection becomes the maker when it can make fields, else the attributes.
+        if (!fieldMaker_ && SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes))) &&
+            SUCCEEDED(attributes.As(&fieldMaker_)))
+            attributes.Reset();
         if (fieldMaker_) {
             // The data-type server makes the field and its marker in one call.
             const QarnTextPair marker{kMarker, 4, kTrue, 4};
@@ -87,8 +88,7 @@ STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **p
         }
         ComPtr<IField> field = NewPlainField(objects_, fieldName, text.get());
         if (!field) return S_OK;
-        ComPtr<IFieldCollection> attributes;
-        if (SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes)))) {
+        if (attributes || SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes)))) {
             Variant marker{std::wstring_view(kTrue)};
             CHECK_HR(attributes->SetValue(Bstr(kMarker), marker));
             CHECK_HR(field->put_Attributes(attributes.Get()));
