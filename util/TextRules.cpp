@@ -326,6 +326,22 @@ std::vector<Span> SplitLines(std::wstring_view text) {
     return lines;
 }
 
+std::vector<Span> SplitTextModeLines(std::string_view bytes) {
+    const std::string_view text = bytes.substr(0, std::min(bytes.find('\x1A'), bytes.size()));
+    std::vector<Span> lines;
+    if (text.empty()) return lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\n' && c != '\r') continue;
+        lines.push_back({start, i});
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;  // CR LF is one break
+        start = i + 1;
+    }
+    lines.push_back({start, text.size()});
+    return lines;
+}
+
 std::vector<std::wstring_view> SplitTokens(std::wstring_view line, std::wstring_view delimiters) {
     std::vector<std::wstring_view> tokens;
     size_t i = 0;
