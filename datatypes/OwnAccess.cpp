@@ -41,6 +41,7 @@ STDMETHODIMP CFieldCollection::NewAttributedField(const QarnTextPair* field, con
         OutParam(result);
         if (!field || (!attributes && count)) THROW_MESSAGE(L"The field to make is missing.");
         ComPtr<CFieldCollection> collection = CFieldCollection::Make();
+        collection->items_.DeferIndex();  // built when an attribute is first looked up
         for (ULONG i = 0; i < count; ++i) collection->items_.Append(NewTextField(attributes[i]).Get());
         ComPtr<CField> made = NewTextField(*field);
         made->SetAttributes(collection.Get());
