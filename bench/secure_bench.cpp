@@ -1,7 +1,8 @@
 // Encryption throughput: pairs per second for Encrypt and Decrypt through the COM interface of
 // CQarnUtilities, for short pairs (8-character name, 12-character value) and for 4,000-character
 // values; beside each, the plain encoder of the same pair called directly (no COM, no field
-// objects), measured in the same run. The output is Markdown.
+// objects), measured in the same run. Target: Encrypt of the short pair at least 250,000 pairs per
+// second. The output is Markdown.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -52,6 +53,7 @@ int wmain() {
         std::wstring name, value;
     } cases[] = {{"8 + 12 characters", L"username", L"Sommer2026!!"},
                  {"8 + 4,000 characters", L"document", std::wstring(4000, L'v')}};
+    double shortEncrypt = 0;
     for (const Case& c : cases) {
         BSTR name = SysAllocString(c.name.c_str()), value = SysAllocString(c.value.c_str());
         ComPtr<IField> encrypted;
@@ -77,6 +79,7 @@ int wmain() {
             std::fprintf(stderr, "a call failed for the pair %s\n", c.label);
             return 1;
         }
+        if (&c == &cases[0]) shortEncrypt = encrypt;
         std::printf("| %s | %s | %s | %.1f | %s | %s | %.1f |\n", c.label, Grouped(std::llround(encrypt)).c_str(),
                     Grouped(std::llround(plainEncrypt)).c_str(), plainEncrypt / encrypt,
                     Grouped(std::llround(decrypt)).c_str(), Grouped(std::llround(plainDecrypt)).c_str(),
@@ -85,6 +88,9 @@ int wmain() {
         SysFreeString(value);
         SysFreeString(text);
     }
+    Verdict(shortEncrypt >= 250000,
+            Format("Encrypt of the short pair through COM: %s pairs per second; at least 250,000",
+                   Grouped(std::llround(shortEncrypt)).c_str()));
     u.Reset();
     CoUninitialize();
     return 0;

@@ -1,9 +1,12 @@
-// ReadTextFile scaling: writes text files of 5, 10, 25 and 50 MB (lines of 40 to 80 characters),
-// then for each size reads the file once plainly (fread of the whole file into memory) and once
-// with CQarnUtilities::ReadTextFile through COM, and prints both times per MB and their ratio.
-// The per-MB time of ReadTextFile must stay flat as the size grows (linear in total). Every file
-// ends with a line break, so ReadTextFile returns one (empty) line more than was written.
-// The output is Markdown.
+// ReadTextFile speed: writes text files of 5, 10, 25 and 50 MB (lines of 40 to 80 characters),
+// then for each size reads the file plainly (fread of the whole file into memory, the median of
+// three reads) and once with CQarnUtilities::ReadTextFile through COM followed by what a host does
+// with the result: Count, and the text of every line through the collection (Item and
+// StringValue); that reading is part of the timed figure. Prints both times per MB and their
+// ratio. Targets: the ratio at most 3.5 at every size, and the per-MB time flat as the size grows
+// (linear in total). A small file is read once before, so that the first size does not include
+// the start of the servers. Every file ends with a line break, so ReadTextFile returns one
+// (empty) line more than was written. The output is Markdown.
 //
 //   textfile_bench [folder for the files, default: the temporary folder]
 #include <windows.h>
@@ -13,6 +16,7 @@
 
 #include "BenchClock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -85,21 +89,44 @@ int wmain(int argc, wchar_t** argv) {
         long lines;
     };
     std::vector<Row> rows;
+    {
+        // The servers start on the first call: not part of any size's figure.
+        const std::wstring path = folder + L"qarn-textfile-bench-start.txt";
+        WriteFile(path, 1);
+        BSTR name = SysAllocString(path.c_str());
+        ComPtr<IFieldCollection> result;
+        utilities->ReadTextFile(name, &result);
+        SysFreeString(name);
+        DeleteFileW(path.c_str());
+    }
     for (int megabytes : {5, 10, 25, 50}) {
         const std::wstring path = folder + L"qarn-textfile-bench.txt";
         const long lines = WriteFile(path, megabytes);
         size_t bytes = 0;
-        const double plain = PlainRead(path, bytes);
+        std::vector<double> plains;
+        for (int i = 0; i < 3; ++i) plains.push_back(PlainRead(path, bytes));
+        const double plain = Median(plains);
         BSTR name = SysAllocString(path.c_str());
         ComPtr<IFieldCollection> result;
         const double start = Now();
         hr = utilities->ReadTextFile(name, &result);
+        long count = 0;
+        size_t characters = 0;
+        if (result) result->get_Count(&count);
+        for (long i = 1; SUCCEEDED(hr) && i <= count; ++i) {
+            ComPtr<IField> line;
+            BSTR text = nullptr;
+            hr = result->get_Item(i, &line);
+            if (SUCCEEDED(hr)) hr = line->get_StringValue(&text);
+            characters += SysStringLen(text);
+            SysFreeString(text);
+        }
         const double read = Now() - start;
         SysFreeString(name);
-        long count = 0;
-        if (result) result->get_Count(&count);
         result.Reset();
         DeleteFileW(path.c_str());
+        // Every line's text was read: all but the line breaks (CR LF each).
+        if (SUCCEEDED(hr) && characters != bytes - 2 * static_cast<size_t>(lines)) hr = E_UNEXPECTED;
         if (FAILED(hr) || count != lines + 1) {
             std::fprintf(stderr, "ReadTextFile of %d MB: 0x%08lx, %ld lines of %ld\n", megabytes,
                          static_cast<unsigned long>(hr), count, lines + 1);
@@ -115,9 +142,14 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("| %.0f | %s | %.1f | %.1f | %.1f | %s | %s |\n", r.mb, Grouped(r.lines).c_str(),
                     r.plain * 1e3 / r.mb, r.read * 1e3 / r.mb, r.read / r.plain,
                     Grouped(std::llround(r.read * 1e3)).c_str(), Bar(r.read / r.mb, top).c_str());
-    // Flat: per MB, 50 MB within twice 10 MB (the first size includes the start of the servers).
+    // Flat: per MB, 50 MB within twice 10 MB; and against the plain read at every size.
     const double growth = (rows[3].read / rows[3].mb) / (rows[1].read / rows[1].mb);
-    Verdict(growth <= 2.0, Format("ReadTextFile per MB at 50 MB against 10 MB: %.2fx; limit 2x", growth));
+    double worst = 0;
+    for (const Row& r : rows) worst = std::max(worst, r.read / r.plain);
+    Verdict(growth <= 2.0 && worst <= 3.5,
+            Format("ReadTextFile against the plain read: at most %.2fx, limit 3.5x; per MB at 50 MB against 10 MB: "
+                   "%.2fx, limit 2x",
+                   worst, growth));
     utilities.Reset();
     CoUninitialize();
     return 0;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Mixins.h"
+#include "OwnAccess.h"
 #include "secure/WipedBstr.h"
 
 class CField : public qarn::dt::WithName<CField, IField> {
@@ -25,13 +26,15 @@ public:
     const VARIANT& Value() const noexcept { return value_; }
     // Stores a copy of `value`, following a by-reference variant; objects are kept by reference.
     void SetValue(const VARIANT& value);
+    // Takes `value` over as it is, leaving it empty (OwnAccess.cpp).
+    void TakeValue(VARIANT& value) noexcept;
 
 private:
     qarn::Variant value_;
 };
 
-class CFieldCollection
-    : public qarn::dt::IndexedCollection<CFieldCollection, IFieldCollection, qarn::dt::NamedList<IField>> {
+class CFieldCollection : public qarn::dt::IndexedCollection<CFieldCollection, IFieldCollection,
+                                                             qarn::dt::NamedList<IField>, IQarnFieldMaker> {
 public:
     static constexpr wchar_t kName[] = L"FieldCollection";
 
@@ -46,9 +49,14 @@ public:
 
     // Appends the fields of `other` (any implementation; this collection itself included).
     void AppendAll(IFieldCollection* other);
+
+    // IQarnFieldMaker (OwnAccess.cpp).
+    STDMETHODIMP AppendTextFields(const QarnTextPair* pairs, ULONG count) override;
+    STDMETHODIMP NewAttributedField(const QarnTextPair* field, const QarnTextPair* attributes, ULONG count,
+                                    IField** result) override;
 };
 
-class CParameterList : public qarn::dt::WithAttributes<CParameterList, IParameterList> {
+class CParameterList : public qarn::dt::WithAttributes<CParameterList, IParameterList, IQarnOwnParameterList> {
 public:
     static constexpr wchar_t kName[] = L"ParameterList";
 
@@ -68,6 +76,8 @@ public:
     STDMETHODIMP GetTable(BSTR name, ITable** result) override;
     STDMETHODIMP GetStructure(BSTR name, IStructure** result) override;
     STDMETHODIMP get_Xml(BSTR* xml) override;
+    // IQarnOwnParameterList (OwnAccess.cpp).
+    STDMETHODIMP GetWellFormedXml(BSTR* xml) override;
 
     // The three collections, created empty on first use (never null).
     IFieldCollection* Fields();

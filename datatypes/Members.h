@@ -219,6 +219,8 @@ public:
 
     size_t Count() const noexcept { return items_.size(); }
     Itf* At(size_t pos) const noexcept { return items_[pos].item.Get(); }
+    // Leaves the index to the next lookup, which builds it in one pass: for appending many members.
+    void DeferIndex() noexcept { stale_ = true; }
 
     // A copy of the members, for enumerators and for appending a collection to itself.
     std::vector<ComPtr<Itf>> Members() const {

@@ -41,9 +41,9 @@ template <class Derived, MethodName Method>
 inline constexpr auto kFrameName = JoinFrameName(Derived::kName, Method.chars);
 
 // The Attributes property: nothing until a collection is put; the object keeps the very
-// collection it is given.
-template <class Derived, class Itf>
-class WithAttributes : public ComObject<Derived, Itf> {
+// collection it is given. `Internal` are further interfaces of the class (OwnAccess.h).
+template <class Derived, class Itf, class... Internal>
+class WithAttributes : public ComObject<Derived, Itf, Internal...> {
 public:
     STDMETHODIMP get_Attributes(IFieldCollection** attributes) override {
         return MethodFrame(kFrameName<Derived, L"get_Attributes">.data(), [&] {
@@ -86,8 +86,8 @@ public:
 
 // A collection over an ordered member list (NamedList or MemberList): Count, the 1-based Item and
 // a For Each enumerator over a snapshot, plus the Attributes property.
-template <class Derived, class Itf, class List>
-class IndexedCollection : public WithAttributes<Derived, Itf> {
+template <class Derived, class Itf, class List, class... Internal>
+class IndexedCollection : public WithAttributes<Derived, Itf, Internal...> {
 public:
     using Item = typename List::Member;
 

@@ -115,6 +115,7 @@ bool IsAttributeName(std::wstring_view name) {
 class XmlWriter {
 public:
     secure::SecretWString List(CParameterList& list) {
+        out_.reserve(1024);
         Open(L"Parameter", list.Attributes());
         FieldCollection(list.Fields());
         Structures(list.Structures());
@@ -176,6 +177,19 @@ private:
     }
 
     void Field(IField* field) {
+        if (NamedMember* own = OwnMember(field)) {
+            // One of this server's fields: read in place, without a copy of its texts.
+            const CField& f = static_cast<const CField&>(*own);
+            Open(L"Field", f.Attributes());
+            TextElement(L"Name", f.Name());
+            const VARIANT& value = f.Value();
+            if (value.vt == VT_BSTR)
+                TextElement(L"Value", View(value.bstrVal));
+            else
+                TextElement(L"Value", ValueText(value));
+            Close(L"Field");
+            return;
+        }
         Open(L"Field", AttributesOf(field).Get());
         Bstr name;
         secure::WipedBstr value;

@@ -1,6 +1,8 @@
 // The text of a QarnDocument file (root `QarnDocuments`).
 #include "documents/DocumentWriter.h"
 
+#include "datatypes/OwnAccess.h"
+#include "secure/WipedBstr.h"
 #include "util/CallerText.h"
 
 namespace qarn::dom {
@@ -15,13 +17,13 @@ ComPtr<IUnknown> Identity(IUnknown* object) {
 
 }  // namespace
 
-std::wstring DocumentFileWriter::Write(IQarnDocument* root) {
-    out_ = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<QarnDocuments>";
+secure::BasicSecretString<char> DocumentFileWriter::Write(IQarnDocument* root) {
+    out_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<QarnDocuments>";
     Open(root);
     while (!open_.empty()) {
         Frame& top = open_.back();
         if (top.next > top.count) {
-            out_ += L"</Children></QarnDocument>";
+            out_ += "</Children></QarnDocument>";
             onPath_.erase(top.identity.Get());
             open_.pop_back();
             continue;
@@ -30,7 +32,7 @@ std::wstring DocumentFileWriter::Write(IQarnDocument* root) {
         CHECK_HR(top.children->get_Item(top.next++, &child));
         if (child) Open(child.Get());  // may add a frame: `top` is not used after this
     }
-    out_ += L"</QarnDocuments>\r\n";
+    out_ += "</QarnDocuments>\r\n";
     return std::move(out_);
 }
 
@@ -39,24 +41,31 @@ void DocumentFileWriter::Open(IQarnDocument* document) {
     ComPtr<IUnknown> identity = Identity(document);
     if (onPath_.count(identity.Get()))
         THROW_MESSAGE(L"The document tree holds a document among its own descendants; it cannot be written.");
-    out_ += L"<QarnDocument>";
+    out_ += "<QarnDocument>";
     ComPtr<IParameterList> list;
     CHECK_HR(document->get_ParameterList(&list));
     if (list) AppendParameterElement(list.Get());
     ComPtr<IQarnDocumentCollection> children;
     CHECK_HR(document->get_Children(&children));
     if (!children) {
-        out_ += L"</QarnDocument>";
+        out_ += "</QarnDocument>";
         return;
     }
     long count = 0;
     CHECK_HR(children->get_Count(&count));
-    out_ += L"<Children>";
+    out_ += "<Children>";
     onPath_.insert(identity.Get());
     open_.push_back({std::move(children), std::move(identity), 1, count});
 }
 
 void DocumentFileWriter::AppendParameterElement(IParameterList* list) {
+    ComPtr<IQarnOwnParameterList> own;
+    if (SUCCEEDED(list->QueryInterface(IID_PPV_ARGS(&own))) && own) {
+        secure::WipedBstr xml;
+        CHECK_HR(own->GetWellFormedXml(xml.Out()));
+        Append(View(xml.get()));
+        return;
+    }
     Bstr xml;
     CHECK_HR(list->get_Xml(xml.Out()));
     const Bstr given(Arg(xml).value_or(std::wstring_view()));
@@ -75,7 +84,40 @@ void DocumentFileWriter::AppendParameterElement(IParameterList* list) {
     if (!element) return;
     Bstr text;
     CHECK_HR(element->get_xml(text.Out()));
-    out_ += text.View();
+    Append(text.View());
+}
+
+// Appends `text` as UTF-8; a surrogate without its partner becomes U+FFFD, as the system's
+// conversion makes it.
+void DocumentFileWriter::Append(std::wstring_view text) {
+    const size_t start = out_.size();
+    out_.resize(start + text.size() * 3);
+    char* to = out_.data() + start;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned c = text[i];
+        if (c < 0x80) {
+            *to++ = static_cast<char>(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *to++ = static_cast<char>(0xC0 | (c >> 6));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+            *to++ = static_cast<char>(0xF0 | (c >> 18));
+            *to++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+        *to++ = static_cast<char>(0xE0 | (c >> 12));
+        *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *to++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    out_.resize(static_cast<size_t>(to - out_.data()));
 }
 
 }  // namespace qarn::dom

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "documents/DomRead.h"
+#include "secure/Wipe.h"
 #include "server/Interfaces.h"
 
 #include <string>
@@ -13,11 +14,13 @@
 namespace qarn::dom {
 
 // The `Parameter` element of each list is taken from its XML text as the XML engine reads it; a
-// text that does not parse is left out. A tree that holds a document among its own descendants
-// cannot be written.
+// text that does not parse is left out. The lists of the data-type server write their text
+// well-formed (IQarnOwnParameterList): it is taken as it is. A tree that holds a document among
+// its own descendants cannot be written.
 class DocumentFileWriter {
 public:
-    std::wstring Write(IQarnDocument* root);
+    // The file's bytes (UTF-8). Values may be clear text: the buffers are zeroed when released.
+    secure::BasicSecretString<char> Write(IQarnDocument* root);
 
 private:
     struct Frame {
@@ -30,8 +33,9 @@ private:
     // Writes the start of a document and its parameter list; a document with children stays open.
     void Open(IQarnDocument* document);
     void AppendParameterElement(IParameterList* list);
+    void Append(std::wstring_view text);
 
-    std::wstring out_;
+    secure::BasicSecretString<char> out_;
     std::vector<Frame> open_;
     // The documents whose `Children` element is open: a document met again among them is a cycle.
     std::unordered_set<IUnknown*> onPath_;

@@ -17,10 +17,10 @@ using namespace qarn::dom;
 STDMETHODIMP CQarnUtilities::WriteQarnDocumentToFile(IQarnDocument *pDocument, BSTR fileName) {
     return MethodFrame(L"CQarnUtilities::WriteQarnDocumentToFile", [&] {
         if (!pDocument) return;
-        const std::wstring text = DocumentFileWriter().Write(pDocument);
+        const secure::BasicSecretString<char> bytes = DocumentFileWriter().Write(pDocument);
         // The previous file is replaced only once the new one is complete.
         if (!fileName || SysStringLen(fileName) == 0 ||
-            ReplaceFileContent(std::wstring(*Arg(fileName)), ToUtf8(text)) != ERROR_SUCCESS)
+            ReplaceFileContent(std::wstring(*Arg(fileName)), bytes) != ERROR_SUCCESS)
             THROW_STORE_MESSAGE(L"M0011", L"Error creating file %s.", Arg(fileName));
     });
 }

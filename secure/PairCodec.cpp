@@ -4,7 +4,9 @@
 
 #include "secure/SecureBlock.h"
 
-#include <ctime>
+#include <cstdint>
+#include <iterator>
+#include <string_view>
 
 namespace qarn::secure {
 
@@ -31,8 +33,25 @@ public:
     }
 };
 
+// Read on every call: a host may set the variable while it runs. The value is compared in a buffer
+// on the stack; a value of another length never matches.
 bool TraceSwitchOn() {
-    return EnvironmentValue(kTraceSwitchName) == std::wstring_view(kTraceAccessCode);
+    if (ThreadEnvironmentOverride::Active())
+        return EnvironmentValue(kTraceSwitchName) == std::wstring_view(kTraceAccessCode);
+    constexpr DWORD kLength = static_cast<DWORD>(std::size(kTraceAccessCode) - 1);
+    wchar_t value[kLength + 1];
+    const DWORD n = GetEnvironmentVariableW(kTraceSwitchName, value, kLength + 1);
+    return n == kLength && std::wstring_view(value, kLength) == std::wstring_view(kTraceAccessCode, kLength);
+}
+
+// The time in seconds since 1970 (UTC), as time() gives it: the runtime's time() reads the time
+// zone settings on every call, which costs more than an encryption.
+int64_t SecondsSince1970() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr uint64_t kTicksTo1970 = 116444736000000000ull;  // 100 ns ticks from 1601 to 1970
+    return static_cast<int64_t>((ticks - kTicksTo1970) / 10000000ull);
 }
 
 // The object's trace flag, set from the environment for one call.
@@ -63,7 +82,7 @@ HRESULT PairCodec::Encrypt(BSTR name, BSTR value, BSTR *text) {
     FileTrace trace;
     SecretText out;
     const Code code =
-        secure::Encrypt(AsText(name), AsText(value), static_cast<int64_t>(std::time(nullptr)), out, traceOn_ ? &trace : nullptr);
+        secure::Encrypt(AsText(name), AsText(value), SecondsSince1970(), out, traceOn_ ? &trace : nullptr);
     if (code != Code::Ok) return Report(source_, code);
     *text = SysAllocStringLen(reinterpret_cast<const wchar_t*>(out.data()), static_cast<UINT>(out.size()));
     return *text ? S_OK : Report(source_, Code::EncryptBlockMemory);

@@ -3,6 +3,7 @@
 // own-code answer; the tree walks run in the standard method error frame.
 #include "util/Utilities.h"
 
+#include "datatypes/OwnAccess.h"
 #include "secure/SecureBlock.h"
 #include "secure/SecureDataMapper.h"
 #include "secure/WipedBstr.h"
@@ -70,13 +71,26 @@ STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **p
         WipedBstr text;
         const HRESULT hr = pairs_.Encrypt(fieldName, fieldValue, text.Out());
         if (FAILED(hr)) return hr;
+        // The marker that tells readers and the tree walk that the value is encrypted.
+        static constexpr wchar_t kMarker[] = L"x3nc", kTrue[] = L"true";
+        ComPtr<IFieldCollection> attributes;
+        // The first collection becomes the maker when it can make fields, else the attributes.
+        if (!fieldMaker_ && SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes))) &&
+            SUCCEEDED(attributes.As(&fieldMaker_)))
+            attributes.Reset();
+        if (fieldMaker_) {
+            // The data-type server makes the field and its marker in one call.
+            const QarnTextPair marker{kMarker, 4, kTrue, 4};
+            const QarnTextPair pair{fieldName ? fieldName : L"", SysStringLen(fieldName), text.get(),
+                                    SysStringLen(text.get())};
+            CHECK_HR(fieldMaker_->NewAttributedField(&pair, &marker, 1, ppField));
+            return S_OK;
+        }
         ComPtr<IField> field = NewPlainField(objects_, fieldName, text.get());
         if (!field) return S_OK;
-        // The marker that tells readers and the tree walk that the value is encrypted.
-        ComPtr<IFieldCollection> attributes;
-        if (SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes)))) {
-            Variant marker(std::wstring_view(L"true"));
-            CHECK_HR(attributes->SetValue(Bstr(L"x3nc"), marker));
+        if (attributes || SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes)))) {
+            Variant marker{std::wstring_view(kTrue)};
+            CHECK_HR(attributes->SetValue(Bstr(kMarker), marker));
             CHECK_HR(field->put_Attributes(attributes.Get()));
         }
         *ppField = field.Detach();

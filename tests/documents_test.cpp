@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ForeignObject.h"
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
 #include "documents/Dom.h"
@@ -60,6 +61,31 @@ Texts Outline(IQarnDocument* root) {
     }
     return lines;
 }
+
+// A parameter list of another implementation: only its Xml text is given.
+class ForeignList : public test::ForeignObject<IParameterList> {
+public:
+    explicit ForeignList(std::wstring xml) : xml_(std::move(xml)) {}
+    STDMETHODIMP get_Xml(BSTR* xml) override { return (*xml = SysAllocString(xml_.c_str())) ? S_OK : E_OUTOFMEMORY; }
+    STDMETHODIMP get_FieldCollection(IFieldCollection**) override { return E_NOTIMPL; }
+    STDMETHODIMP put_FieldCollection(IFieldCollection*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_StructureCollection(IStructureCollection**) override { return E_NOTIMPL; }
+    STDMETHODIMP put_StructureCollection(IStructureCollection*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_TableCollection(ITableCollection**) override { return E_NOTIMPL; }
+    STDMETHODIMP put_TableCollection(ITableCollection*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetField(BSTR, IField**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetStructureField(BSTR, BSTR, IField**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTableField(BSTR, BSTR, LONG, IField**) override { return E_NOTIMPL; }
+    STDMETHODIMP FindTableField(BSTR, BSTR, BSTR, BSTR, IField**) override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IParameterList**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTable(BSTR, ITable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetStructure(BSTR, IStructure**) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Attributes(IFieldCollection**) override { return E_NOTIMPL; }
+    STDMETHODIMP put_Attributes(IFieldCollection*) override { return E_NOTIMPL; }
+
+private:
+    std::wstring xml_;
+};
 
 ComPtr<IQarnDocument> ChildOf(IQarnDocument* d, long index) {
     ComPtr<IQarnDocumentCollection> children;
@@ -166,6 +192,34 @@ TEST_F(Documents, ThreeLevelTreeRoundTrip) {
     EXPECT_EQ(Outline(a.Get()), Outline(Read(file).Get()));
     EXPECT_EQ(S_OK, Write(nullptr, folder / L"null.xml"));
     EXPECT_FALSE(Holds(L"null.xml"));
+}
+
+// Our own lists are written as they give their text, values of any characters included; lists of
+// another implementation go through the parse, and one that does not parse is left out.
+TEST_F(Documents, SpecialCharactersAndListsOfAnotherImplementation) {
+    ComPtr<IQarnDocument> root = Leaf(), good = Document(), bad = Document();
+    ComPtr<IParameterList> list;
+    ComPtr<IFieldCollection> fields;
+    root->get_ParameterList(&list);
+    list->get_FieldCollection(&fields);
+    fields->SetValue(Str(L"V"), Variant(std::wstring_view(L"a\rb\nc\td <&>\"' \u00e4\u20ac\U0001F600 ]]>")));
+    ComPtr<IField> v;
+    fields->get_Field(Str(L"V"), &v);
+    v->put_Attributes(NewFields({{L"t", L"x\ty\nz\r\"'<&>\u00e4"}}).Get());
+    good->put_ParameterList(ComPtr<IParameterList>(new ForeignList(
+        L"<Parameter>\n <FieldCollection><Field u='1'><Name>G</Name><Value>&#xE4;</Value></Field></FieldCollection>"
+        L"</Parameter>")).Get());
+    bad->put_ParameterList(ComPtr<IParameterList>(new ForeignList(L"<Parameter><FieldCollection>")).Get());
+    Adopt(root.Get(), good.Get());
+    Adopt(root.Get(), bad.Get());
+
+    const std::wstring file = folder / L"special.xml";
+    ASSERT_EQ(S_OK, Write(root.Get(), file)) << TakeMessage();
+    Texts expected = Outline(root.Get());
+    expected[1] = L"1 0 " + XmlOf("<Parameter><FieldCollection><Field u='1'><Name>G</Name><Value>&#xE4;</Value></Field>"
+                                   "</FieldCollection></Parameter>");
+    expected[2] = L"1 0 " + XmlOf("<Parameter/>");
+    EXPECT_EQ(expected, Outline(Read(file).Get()));
 }
 
 TEST_F(Documents, DocumentFilesReadAndRejected) {

@@ -263,12 +263,16 @@ TEST_F(Secure, TraceIsWrittenOnlyWithTheAccessCode) {
         L"9E771F28EA95EF965241B56F7D17FA1D010DDB8F0724A6C88027C73906C58AA413A34B1B2F093D462A9937EA69F45ED5";
     CreateDirectoryW(L"C:\\Temp", nullptr);
     DeleteFileW(file);
-    SetEnvironmentVariableW(name, L"wrong code");
-    Call(&IQarnUtilities::Encrypt3, L"quiet");
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file));
+    const std::wstring code =
+        L"6814A623F4B069DEBA513FCD3431DD83249EAD9B6ABA31F333102BBF5043C5DB4C5CA7D18AD1E5CBAC37E16D96D7EC2F";
+    // A wrong code, the code with one character more or one less: no trace.
+    for (const std::wstring& wrong : {std::wstring(L"wrong code"), code + L"0", code.substr(1)}) {
+        SetEnvironmentVariableW(name, wrong.c_str());
+        Call(&IQarnUtilities::Encrypt3, L"quiet");
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file));
+    }
 
-    SetEnvironmentVariableW(name,
-                            L"6814A623F4B069DEBA513FCD3431DD83249EAD9B6ABA31F333102BBF5043C5DB4C5CA7D18AD1E5CBAC37E16D96D7EC2F");
+    SetEnvironmentVariableW(name, code.c_str());
     Call(&IQarnUtilities::Decrypt3, Call(&IQarnUtilities::Encrypt3, L"traced"));
     SetEnvironmentVariableW(name, nullptr);
     const std::string trace = test::ScratchFolder::Read(file);

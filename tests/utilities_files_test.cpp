@@ -171,6 +171,26 @@ TEST_F(Files, TextLinesAreNumberedAndSplitAtEveryBreak) {
         << "single bytes map to characters; Ctrl-Z ends the text";
     EXPECT_TRUE(lines("").empty());
 
+    // Lines beyond the first thousands are fields like the others: found by their number, renamed.
+    std::string many;
+    for (int i = 1; i <= 5000; ++i) many += "line " + std::to_string(i) + "\n";
+    ComPtr<IFieldCollection> big;
+    ASSERT_EQ(S_OK, u->ReadTextFile(Str(dir.Write(L"many.txt", many)), &big));
+    long count = 0;
+    ComPtr<IField> line;
+    Str text, renamed;
+    big->get_Count(&count);
+    EXPECT_EQ(5001, count);
+    ASSERT_EQ(S_OK, big->get_Field(Str(L"4097"), &line));
+    ASSERT_TRUE(line);
+    line->put_Name(Str(L"renamed"));
+    big->GetValue(Str(L"renamed"), renamed.Out());
+    big->GetValue(Str(L"5000"), text.Out());
+    EXPECT_EQ(L"line 4097|line 5000", ToWide(renamed) + L"|" + ToWide(text));
+    line.Reset();
+    EXPECT_EQ(S_OK, big->get_Field(Str(L"4097"), &line));
+    EXPECT_FALSE(line);
+
     ComPtr<IFieldCollection> none;
     EXPECT_EQ(S_FALSE, u->ReadTextFile(nullptr, &none));
     EXPECT_EQ(S_OK, u->ReadTextFile(Str(dir / L"missing.txt"), &none));

@@ -89,6 +89,9 @@ struct Span {
 // The lines of a text: LF and a lone CR end a line; the rest after the last break is one more line
 // (empty when the text ends with a break). An empty text has no lines.
 std::vector<Span> SplitLines(std::wstring_view text);
+// The lines of a file's bytes as DecodeTextModeBytes and SplitLines give them, as byte ranges:
+// each line's text is its bytes, one character per byte. Reads no further than the first Ctrl-Z.
+std::vector<Span> SplitTextModeLines(std::string_view bytes);
 // The tokens of a line: every character of `delimiters` separates, runs of them count as one and
 // leading or trailing ones give no token (the C runtime's tokenizer).
 std::vector<std::wstring_view> SplitTokens(std::wstring_view line, std::wstring_view delimiters);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "server/Interfaces.h"
+#include "datatypes/OwnAccess.h"
 #include "server/DataObjects.h"
 #include "config/ConfigStore.h"
 #include "config/ConfigurationReader.h"
@@ -201,6 +202,8 @@ private:
     // Encryption and decryption of one pair; failures are reported with the code texts and this
     // class as their source.
     qarn::secure::PairCodec pairs_{CLSID_CQarnUtilities};
+    // A field collection of the data-type server that makes the fields Encrypt hands out.
+    qarn::ComPtr<IQarnFieldMaker> fieldMaker_;
 
     qarn::LogSettings log_;
     // Configuration collections (properties, messages, JNI options); empty until read or put.

@@ -2,6 +2,9 @@
 #include "util/Utilities.h"
 #include "FileContent.h"
 
+#include "datatypes/OwnAccess.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -25,14 +28,50 @@ std::vector<Bstr> LineTexts(IFieldCollection* lines) {
     return texts;
 }
 
-// Adds text[start, end) as the next numbered line field of `target` and moves start past end.
-void CreateLineEntry(DataObjects& objects, long& counter, std::wstring_view text, size_t& start, size_t end,
-                     IFieldCollection* target) {
-    if (!target) return;
-    ++counter;
-    const std::wstring_view line = text.substr(start, end - start);
-    CHECK_HR(target->Add(objects.TextField(std::to_wstring(counter), line).Get()));
-    start = end + 1;
+// The text of bytes[span]: one character per byte.
+void AppendWidened(std::vector<wchar_t>& to, std::string_view bytes, const text::Span& span) {
+    for (size_t i = span.begin; i < span.end; ++i) to.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i])));
+}
+
+// One numbered text field per line of the file's bytes appended to `target`: the first line is
+// named "1". The data-type server makes them in bulk when it can (IQarnFieldMaker), else one by
+// one. The text is made batch by batch, never for the whole file at once.
+void AppendLineFields(DataObjects& objects, std::string_view bytes, const std::vector<text::Span>& lines,
+                      IFieldCollection* target) {
+    ComPtr<IQarnFieldMaker> maker;
+    std::vector<wchar_t> texts, names;
+    if (FAILED(target->QueryInterface(IID_PPV_ARGS(&maker))) || !maker) {
+        long counter = 0;
+        for (const text::Span& line : lines) {
+            texts.clear();
+            AppendWidened(texts, bytes, line);
+            CHECK_HR(target->Add(
+                objects.TextField(std::to_wstring(++counter), std::wstring_view(texts.data(), texts.size())).Get()));
+        }
+        return;
+    }
+    constexpr size_t kBatch = 4096;
+    std::vector<QarnTextPair> pairs;
+    for (size_t first = 0; first < lines.size(); first += kBatch) {
+        const size_t last = std::min(lines.size(), first + kBatch);
+        pairs.clear();
+        names.clear();
+        texts.clear();
+        texts.reserve(lines[last - 1].end - lines[first].begin);  // no reallocation below
+        names.reserve((last - first) * 20);
+        for (size_t i = first; i < last; ++i) {
+            wchar_t digits[24];
+            wchar_t* from = digits + 24;
+            for (size_t number = i + 1; number; number /= 10) *--from = static_cast<wchar_t>(L'0' + number % 10);
+            const wchar_t* name = names.data() + names.size();
+            names.insert(names.end(), from, digits + 24);
+            const wchar_t* value = texts.data() + texts.size();
+            AppendWidened(texts, bytes, lines[i]);
+            pairs.push_back({name, static_cast<UINT>(digits + 24 - from), value,
+                             static_cast<UINT>(lines[i].end - lines[i].begin)});
+        }
+        CHECK_HR(maker->AppendTextFields(pairs.data(), static_cast<ULONG>(pairs.size())));
+    }
 }
 
 }  // namespace
@@ -41,14 +80,10 @@ STDMETHODIMP CQarnUtilities::ReadTextFile(BSTR fileName, IFieldCollection **ppFi
     return MethodFrame(L"CQarnUtilities::ReadTextFile", [&]() -> HRESULT {
         OutParam(ppFieldCollection);
         if (!fileName || !*fileName) return S_FALSE;
-        std::optional<std::string> bytes = ReadFileContent(fileName);
+        const std::optional<std::string> bytes = ReadFileContent(fileName);
         if (!bytes) return S_OK;
-        const std::wstring text = text::DecodeTextModeBytes(*bytes);
-        bytes.reset();
         ComPtr<IFieldCollection> lines = objects_.New<IFieldCollection>(CLSID_FieldCollection);
-        long counter = 0;
-        size_t start = 0;
-        for (const text::Span& line : text::SplitLines(text)) CreateLineEntry(objects_, counter, text, start, line.end, lines.Get());
+        AppendLineFields(objects_, *bytes, text::SplitTextModeLines(*bytes), lines.Get());
         *ppFieldCollection = lines.Detach();
         return S_OK;
     });

@@ -23,9 +23,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::wstring text = DecodeTextModeBytes(bytes);
     Require(text.size() <= bytes.size());
+    // The lines split from the bytes directly are the same.
+    const std::vector<Span> lines = SplitLines(text), byteLines = SplitTextModeLines(bytes);
+    Require(lines.size() == byteLines.size());
+    for (size_t i = 0; i < lines.size() && i < byteLines.size(); ++i) {
+        std::wstring widened;
+        for (size_t at = byteLines[i].begin; at < byteLines[i].end; ++at)
+            widened += static_cast<wchar_t>(static_cast<unsigned char>(bytes[at]));
+        Require(widened == text.substr(lines[i].begin, lines[i].end - lines[i].begin));
+    }
     size_t previousEnd = 0;
     bool first = true;
-    for (const Span& line : SplitLines(text)) {
+    for (const Span& line : lines) {
         Require(line.begin <= line.end && line.end <= text.size());
         Require(first || line.begin == previousEnd + 1);
         first = false;
