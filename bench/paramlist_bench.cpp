@@ -4,7 +4,7 @@
 // First the mixed definition: 2,000 fields, 50 structures of 10 fields and 20 tables of 50 rows of
 // 5 fields (7,500 fields in all). Building it (parse included) is set against parsing the same
 // file with DOMParse and selecting its Parameter element with selectSingleNode; the build must
-// cost at most twice as much.
+// cost at most 1.5 times as much.
 //
 // Then definitions of 1,000, 10,000 and 100,000 fields marked mergeIntoInput="true", built against
 // a context list that already holds every second of those fields: the time per field of the build
@@ -301,8 +301,8 @@ int wmain(int argc, wchar_t** argv) {
             };
             const double mixedRatio = build / parse, b = growth(&Row::build), e = growth(&Row::engine),
                          p = growth(&Row::parse);
-            Verdict(mixedRatio <= 2.0 && b <= 2.0,
-                    Format("mixed build %.2fx its parse, limit 2x; per field at 100,000 against 10,000 fields: build "
+            Verdict(mixedRatio <= 1.5 && b <= 2.0,
+                    Format("mixed build %.2fx its parse, limit 1.5x; per field at 100,000 against 10,000 fields: build "
                            "%.2fx, limit 2x; the engine's own part %.2fx, parse + select %.2fx",
                            mixedRatio, b, e, p));
         }

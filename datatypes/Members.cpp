@@ -7,23 +7,40 @@ void NamedMember::SetName(std::wstring name) {
     if (name == name_) return;
     std::wstring old = std::exchange(name_, std::move(name));
     // The owners only move index entries; none of them calls back into this member.
-    for (auto& [owner, slots] : owners_) owner->MemberRenamed(this, old);
+    if (first_.first) first_.first->MemberRenamed(this, old);
+    for (auto& [owner, slots] : more_) owner->MemberRenamed(this, old);
 }
 
 void NamedMember::Join(NameIndexOwner* owner) {
-    for (auto& [o, slots] : owners_) {
+    if (first_.first == owner) {
+        ++first_.second;
+        return;
+    }
+    for (auto& [o, slots] : more_) {
         if (o == owner) {
             ++slots;
             return;
         }
     }
-    owners_.emplace_back(owner, 1u);
+    if (!first_.first)
+        first_ = {owner, 1u};
+    else
+        more_.emplace_back(owner, 1u);
 }
 
 void NamedMember::Leave(NameIndexOwner* owner) noexcept {
-    for (auto it = owners_.begin(); it != owners_.end(); ++it) {
+    if (first_.first == owner) {
+        if (--first_.second > 0) return;
+        first_ = {nullptr, 0};
+        if (!more_.empty()) {
+            first_ = more_.back();
+            more_.pop_back();
+        }
+        return;
+    }
+    for (auto it = more_.begin(); it != more_.end(); ++it) {
         if (it->first != owner) continue;
-        if (--it->second == 0) owners_.erase(it);
+        if (--it->second == 0) more_.erase(it);
         return;
     }
 }

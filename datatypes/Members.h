@@ -38,8 +38,11 @@ public:
     void Leave(NameIndexOwner* owner) noexcept;
 
 private:
+    using Owner = std::pair<NameIndexOwner*, unsigned>;  // a collection and its slots for this member
     std::wstring name_;
-    std::vector<std::pair<NameIndexOwner*, unsigned>> owners_;
+    // Most members are in one collection: the first owner is kept in place, without an allocation.
+    Owner first_{nullptr, 0};
+    std::vector<Owner> more_;
 };
 
 }  // namespace qarn::dt
@@ -202,6 +205,9 @@ std::vector<ComPtr<Member>> MembersOf(Collection* collection) {
 // name and a mismatch rebuilds the index. A foreign member renamed *to* a name that is looked up
 // is therefore only seen once the index is rebuilt (by such a mismatch, by AddField of a name that
 // has foreign members, or by the removal of a foreign member).
+//
+// The index is built by the first lookup (or the first foreign member): a collection that is only
+// filled and read by position, as most built from XML are, never pays for it.
 template <class Itf>
 class NamedList final : public NameIndexOwner {
 public:
@@ -234,7 +240,13 @@ public:
         CheckNotBusy();
         CHECK_ROOM(items_.size());
         NamedMember* own = OwnMember(item);
-        std::wstring name = own ? own->Name() : ForeignName(item);
+        // A foreign member is filed under the name it has now: the index must exist.
+        if (!own && !built_) Rebuild();
+        std::wstring name;
+        if (!own)
+            name = ForeignName(item);
+        else if (!stale_)
+            name = own->Name();
         if (own) own->Join(this);
         const uint64_t seq = nextSeq_++;
         try {
@@ -455,6 +467,7 @@ private:
                 Ref{e.seq, e.item.Get(), e.own});
         index_.swap(fresh);
         stale_ = std::exchange(renamedWhileBusy_, false);
+        built_ = true;
     }
 
     using Index = std::unordered_map<IndexKey, RefList, NameHash, NameEqual>;
@@ -462,7 +475,8 @@ private:
     std::vector<Entry> items_;
     Index index_;
     uint64_t nextSeq_ = 1;
-    bool stale_ = false;
+    bool stale_ = true;   // the index is to be rebuilt before its next use
+    bool built_ = false;  // the index has been built once
     int busy_ = 0;
     bool renamedWhileBusy_ = false;
 };

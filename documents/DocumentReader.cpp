@@ -100,23 +100,23 @@ void CheckReadableFileDepth(BSTR fileName) {
 
 namespace {
 
-// The first element child of `node` named `name`, or null.
-ComPtr<IXMLDOMNode> FirstElementNamed(IXMLDOMNode* node, std::wstring_view name) {
-    for (ComPtr<IXMLDOMNode> child = FirstChild(node); child; child = NextSibling(child.Get()))
-        if (NodeType(child.Get()) == NODE_ELEMENT && NodeName(child.Get()).View() == name) return child;
-    return nullptr;
-}
-
 // What "Parameter/FieldCollection" and its two siblings select below a document element: the
-// first such element in document order below any `Parameter` child.
-struct ParameterParts {
-    ComPtr<IXMLDOMNode> fields, structures, tables;
+// first such element in document order below any `Parameter` child; and the document's first
+// `Children` element. One walk over the document element's children finds them all.
+struct DocumentParts {
+    ComPtr<IXMLDOMNode> fields, structures, tables, children;
 };
 
-ParameterParts FindParameterParts(IXMLDOMNode* document) {
-    ParameterParts parts;
+DocumentParts FindDocumentParts(IXMLDOMNode* document) {
+    DocumentParts parts;
     for (ComPtr<IXMLDOMNode> child = FirstChild(document); child; child = NextSibling(child.Get())) {
-        if (NodeType(child.Get()) != NODE_ELEMENT || NodeName(child.Get()).View() != L"Parameter") continue;
+        if (NodeType(child.Get()) != NODE_ELEMENT) continue;
+        const Bstr childName = NodeName(child.Get());
+        if (childName.View() == L"Children") {
+            if (!parts.children) parts.children = child;
+            continue;
+        }
+        if (childName.View() != L"Parameter") continue;
         for (ComPtr<IXMLDOMNode> part = FirstChild(child.Get()); part; part = NextSibling(part.Get())) {
             if (NodeType(part.Get()) != NODE_ELEMENT) continue;
             const Bstr name = NodeName(part.Get());
@@ -130,6 +130,14 @@ ParameterParts FindParameterParts(IXMLDOMNode* document) {
     return parts;
 }
 
+// The list takes a collection as read, without the XML attributes of its element; until then it
+// has none of its own.
+template <class I>
+ComPtr<I> WithoutAttributes(ComPtr<I> read) {
+    if (read) CHECK_HR(read->put_Attributes(nullptr));
+    return read;
+}
+
 }  // namespace
 
 ComPtr<IQarnDocumentCollection> DocumentReader::ReadQarnDocumentFromFileRecurse(IXMLDOMNode* parent) {
@@ -141,6 +149,7 @@ ComPtr<IQarnDocumentCollection> DocumentReader::ReadQarnDocumentFromFileRecurse(
         ComPtr<IQarnDocument> owner;
     };
     std::vector<Pending> pending{{parent, nullptr}};
+    const paramlist::Engine::ParsedHere parsed(builder_);
     while (!pending.empty()) {
         Pending current = std::move(pending.back());
         pending.pop_back();
@@ -153,27 +162,23 @@ ComPtr<IQarnDocumentCollection> DocumentReader::ReadQarnDocumentFromFileRecurse(
             if (!collection) collection = objects_.New<IQarnDocumentCollection>(CLSID_QarnDocumentCollection);
             CHECK_HR(collection->Add(document.Get()));
 
-            const ParameterParts parts = FindParameterParts(child.Get());
+            const DocumentParts parts = FindDocumentParts(child.Get());
             if (parts.fields) {
-                ComPtr<IFieldCollection> read, target;
+                ComPtr<IFieldCollection> read;
                 CHECK_HR(builder_.DOMCreateFieldCollectionEntry(parts.fields.Get(), document.Get(), &read));
-                CHECK_HR(list->get_FieldCollection(&target));
-                if (read) CHECK_HR(target->Append(read.Get()));
+                if (read) CHECK_HR(list->put_FieldCollection(WithoutAttributes(std::move(read)).Get()));
             }
             if (parts.structures) {
-                ComPtr<IStructureCollection> read, target;
+                ComPtr<IStructureCollection> read;
                 CHECK_HR(builder_.DOMCreateStructureCollectionEntry(parts.structures.Get(), document.Get(), &read));
-                CHECK_HR(list->get_StructureCollection(&target));
-                if (read) CHECK_HR(target->Append(read.Get()));
+                if (read) CHECK_HR(list->put_StructureCollection(WithoutAttributes(std::move(read)).Get()));
             }
             if (parts.tables) {
-                ComPtr<ITableCollection> read, target;
+                ComPtr<ITableCollection> read;
                 CHECK_HR(builder_.DOMCreateTableCollectionEntry(parts.tables.Get(), document.Get(), &read));
-                CHECK_HR(list->get_TableCollection(&target));
-                if (read) CHECK_HR(target->Append(read.Get()));
+                if (read) CHECK_HR(list->put_TableCollection(WithoutAttributes(std::move(read)).Get()));
             }
-            if (ComPtr<IXMLDOMNode> children = FirstElementNamed(child.Get(), L"Children"))
-                pending.push_back({std::move(children), document});
+            if (parts.children) pending.push_back({parts.children, document});
         }
         if (!current.owner)
             result = std::move(collection);
@@ -244,6 +249,7 @@ ComPtr<IQarnDocument> DocumentReader::DescriptionDocument(IXMLDOMDocument2* dom,
     if (!root)
         THROW_MESSAGE(fromFile ? L"Given file '" + std::wstring(View(source)) + L"' is not an valid QARN document file."
                                : std::wstring(L"Given input is not an QARN document string."));
+    const paramlist::Engine::ParsedHere parsed(builder_);
     return ConvertNodeToQarnDocument(root.Get(), pDisp);
 }
 

@@ -44,8 +44,10 @@ struct SourceSelection {
     Bstr searchValue;
     long row = 0;
 
-    // Takes the child `name` when it is one of the selection's; false for any other child.
-    bool Read(std::wstring_view name, IXMLDOMNode* child) {
+    // Takes the child `name` when it is one of the selection's, its text read with `textOf`; false
+    // for any other child.
+    template <class TextOf>
+    bool Read(std::wstring_view name, IXMLDOMNode* child, TextOf&& textOf) {
         Bstr* slot = nullptr;
         if (name == L"Type") {
             slot = &type;
@@ -63,12 +65,12 @@ struct SourceSelection {
         } else if (name == L"Searchvalue") {
             slot = &searchValue;
         } else if (name == L"Row") {
-            row = RowNumber(dom::ElementText(child));
+            row = RowNumber(textOf(child));
             return true;
         } else {
             return false;
         }
-        *slot = dom::ElementText(child);
+        *slot = textOf(child);
         return true;
     }
     bool Is(std::wstring_view word) const { return typeGiven && type.View() == word; }
@@ -110,8 +112,42 @@ public:
     HRESULT DOMCreateFieldCollectionTableEntry(IDispatch* pDOMNode, IDispatch* pDisp,
                                                IFieldCollectionTable** ppFieldCollectionTable);
 
+    // While one lives, the nodes the engine reads belong to a document this server has just parsed
+    // itself, which nobody else holds: the parser refuses elements nested deeper than 256 levels,
+    // so element values are read without looking for deeper nesting. A node a caller hands in may
+    // have been built node by node: the members callers reach the engine through end the scope for
+    // their call (CallerNodes).
+    class ParsedHere {
+    public:
+        explicit ParsedHere(Engine& engine, bool parsedHere = true) noexcept
+            : engine_(engine), previous_(std::exchange(engine.parsedHere_, parsedHere)) {}
+        ~ParsedHere() { engine_.parsedHere_ = previous_; }
+        ParsedHere(const ParsedHere&) = delete;
+        ParsedHere& operator=(const ParsedHere&) = delete;
+
+    private:
+        Engine& engine_;
+        bool previous_;
+    };
+    struct CallerNodes : ParsedHere {
+        explicit CallerNodes(Engine& engine) noexcept : ParsedHere(engine, false) {}
+    };
+
 private:
     HRESULT LookupMessage(BSTR id, BSTR* text) override { return host_.LookupMessage(id, text); }
+
+    // The typed value and the text of an element (dom::ElementValue, dom::ElementText); in a
+    // document parsed here without the nesting check.
+    Variant ReadValue(IXMLDOMNode* element) {
+        if (!parsedHere_) return dom::ElementValue(element);
+        Variant value;
+        CHECK_HR(element->get_nodeTypedValue(value.Out()));
+        return value;
+    }
+    Bstr ReadText(IXMLDOMNode* element) { return dom::AsText(ReadValue(element)); }
+    auto TextReader() {
+        return [this](IXMLDOMNode* element) { return ReadText(element); };
+    }
 
     // The internal builders fill an existing object, so that a list keeps its own collections;
     // each reports through its own error frame.
@@ -159,6 +195,8 @@ private:
     ComPtr<IXsltProcessor> xslt_;
     // Template transactions being built (file, alias), innermost last.
     std::vector<std::pair<std::wstring, std::wstring>> templatesInProgress_;
+    // Set while the nodes read come from a document parsed here (ParsedHere).
+    bool parsedHere_ = false;
 };
 
 }  // namespace qarn::paramlist

@@ -72,15 +72,25 @@ HRESULT Engine::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, I
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         ComPtr<IStructure> structure = objects_.New<IStructure>(CLSID_Structure);
         TakeAttributes(node.Get(), structure.Get());
+        bool hasFields = false;  // the structure holds a collection read here
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(structure->put_Name(dom::ElementText(child)));
+                CHECK_HR(structure->put_Name(ReadText(child)));
             } else if (name == L"NameFromProperty") {
                 if (const Bstr value = PropertyNamedBy(child); !value.IsNull()) CHECK_HR(structure->put_Name(value));
             } else if (name == L"FieldCollection") {
                 ComPtr<IFieldCollection> fields;
                 CHECK_HR(DOMCreateFieldCollectionEntry(child, pDisp, &fields));
-                if (fields) CHECK_HR(structure->AddFieldCollection(fields.Get()));
+                if (!fields) return;
+                if (hasFields) {
+                    CHECK_HR(structure->AddFieldCollection(fields.Get()));
+                    return;
+                }
+                // The first collection becomes the structure's own, which was empty: the same fields
+                // as adding them to it, and no attributes, which the structure's own has none of.
+                CHECK_HR(fields->put_Attributes(nullptr));
+                CHECK_HR(structure->put_FieldCollection(fields.Get()));
+                hasFields = true;
             }
         });
         *ppStructure = structure.Detach();
@@ -115,7 +125,7 @@ HRESULT Engine::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITabl
         TakeAttributes(node.Get(), table.Get());
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(table->put_Name(dom::ElementText(child)));
+                CHECK_HR(table->put_Name(ReadText(child)));
             } else if (name == L"FieldCollectionTable") {
                 ComPtr<IFieldCollectionTable> rows;
                 CHECK_HR(DOMCreateFieldCollectionTableEntry(child, pDisp, &rows));
@@ -155,7 +165,7 @@ HRESULT Engine::DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCo
         if (!pDOMNode || !target) return;
         const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
         SourceSelection source;
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) { source.Read(name, child); });
+        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) { source.Read(name, child, TextReader()); });
         if (!pDisp || !(source.Is(L"ParameterList") || source.Is(L"QarnDocument"))) return;
         const ComPtr<IParameterList> list = ContextList(pDisp, source);
         if (!list) return;

@@ -77,7 +77,7 @@ Bstr FunctionInput(const VARIANT& value) {
 
 Bstr Engine::PropertyNamedBy(IXMLDOMNode* element) {
     Bstr value;
-    CHECK_HR(host_.LookupProperty(dom::ElementText(element), value.Out()));
+    CHECK_HR(host_.LookupProperty(ReadText(element), value.Out()));
     return value;
 }
 
@@ -108,25 +108,25 @@ HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFiel
         Bstr function;
         ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(field->put_Name(dom::ElementText(child)));
+                CHECK_HR(field->put_Name(ReadText(child)));
             } else if (name == L"NameFromProperty") {
                 if (const Bstr value = PropertyNamedBy(child); !value.IsNull()) CHECK_HR(field->put_Name(value));
             } else if (name == L"Value") {
-                working = dom::ElementValue(child);
+                working = ReadValue(child);
             } else if (name == L"ValueFromProperty") {
                 workWithText(PropertyNamedBy(child));
             } else if (name == L"ValueFromNodeAttributes") {
                 ComPtr<IField> attribute;
-                if (attributes) CHECK_HR(attributes->get_Field(dom::ElementText(child), &attribute));
+                if (attributes) CHECK_HR(attributes->get_Field(ReadText(child), &attribute));
                 if (attribute) {
                     Bstr text;
                     CHECK_HR(attribute->get_StringValue(text.Out()));
                     workWithText(std::move(text));
                 }
             } else if (name == L"Function") {
-                function = dom::ElementText(child);
+                function = ReadText(child);
             } else {
-                source.Read(name, child);
+                source.Read(name, child, TextReader());
             }
         });
 

@@ -31,13 +31,15 @@ HRESULT Engine::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path) {
 }
 
 HRESULT Engine::GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source,
-                                         IParameterList** result) {
+                                 IParameterList** result) {
     return MethodFrame(L"CQarnUtilities::GetParameterList", [&] {
         OutParam(result);
         const ComPtr<IXMLDOMDocument2> dom = dom::AsDom<IXMLDOMDocument2>(document, L"an XML document");
         ComPtr<IXMLDOMNode> node;
         if (path && SysStringLen(path) > 0) node = dom::SelectSingle(dom.Get(), path);
         if (!node) THROW_STORE_REPORT(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(source));
+        // The document was parsed for this call and stays here.
+        ParsedHere parsed(*this);
         CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, result));
     });
 }

@@ -247,6 +247,27 @@ TEST_F(Documents, DocumentFilesReadAndRejected) {
         EXPECT_EQ(c.outline, d ? Outline(d.Get()) : Texts{});
     }
     ComPtr<IQarnDocument> d;
+    // The list takes a collection element's fields and structures, not its attributes.
+    ASSERT_EQ(S_OK, u->ReadQarnDocumentFromFile(Str(folder.Write(L"in.xml",
+        "<QarnDocuments><QarnDocument><Parameter><FieldCollection a='1'><Field><Name>F</Name><Value>1</Value></Field>"
+        "</FieldCollection><StructureCollection b='2'><Structure><Name>S</Name></Structure></StructureCollection>"
+        "</Parameter></QarnDocument></QarnDocuments>")), &d));
+    ComPtr<IParameterList> list;
+    ComPtr<IFieldCollection> fields, attributes;
+    ComPtr<IStructureCollection> structures;
+    ASSERT_EQ(S_OK, d->get_ParameterList(&list));
+    ASSERT_EQ(S_OK, list->get_FieldCollection(&fields));
+    ASSERT_EQ(S_OK, list->get_StructureCollection(&structures));
+    long count = 0;
+    EXPECT_EQ(S_OK, fields->get_Count(&count));
+    EXPECT_EQ(1, count);
+    EXPECT_EQ(S_OK, structures->get_Count(&count));
+    EXPECT_EQ(1, count);
+    EXPECT_EQ(S_OK, fields->get_Attributes(&attributes));
+    EXPECT_FALSE(attributes);
+    ComPtr<IFieldCollection> structureAttributes;
+    EXPECT_EQ(S_OK, structures->get_Attributes(&structureAttributes));
+    EXPECT_FALSE(structureAttributes);
     const std::wstring missing = folder / L"missing.xml";
     EXPECT_EQ(L"File " + missing + L" does not exist.", Failure(u->ReadQarnDocumentFromFile(Str(missing), &d)));
     EXPECT_EQ(L"File " + missing + L" does not exist.", Failure(u->GetXmlQarnDocumentFromFile(Str(missing), nullptr, &d)));

@@ -192,19 +192,27 @@ TEST_F(ParamList, CollectionsMappingsAndRoundTrip) {
                                              context.Get()).Get()));
     }
 
-    // Structures named from a property; a table takes the rows of all its row groups in order.
+    // Structures named from a property, with the fields of all their field collections (not their
+    // attributes); a table takes the rows of all its row groups in order.
     const std::string rows = "<FieldCollectionTable><FieldCollection>" + Field("R", "1") + "</FieldCollection>"
                              "<FieldCollection>" + Field("R", "2") + "</FieldCollection></FieldCollectionTable>"
                              "<FieldCollectionTable><FieldCollection>" + Field("R", "3") + "</FieldCollection></FieldCollectionTable>";
     ComPtr<IParameterList> list = Build(
         "<Parameter kind='k'><FieldCollection><Field unit='mm'><Name>L</Name><Value>5</Value></Field></FieldCollection>"
-        "<StructureCollection><Structure><NameFromProperty>StructName</NameFromProperty><FieldCollection>" +
-        Field("S", "s") + "</FieldCollection></Structure></StructureCollection>"
+        "<StructureCollection><Structure><NameFromProperty>StructName</NameFromProperty><FieldCollection c='1'>" +
+        Field("S", "s") + "</FieldCollection><FieldCollection>" + Field("S2", "t") + "</FieldCollection></Structure></StructureCollection>"
         "<TableCollection><Table><Name>T</Name>" + rows + "</Table></TableCollection></Parameter>");
     ASSERT_TRUE(list);
     ComPtr<IField> structureField;
     ASSERT_EQ(S_OK, list->GetStructureField(Str(L"S"), Str(L"HEADER"), &structureField));
     EXPECT_TRUE(structureField);
+    ComPtr<IStructure> structure;
+    ComPtr<IFieldCollection> structureFields, structureAttributes;
+    ASSERT_EQ(S_OK, list->GetStructure(Str(L"HEADER"), &structure));
+    ASSERT_EQ(S_OK, structure->get_FieldCollection(&structureFields));
+    EXPECT_EQ((Texts{L"S=s", L"S2=t"}), Entries(structureFields.Get()));
+    EXPECT_EQ(S_OK, structureFields->get_Attributes(&structureAttributes));
+    EXPECT_FALSE(structureAttributes);
     EXPECT_EQ((Texts{L"R=1", L"R=2", L"R=3"}), Rows(list.Get(), L"T"));
 
     // A built list's Xml reads back to the same list.

@@ -307,6 +307,22 @@ TEST_F(Dom, HostileNestingFailsCleanly) {
         EXPECT_EQ(L"The element deep holds elements nested deeper than 1000 levels.",
                   Failure((u.Get()->*call)(Select(doc.Get(), L"/deep").Get(), &c)));
     EXPECT_NE(std::wstring::npos, Failure(u->DOMNodeGetChilds(doc.Get(), Str(L"/"), &c)).find(L"nested deeper than 1000 levels"));
+    // The parameter-list engine reads the value of a caller's Field element with the same check.
+    ComPtr<IXMLDOMElement> field, value;
+    doc->createElement(Str(L"Field"), &field);
+    doc->createElement(Str(L"Value"), &value);
+    ComPtr<IXMLDOMNode> unused;
+    ASSERT_EQ(S_OK, field->appendChild(value.Get(), &unused));
+    ASSERT_EQ(S_OK, value.As(&node));
+    for (int i = 0; i < 1100; ++i) {
+        ComPtr<IXMLDOMElement> child;
+        doc->createElement(Str(L"e"), &child);
+        ComPtr<IXMLDOMNode> added;
+        ASSERT_EQ(S_OK, node->appendChild(child.Get(), &added));
+        node = added;
+    }
+    ComPtr<IField> built;
+    EXPECT_NE(std::wstring::npos, Failure(u->DOMCreateFieldEntry(field.Get(), nullptr, &built)).find(L"nested deeper than 1000 levels"));
 }
 
 TEST_F(Dom, WritingParameterListFiles) {
