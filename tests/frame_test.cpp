@@ -171,8 +171,8 @@ TEST(ErrorFrame, FrameNamesAreTheTypeLibrarysMemberNames) {
         {L"CGenericListControl", L"QarnGenericListViewControl"},
         {L"CQarnGenericListViewControl", L"QarnGenericListViewControl"},
     };
-    // Internal steps that report under their own name; GetMessageW is GetMessage as the Windows
-    // headers rename it.
+    // Internal steps that report under their own name (the data-type server's internal interfaces
+    // among them); GetMessageW is GetMessage as the Windows headers rename it.
     const std::set<std::wstring> internal = {
         L"CGenericListControl::AddLine", L"CGenericListControl::DisplayResult",
         L"CGenericListControl::OnInitDialog", L"CQarnClassFactory::FinalConstruct",
@@ -183,8 +183,9 @@ TEST(ErrorFrame, FrameNamesAreTheTypeLibrarysMemberNames) {
         L"CQarnUtilities::DetermineNodeNameForAliasName", L"CQarnUtilities::FinalConstruct",
         L"CQarnUtilities::GetMessageW", L"CQarnUtilities::GetParameterList", L"CQarnUtilities::GetSAPInformation",
         L"CQarnUtilities::GetSAPLogonFC", L"CQarnUtilities::Mapping_intern", L"CQarnUtilities::MergeByFlag",
-        L"CQarnUtilities::SetContext", L"CQarnUtilities::WriteLogMessage", L"QarnSecureDataMapper::CheckAttributes",
-        L"QarnSecureDataMapper::Process",
+        L"CQarnUtilities::SetContext", L"CQarnUtilities::WriteLogMessage", L"FieldCollection::AppendTextFields",
+        L"FieldCollection::NewAttributedField", L"ParameterList::GetWellFormedXml",
+        L"QarnSecureDataMapper::CheckAttributes", L"QarnSecureDataMapper::Process",
     };
 
     static const std::wregex named(LR"(L"([A-Za-z_]\w*)::(\w+)\")");
