@@ -111,14 +111,21 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
             return;
         }
     }
-    auto snapshot = std::make_shared<ConfigurationSnapshot>();
-    // Taken before the files: a change while they are read makes the snapshot stale.
-    snapshot->environment = EnvironmentBlock();
+    // What this read depended on and gave, for a read that may be kept (null otherwise).
+    std::shared_ptr<ConfigurationSnapshot> snapshot;
+    if (keepable) {
+        snapshot = std::make_shared<ConfigurationSnapshot>();
+        // Taken before the files: a change while they are read makes the snapshot stale.
+        snapshot->environment = EnvironmentBlock();
+    }
+    const auto stamp = [&](const std::wstring& path) {
+        if (snapshot) snapshot->files.push_back(FileStamp::Of(path));
+    };
     const unsigned long outsideInputs = sources_.OutsideInputs();
 
     const std::wstring xmlFolder = std::wstring(root.View()) + L"\\xml\\";
     const std::wstring mainFile = xmlFolder + L"QarnConnector.xml";
-    snapshot->files.push_back(FileStamp::Of(mainFile));
+    stamp(mainFile);
     ComPtr<IDispatch> document;
     CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document));
     ComPtr<IXMLDOMDocument2> dom;
@@ -150,12 +157,12 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
         const bool strict = StrictFileCheck(propertyFiles.Get());
         for (const std::wstring& name : FileNames(propertyFiles.Get())) {
             const Bstr path(xmlFolder + name);
-            snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
+            stamp(std::wstring(path.View()));
             context = Format(L"Error reading property file '%s'\n", path.get());
             VARIANT_BOOL exists = VARIANT_TRUE;
             if (!strict) CHECK_HR(sources_.FileExists(path, &exists, false));
             if (!exists) {
-                Log(Format(L"File %s does not exist.", path.get()), &snapshot->propertyFileLog);
+                Log(Format(L"File %s does not exist.", path.get()), snapshot ? &snapshot->propertyFileLog : nullptr);
                 continue;
             }
             context = Format(L"Error reading Parameter list from '%s'\n", path.get());
@@ -169,7 +176,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     context = readContext;
 
     std::optional<PlainCollection> keptProperties, keptOptions;
-    if (keepable) {
+    if (snapshot) {
         keptProperties = Capture(properties.Get());
         keptOptions = Capture(jniOptions.Get());
     }
@@ -181,12 +188,12 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
         const bool strict = StrictFileCheck(resourceFiles.Get());
         for (const std::wstring& name : FileNames(resourceFiles.Get())) {
             const Bstr path(xmlFolder + name);
-            snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
+            stamp(std::wstring(path.View()));
             context = Format(L"Error reading resource file '%s'\n", path.get());
             VARIANT_BOOL exists = VARIANT_TRUE;
             CHECK_HR(sources_.FileExists(path, &exists, strict));
             if (!exists) {
-                Log(Format(L"File %s does not exist.", path.get()), &snapshot->resourceFileLog);
+                Log(Format(L"File %s does not exist.", path.get()), snapshot ? &snapshot->resourceFileLog : nullptr);
                 continue;
             }
             ComPtr<IDispatch> resources;
@@ -202,7 +209,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     }
 
     // Kept only when the files alone made it: nothing was looked up, run or decrypted meanwhile.
-    if (!keepable || !keptProperties || !keptOptions || sources_.OutsideInputs() != outsideInputs) return;
+    if (!snapshot || !keptProperties || !keptOptions || sources_.OutsideInputs() != outsideInputs) return;
     std::optional<PlainCollection> keptMessages = Capture(store.Get(ConfigStore::kMessages).Get());
     if (!keptMessages) return;
     snapshot->properties = std::move(*keptProperties);
