@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds the Windows packages into dist/ from a 64-bit and a 32-bit build folder:
-#   dist/QarnComConnector-<version>.zip      x64/ and x86/ (DLLs, type libraries, register.cmd,
-#                                            unregister.cmd, QarnTool.exe when built), samples/,
-#                                            docs/, README.md
+#   dist/QarnComConnector-<version>.zip      x64/ and x86/ (DLLs, type libraries, the DLLs'
+#                                            assembly manifests, register.cmd, unregister.cmd,
+#                                            QarnTool.exe when built), samples/, docs/, README.md
 #   dist/QarnComConnector-<version>-x64.msi  installs to Program Files and registers both DLLs
 #   dist/QarnComConnector-<version>-x86.msi  the same for 32-bit
 # The MSIs' COM registration is what DllRegisterServer writes: both 64-bit DLLs are registered in
 # a scratch Wine prefix (<x64 build>/package-prefix) and the new HKCR keys become Registry rows
-# (scripts/package/msi-registry.py); the listing is kept in <x64 build>/package/registry.tsv.
+# (scripts/package/msi-registry.py); the listing is kept in <x64 build>/package/registry.tsv. The
+# assembly manifests (Qarn.ComConnector.manifest, Qarn.ComDatatypes.manifest) are made from the same
+# listing, so registration-free activation offers exactly what registration does.
 #   package.sh <x64 build dir> <i686 build dir>
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,6 +29,8 @@ upgrade_x86="D3D3E6EF-D1C5-4481-9BEE-0613E066A7B4"
 
 dlls=(QarnComDatatypes.dll QarnComConnector.dll)  # registration order: data types first
 tlbs=(QarnComDatatypes.tlb QarnComConnector.tlb)
+# The side-by-side assembly of each DLL, for registration-free activation: <name>.manifest beside it.
+declare -A assemblies=([QarnComDatatypes.dll]=Qarn.ComDatatypes [QarnComConnector.dll]=Qarn.ComConnector)
 
 # The files of one architecture: "<path>" lines, DLLs first.
 arch_files() {
@@ -49,22 +53,8 @@ dist=$root/dist
 mkdir -p "$dist"
 rm -f "$dist"/QarnComConnector-*.zip "$dist"/QarnComConnector-*.msi
 
-# --- zip ---------------------------------------------------------------------------------------
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-for arch in x64 x86; do
-    mkdir -p "$stage/$arch"
-    if [ $arch = x64 ]; then files=("${files_x64[@]}"); else files=("${files_x86[@]}"); fi
-    cp "${files[@]}" "$stage/$arch/"
-    for cmd in register unregister; do
-        # Windows line endings; the architecture decides which regsvr32 runs.
-        sed "s/@ARCH@/$arch/" "$root/scripts/package/$cmd.cmd" | sed 's/\r*$/\r/' > "$stage/$arch/$cmd.cmd"
-    done
-done
-cp -r "$root/samples" "$root/docs" "$root/README.md" "$stage/"
-zip_file=$dist/QarnComConnector-$version.zip
-(cd "$stage" && zip -q -r -X "$zip_file" x64 x86 samples docs README.md)
-echo "built $zip_file"
 
 # --- registration of the 64-bit DLLs in a scratch prefix ------------------------------------------
 work=$x64/package
@@ -93,10 +83,34 @@ done
 python3 "$root/scripts/package/msi-registry.py" capture "$work/registry.tsv" 'C:\QarnPackage' "${captures[@]}"
 rm -rf "$WINEPREFIX" "$work"/*.reg
 
+# --- zip ---------------------------------------------------------------------------------------
+for arch in x64 x86; do
+    mkdir -p "$stage/$arch"
+    if [ $arch = x64 ]; then files=("${files_x64[@]}"); else files=("${files_x86[@]}"); fi
+    cp "${files[@]}" "$stage/$arch/"
+    for cmd in register unregister; do
+        # Windows line endings; the architecture decides which regsvr32 runs.
+        sed "s/@ARCH@/$arch/" "$root/scripts/package/$cmd.cmd" | sed 's/\r*$/\r/' > "$stage/$arch/$cmd.cmd"
+    done
+    # Registration-free activation: each DLL's assembly manifest, from what it registers.
+    for f in "${dlls[@]}"; do
+        assembly=${assemblies[$f]}
+        deps=()
+        [ "$f" = QarnComConnector.dll ] && deps=("${assemblies[QarnComDatatypes.dll]}")
+        python3 "$root/scripts/package/msi-registry.py" manifest "$work/registry.tsv" $arch "$version" \
+            "$f" "$assembly" "$stage/$arch/$assembly.manifest" "${deps[@]}" || fail "no manifest for $f"
+    done
+done
+cp -r "$root/samples" "$root/docs" "$root/README.md" "$stage/"
+zip_file=$dist/QarnComConnector-$version.zip
+(cd "$stage" && zip -q -r -X "$zip_file" x64 x86 samples docs README.md)
+echo "built $zip_file"
+
 # --- MSIs ---------------------------------------------------------------------------------------
 for arch in x64 x86; do
     if [ $arch = x64 ]; then files=("${files_x64[@]}") upgrade=$upgrade_x64
     else files=("${files_x86[@]}") upgrade=$upgrade_x86; fi
+    files+=("$stage/$arch/"*.manifest)
     wxs=$work/QarnComConnector-$arch.wxs
     msi=$dist/QarnComConnector-$version-$arch.msi
     python3 "$root/scripts/package/msi-registry.py" wxs "$work/registry.tsv" $arch "$version" "$upgrade" "$wxs" "${files[@]}"

@@ -16,7 +16,7 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 # runs WHAT COMMAND...: the command must end with exit code 0.
 runs() { local what=$1 rc; shift; "$@"; rc=$?; [ $rc -eq 0 ] && pass "$what" || fail "$what ended with $rc"; }
-binaries="QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb"
+binaries="QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb Qarn.ComConnector.manifest Qarn.ComDatatypes.manifest"
 
 version=$(sed -n 's/^project(QarnComConnector VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 zip_file=$root/dist/QarnComConnector-$version.zip
