@@ -25,6 +25,10 @@ std::wstring ToolFolder() {
 
 std::wstring Folder(const wchar_t* command, const Arguments& args) {
     if (args.empty()) return ToolFolder();
+    // Asked for often by users without administrator rights; the answer is the way without registration.
+    if (args[0] == L"--user")
+        WrongUse(command, L"there is no per-user registration: the DLLs register for the whole machine only. Without "
+                          L"administrator rights, use them without registration (docs\\installing.md)");
     if (args[0] != L"--dir") WrongUse(command, L"unknown argument '" + args[0] + L"'");
     if (args.size() < 2) WrongUse(command, L"--dir needs a PATH");
     if (args.size() > 2) WrongUse(command, L"too many arguments");

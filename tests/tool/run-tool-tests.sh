@@ -56,6 +56,8 @@ check "--help lists every command" eval '[ $rc = 0 ] && lists_all'
 run -- show-transaction --help; check "command help: exit 0" eval '[ $rc = 0 ] && has "$out" "usage: QarnTool show-transaction FILE ALIAS"'
 run -- show-transaction Parts.xml; check "missing argument: exit 2" eval '[ $rc = 2 ] && has "$err" "ALIAS are required" && has "$err" "usage: QarnTool show-transaction"'
 run -- register --dir; check "option without value: exit 2" eval '[ $rc = 2 ] && has "$err" "--dir needs a PATH"'
+run -- register --user; check "register --user: exit 2, pointing to the way without registration" \
+    eval '[ $rc = 2 ] && has "$err" "there is no per-user registration" && has "$err" "without registration"'
 
 # ---- check-config: the sample installation is clean ----
 sample=$work/sample
