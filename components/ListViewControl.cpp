@@ -1,5 +1,6 @@
 // QarnGenericListViewControl: shows result documents in a modal list view dialog.
 #include "components/ListViewControl.h"
+#include "server/OwnContext.h"
 
 #include <commctrl.h>
 
@@ -77,7 +78,7 @@ INT_PTR CALLBACK CGenericListControl::DialogProc(HWND window, UINT message, WPAR
 HRESULT CGenericListControl::OnInitDialog() {
     return MethodFrame(L"CGenericListControl::OnInitDialog", [&] {
         if (!document_) return;
-        CHECK_HR(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities_)));
+        CHECK_HR(CreateOwn(CLSID_CQarnUtilities, IID_PPV_ARGS(&utilities_)));
         CHECK_HR(utilities_->ReadXmlConfigurationFiles());
 
         CHECK_HR(document_->get_Children(&children_));

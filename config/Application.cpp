@@ -1,5 +1,6 @@
 // CQarnComApplication: the process's application object holding the configuration.
 #include "config/Application.h"
+#include "server/OwnContext.h"
 
 #include "config/OutsideComponents.h"
 #include "server/DataObjects.h"
@@ -30,7 +31,7 @@ STDMETHODIMP CQarnComApplication::Init() {
     return MethodFrame(L"CQarnComApplication::Init", [&] {
         config_.Clear();
         ComPtr<IQarnUtilities> utilities;
-        CHECK_HR(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)));
+        CHECK_HR(CreateOwn(CLSID_CQarnUtilities, IID_PPV_ARGS(&utilities)));
         CHECK_HR(utilities->ReadXmlConfigurationFiles());
         for (const auto& [kind, get] : {std::pair{Store::kProperties, &IQarnUtilities::get_Properties},
                                        std::pair{Store::kMessages, &IQarnUtilities::get_Messages},

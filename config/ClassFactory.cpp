@@ -1,5 +1,6 @@
 // CQarnClassFactory: creates the shared application and the cached PLM connectors.
 #include "config/ClassFactory.h"
+#include "server/OwnContext.h"
 
 #include "config/OutsideComponents.h"
 
@@ -84,7 +85,7 @@ STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
                               L"while the application reads its configuration or runs its start commands.");
             CHECK_HR(global.Application(&app));
             if (!app) {
-                CHECK_HR(CoCreateInstance(CLSID_CQarnComApplication, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&app)));
+                CHECK_HR(CreateOwn(CLSID_CQarnComApplication, IID_PPV_ARGS(&app)));
                 Trace(L"EVAL_HR(pApp.CoCreateInstance(__uuidof(CQarnComApplication)));");
                 CHECK_HR(app->Init());
                 Trace(L"EVAL_HR(pApp->Init(), pApp);");

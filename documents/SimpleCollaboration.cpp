@@ -5,6 +5,7 @@
 // before moving that over the old file: a process that dies while writing leaves the earlier
 // content in place.
 #include "documents/SimpleCollaboration.h"
+#include "server/OwnContext.h"
 
 #include "documents/DomRead.h"
 
@@ -17,7 +18,7 @@ constexpr wchar_t kSuffix[] = L".CLB";
 
 ComPtr<IQarnUtilities> NewUtilities() {
     ComPtr<IQarnUtilities> utilities;
-    CHECK_HR(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)));
+    CHECK_HR(CreateOwn(CLSID_CQarnUtilities, IID_PPV_ARGS(&utilities)));
     return utilities;
 }
 

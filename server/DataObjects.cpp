@@ -1,5 +1,7 @@
 #include "server/DataObjects.h"
 
+#include "server/OwnContext.h"
+
 namespace qarn {
 
 HRESULT DataObjects::TryNew(REFCLSID clsid, REFIID iid, void** object) noexcept {
@@ -10,6 +12,7 @@ HRESULT DataObjects::TryNew(REFCLSID clsid, REFIID iid, void** object) noexcept 
         if (InlineIsEqualGUID(id, clsid)) factory = cached.Get();
     if (!factory) {
         ComPtr<IClassFactory> found;
+        const OwnContext context;
         const HRESULT hr = CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_PPV_ARGS(&found));
         if (FAILED(hr)) return hr;
         try {

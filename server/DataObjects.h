@@ -10,9 +10,10 @@
 
 namespace qarn {
 
-// Creates data-type objects through their registered classes. The class object of each class is
-// looked up once per owner and kept: a registry lookup per object would cost far more than the
-// object itself. An owner lives in one apartment, like the class objects it keeps.
+// Creates data-type objects through their classes: registered, or named by the manifest beside the
+// DLL (server/OwnContext.h). The class object of each class is looked up once per owner and kept:
+// a registry lookup per object would cost far more than the object itself. An owner lives in one
+// apartment, like the class objects it keeps.
 class DataObjects {
 public:
     template <class I>

@@ -1,5 +1,7 @@
 #include "server/GlobalApp.h"
 
+#include "server/OwnContext.h"
+
 #include <utility>
 
 using namespace qarn;
@@ -128,6 +130,8 @@ HRESULT GlobalApp::Set(int entry, IUnknown* object) {
 }
 
 HRESULT GlobalApp::Application(ComPtr<IQarnComApplication>* app) {
+    // From another apartment the application arrives through a proxy of our interface.
+    const OwnContext context;
     return Get(kApplicationEntry, IID_IQarnComApplication, reinterpret_cast<void**>(app->ReleaseAndGetAddressOf()));
 }
 

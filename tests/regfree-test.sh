@@ -6,6 +6,8 @@
 #   - the folder's manifests are checked against the rules of assembly manifests and against what
 #     the DLLs register (tests/regfree/check-manifests.py);
 #   - the sample gets a parameter list; without its host manifest it finds no class at all;
+#   - a plug-in host that activates our assembly's context only around its own creations gets
+#     the application and a parameter list, made by the DLL outside that context;
 #   - the test host creates every class of both DLLs, uses one from another apartment, and loads
 #     the DLLs of its own folder while a second folder with another version runs from the same
 #     files and a third copy is registered for the machine;
@@ -50,7 +52,7 @@ no_keys() {
 no_keys "a clean prefix"
 
 # Runs a program of a host folder; its output, without carriage returns.
-run() { wine "$1" 2>&1 </dev/null | tr -d '\r'; }
+run() { wine "$@" 2>&1 </dev/null | tr -d '\r'; }
 
 for arch in x64 x86; do
     if [ $arch = x64 ]; then bin=$build/bin; else bin=${build86:+$build86/bin}; fi
@@ -79,6 +81,14 @@ for arch in x64 x86; do
         && pass "$arch: without its host manifest the sample finds no class" \
         || { fail "$arch: the sample without host manifest:"; echo "$out" | head -5; }
     mv "$folder/without.manifest.txt" "$folder/QarnClientSample.exe.manifest"
+
+    # A plug-in host: no manifest of its own, our assembly's context active only around its creations.
+    cp "$folder/regfree_host.exe" "$folder/plugin_host.exe"
+    out=$(run "C:\\$host\\plugin_host.exe" --plugin)
+    grep -q "^regfree host: [1-9][0-9]* passed, 0 failed$" <<<"$out" \
+        && pass "$arch: a plug-in host's objects find our classes and the data types outside its context" \
+        || { fail "$arch: the plug-in host:"; echo "$out" | head -10; }
+    rm "$folder/plugin_host.exe"
 
     # A second host with another version of the assembly (the same files, renumbered), and a third
     # copy registered for the machine: each host loads the DLLs of its own folder.

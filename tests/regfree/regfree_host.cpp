@@ -7,6 +7,10 @@
 //   - the DLLs loaded from the host's own folder, whatever else is registered on the machine;
 //   - an object used from another apartment, and a class created from a multithreaded one (the
 //     interfaces' proxy/stub entries).
+// With --plugin it runs as a plug-in host does, without a manifest of its own: it activates a
+// context made from Qarn.ComConnector.manifest only around its creation of the class factory and a
+// utilities object, and then calls them outside of it, where the DLL must find its own classes and
+// the data types through its own context.
 // Prints one line per failure and ends with "regfree host: N passed, N failed".
 #include <windows.h>
 #include <oleauto.h>
@@ -25,13 +29,14 @@ namespace {
 int g_passed = 0;
 int g_failed = 0;
 
-void Check(bool ok, const std::wstring& what) {
+bool Check(bool ok, const std::wstring& what) {
     if (ok) {
         ++g_passed;
     } else {
         ++g_failed;
         wprintf(L"FAILED: %ls\n", what.c_str());
     }
+    return ok;
 }
 
 std::wstring Hex(HRESULT hr) {
@@ -193,12 +198,52 @@ void CheckOtherApartments() {
     CloseHandle(thread);
 }
 
+void RunAsPlugin() {
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    const std::wstring manifest = Folder(ModulePath(nullptr)) + L"\\Qarn.ComConnector.manifest";
+    request.lpSource = manifest.c_str();
+    const HANDLE context = CreateActCtxW(&request);
+    if (!Check(context != INVALID_HANDLE_VALUE, L"no activation context from " + manifest)) return;
+    ULONG_PTR cookie = 0;
+    ComPtr<IQarnClassFactory> factory;
+    ComPtr<IQarnUtilities> utilities;
+    if (ActivateActCtx(context, &cookie)) {
+        Check(SUCCEEDED(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))),
+              L"creating the class factory in the plug-in's context");
+        Check(SUCCEEDED(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&utilities))),
+              L"creating a utilities object in the plug-in's context");
+        DeactivateActCtx(0, cookie);
+    }
+    ReleaseActCtx(context);
+    ComPtr<IQarnUtilities> outside;
+    const HRESULT hr = CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&outside));
+    Check(hr == REGDB_E_CLASSNOTREG, L"outside the plug-in's context a class is found: " + Hex(hr));
+    if (!factory || !utilities) return;
+    // The application and the parameter list create our classes and data-type objects inside.
+    ComPtr<IQarnComApplication> application;
+    Check(SUCCEEDED(factory->Create(&application)), L"Create of the class factory outside the plug-in's context");
+    ComPtr<IParameterList> list;
+    BSTR file = SysAllocString(L"Parts.xml"), alias = SysAllocString(L"CreatePart");
+    Check(SUCCEEDED(utilities->GetXmlParameterList(file, alias, nullptr, &list)) && list,
+          L"GetXmlParameterList outside the plug-in's context");
+    SysFreeString(file);
+    SysFreeString(alias);
+    Check(SUCCEEDED(factory->Destroy()), L"Destroy of the class factory");
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         wprintf(L"FAILED: COM could not be initialised\n");
         return 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"--plugin") {
+        RunAsPlugin();
+        CoUninitialize();
+        wprintf(L"regfree host: %d passed, %d failed\n", g_passed, g_failed);
+        return g_failed == 0 ? 0 : 1;
     }
     CheckLibrary(LIBID_QarnComDatatypes, L"QarnComDatatypes");
     CheckLibrary(LIBID_QarnComConnector, L"QarnComConnector");
