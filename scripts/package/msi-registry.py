@@ -29,7 +29,7 @@ rows and the side-by-side assembly manifests of registration-free activation.
 """
 import re
 import sys
-from xml.sax.saxutils import quoteattr
+from xml.sax.saxutils import escape, quoteattr
 
 CLASSES = "software\\classes\\"
 
@@ -371,7 +371,6 @@ def registered(listing, name):
             typelibs.append({
                 "tlbid": parts[1].upper(),
                 "version": parts[2],
-                "helpdir": "",
                 "flags": ",".join(w for bit, w in TLB_FLAGS if flags & bit),
             })
         elif len(parts) == 2 and parts[1].lower() == "clsid" and data.upper() in classes:
@@ -401,7 +400,7 @@ def manifest(listing, arch, version, name, assembly, output, dependencies):
                 "    </dependentAssembly>", "  </dependency>"]
     out.append(f"  <file name={a(name)}>")
     for c in sorted(classes.values(), key=lambda c: (c["progid"] or "~", c["clsid"])):
-        attrs = f'clsid={a("{" + c["clsid"].strip("{}") + "}")} threadingModel={a(c["threadingModel"])}'
+        attrs = f"clsid={a(c['clsid'])} threadingModel={a(c['threadingModel'])}"
         if c["progid"]:
             attrs += f" progid={a(c['progid'])}"
         if c["tlbid"]:
@@ -413,7 +412,7 @@ def manifest(listing, arch, version, name, assembly, output, dependencies):
             out.append(f"    <comClass {attrs}/>")
             continue
         out.append(f"    <comClass {attrs}>")
-        out += [f"      <progid>{p}</progid>" for p in others]
+        out += [f"      <progid>{escape(p)}</progid>" for p in others]
         out.append("    </comClass>")
     for t in typelibs:
         flags = f" flags={a(t['flags'])}" if t["flags"] else ""
