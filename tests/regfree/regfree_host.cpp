@@ -241,18 +241,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc > 1 && std::wstring(argv[1]) == L"--plugin") {
         RunAsPlugin();
-        CoUninitialize();
-        wprintf(L"regfree host: %d passed, %d failed\n", g_passed, g_failed);
-        return g_failed == 0 ? 0 : 1;
+    } else {
+        CheckLibrary(LIBID_QarnComDatatypes, L"QarnComDatatypes");
+        CheckLibrary(LIBID_QarnComConnector, L"QarnComConnector");
+        // The version-independent ProgIDs that scripts and the connector itself use.
+        CheckProgId(L"QarnComConnector.CQarnUtilities", IID_IQarnUtilities);
+        CheckProgId(L"QarnComDatatypes.ParameterList", IID_IParameterList);
+        CheckLoadedHere(L"QarnComDatatypes.dll");
+        CheckLoadedHere(L"QarnComConnector.dll");
+        CheckOtherApartments();
     }
-    CheckLibrary(LIBID_QarnComDatatypes, L"QarnComDatatypes");
-    CheckLibrary(LIBID_QarnComConnector, L"QarnComConnector");
-    // The version-independent ProgIDs that scripts and the connector itself use.
-    CheckProgId(L"QarnComConnector.CQarnUtilities", IID_IQarnUtilities);
-    CheckProgId(L"QarnComDatatypes.ParameterList", IID_IParameterList);
-    CheckLoadedHere(L"QarnComDatatypes.dll");
-    CheckLoadedHere(L"QarnComConnector.dll");
-    CheckOtherApartments();
     CoUninitialize();
     wprintf(L"regfree host: %d passed, %d failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
