@@ -296,36 +296,6 @@ std::optional<std::wstring> FormatOneText(std::wstring_view format, TextArg arg,
     return FillTemplate(format, {arg}, capacity);
 }
 
-std::wstring DecodeTextModeBytes(std::string_view bytes) {
-    // The text ends at the first Ctrl-Z; a CR is dropped when a LF follows it (a Ctrl-Z after a CR
-    // keeps it).
-    const std::string_view text = bytes.substr(0, std::min(bytes.find('\x1A'), bytes.size()));
-    std::wstring out(text.size(), L'\0');
-    wchar_t* to = out.data();
-    const unsigned char* from = reinterpret_cast<const unsigned char*>(text.data());
-    const unsigned char* const end = from + text.size();
-    for (; from < end; ++from) {
-        if (*from == '\r' && from + 1 < end && from[1] == '\n') continue;
-        *to++ = static_cast<wchar_t>(*from);
-    }
-    out.resize(static_cast<size_t>(to - out.data()));
-    return out;
-}
-
-std::vector<Span> SplitLines(std::wstring_view text) {
-    std::vector<Span> lines;
-    if (text.empty()) return lines;
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\n' || text[i] == L'\r') {
-            lines.push_back({start, i});
-            start = i + 1;
-        }
-    }
-    lines.push_back({start, text.size()});
-    return lines;
-}
-
 std::vector<Span> SplitTextModeLines(std::string_view bytes) {
     const std::string_view text = bytes.substr(0, std::min(bytes.find('\x1A'), bytes.size()));
     std::vector<Span> lines;

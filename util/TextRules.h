@@ -77,20 +77,15 @@ std::wstring FillTemplate(std::wstring_view format, const std::vector<TextArg>& 
 std::optional<std::wstring> FormatOneText(std::wstring_view format, TextArg arg, size_t capacity,
                                           std::wstring& error);
 
-// Text-mode reading of a file's bytes: CR LF becomes LF, a Ctrl-Z ends the text, and every other
-// byte becomes the character of the same value (the C runtime's default single-byte conversion).
-std::wstring DecodeTextModeBytes(std::string_view bytes);
-
 // One line of a text: [begin, end) in the text it was split from.
 struct Span {
     size_t begin;
     size_t end;
 };
-// The lines of a text: LF and a lone CR end a line; the rest after the last break is one more line
-// (empty when the text ends with a break). An empty text has no lines.
-std::vector<Span> SplitLines(std::wstring_view text);
-// The lines of a file's bytes as DecodeTextModeBytes and SplitLines give them, as byte ranges:
-// each line's text is its bytes, one character per byte. Reads no further than the first Ctrl-Z.
+// The lines of a file's bytes read in text mode, as byte ranges: a Ctrl-Z ends the text; LF, CR LF
+// and a lone CR end a line; the rest after the last break is one more line (empty when the text
+// ends with a break). An empty text has no lines. Each line's text is its bytes, one character per
+// byte (the C runtime's default single-byte conversion).
 std::vector<Span> SplitTextModeLines(std::string_view bytes);
 // The tokens of a line: every character of `delimiters` separates, runs of them count as one and
 // leading or trailing ones give no token (the C runtime's tokenizer).
