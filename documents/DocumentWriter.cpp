@@ -5,6 +5,8 @@
 #include "secure/WipedBstr.h"
 #include "util/CallerText.h"
 
+#include <climits>
+
 namespace qarn::dom {
 
 namespace {
@@ -87,37 +89,17 @@ void DocumentFileWriter::AppendParameterElement(IParameterList* list) {
     Append(text.View());
 }
 
-// Appends `text` as UTF-8; a surrogate without its partner becomes U+FFFD, as the system's
-// conversion makes it.
+// Appends `text` as UTF-8, converted straight into the (wiped) output: a surrogate without its
+// partner becomes U+FFFD.
 void DocumentFileWriter::Append(std::wstring_view text) {
+    if (text.empty()) return;
+    if (text.size() > INT_MAX / 3) ThrowHResult(E_OUTOFMEMORY);
     const size_t start = out_.size();
     out_.resize(start + text.size() * 3);
-    char* to = out_.data() + start;
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned c = text[i];
-        if (c < 0x80) {
-            *to++ = static_cast<char>(c);
-            continue;
-        }
-        if (c < 0x800) {
-            *to++ = static_cast<char>(0xC0 | (c >> 6));
-            *to++ = static_cast<char>(0x80 | (c & 0x3F));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-            *to++ = static_cast<char>(0xF0 | (c >> 18));
-            *to++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *to++ = static_cast<char>(0x80 | (c & 0x3F));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-        *to++ = static_cast<char>(0xE0 | (c >> 12));
-        *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *to++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    out_.resize(static_cast<size_t>(to - out_.data()));
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out_.data() + start,
+                                      static_cast<int>(text.size() * 3), nullptr, nullptr);
+    if (n <= 0) ThrowHResult(E_OUTOFMEMORY);
+    out_.resize(start + static_cast<size_t>(n));
 }
 
 }  // namespace qarn::dom
