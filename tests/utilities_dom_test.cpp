@@ -293,15 +293,19 @@ TEST_F(Dom, HostileNestingFailsCleanly) {
     ASSERT_EQ(S_OK, CoCreateInstance(qarn::dom::kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&doc)));
     ComPtr<IXMLDOMElement> root;
     ComPtr<IXMLDOMNode> node;
+    // Appends a chain of `levels` elements below `parent`.
+    const auto nest = [&](ComPtr<IXMLDOMNode> parent, int levels) {
+        for (int i = 0; i < levels; ++i) {
+            ComPtr<IXMLDOMElement> child;
+            doc->createElement(Str(L"e"), &child);
+            ComPtr<IXMLDOMNode> added;
+            ASSERT_EQ(S_OK, parent->appendChild(child.Get(), &added));
+            parent = added;
+        }
+    };
     doc->createElement(Str(L"deep"), &root);
     doc->appendChild(root.Get(), &node);
-    for (int i = 0; i < 100000; ++i) {
-        ComPtr<IXMLDOMElement> child;
-        doc->createElement(Str(L"e"), &child);
-        ComPtr<IXMLDOMNode> added;
-        ASSERT_EQ(S_OK, node->appendChild(child.Get(), &added));
-        node = added;
-    }
+    nest(node, 100000);
     ComPtr<IFieldCollection> c;
     for (auto call : {&IQarnUtilities::DOMNodeGetChilds2, &IQarnUtilities::DOMNodeGetChilds3})
         EXPECT_EQ(L"The element deep holds elements nested deeper than 1000 levels.",
@@ -314,13 +318,7 @@ TEST_F(Dom, HostileNestingFailsCleanly) {
     ComPtr<IXMLDOMNode> unused;
     ASSERT_EQ(S_OK, field->appendChild(value.Get(), &unused));
     ASSERT_EQ(S_OK, value.As(&node));
-    for (int i = 0; i < 1100; ++i) {
-        ComPtr<IXMLDOMElement> child;
-        doc->createElement(Str(L"e"), &child);
-        ComPtr<IXMLDOMNode> added;
-        ASSERT_EQ(S_OK, node->appendChild(child.Get(), &added));
-        node = added;
-    }
+    nest(node, 1100);
     ComPtr<IField> built;
     EXPECT_NE(std::wstring::npos, Failure(u->DOMCreateFieldEntry(field.Get(), nullptr, &built)).find(L"nested deeper than 1000 levels"));
 }
