@@ -59,11 +59,6 @@ void ReplaceText(IFieldCollection* properties, const wchar_t* name, const std::w
     if (field) CHECK_HR(field->put_Value(Variant(std::wstring_view(text))));
 }
 
-}  // namespace
-
-
-namespace {
-
 // The check-in and check-out folders of this read and the checkout folder the properties name.
 void PrivateFolders(UtilityServices& sources, DataObjects& objects, IFieldCollection* properties) {
     Bstr user;
