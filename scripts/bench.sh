@@ -47,7 +47,7 @@ QARN_WITH_DOUBLES=0 "$root/scripts/test-prefix.sh" setup "$dir"
 export QARN_BUILD_DIR="$dir"
 source "$root/scripts/wine-env.sh"
 rm -rf "$scratch" && mkdir -p "$scratch"
-folder=$(winepath -w "$scratch")
+folder=$(qarn_winepath "$scratch")
 
 # The hand-written part of each section: what it measures and its target.
 describe() {
@@ -154,7 +154,7 @@ machine() {
     echo "| cores (nproc) | $(nproc) |"
     echo "| RAM | $memory |"
     echo "| kernel | $(uname -sr) |"
-    echo "| Wine | $(wine --version 2>/dev/null) |"
+    echo "| Wine | $("$QARN_WINE64" --version 2>/dev/null) |"
     echo "| compiler | $(x86_64-w64-mingw32-g++-posix --version | head -n 1) |"
     echo "| date | $(date -u '+%Y-%m-%d %H:%M UTC') |"
     echo "| load before the run (uptime) | $1 |"
@@ -174,13 +174,13 @@ for b in "${benches[@]}"; do
     t0=$(date +%s)
     set +e
     if [ -f "$root/bench/$b.js" ]; then
-        output=$(QarnRootDir="$(winepath -w "$root/samples/installation")" qarn_wine_tool cscript //nologo \
-            "$(winepath -w "$root/bench/$b.js")" 2>"$scratch/stderr.txt" | tr -d '\r')
+        output=$(QarnRootDir="$(qarn_winepath "$root/samples/installation")" qarn_wine_tool cscript //nologo \
+            "$(qarn_winepath "$root/bench/$b.js")" 2>"$scratch/stderr.txt" | tr -d '\r')
         # cscript ends with 0 even when the script stops on an error: its last line tells.
         code=0
         [ "$(tail -n 1 <<<"$output")" = "Every call measured." ] || code=1
     else
-        output=$(wine "$dir/bin/$b.exe" $(arguments "$b") 2>"$scratch/stderr.txt" | tr -d '\r')
+        output=$(qarn_wine "$dir/bin/$b.exe" $(arguments "$b") 2>"$scratch/stderr.txt" | tr -d '\r')
         code=$?
     fi
     set -e

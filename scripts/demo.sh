@@ -12,11 +12,11 @@ QARN_WITH_DOUBLES=0 "$root/scripts/test-prefix.sh" setup "$root/build"
 export QARN_BUILD_DIR="$root/build"
 source "$root/scripts/wine-env.sh"
 # The sample installation is the configuration the samples read.
-export QarnRootDir="$(winepath -w "$root/samples/installation")"
+export QarnRootDir="$(qarn_winepath "$root/samples/installation")"
 started=$(date +%s)
 echo "== registered in $QARN_WINEPREFIX; QarnRootDir=$QarnRootDir"
 status=0
-qarn_wine_tool cscript //nologo "$(winepath -w "$root/samples/scenario.vbs")" | tr -d '\r' > "$root/build/demo-output.txt" || status=1
+qarn_wine_tool cscript //nologo "$(qarn_winepath "$root/samples/scenario.vbs")" | tr -d '\r' > "$root/build/demo-output.txt" || status=1
 cat "$root/build/demo-output.txt"
 # cscript ends with exit code 0 even when the script stops on an error: its last line tells.
 [ "$(grep -v '^\s*$' "$root/build/demo-output.txt" | tail -n 1)" = "done" ] || { echo "the scenario stopped early"; status=1; }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when some are missing: the 64-bit
 # packages, then Wine's 32-bit loader (wine32:i386) beside the 64-bit one, so that 32-bit programs
-# run in WoW64 prefixes. Safe to run again: it only installs what is not there.
+# run in WoW64 prefixes. Safe to run again: it only installs what is not there. It never runs the
+# 32-bit loader but through scripts/x86-probe.sh, once at the end, and says what it found: on a
+# kernel without 32-bit support the loader is installed all the same and the x86 tests are skipped.
 set -euo pipefail
 packages=(
     cmake make
@@ -69,4 +71,9 @@ fi
 if ! wine_loaders_ok || ! installed wine64 || ! installed libwine-dev; then
     echo "deps: FAILED: both Wine loaders are needed (/usr/lib/wine/wine and /usr/lib/wine/wine64)" >&2
     exit 1
+fi
+if reason=$("$(dirname "$0")/x86-probe.sh"); then
+    echo "deps: Wine $(/usr/lib/wine/wine64 --version 2>/dev/null); this machine runs 32-bit programs: the x86 tests run"
+else
+    echo "deps: Wine $(/usr/lib/wine/wine64 --version 2>/dev/null); 32-bit programs cannot run here ($reason): the 64-bit tests and the demo run, the x86 tests are skipped"
 fi

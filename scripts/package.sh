@@ -17,7 +17,7 @@ fail() { echo "package.sh: $*" >&2; exit 1; }
 [ $# -eq 2 ] || fail "usage: package.sh <x64 build dir> <i686 build dir>"
 x64=$(cd "$1" 2>/dev/null && pwd) || fail "no build folder $1"
 x86=$(cd "$2" 2>/dev/null && pwd) || fail "no build folder $2"
-for tool in wixl msiinfo zip python3 wine wineboot wineserver; do
+for tool in wixl msiinfo zip python3 wineserver; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
 done
 
@@ -62,9 +62,10 @@ rm -rf "$work"
 mkdir -p "$work"
 # The common Wine settings and qarn_wine_tool (the 64-bit regsvr32 here), in a scratch prefix.
 source "$root/scripts/wine-env.sh"
+command -v "$QARN_WINE64" >/dev/null || fail "Wine's 64-bit loader is missing (scripts/deps.sh installs it)"
 export WINEPREFIX=$x64/package-prefix
 rm -rf "$WINEPREFIX"
-wineboot -i >/dev/null 2>&1 </dev/null || fail "cannot create the Wine prefix $WINEPREFIX"
+qarn_wineboot -i >/dev/null 2>&1 </dev/null || fail "cannot create the Wine prefix $WINEPREFIX"
 wineserver -w
 folder=$WINEPREFIX/drive_c/QarnPackage
 mkdir -p "$folder"

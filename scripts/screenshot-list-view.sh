@@ -24,8 +24,8 @@ export QARN_WINEPREFIX="$build/screenshot-prefix"
 QARN_WITH_DOUBLES=0 "$root/scripts/test-prefix.sh" setup "$build" >/dev/null
 export QARN_BUILD_DIR=$build
 source "$root/scripts/wine-env.sh"
-export QarnRootDir="$(winepath -w "$root/samples/installation")"
-"$QARN_WINE64" explorer "/desktop=shot,$size" cscript //nologo "$(winepath -w "$root/samples/interactive/list-view.vbs")" >/dev/null 2>&1 &
+export QarnRootDir="$(qarn_winepath "$root/samples/installation")"
+"$QARN_WINE64" explorer "/desktop=shot,$size" cscript //nologo "$(qarn_winepath "$root/samples/interactive/list-view.vbs")" >/dev/null 2>&1 &
 sleep "${QARN_SCREENSHOT_WAIT:-10}"
 shot=$(mktemp --suffix=.png)
 import -display "$display" -window root "$shot"

@@ -8,7 +8,7 @@ mode=$1
 export QARN_BUILD_DIR=$(cd "$2" && pwd)
 source "$(dirname "$0")/wine-env.sh"
 
-winpath() { winepath -w "$1" 2>/dev/null; }
+winpath() { qarn_winepath "$1"; }
 
 case "$mode" in
 setup)

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Checks the packages of scripts/package.sh: the zip's contents; the 32-bit MSI's tables; then in a
-# clean WoW64 Wine prefix of its own (<build>/msi-prefix) each MSI installed - files in place
-# ("Program Files" or "Program Files (x86)"), the registry exactly as DllRegisterServer writes it
-# (for x86 in the 32-bit view), objects of both DLLs created by script clients of the same
-# bitness - and uninstalled again without leftovers, and the zip's register.cmd and
-# unregister.cmd of each architecture.
-#   package-test.sh <source dir> <x64 build dir>
+# Checks the packages of scripts/package.sh for one architecture. x64 also checks what needs no
+# Wine: the zip's contents and the 32-bit MSI's tables. Then, in a clean WoW64 Wine prefix of its
+# own (<build>/msi-prefix-<arch>), the architecture's MSI installed - files in place ("Program
+# Files" or "Program Files (x86)"), the registry exactly as DllRegisterServer writes it (for x86 in
+# the 32-bit view), objects of both DLLs created by script clients of the same bitness - and
+# uninstalled again without leftovers, and the zip's register.cmd and unregister.cmd of that
+# architecture.
+#   package-test.sh <source dir> <x64 build dir> <x64|x86>
 set -uo pipefail
 root=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
+arch=$3
 tool="python3 $root/scripts/package/msi-registry.py"
 failures=0
 pass() { echo "ok: $*"; }
@@ -30,51 +32,54 @@ done
 tables=$(mktemp -d)
 trap 'rm -rf "$tables"' EXIT
 
-# --- zip ---------------------------------------------------------------------------------------
-entries=$(unzip -Z1 "$zip_file")
-has() { grep -qx -- "$1" <<<"$entries"; }
-for arch in x64 x86; do
-    for f in $binaries register.cmd unregister.cmd; do
-        has "$arch/$f" || fail "zip: $arch/$f missing"
+if [ "$arch" = x64 ]; then
+    # --- zip ---------------------------------------------------------------------------------------
+    entries=$(unzip -Z1 "$zip_file")
+    has() { grep -qx -- "$1" <<<"$entries"; }
+    for a in x64 x86; do
+        for f in $binaries register.cmd unregister.cmd; do
+            has "$a/$f" || fail "zip: $a/$f missing"
+        done
+        # register.cmd is made for its folder's architecture and has Windows line endings.
+        unzip -p "$zip_file" "$a/register.cmd" | grep -q "^set ARCH=$a"$'\r'"$" || fail "zip: $a/register.cmd is not for $a"
     done
-    # register.cmd is made for its folder's architecture and has Windows line endings.
-    unzip -p "$zip_file" "$arch/register.cmd" | grep -q "^set ARCH=$arch"$'\r'"$" || fail "zip: $arch/register.cmd is not for $arch"
-done
-# Each folder holds the DLLs of its own architecture.
-machine() { unzip -p "$zip_file" "$1" > "$tables/pe" && x86_64-w64-mingw32-objdump -f "$tables/pe" | sed -n 's/.*file format //p'; }
-[ "$(machine x64/QarnComConnector.dll)" = pei-x86-64 ] || fail "zip: x64/QarnComConnector.dll is not 64-bit"
-[ "$(machine x86/QarnComDatatypes.dll)" = pei-i386 ] || fail "zip: x86/QarnComDatatypes.dll is not 32-bit"
-for f in README.md samples/installation/xml/QarnConnector.xml docs/installing.md; do
-    has "$f" || fail "zip: $f missing"
-done
-[ "$(grep -c '^docs/images/.' <<<"$entries")" -gt 0 ] || fail "zip: docs/images is empty"
-[ "$(grep -c '^samples/.*[^/]$' <<<"$entries")" -eq "$(cd "$root" && find samples -type f | wc -l)" ] \
-    || fail "zip: samples/ is not complete"
+    # Each folder holds the DLLs of its own architecture.
+    machine() { unzip -p "$zip_file" "$1" > "$tables/pe" && x86_64-w64-mingw32-objdump -f "$tables/pe" | sed -n 's/.*file format //p'; }
+    [ "$(machine x64/QarnComConnector.dll)" = pei-x86-64 ] || fail "zip: x64/QarnComConnector.dll is not 64-bit"
+    [ "$(machine x86/QarnComDatatypes.dll)" = pei-i386 ] || fail "zip: x86/QarnComDatatypes.dll is not 32-bit"
+    for f in README.md samples/installation/xml/QarnConnector.xml docs/installing.md; do
+        has "$f" || fail "zip: $f missing"
+    done
+    [ "$(grep -c '^docs/images/.' <<<"$entries")" -gt 0 ] || fail "zip: docs/images is empty"
+    [ "$(grep -c '^samples/.*[^/]$' <<<"$entries")" -eq "$(cd "$root" && find samples -type f | wc -l)" ] \
+        || fail "zip: samples/ is not complete"
 
-# --- 32-bit MSI: tables --------------------------------------------------------------------
-if msidump -t -d "$tables" "$msi86" >/dev/null; then
-    check "x86 msi: a 32-bit package" bash -c "msiinfo suminfo '$msi86' | grep -q '^Template: Intel;'"
-    for f in $binaries; do
-        grep -q "^$f	" "$tables/File.idt" || fail "x86 msi: $f not in the File table"
-    done
-    # Every registration row of the listing for 32-bit (win32 type library paths, no 64-bit-only keys).
-    rows=$($tool expected "$listing" x86 | grep -c .)
-    [ "$(tail -n +4 "$tables/Registry.idt" | grep -c .)" -eq "$rows" ] || fail "x86 msi: not $rows Registry rows"
-    grep -q '\\win32		\[#QarnComConnector.dll\]' "$tables/Registry.idt" || fail "x86 msi: no win32 type library path"
-    grep -qi 'win64\|Wow6432Node' "$tables/Registry.idt" && fail "x86 msi: 64-bit registry rows"
-    grep -q '	256	' "$tables/Component.idt" && fail "x86 msi: 64-bit components"
-else
-    fail "x86 msi: msidump cannot read it"
+    # --- 32-bit MSI: tables --------------------------------------------------------------------
+    if msidump -t -d "$tables" "$msi86" >/dev/null; then
+        check "x86 msi: a 32-bit package" bash -c "msiinfo suminfo '$msi86' | grep -q '^Template: Intel;'"
+        for f in $binaries; do
+            grep -q "^$f	" "$tables/File.idt" || fail "x86 msi: $f not in the File table"
+        done
+        # Every registration row of the listing for 32-bit (win32 type library paths, no 64-bit-only keys).
+        rows=$($tool expected "$listing" x86 | grep -c .)
+        [ "$(tail -n +4 "$tables/Registry.idt" | grep -c .)" -eq "$rows" ] || fail "x86 msi: not $rows Registry rows"
+        grep -q '\\win32		\[#QarnComConnector.dll\]' "$tables/Registry.idt" || fail "x86 msi: no win32 type library path"
+        grep -qi 'win64\|Wow6432Node' "$tables/Registry.idt" && fail "x86 msi: 64-bit registry rows"
+        grep -q '	256	' "$tables/Component.idt" && fail "x86 msi: 64-bit components"
+    else
+        fail "x86 msi: msidump cannot read it"
+    fi
 fi
 
-# --- 64-bit MSI: install, use, uninstall in a clean prefix ---------------------------------------
+# --- the MSI: install, use, uninstall in a clean prefix ---------------------------------------
 # The common Wine settings and qarn_wine_tool (Wine's own programs of the bitness QARN_ARCH names),
 # in a prefix of this test's own.
 source "$root/scripts/wine-env.sh"
-export WINEPREFIX=$build/msi-prefix
+export QARN_ARCH=$arch
+export WINEPREFIX=$build/msi-prefix-$arch
 wineserver -k 2>/dev/null
 rm -rf "$WINEPREFIX"
-wineboot -i >/dev/null 2>&1 </dev/null || { echo "FAILED: cannot create $WINEPREFIX"; exit 1; }
+qarn_wineboot -i >/dev/null 2>&1 </dev/null || { echo "FAILED: cannot create $WINEPREFIX"; exit 1; }
 # Writes the registry to disk: the server saves it when it ends.
 flush() { wineserver -k 2>/dev/null; wineserver -w; }
 
@@ -90,8 +95,8 @@ WScript.Echo "field: " & n.Name & "=" & n.StringValue
 WScript.Echo "done"
 EOF
 use_classes() {
-    local out arch=${2:-x64}
-    out=$(QARN_ARCH=$arch qarn_wine_tool cscript //nologo 'C:\installed.vbs' 2>&1 </dev/null | tr -d '\r')
+    local out
+    out=$(qarn_wine_tool cscript //nologo 'C:\installed.vbs' 2>&1 </dev/null | tr -d '\r')
     echo "$out" | sed 's/^/  cscript: /'
     grep -qx "name: parts.csv" <<<"$out" && grep -qx "field: weight=12" <<<"$out" && grep -qx "done" <<<"$out" \
         && pass "$1: $arch script clients create the classes of both DLLs" || fail "$1: $arch script clients cannot use the classes"
@@ -114,16 +119,16 @@ no_leftovers() {
 # connector's DLL is the zip's of that architecture), script clients of its bitness, and the
 # registry (for x86 as 32-bit programs see it); then uninstalls it and looks for leftovers.
 msi_round() {
-    local arch=$1 msi=$2 folder=$3 expected installed f
+    local msi=$1 folder=$2 expected installed f
     local target="$WINEPREFIX/drive_c/${folder#C:\\}"
     target=${target//\\//}
-    runs "$arch msiexec /i" wine msiexec /i "$(winepath -w "$msi")" /qn </dev/null
+    runs "$arch msiexec /i" qarn_wine_tool msiexec /i "$(qarn_winepath "$msi")" /qn </dev/null
     for f in $binaries; do
         [ -f "$target/$f" ] || fail "$arch msi: $f not in $folder"
     done
     unzip -p "$zip_file" "$arch/QarnComConnector.dll" | cmp -s - "$target/QarnComConnector.dll" \
         || fail "$arch msi: QarnComConnector.dll is not the $arch build's"
-    use_classes "$arch msi" "$arch"
+    use_classes "$arch msi"
 
     flush
     expected=$($tool expected "$listing" "$arch") || fail "no expected $arch listing"
@@ -135,26 +140,26 @@ msi_round() {
         diff <(echo "$expected") <(echo "$installed") | head -20
     fi
 
-    runs "$arch msiexec /x" wine msiexec /x "$(winepath -w "$msi")" /qn </dev/null
+    runs "$arch msiexec /x" qarn_wine_tool msiexec /x "$(qarn_winepath "$msi")" /qn </dev/null
     no_leftovers "$arch msiexec /x"
     [ ! -e "$target" ] && pass "$arch msiexec /x removes the files" || fail "$arch msiexec /x left $(ls "$target" 2>/dev/null | tr '\n' ' ')"
 }
-msi_round x64 "$msi64" 'C:\Program Files\QarnComConnector'
-# The 32-bit MSI in the same (WoW64) prefix.
-msi_round x86 "$msi86" 'C:\Program Files (x86)\QarnComConnector'
+if [ "$arch" = x64 ]; then
+    msi_round "$msi64" 'C:\Program Files\QarnComConnector'
+else
+    msi_round "$msi86" 'C:\Program Files (x86)\QarnComConnector'
+fi
 
-# --- the zip's folders with register.cmd and unregister.cmd, in the same prefix -----------------
-for arch in x64 x86; do
-    folder="$WINEPREFIX/drive_c/Qarn (zip $arch)"
-    mkdir -p "$folder"
-    unzip -q -j "$zip_file" "$arch/*" -d "$folder"
-    for cmd in register unregister; do
-        (cd "$folder" && wine cmd /c $cmd.cmd </dev/null | tr -d '\r' | sed "s/^/  $arch $cmd.cmd: /"; exit "${PIPESTATUS[0]}") \
-            && pass "$arch $cmd.cmd" || fail "$arch $cmd.cmd failed"
-        [ $cmd = register ] && use_classes "$arch register.cmd" $arch
-    done
-    no_leftovers "$arch unregister.cmd"
+# --- the zip's folder with register.cmd and unregister.cmd, in the same prefix -----------------
+folder="$WINEPREFIX/drive_c/Qarn (zip $arch)"
+mkdir -p "$folder"
+unzip -q -j "$zip_file" "$arch/*" -d "$folder"
+for cmd in register unregister; do
+    (cd "$folder" && qarn_wine_tool cmd /c $cmd.cmd </dev/null | tr -d '\r' | sed "s/^/  $arch $cmd.cmd: /"; exit "${PIPESTATUS[0]}") \
+        && pass "$arch $cmd.cmd" || fail "$arch $cmd.cmd failed"
+    [ $cmd = register ] && use_classes "$arch register.cmd"
 done
+no_leftovers "$arch unregister.cmd"
 
 wineserver -k 2>/dev/null
 echo "$failures failed"

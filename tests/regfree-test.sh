@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Registration-free activation as a host without administrator rights uses it, in a clean WoW64
-# Wine prefix of its own (<build>/regfree-prefix) where nothing of ours is registered. For each
-# architecture the zip's folder is unpacked into a host folder with the C++ sample, its host
+# Wine prefix of its own (<build>/regfree-prefix-<arch>) where nothing of ours is registered. The
+# architecture's zip folder is unpacked into a host folder with the C++ sample, its host
 # manifest (samples/cpp) and the test host tests/regfree/regfree_host.exe, then:
 #   - the folder's manifests are checked against the rules of assembly manifests
 #     (tests/regfree/check-manifests.py);
@@ -12,11 +12,13 @@
 #     the DLLs of its own folder while a second folder with another version runs from the same
 #     files and a third copy is registered for the machine;
 #   - removing the folders (and unregistering the machine's copy) leaves no key of ours.
-#   regfree-test.sh <source dir> <x64 build dir> [<i686 build dir>]
+#   regfree-test.sh <source dir> <x64 build dir> x64
+#   regfree-test.sh <source dir> <x64 build dir> x86 <i686 build dir>
 set -uo pipefail
 root=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
-build86=${3:+$(cd "$3" && pwd)}
+arch=$3
+if [ $arch = x64 ]; then bin=$build/bin; else bin=$(cd "$4" && pwd)/bin; fi
 listing=$build/package/registry.tsv
 failures=0
 pass() { echo "ok: $*"; }
@@ -30,11 +32,12 @@ done
 host_manifest=$root/samples/cpp/QarnClientSample.exe.manifest
 
 source "$root/scripts/wine-env.sh"
-export WINEPREFIX=$build/regfree-prefix
+export QARN_ARCH=$arch
+export WINEPREFIX=$build/regfree-prefix-$arch
 wineserver -k 2>/dev/null
 rm -rf "$WINEPREFIX"
-wineboot -i >/dev/null 2>&1 </dev/null || { echo "FAILED: cannot create $WINEPREFIX"; exit 1; }
-export QarnRootDir="$(winepath -w "$root/samples/installation" 2>/dev/null)"
+qarn_wineboot -i >/dev/null 2>&1 </dev/null || { echo "FAILED: cannot create $WINEPREFIX"; exit 1; }
+export QarnRootDir="$(qarn_winepath "$root/samples/installation")"
 
 # No key of any class, interface, type library or ProgID of ours, for the machine or the user.
 no_keys() {
@@ -52,69 +55,65 @@ no_keys() {
 no_keys "a clean prefix"
 
 # Runs a program of a host folder; its output, without carriage returns.
-run() { wine "$@" 2>&1 </dev/null | tr -d '\r'; }
+run() { qarn_wine "$@" 2>&1 </dev/null | tr -d '\r'; }
 
-for arch in x64 x86; do
-    if [ $arch = x64 ]; then bin=$build/bin; else bin=${build86:+$build86/bin}; fi
-    if [ -z "$bin" ]; then echo "x86: no 32-bit build folder given, skipped"; continue; fi
-    host="Host A ($arch)"
-    folder=$WINEPREFIX/drive_c/$host
-    mkdir -p "$folder"
-    unzip -q -j "$zip_file" "$arch/*" -d "$folder"
-    out=$(python3 "$root/tests/regfree/check-manifests.py" "$folder" "$host_manifest" $arch "$version")
-    grep -q ", 0 failed$" <<<"$out" && pass "$arch: ${out##*$'\n'}" || { fail "$arch: the manifests break rules"; echo "$out"; }
+host="Host A ($arch)"
+folder=$WINEPREFIX/drive_c/$host
+mkdir -p "$folder"
+unzip -q -j "$zip_file" "$arch/*" -d "$folder"
+out=$(python3 "$root/tests/regfree/check-manifests.py" "$folder" "$host_manifest" $arch "$version")
+grep -q ", 0 failed$" <<<"$out" && pass "$arch: ${out##*$'\n'}" || { fail "$arch: the manifests break rules"; echo "$out"; }
 
-    cp "$bin/QarnClientSample.exe" "$bin/tests/regfree_host.exe" "$folder/"
-    cp "$host_manifest" "$folder/QarnClientSample.exe.manifest"
-    cp "$host_manifest" "$folder/regfree_host.exe.manifest"
+cp "$bin/QarnClientSample.exe" "$bin/tests/regfree_host.exe" "$folder/"
+cp "$host_manifest" "$folder/QarnClientSample.exe.manifest"
+cp "$host_manifest" "$folder/regfree_host.exe.manifest"
 
-    out=$(run "C:\\$host\\QarnClientSample.exe")
-    if grep -qx "Parameter list of CreatePart:" <<<"$out" && grep -qx "  Plant                  1100" <<<"$out" \
-        && [ "$(tail -n 1 <<<"$out")" = done ]; then
-        pass "$arch: the C++ sample gets the parameter list of CreatePart without registration"
-    else
-        fail "$arch: the C++ sample without registration:"; echo "$out" | head -20
-    fi
-    mv "$folder/QarnClientSample.exe.manifest" "$folder/without.manifest.txt"
-    out=$(run "C:\\$host\\QarnClientSample.exe")
-    grep -q "Creating CQarnClassFactory .* failed with 0x80040154" <<<"$out" \
-        && pass "$arch: without its host manifest the sample finds no class" \
-        || { fail "$arch: the sample without host manifest:"; echo "$out" | head -5; }
-    mv "$folder/without.manifest.txt" "$folder/QarnClientSample.exe.manifest"
+out=$(run "C:\\$host\\QarnClientSample.exe")
+if grep -qx "Parameter list of CreatePart:" <<<"$out" && grep -qx "  Plant                  1100" <<<"$out" \
+    && [ "$(tail -n 1 <<<"$out")" = done ]; then
+    pass "$arch: the C++ sample gets the parameter list of CreatePart without registration"
+else
+    fail "$arch: the C++ sample without registration:"; echo "$out" | head -20
+fi
+mv "$folder/QarnClientSample.exe.manifest" "$folder/without.manifest.txt"
+out=$(run "C:\\$host\\QarnClientSample.exe")
+grep -q "Creating CQarnClassFactory .* failed with 0x80040154" <<<"$out" \
+    && pass "$arch: without its host manifest the sample finds no class" \
+    || { fail "$arch: the sample without host manifest:"; echo "$out" | head -5; }
+mv "$folder/without.manifest.txt" "$folder/QarnClientSample.exe.manifest"
 
-    # A plug-in host: no manifest of its own, our assembly's context active only around its creations.
-    cp "$folder/regfree_host.exe" "$folder/plugin_host.exe"
-    out=$(run "C:\\$host\\plugin_host.exe" --plugin)
-    grep -q "^regfree host: [1-9][0-9]* passed, 0 failed$" <<<"$out" \
-        && pass "$arch: a plug-in host's objects find our classes and the data types outside its context" \
-        || { fail "$arch: the plug-in host:"; echo "$out" | head -10; }
-    rm "$folder/plugin_host.exe"
+# A plug-in host: no manifest of its own, our assembly's context active only around its creations.
+cp "$folder/regfree_host.exe" "$folder/plugin_host.exe"
+out=$(run "C:\\$host\\plugin_host.exe" --plugin)
+grep -q "^regfree host: [1-9][0-9]* passed, 0 failed$" <<<"$out" \
+    && pass "$arch: a plug-in host's objects find our classes and the data types outside its context" \
+    || { fail "$arch: the plug-in host:"; echo "$out" | head -10; }
+rm "$folder/plugin_host.exe"
 
-    # A second host with another version of the assembly (the same files, renumbered), and a third
-    # copy registered for the machine: each host loads the DLLs of its own folder.
-    other="Host B ($arch)"
-    cp -r "$folder" "$WINEPREFIX/drive_c/$other"
-    sed -i "s/version=\"$version\"/version=\"9.0.0.1\"/" "$WINEPREFIX/drive_c/$other"/*.manifest
-    machine=$WINEPREFIX/drive_c/Machine-$arch
-    mkdir -p "$machine"
-    unzip -q -j "$zip_file" "$arch/QarnCom*.dll" -d "$machine"
-    for dll in QarnComDatatypes.dll QarnComConnector.dll; do
-        QARN_ARCH=$arch qarn_wine_tool regsvr32 /s "C:\\Machine-$arch\\$dll" </dev/null || fail "$arch: regsvr32 $dll"
-    done
-    for h in "$host" "$other"; do
-        out=$(run "C:\\$h\\regfree_host.exe")
-        if grep -q "^regfree host: [1-9][0-9]* passed, 0 failed$" <<<"$out" && grep -qxF "loaded C:\\$h\\QarnComConnector.dll" <<<"$out"; then
-            pass "$arch: $h: every class, ProgID and type library, another apartment, its own DLLs (${out##*: })"
-        else
-            fail "$arch: $h:"; echo "$out" | head -20
-        fi
-    done
-    for dll in QarnComConnector.dll QarnComDatatypes.dll; do
-        QARN_ARCH=$arch qarn_wine_tool regsvr32 /u /s "C:\\Machine-$arch\\$dll" </dev/null || fail "$arch: regsvr32 /u $dll"
-    done
-    rm -rf "$folder" "$WINEPREFIX/drive_c/$other" "$machine"
-    no_keys "$arch: after removal"
+# A second host with another version of the assembly (the same files, renumbered), and a third
+# copy registered for the machine: each host loads the DLLs of its own folder.
+other="Host B ($arch)"
+cp -r "$folder" "$WINEPREFIX/drive_c/$other"
+sed -i "s/version=\"$version\"/version=\"9.0.0.1\"/" "$WINEPREFIX/drive_c/$other"/*.manifest
+machine=$WINEPREFIX/drive_c/Machine-$arch
+mkdir -p "$machine"
+unzip -q -j "$zip_file" "$arch/QarnCom*.dll" -d "$machine"
+for dll in QarnComDatatypes.dll QarnComConnector.dll; do
+    qarn_wine_tool regsvr32 /s "C:\\Machine-$arch\\$dll" </dev/null || fail "$arch: regsvr32 $dll"
 done
+for h in "$host" "$other"; do
+    out=$(run "C:\\$h\\regfree_host.exe")
+    if grep -q "^regfree host: [1-9][0-9]* passed, 0 failed$" <<<"$out" && grep -qxF "loaded C:\\$h\\QarnComConnector.dll" <<<"$out"; then
+        pass "$arch: $h: every class, ProgID and type library, another apartment, its own DLLs (${out##*: })"
+    else
+        fail "$arch: $h:"; echo "$out" | head -20
+    fi
+done
+for dll in QarnComConnector.dll QarnComDatatypes.dll; do
+    qarn_wine_tool regsvr32 /u /s "C:\\Machine-$arch\\$dll" </dev/null || fail "$arch: regsvr32 /u $dll"
+done
+rm -rf "$folder" "$WINEPREFIX/drive_c/$other" "$machine"
+no_keys "$arch: after removal"
 
 wineserver -k 2>/dev/null
 rm -rf "$WINEPREFIX"

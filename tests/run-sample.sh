@@ -10,11 +10,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../scripts/wine-env.sh"
 sample=$1
 [ -f "$sample" ] || { echo "FAILED: no sample $sample"; exit 1; }
-export QarnRootDir="$(winepath -w "$here/../samples/installation" 2>/dev/null)"
+export QarnRootDir="$(qarn_winepath "$here/../samples/installation")"
 if [[ "$sample" == *.exe ]]; then
-    out=$(wine "$sample" 2>&1 | tr -d '\r')
+    out=$(qarn_wine "$sample" 2>&1 | tr -d '\r')
 else
-    out=$(qarn_wine_tool cscript //nologo "$(winepath -w "$sample" 2>/dev/null)" 2>&1 | tr -d '\r')
+    out=$(qarn_wine_tool cscript //nologo "$(qarn_winepath "$sample")" 2>&1 | tr -d '\r')
 fi
 echo "$out"
 if printf '%s\n' "$out" | grep -Eq '^([A-Za-z]:\\.*\([0-9]+, ?[0-9]+\) |wine: Unhandled|Script error)'; then

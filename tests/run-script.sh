@@ -11,7 +11,7 @@ joined_dir="$QARN_BUILD_DIR/script-tests"
 mkdir -p "$joined_dir"
 joined="$joined_dir/$(basename "$script")"
 cat "$(dirname "$script")/prelude/prelude.${script##*.}" "$script" > "$joined"
-out=$(qarn_wine_tool cscript //nologo "$(winepath -w "$joined")" 2>&1 | tr -d '\r')
+out=$(qarn_wine_tool cscript //nologo "$(qarn_winepath "$joined")" 2>&1 | tr -d '\r')
 echo "$out"
 last=$(printf '%s\n' "$out" | grep -v '^\s*$' | tail -n 1)
 if [[ "$last" =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] && [ "${BASH_REMATCH[1]}" -gt 0 ]; then

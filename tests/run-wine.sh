@@ -6,5 +6,5 @@ source "$(dirname "$0")/../scripts/wine-env.sh"
 # The prefix's service processes inherit the standard handles of the Wine process that starts
 # them, and a captured output would then never end: start them, when a test before has ended
 # them, with no output attached.
-wine cmd /c exit >/dev/null 2>&1 </dev/null
-exec wine "$@"
+qarn_wine_tool cmd /c exit >/dev/null 2>&1 </dev/null
+qarn_wine "$@"

@@ -3,25 +3,36 @@
 # build defines them for itself (no suffix) and, when QARN_X86_BUILD_DIR names a 32-bit build
 # folder, once more with the suffix "_x86" for that folder, so that one CTest run covers both.
 # A crash ends a process under Wine with exit code 0 after the debugger's report: that report
-# ("wine: Unhandled") fails every test.
+# ("wine: Unhandled") fails every test. On a machine that cannot run 32-bit programs
+# (QARN_X86_SKIP_REASON, from scripts/x86-probe.sh) the x86 tests are reported as skipped.
 #   qarn_wine_tests(<suffix> <x64|x86> <build dir> <unit_tests.exe> <hostile_sweep.exe>
 #                   <host_safety.exe> <QarnClientSample.exe>)
 function(qarn_wine_tests suffix arch dir unit sweep safety client)
   set(env "QARN_BUILD_DIR=${dir};QARN_ARCH=${arch}")
   set(fixture wine${suffix})
   set(run bash ${CMAKE_SOURCE_DIR}/tests/run-wine.sh)
+  set(skip "")
+  if(arch STREQUAL x86)
+    set(skip "${QARN_X86_SKIP_REASON}")
+  endif()
   # qarn_wine_add(<name> <timeout> <command...> [PROPERTIES ...]): a test of this folder under the fixture.
   macro(qarn_wine_add name timeout)
-    cmake_parse_arguments(t "" "" "PROPERTIES" ${ARGN})
-    add_test(NAME ${name}${suffix} COMMAND ${t_UNPARSED_ARGUMENTS})
-    set_tests_properties(${name}${suffix} PROPERTIES FIXTURES_REQUIRED ${fixture} ENVIRONMENT "${env}" TIMEOUT ${timeout}
-      FAIL_REGULAR_EXPRESSION "wine: Unhandled" ${t_PROPERTIES})
+    if(skip)
+      qarn_skipped_test(${name}${suffix} "${skip}")
+    else()
+      cmake_parse_arguments(t "" "" "PROPERTIES" ${ARGN})
+      add_test(NAME ${name}${suffix} COMMAND ${t_UNPARSED_ARGUMENTS})
+      set_tests_properties(${name}${suffix} PROPERTIES FIXTURES_REQUIRED ${fixture} ENVIRONMENT "${env}" TIMEOUT ${timeout}
+        FAIL_REGULAR_EXPRESSION "wine: Unhandled" ${t_PROPERTIES})
+    endif()
   endmacro()
 
-  add_test(NAME wine_prefix_setup${suffix} COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/test-prefix.sh setup ${dir})
-  add_test(NAME wine_prefix_cleanup${suffix} COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/test-prefix.sh cleanup ${dir})
-  set_tests_properties(wine_prefix_setup${suffix} PROPERTIES FIXTURES_SETUP ${fixture} ENVIRONMENT "${env}")
-  set_tests_properties(wine_prefix_cleanup${suffix} PROPERTIES FIXTURES_CLEANUP ${fixture} ENVIRONMENT "${env}")
+  if(NOT skip)
+    add_test(NAME wine_prefix_setup${suffix} COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/test-prefix.sh setup ${dir})
+    add_test(NAME wine_prefix_cleanup${suffix} COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/test-prefix.sh cleanup ${dir})
+    set_tests_properties(wine_prefix_setup${suffix} PROPERTIES FIXTURES_SETUP ${fixture} ENVIRONMENT "${env}")
+    set_tests_properties(wine_prefix_cleanup${suffix} PROPERTIES FIXTURES_CLEANUP ${fixture} ENVIRONMENT "${env}")
+  endif()
 
   qarn_wine_add(unit_tests 600 ${run} ${unit} --gtest_brief=1 --gtest_filter=-Window.*)
   # Window tests need a display from the start of the Wine session (scripts/test.sh runs CTest
@@ -49,6 +60,14 @@ function(qarn_wine_tests suffix arch dir unit sweep safety client)
   qarn_wine_add(hostile_sweep 240 ${run} ${sweep} PROPERTIES
     PASS_REGULAR_EXPRESSION "hostile sweep: [0-9]+ calls over [0-9]+ members of [0-9]+ classes in [0-9]+ s, 0 failed")
   qarn_wine_add(host_safety 300 ${run} ${safety} PROPERTIES PASS_REGULAR_EXPRESSION "host safety: [0-9]+ passed, 0 failed")
-  set_tests_properties(hostile_sweep${suffix} host_safety${suffix} PROPERTIES
-    FAIL_REGULAR_EXPRESSION "wine: Unhandled;CRASH:;HANG:")
+  if(NOT skip)
+    set_tests_properties(hostile_sweep${suffix} host_safety${suffix} PROPERTIES
+      FAIL_REGULAR_EXPRESSION "wine: Unhandled;CRASH:;HANG:")
+  endif()
+endfunction()
+
+# A test that only reports itself skipped, with the reason in one line.
+function(qarn_skipped_test name reason)
+  add_test(NAME ${name} COMMAND bash -c "echo \"skipped: $0\"; exit 77" "${reason}")
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()

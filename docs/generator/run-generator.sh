@@ -12,8 +12,8 @@ export QARN_BUILD_DIR=$(cd "$1" && pwd)
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 exe=$2
 shift 2
-if ! command -v wine >/dev/null; then
-    echo "run-generator.sh: wine is not installed; it is needed to write docs/reference.md" >&2
+if ! command -v "$QARN_WINE64" >/dev/null; then
+    echo "run-generator.sh: Wine's 64-bit loader is not installed; it is needed to write docs/reference.md" >&2
     exit 1
 fi
 # The server needs the prefix folder; Wine fills an empty one on first use.
@@ -24,7 +24,7 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 own_server=0
 wineserver -p0 </dev/null >/dev/null 2>&1 && own_server=1
-wine "$exe" "$@" </dev/null >"$log" 2>&1
+"$QARN_WINE64" "$exe" "$@" </dev/null >"$log" 2>&1
 status=$?
 [ $own_server = 1 ] && timeout 30 wineserver -w </dev/null >/dev/null 2>&1
 # Wine's own notices ("wine: created the configuration directory", ...) are not errors.

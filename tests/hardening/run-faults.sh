@@ -34,8 +34,8 @@ if ! chattr +i "$disk/locked" 2>/dev/null; then
 fi
 
 source "$(dirname "$0")/../../scripts/wine-env.sh"
-wine cmd /c exit >/dev/null 2>&1 </dev/null   # services start without our output (tests/run-wine.sh)
-wine "$exe" "$(winepath -w "$disk/small" 2>/dev/null)" "$(winepath -w "$disk/locked" 2>/dev/null)"
+qarn_wine_tool cmd /c exit >/dev/null 2>&1 </dev/null   # services start without our output (tests/run-wine.sh)
+qarn_wine "$exe" "$(qarn_winepath "$disk/small")" "$(qarn_winepath "$disk/locked")"
 status=$?
 [ -n "${QARN_FAULTS_NAMESPACE:-}" ] && wineserver -k 2>/dev/null
 exit $status

@@ -10,11 +10,11 @@ samples="$here/../../samples/installation"
 tool="$QARN_BUILD_DIR/bin/QarnTool.exe"
 work=$(mktemp -d "$QARN_BUILD_DIR/tool-tests.XXXXXX")
 # Whatever happens, the prefix stays registered for the tests that follow.
-trap 'wine "$tool" register >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap 'qarn_wine "$tool" register >/dev/null 2>&1; rm -rf "$work"' EXIT
 
 # Start the prefix's session first: its services would inherit (and hold) a captured output.
 wineserver -p >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+qarn_wine_tool cmd /c exit >/dev/null 2>&1 </dev/null
 
 passed=0
 failed=0
@@ -33,14 +33,14 @@ check() {  # check DESCRIPTION COMMAND...
 }
 has() { grep -qF -- "$2" <<<"$1"; }          # has TEXT PIECE
 hasLine() { grep -qE -- "$2" <<<"$1"; }      # hasLine TEXT REGEX
-win() { winepath -w "$1" 2>/dev/null; }
+win() { qarn_winepath "$1"; }
 
 # run [VAR=value...] -- ARGS...: QarnTool with the given environment; sets out, err and rc.
 run() {
     local env=()
     while [ "$1" != "--" ]; do env+=("$1"); shift; done
     shift
-    out=$(env "${env[@]}" wine "$tool" "$@" 2>"$work/stderr" | tr -d '\r')
+    out=$(env "${env[@]}" "$QARN_WINE64" "$tool" "$@" 2>"$work/stderr" | tr -d '\r')
     rc=${PIPESTATUS[0]}
     err=$(tr -d '\r' <"$work/stderr")
 }
