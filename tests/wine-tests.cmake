@@ -12,7 +12,7 @@ function(qarn_wine_tests suffix arch dir unit sweep safety client)
   set(fixture wine${suffix})
   set(run bash ${CMAKE_SOURCE_DIR}/tests/run-wine.sh)
   set(skip "")
-  if(arch STREQUAL x86)
+  if("${arch}" STREQUAL "x86")
     set(skip "${QARN_X86_SKIP_REASON}")
   endif()
   # qarn_wine_add(<name> <timeout> <command...> [PROPERTIES ...]): a test of this folder under the fixture.
