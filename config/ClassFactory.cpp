@@ -1,11 +1,11 @@
 // CQarnClassFactory: creates the shared application and the cached PLM connectors.
 #include "config/ClassFactory.h"
+#include "server/HomeApartment.h"
 #include "server/OwnContext.h"
 
 #include "config/OutsideComponents.h"
 
 #include <array>
-#include <optional>
 
 using namespace qarn;
 
@@ -69,6 +69,33 @@ HRESULT CQarnClassFactory::FinalConstruct() {
     return MethodFrame(L"CQarnClassFactory::FinalConstruct", [&] { log_.InitFromEnvironment(); });
 }
 
+namespace {
+
+// Set on the home thread while it creates the application: a Create from inside that creation
+// (the configuration reading it, say) cannot wait for itself.
+bool g_creatingApplication = false;
+
+// Hands an object of the home apartment to the caller: marshaled there as IUnknown (under Wine a
+// marshaled interface described by a type library keeps its stub for good), taken here and asked
+// for `T`.
+ComPtr<IStream> HandOver(IUnknown* object) {
+    ComPtr<IStream> stream;
+    CHECK_HR(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, object, &stream));
+    return stream;
+}
+
+template <class T>
+ComPtr<T> TakeOver(ComPtr<IStream>& stream) {
+    const OwnContext context;
+    ComPtr<IUnknown> object;
+    ComPtr<T> result;
+    CHECK_HR(CoGetInterfaceAndReleaseStream(stream.Detach(), IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())));
+    CHECK_HR(object.As(&result));
+    return result;
+}
+
+}  // namespace
+
 STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
     return MethodFrame(L"CQarnClassFactory::Create", [&] {
         Trace(L"--> CQarnClassFactory::Create");
@@ -77,34 +104,50 @@ STDMETHODIMP CQarnClassFactory::Create(IQarnComApplication **ppApp) {
         CHECK_HR(global.Application(&app));
         bool created = false;
         if (!app) {
-            // One application per process: apartments that ask at the same moment wait for the
-            // first one's creation and then take its application.
-            GlobalApp::Creation creation(global, GlobalApp::kApplicationEntry);
-            if (!creation.Entered())
-                THROW_MESSAGE(L"The application is being created by this thread already: Create cannot be called "
-                              L"while the application reads its configuration or runs its start commands.");
-            CHECK_HR(global.Application(&app));
-            if (!app) {
-                CHECK_HR(CreateOwn(CLSID_CQarnComApplication, IID_PPV_ARGS(&app)));
-                Trace(L"EVAL_HR(pApp.CoCreateInstance(__uuidof(CQarnComApplication)));");
-                CHECK_HR(app->Init());
-                Trace(L"EVAL_HR(pApp->Init(), pApp);");
-                Bstr commands;
-                CHECK_HR(app->GetProperty(Bstr(L"StartCommandShell"), commands.Out()));
-                if (!commands.IsEmpty()) {
-                    RunStartCommands(commands.View());
-                    // The commands may have written configuration files.
-                    CHECK_HR(app->Init());
+            // One application per process, made and kept in the DLL's own apartment: jobs there run
+            // one at a time, so apartments that ask at the same moment take the first one's.
+            ComPtr<IStream> handOver;
+            home::Run([&] {
+                ComPtr<IQarnComApplication> own;
+                CHECK_HR(global.Application(&own));
+                if (!own) {
+                    if (g_creatingApplication)
+                        THROW_MESSAGE(L"The application is being created by this thread already: Create cannot be "
+                                      L"called while the application reads its configuration or runs its start "
+                                      L"commands.");
+                    struct Creating {
+                        Creating() { g_creatingApplication = true; }
+                        ~Creating() { g_creatingApplication = false; }
+                    } creating;
+                    own = CreateApplication();
+                    created = true;
                 }
-                CHECK_HR(global.SetApplication(app.Get()));
-                Trace(L"pGlobalApp.set_Application(pApp);");
-                created = true;
-            }
+                handOver = HandOver(own.Get());
+            });
+            app = TakeOver<IQarnComApplication>(handOver);
         }
         OutParam(ppApp) = app.Detach();
         if (created) Trace(L"EVAL_HR(pApp.CopyTo(ppApp));");
         Trace(L"<-- CQarnClassFactory::Create");
     });
+}
+
+ComPtr<IQarnComApplication> CQarnClassFactory::CreateApplication() {
+    ComPtr<IQarnComApplication> app;
+    CHECK_HR(CreateOwn(CLSID_CQarnComApplication, IID_PPV_ARGS(&app)));
+    Trace(L"EVAL_HR(pApp.CoCreateInstance(__uuidof(CQarnComApplication)));");
+    CHECK_HR(app->Init());
+    Trace(L"EVAL_HR(pApp->Init(), pApp);");
+    Bstr commands;
+    CHECK_HR(app->GetProperty(Bstr(L"StartCommandShell"), commands.Out()));
+    if (!commands.IsEmpty()) {
+        RunStartCommands(commands.View());
+        // The commands may have written configuration files.
+        CHECK_HR(app->Init());
+    }
+    CHECK_HR(TheGlobalApp().SetApplication(app.Get()));
+    Trace(L"pGlobalApp.set_Application(pApp);");
+    return app;
 }
 
 namespace {
@@ -177,7 +220,9 @@ void CQarnClassFactory::RunStartCommands(std::wstring_view commands) {
 STDMETHODIMP CQarnClassFactory::Destroy() {
     return MethodFrame(L"CQarnClassFactory::Destroy", [&] {
         Trace(L"--> CQarnClassFactory::Destroy");
-        TheGlobalApp().Reset();
+        // The objects go in their own apartment, after any creation that runs there now.
+        if (home::Running()) home::Run([] { TheGlobalApp().Reset(); });
+        else TheGlobalApp().Reset();
         Trace(L"<-- CQarnClassFactory::Destroy");
     });
 }
@@ -191,36 +236,61 @@ HRESULT CQarnClassFactory::CreateConnector(const wchar_t* method, int index, Glo
     GlobalApp& global = TheGlobalApp();
     ComPtr<IDispatch> connector;
     CHECK_HR(global.GetConnector(entry, &connector));
-    // One connector of each kind per process: a second apartment asking at the same moment waits
-    // for the first one's and takes it.
-    std::optional<GlobalApp::Creation> creation;
     if (!connector) {
-        creation.emplace(global, entry);
-        CHECK_HR(global.GetConnector(entry, &connector));
+        // One connector of each kind per process, made and kept in the DLL's own apartment; the
+        // caller's environment reaches it marshaled.
+        ComPtr<IStream> environmentStream, handOver;
+        if (environment && preparation == Preparation::SetHandler)
+            CHECK_HR(CoMarshalInterThreadInterfaceInStream(IID_IFieldCollection, environment, &environmentStream));
+        // An environment the connector's apartment did not take (another caller's connector came
+        // first, or the creation failed) is let go here, or it would stay referenced for good.
+        struct Untaken {
+            ComPtr<IStream>& stream;
+            ~Untaken() {
+                if (!stream) return;
+                stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+                CoReleaseMarshalData(stream.Get());
+            }
+        } untaken{environmentStream};
+        home::Run([&] {
+            ComPtr<IDispatch> own;
+            CHECK_HR(global.GetConnector(entry, &own));
+            if (!own) {
+                ComPtr<IFieldCollection> ownEnvironment;
+                if (environmentStream)
+                    CHECK_HR(CoGetInterfaceAndReleaseStream(environmentStream.Detach(), IID_IFieldCollection,
+                                                            reinterpret_cast<void**>(ownEnvironment.GetAddressOf())));
+                own = MakeConnector(index, entry, preparation, handlerClass, ownEnvironment.Get());
+            }
+            if (own) handOver = HandOver(own.Get());
+        });
+        // A connector class that hands out nothing leaves the caller without a connector.
+        if (!handOver) return S_OK;
+        connector = TakeOver<IDispatch>(handOver);
     }
-    if (connector) {
-        *result = connector.Detach();
-        if (preparation != Preparation::None) Trace(L"<-- " + name);
-        return S_OK;
-    }
+    *result = connector.Detach();
+    if (preparation != Preparation::None) Trace(L"<-- " + name);
+    return S_OK;
+}
+
+ComPtr<IDispatch> CQarnClassFactory::MakeConnector(int index, GlobalApp::Connector entry,
+                                                   Preparation preparation, BSTR handlerClass,
+                                                   IFieldCollection* environment) {
+    ComPtr<IDispatch> connector;
     Bstr className;
     CHECK_HR(CreateClassByIndex(index, className.Out(), &connector));
-    if (!connector) return S_OK;
+    if (!connector) return connector;
     if (preparation != Preparation::None) {
         ComPtr<IClassCreatorHelper> helper;
         if (FAILED(connector.As(&helper))) {
-            const std::wstring text =
-                Format(L"IClassCreatorHelper is not implemented on this object. (requested class index: %i, %s)",
-                       index, className.IsNull() ? L"Unknown class" : className.get());
-            return ReportMethodError(text.c_str(), name.c_str(), __LINE__);
+            THROW_REPORT(Format(L"IClassCreatorHelper is not implemented on this object. (requested class index: %i, %s)",
+                                index, className.IsNull() ? L"Unknown class" : className.get()));
         }
         if (preparation == Preparation::SetHandler) CHECK_HR(helper->SetHandler(handlerClass, environment));
         else CHECK_HR(helper->Prepare());
     }
-    CHECK_HR(global.SetConnector(entry, connector.Get()));
-    *result = connector.Detach();
-    if (preparation != Preparation::None) Trace(L"<-- " + name);
-    return S_OK;
+    CHECK_HR(TheGlobalApp().SetConnector(entry, connector.Get()));
+    return connector;
 }
 
 STDMETHODIMP CQarnClassFactory::CreateSAPConnector(IDispatch **ppSAPConnector) {

@@ -32,6 +32,13 @@ private:
     // preparation, and the trace lines for `method` (the member's name without the class).
     HRESULT CreateConnector(const wchar_t* method, int index, GlobalApp::Connector entry, Preparation preparation,
                             BSTR handlerClass, IFieldCollection* environment, IDispatch** result);
+    // On the home thread: the application, read, its start commands run, read again and kept for
+    // the process.
+    qarn::ComPtr<IQarnComApplication> CreateApplication();
+    // On the home thread: connector `index` made, prepared and kept for the process (null when its
+    // class hands out nothing).
+    qarn::ComPtr<IDispatch> MakeConnector(int index, GlobalApp::Connector entry, Preparation preparation,
+                                          BSTR handlerClass, IFieldCollection* environment);
     // Runs the ";"-separated start commands from the installation's xml folder, one after the other.
     void RunStartCommands(std::wstring_view commands);
     void Trace(const std::wstring& text) const noexcept { log_.Trace(text.c_str()); }

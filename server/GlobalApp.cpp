@@ -48,10 +48,6 @@ void GlobalApp::NextApplicationGeneration() noexcept {
     applicationGeneration_.store(next);
 }
 
-GlobalApp::~GlobalApp() {
-    if (created_) CloseHandle(created_);
-}
-
 void GlobalApp::Revoke(const std::vector<DWORD>& cookies) noexcept {
     if (cookies.empty()) return;
     ComPtr<IGlobalInterfaceTable> git;
@@ -157,45 +153,17 @@ void GlobalApp::Reset() noexcept {
     Revoke(revoke);
 }
 
+bool GlobalApp::Empty() noexcept {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Slot& slot : slots_)
+        if (slot.cookie || !slot.retired.empty()) return false;
+    return true;
+}
+
 void GlobalApp::Abandon() noexcept {
     std::lock_guard<std::mutex> guard(lock_);
     for (Slot& slot : slots_) {
         slot.cookie = 0;
         slot.retired.clear();
     }
-}
-
-GlobalApp::Creation::Creation(GlobalApp& global, int entry) : global_(global), entry_(entry) {
-    const DWORD self = GetCurrentThreadId();
-    for (;;) {
-        HANDLE created;
-        {
-            std::lock_guard<std::mutex> guard(global_.lock_);
-            if (!global_.created_) global_.created_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            if (global_.creators_[entry_] == self) return;  // asked for itself
-            if (global_.creators_[entry_] == 0) {
-                global_.creators_[entry_] = self;
-                entered_ = true;
-                if (global_.created_) ResetEvent(global_.created_);
-                return;
-            }
-            created = global_.created_;
-        }
-        // Another thread creates it: wait for the end of a creation, serving calls into this
-        // apartment meanwhile, and look again (also now and then, should a wake-up be missed).
-        if (!created) {
-            Sleep(10);
-            continue;
-        }
-        DWORD index = 0;
-        const HRESULT hr = CoWaitForMultipleHandles(0, 100, 1, &created, &index);
-        if (FAILED(hr) && hr != RPC_S_CALLPENDING) WaitForSingleObject(created, 100);  // COM not started here
-    }
-}
-
-GlobalApp::Creation::~Creation() {
-    if (!entered_) return;
-    std::lock_guard<std::mutex> guard(global_.lock_);
-    global_.creators_[entry_] = 0;
-    if (global_.created_) SetEvent(global_.created_);
 }

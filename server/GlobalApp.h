@@ -1,10 +1,9 @@
 // The process-wide holder of the application object and the cached connectors.
 //
-// Hosts use the server from several apartments at once. The objects held here live in the
-// apartment that created them, so they are kept in the process's Global Interface Table: every
-// apartment that asks gets its own reference, a proxy when the object lives in another apartment
-// (its calls then run on the creating thread, which must pump messages) and the object itself in
-// its own apartment. The table of cookies is guarded by one lock that is never held across a call
+// Hosts use the server from several apartments at once. The objects held here are made in the
+// DLL's own apartment (server/HomeApartment.h) and kept in the process's Global Interface Table:
+// every apartment that asks gets its own reference, a proxy served by the DLL's own thread, and
+// that thread gets the object itself. The table of cookies is guarded by one lock that is never held across a call
 // into an object, and every reader leaves with a reference of its own.
 #pragma once
 
@@ -19,7 +18,6 @@ public:
     enum Connector { SAP, TCE, Matrix, CEE, Agile9, Aras, VariPDM, Windchill, GT, ConnectorCount };
 
     GlobalApp() = default;
-    ~GlobalApp();
     GlobalApp(const GlobalApp&) = delete;
     GlobalApp& operator=(const GlobalApp&) = delete;
 
@@ -47,24 +45,9 @@ public:
     // them without a call.
     void Abandon() noexcept;
 
-    // One creation at a time for each entry: the application is created once per process
-    // however many apartments ask at the same moment. A thread waiting for another's creation
-    // keeps serving calls into its own apartment.
-    class Creation {
-    public:
-        // Waits until no other thread creates `entry`. Fails when the calling thread is creating
-        // it already (a creation that asks for itself).
-        Creation(GlobalApp& global, int entry);
-        ~Creation();
-        Creation(const Creation&) = delete;
-        Creation& operator=(const Creation&) = delete;
-        bool Entered() const noexcept { return entered_; }
+    // Whether the process keeps an application or a connector.
+    bool Empty() noexcept;
 
-    private:
-        GlobalApp& global_;
-        int entry_;
-        bool entered_ = false;
-    };
     static constexpr int kApplicationEntry = ConnectorCount;
 
 private:
@@ -91,8 +74,6 @@ private:
 
     std::mutex lock_;
     Slot slots_[kEntries];
-    DWORD creators_[kEntries] = {};   // thread creating the entry; 0: none
-    HANDLE created_ = nullptr;        // set whenever a creation ends (made on first use)
     long counter_ = 0;
     std::atomic<unsigned long> applicationGeneration_{1};
 };

@@ -8,6 +8,7 @@
 #include "documents/SimpleCollaboration.h"
 #include "resources/resource.h"
 #include "server/GlobalApp.h"
+#include "server/HomeApartment.h"
 #include "util/Utilities.h"
 
 using qarn::Entry;
@@ -32,14 +33,22 @@ const qarn::ClassEntry kClasses[] = {
 };
 
 // The DLL goes away: the cached application and connectors are only forgotten. Releasing them
-// would mean calls into their apartments under the loader lock, and at process exit the DLLs
+// would mean calls into their apartment under the loader lock, and at process exit the DLLs
 // they live in may be gone already. (A host unloads the DLL only once DllCanUnloadNow allows it,
-// and the cached application alone keeps it from doing so.)
-void ForgetGlobalApp(bool) { TheGlobalApp().Abandon(); }
+// and a cached application or connector keeps it from doing so.)
+void ForgetGlobalApp(bool processExit) {
+    TheGlobalApp().Abandon();
+    if (!processExit) qarn::home::UnregisterWindowClass();
+}
+
+// A tray icon's window may yet receive a message; the objects the process keeps live in the DLL's
+// own apartment.
+bool InUse() { return qarn::config::ShellIconWindowsRemain() || !TheGlobalApp().Empty(); }
 
 }  // namespace
 
 const qarn::module::Definition& qarn::module::ThisModule() {
-    static const Definition definition{kClasses, &ForgetGlobalApp, &qarn::config::ShellIconWindowsRemain};
+    // Once nothing is in use, the DLL's own apartment ends: its thread lets go of the DLL last.
+    static const Definition definition{kClasses, &ForgetGlobalApp, &InUse, &qarn::home::End};
     return definition;
 }

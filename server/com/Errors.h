@@ -28,6 +28,7 @@ public:
     bool Complete() const noexcept { return complete_; }
     // Installs the error object as the thread's; DISP_E_EXCEPTION.
     HRESULT Install() const noexcept;
+    IErrorInfo* Info() const noexcept { return info_.Get(); }
 
 private:
     HRESULT hr_;

@@ -117,7 +117,9 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
 HRESULT CanUnloadNow() {
     if (LockCount() != 0) return S_FALSE;
     const Definition& self = ThisModule();
-    return self.inUse && self.inUse() ? S_FALSE : S_OK;
+    if (self.inUse && self.inUse()) return S_FALSE;
+    if (self.onUnloadable) self.onUnloadable();
+    return S_OK;
 }
 
 namespace {

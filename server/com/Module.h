@@ -42,6 +42,9 @@ struct Definition {
     // Whether something other than a live object still needs the DLL (a window that may yet
     // receive a message); DllCanUnloadNow answers S_FALSE then.
     bool (*inUse)() = nullptr;
+    // Called when DllCanUnloadNow answers S_OK: let go of what only waits for the unload (a
+    // thread of the DLL's own, say) without waiting for it.
+    void (*onUnloadable)() = nullptr;
 };
 const Definition& ThisModule();
 
