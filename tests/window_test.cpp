@@ -41,14 +41,16 @@ void ChooseInfo(HWND window) {
     KillTimer(nullptr, guard);
 }
 
-// Only VARIANT_TRUE shows the icon (the release of the application with its icon: host_safety). "Info"
-// hands the shared application to the about dialog; with the dialog's component missing the failure
-// is reported on the thread and the icon goes on working.
+// Only VARIANT_TRUE shows the icon (the shared application's icon from other apartments: host_safety).
+// "Info" hands the process's application to the about dialog; with the dialog's component missing
+// the failure is reported on the window's thread and the icon goes on working. The icon here is an
+// application object of this apartment's own, so that its window is this thread's.
 TEST_F(Window, InfoOpensTheAboutDialog) {
     ScopedVariable rootVariable(L"QarnRootDir", SourcePath("samples/installation").c_str());
     auto factory = Create<IQarnClassFactory>(CLSID_CQarnClassFactory);
-    ComPtr<IQarnComApplication> app;
-    ASSERT_EQ(S_OK, factory->Create(&app));
+    ComPtr<IQarnComApplication> shared;
+    ASSERT_EQ(S_OK, factory->Create(&shared));
+    auto app = Create<IQarnComApplication>(CLSID_CQarnComApplication);
     ASSERT_EQ(nullptr, IconWindow());
     ASSERT_EQ(S_OK, app->SetShellIconVisible(VARIANT_TRUE));
     EXPECT_NE(nullptr, IconWindow());

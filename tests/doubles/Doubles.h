@@ -72,6 +72,7 @@ public:
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
     STDMETHODIMP get_Calls(BSTR* calls) override;
     STDMETHODIMP get_ClassName(BSTR* progId) override;
+    STDMETHODIMP put_Note(BSTR text) override;
     STDMETHODIMP SetHandler(BSTR handlerClass, IFieldCollection* environment) override;
     STDMETHODIMP Prepare() override;
 

@@ -79,6 +79,10 @@ STDMETHODIMP ConnectorDouble::get_ClassName(BSTR* progId) {
     });
 }
 
+STDMETHODIMP ConnectorDouble::put_Note(BSTR text) {
+    return MethodFrame(L"ConnectorDouble::Note", [&] { calls_ += L"Note(" + std::wstring(View(text)) + L");"; });
+}
+
 STDMETHODIMP ConnectorDouble::SetHandler(BSTR handlerClass, IFieldCollection* environment) {
     return MethodFrame(L"ConnectorDouble::SetHandler", [&] {
         std::wstring fields = L"null";

@@ -3,12 +3,15 @@
 // every property that takes no argument through IDispatch, and runs the class's deeper use below
 // when it has one. After a warm-up of 1,000 cycles the process's committed private memory must not
 // grow by more than kBoundPerCycle bytes per cycle over 10,000 cycles, and both DLLs must agree to
-// be unloaded after each class and at the end.
+// be unloaded after each class and at the end. A class whose cycle takes an object from another
+// apartment (the class factory's application lives in the DLL's own apartment) may grow by what the
+// platform keeps for such a hand-over as well, measured in the same run with a plain object.
 #include "Hardening.h"
 #include "QarnComConnector.h"
 
 #include <algorithm>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -56,6 +59,71 @@ struct Scratch {
     }
     ~Scratch() { RemoveTree(root); }
 };
+
+// A second single-threaded apartment that runs jobs on its thread and serves calls while it waits.
+class OtherApartment {
+public:
+    OtherApartment()
+        : go_(CreateEventW(nullptr, FALSE, FALSE, nullptr)), done_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+          thread_([this] {
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+              for (;;) {
+                  if (MsgWaitForMultipleObjectsEx(1, &go_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0) {
+                      MSG message;
+                      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+                      continue;
+                  }
+                  if (!job_) break;
+                  job_();
+                  SetEvent(done_);
+              }
+              CoUninitialize();
+          }) {}
+    ~OtherApartment() {
+        Run(nullptr);
+        thread_.join();
+        CloseHandle(go_);
+        CloseHandle(done_);
+    }
+    void Run(std::function<void()> job) {
+        job_ = std::move(job);
+        SetEvent(go_);
+        if (job_) WaitForSingleObject(done_, INFINITE);
+    }
+
+private:
+    HANDLE go_, done_;
+    std::function<void()> job_;
+    std::thread thread_;
+};
+
+// What the platform keeps per object handed from another apartment the way the class factory hands
+// over the application (marshaled as IUnknown there, asked here for an interface that the type
+// library describes, used and released): a new timer each cycle. Wine keeps about 2 KB.
+long long PlatformBytesPerHandOver() {
+    constexpr long kHandOvers = 3000;
+    OtherApartment other;
+    const auto handOver = [&other] {
+        ComPtr<IStream> stream;
+        other.Run([&stream] {
+            Check(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, Create<IUnknown>(CLSID_CQarnTimer).Get(), &stream),
+                  L"CoMarshalInterThreadInterfaceInStream");
+        });
+        ComPtr<IUnknown> proxy;
+        ComPtr<IQarnTimer> timer;
+        Check(CoGetInterfaceAndReleaseStream(stream.Detach(), IID_IUnknown, reinterpret_cast<void**>(proxy.GetAddressOf())),
+              L"CoGetInterfaceAndReleaseStream");
+        Check(proxy.As(&timer), L"IQarnTimer");
+        Check(timer->start(), L"start");
+    };
+    for (long i = 0; i < kWarmUp; ++i) handOver();
+    const long long before = PrivateBytes();
+    for (long i = 0; i < kHandOvers; ++i) handOver();
+    return std::max(0ll, (PrivateBytes() - before) / kHandOvers);
+}
+
+// The classes whose cycle takes an object from another apartment.
+bool HandsOver(const std::wstring& name) { return name == L"CQarnClassFactory"; }
 
 // The deeper use of a class beyond its plain properties, by class name.
 std::map<std::wstring, std::function<void()>> DeeperUse(const std::wstring& storeModel) {
@@ -258,6 +326,14 @@ int wmain(int, wchar_t**) {
     Scratch scratch;
     auto deeper = DeeperUse(scratch.root + L"\\A.asm");
     int failures = 0;
+    long long handOverBytes = 0;
+    try {
+        handOverBytes = PlatformBytesPerHandOver();
+    } catch (const Failure& f) {
+        ++failures;
+        wprintf(L"hand-over between apartments: %ls\n", f.what.c_str());
+    }
+    wprintf(L"the platform keeps %lld bytes per object handed over from another apartment\n", handOverBytes);
     size_t classes = 0;
     wprintf(L"%-28ls %12ls %10ls %8ls %8ls  %ls\n", L"class", L"growth", L"per cycle", L"unload", L"ms", L"result");
     for (const wchar_t* dll : kDlls) {
@@ -280,7 +356,8 @@ int wmain(int, wchar_t**) {
                 for (long i = 0; i < kCycles; ++i) cycle();
                 const long long growth = PrivateBytes() - before, perCycle = growth / kCycles;
                 // No object of either DLL may be left: a connector class keeps no data-type object either.
-                const bool unload = BothUnloadable(), ok = perCycle <= kBoundPerCycle && unload;
+                const long long bound = kBoundPerCycle + (HandsOver(c.name) ? handOverBytes : 0);
+                const bool unload = BothUnloadable(), ok = perCycle <= bound && unload;
                 failures += !ok;
                 wprintf(L"%-28ls %12lld %10lld %8ls %8llu  %ls\n", c.name.c_str(), growth, perCycle,
                         unload ? L"S_OK" : L"S_FALSE", GetTickCount64() - start, ok ? L"ok" : L"LEAK");
@@ -299,8 +376,9 @@ int wmain(int, wchar_t**) {
             static_cast<unsigned long>(datatypes));
     failures += connector != S_OK || datatypes != S_OK;
     if (failures == 0)
-        wprintf(L"leak cycles: %zu classes x %ld cycles, none above %lld bytes per cycle, both DLLs unloadable\n", classes,
-                kCycles, kBoundPerCycle);
+        wprintf(L"leak cycles: %zu classes x %ld cycles, none above %lld bytes per cycle, both DLLs unloadable "
+                L"(with the platform's %lld bytes per hand-over from another apartment on top)\n",
+                classes, kCycles, kBoundPerCycle, handOverBytes);
     else
         wprintf(L"leak cycles: %d failure(s)\n", failures);
     return failures ? 1 : 0;

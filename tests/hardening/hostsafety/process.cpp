@@ -80,6 +80,12 @@ void After(Report& report) {
         if (hr != S_OK && hr != E_FAIL)
             report.Fail(std::wstring(dll) + L": DllCanUnloadNow is not S_OK at the end: objects or locks remain");
     }
+    // The connector's own thread ends once nothing is in use and lets go of the DLL last: COM can
+    // unload it now.
+    CoFreeUnusedLibraries();
+    for (int i = 0; i < 100 && GetModuleHandleW(L"QarnComConnector.dll"); ++i) PumpingWait(GetCurrentThread(), 20);
+    if (GetModuleHandleW(L"QarnComConnector.dll"))
+        report.Fail(L"QarnComConnector.dll is still loaded 2 s after CoFreeUnusedLibraries");
 }
 
 }  // namespace
