@@ -1,7 +1,8 @@
 // Mixed work of a multi-threaded host: the operations of tests/hardening/hostsafety/MixedWork.h
 // (transactions, encryption, documents, text files, strings, numbers) in 1 and in 8 single-threaded
-// apartments at once, with the application in the main apartment, which pumps meanwhile.
-// Prints operations per second per thread, overall and per kind.
+// apartments at once; and the cost of one call on the shared application from an apartment other
+// than its own. Prints operations per second per thread, overall and per kind, and microseconds
+// per call.
 #include "tests/hardening/hostsafety/MixedWork.h"
 
 #include "BenchClock.h"
@@ -17,6 +18,47 @@ struct Figures {
     long operations[Worker::kKinds] = {};
     double seconds[Worker::kKinds] = {};
 };
+
+// Serves calls into this apartment until `done` is set (a host's main thread pumps).
+void PumpUntil(HANDLE done) {
+    for (;;) {
+        const DWORD r = MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) break;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+}
+
+// Microseconds per GetProperty call on the process's application from a new apartment, while this
+// one (the first to call Create) pumps.
+double CallMicroseconds() {
+    constexpr int kCalls = 2000;
+    double result = 0;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread caller([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            Microsoft::WRL::ComPtr<IQarnClassFactory> factory;
+            Microsoft::WRL::ComPtr<IQarnComApplication> app;
+            if (Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), "factory") &&
+                Check(factory->Create(&app), "Create")) {
+                BSTR value = nullptr;
+                BSTR name = SysAllocString(L"Plant");
+                for (int i = 0; i < 100; ++i, SysFreeString(value)) app->GetProperty(name, &value);
+                const double start = Now();
+                for (int i = 0; i < kCalls; ++i, SysFreeString(value)) app->GetProperty(name, &value);
+                result = (Now() - start) / kCalls * 1e6;
+                SysFreeString(name);
+            }
+        }
+        CoUninitialize();
+        SetEvent(done);
+    });
+    PumpUntil(done);
+    caller.join();
+    CloseHandle(done);
+    return result;
+}
 
 // Runs the work in `threads` apartments for `seconds`; per kind the operations and the time spent.
 Figures Run(const std::wstring& folder, int threads, double seconds, bool ownConfiguration) {
@@ -46,13 +88,7 @@ Figures Run(const std::wstring& folder, int threads, double seconds, bool ownCon
             if (--running == 0) SetEvent(done);
         });
     }
-    // The application lives here: serve its callers until the workers are done.
-    for (;;) {
-        const DWORD r = MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT);
-        if (r == WAIT_OBJECT_0) break;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
+    PumpUntil(done);
     for (auto& w : workers) w.join();
     CloseHandle(done);
     Figures total;
@@ -112,6 +148,7 @@ int wmain(int argc, wchar_t** argv) {
     printf("\nMixed work on 8 apartments: %.0f operations per second per thread with lookups in the "
            "application's apartment, %.0f with a configuration per utilities object (%.0f on one apartment).\n",
            perThread[1], perThread[2], perThread[0]);
+    printf("\nOne GetProperty call on the application from another apartment: %.0f us.\n", CallMicroseconds());
     factory->Destroy();
     app.Reset();
     factory.Reset();

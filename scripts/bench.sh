@@ -125,10 +125,11 @@ EOF
 The mixed work of a multi-threaded host (`tests/hardening/hostsafety/MixedWork.h`: `CreatePart`
 and `ChangePart` transactions, `Encrypt`/`Decrypt2`, a document of four written and read back, a
 text file written and read, string helpers, the number generator), 10 seconds per setting, with
-the process's application in the main apartment, which pumps messages meanwhile. The worker
-apartments' utilities objects either look properties up in the application (one call into its
-apartment per lookup, see [threading.md](threading.md)) or read their own configuration. The
-columns give operations per second per thread and, per kind, the mean time of one operation.
+the process's application in the connector's own apartment. The worker apartments' utilities
+objects either look properties up in the application (one call into its apartment per lookup, see
+[threading.md](threading.md)) or read their own configuration. The columns give operations per
+second per thread and, per kind, the mean time of one operation; the last line the mean time of
+one `GetProperty` call on the application from another apartment.
 **Target:** none; the figure of 8 apartments is the one the host-safety work is compared by.
 EOF
     ;;
