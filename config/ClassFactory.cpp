@@ -2,6 +2,7 @@
 #include "config/ClassFactory.h"
 #include "server/HomeApartment.h"
 #include "server/OwnContext.h"
+#include "server/com/WineSeam.h"
 
 #include "config/OutsideComponents.h"
 
@@ -75,12 +76,11 @@ namespace {
 // (the configuration reading it, say) cannot wait for itself.
 bool g_creatingApplication = false;
 
-// Hands an object of the home apartment to the caller: marshaled there as IUnknown (under Wine a
-// marshaled interface described by a type library keeps its stub for good), taken here and asked
-// for `T`.
+// Hands an object of the home apartment to the caller: marshaled there as the seam's interface,
+// taken here and asked for `T`.
 ComPtr<IStream> HandOver(IUnknown* object) {
     ComPtr<IStream> stream;
-    CHECK_HR(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, object, &stream));
+    CHECK_HR(CoMarshalInterThreadInterfaceInStream(wine_seam::kTravelsAs, object, &stream));
     return stream;
 }
 
@@ -89,7 +89,8 @@ ComPtr<T> TakeOver(ComPtr<IStream>& stream) {
     const OwnContext context;
     ComPtr<IUnknown> object;
     ComPtr<T> result;
-    CHECK_HR(CoGetInterfaceAndReleaseStream(stream.Detach(), IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())));
+    CHECK_HR(CoGetInterfaceAndReleaseStream(stream.Detach(), wine_seam::kTravelsAs,
+                                            reinterpret_cast<void**>(object.GetAddressOf())));
     CHECK_HR(object.As(&result));
     return result;
 }

@@ -4,8 +4,6 @@
 
 #include "documents/XmlProlog.h"
 
-#include <ocidl.h>
-
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -24,17 +22,14 @@ void SetFlag(IXMLDOMDocument2* document, const wchar_t* name, bool value) {
 
 }  // namespace
 
-// A document type declaration fails the load and nothing a document names (a DTD, an external
-// entity) is fetched: MSXML 6's defaults, set all the same. The newer parser reads (it loads
-// synchronously and validates against no DTD). Wine's MSXML (Wine 8) accepts all three
-// (setProperty gives S_OK for ProhibitDTD and NewParser, and for ResolveExternals as well) but acts
-// on none: it still loads a document type declaration and expands its internal entities; it
-// leaves external entities empty. So the readers check the prolog themselves before loading.
+// MSXML 6's defaults, set all the same: a document type declaration fails the load and nothing a
+// document names (a DTD, an external entity) is fetched. Wine's MSXML (Wine 8) accepts both
+// (setProperty gives S_OK) but acts on neither: it still loads a document type declaration and
+// expands its internal entities. So the readers check the prolog themselves before loading.
 ComPtr<IXMLDOMDocument2> NewDocument() {
     ComPtr<IXMLDOMDocument2> document;
     CHECK_HR(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)));
     SetFlag(document.Get(), L"ProhibitDTD", true);
-    SetFlag(document.Get(), L"NewParser", true);
     CHECK_HR(document->put_resolveExternals(VARIANT_FALSE));
     return document;
 }
@@ -76,66 +71,9 @@ VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName) {
     return loaded;
 }
 
-namespace {
-
-// The file monikers of the files read lately, one per name: a document's site. Wine's MSXML never
-// lets go of one reference to a document's site, so a site per document would stay behind with
-// every document; sharing them keeps that to one object per name. A moniker is the system's own
-// object, which stays valid after this DLL is unloaded while documents still hold it.
-class SourceFiles {
-public:
-    ComPtr<IMoniker> For(std::wstring_view file) {
-        const std::wstring name(file);
-        AcquireSRWLockExclusive(&lock_);
-        ComPtr<IMoniker> found;
-        for (const auto& [known, moniker] : monikers_)
-            if (known == name) found = moniker;
-        HRESULT hr = S_OK;
-        if (!found) {
-            hr = CreateFileMoniker(name.c_str(), &found);
-            if (SUCCEEDED(hr)) {
-                try {
-                    if (monikers_.size() >= kMaxNames) monikers_.erase(monikers_.begin());
-                    monikers_.emplace_back(name, found);
-                } catch (...) {
-                    // Not kept for the next document: this one gets it all the same.
-                }
-            }
-        }
-        ReleaseSRWLockExclusive(&lock_);
-        CHECK_HR(hr);
-        return found;
-    }
-
-private:
-    static constexpr size_t kMaxNames = 256;
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    std::vector<std::pair<std::wstring, ComPtr<IMoniker>>> monikers_;
-};
-
-}  // namespace
-
-void SetSourceFile(IXMLDOMDocument2* dom, std::wstring_view file) {
-    static SourceFiles sources;
-    ComPtr<IObjectWithSite> site;
-    if (FAILED(dom->QueryInterface(IID_PPV_ARGS(&site)))) return;  // messages then name no file
-    CHECK_HR(site->SetSite(sources.For(file).Get()));
-}
-
-Bstr SourceOf(IXMLDOMDocument2* dom) {
+Bstr Url(IXMLDOMDocument2* dom) {
     Bstr url;
     if (FAILED(dom->get_url(url.Out()))) url.Reset();
-    if (!url.IsEmpty()) return url;
-    ComPtr<IObjectWithSite> site;
-    ComPtr<IMoniker> source;
-    ComPtr<IBindCtx> context;
-    LPOLESTR name = nullptr;
-    if (SUCCEEDED(dom->QueryInterface(IID_PPV_ARGS(&site))) && SUCCEEDED(site->GetSite(IID_PPV_ARGS(&source))) &&
-        source && SUCCEEDED(CreateBindCtx(0, &context)) &&
-        SUCCEEDED(source->GetDisplayName(context.Get(), nullptr, &name)) && name) {
-        url = Bstr(std::wstring_view(name));
-        CoTaskMemFree(name);
-    }
     return url;
 }
 

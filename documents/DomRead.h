@@ -11,7 +11,7 @@
 namespace qarn::dom {
 
 // A new, empty MSXML 6 document that refuses document type declarations and never reads what a
-// document refers to (ProhibitDTD, ResolveExternals off, the engine's newer parser).
+// document refers to (ProhibitDTD, ResolveExternals off: the engine's defaults).
 ComPtr<IXMLDOMDocument2> NewDocument();
 
 // Every document is checked before the engine sees it: a file name that names a device (the
@@ -20,9 +20,8 @@ ComPtr<IXMLDOMDocument2> NewDocument();
 // with a text naming the file or the given text. Only the prolog is read for the check.
 
 // Loads a file's bytes from memory; MSXML detects the encoding as it does for a file, but the
-// document has no url. Under Wine, loading a file of several MB by its name costs ten times as
-// much as loading its bytes, and the cost per byte grows with the file. The caller has checked the
-// bytes (they come from LoadableBytes).
+// document has no url. For readers that hand out no document and have read the bytes anyway (the
+// prolog check reads them); the caller has checked them (they come from LoadableBytes).
 VARIANT_BOOL LoadBytes(IXMLDOMDocument2* dom, const std::string& bytes);
 
 // A file's bytes for LoadBytes, checked as above; nullopt when the file cannot be read (a folder,
@@ -33,11 +32,8 @@ std::optional<std::string> LoadableBytes(BSTR fileName);
 // read here (a folder, no access) gets the engine's own answer.
 VARIANT_BOOL LoadByName(IXMLDOMDocument2* dom, BSTR fileName);
 
-// A document whose bytes were loaded has no url: the file it came from is kept with it (a file
-// moniker as its site, which MSXML asks for nothing it needs) so that messages can name it.
-void SetSourceFile(IXMLDOMDocument2* dom, std::wstring_view file);
-// The document's url, else the file kept with it; empty when it has neither.
-Bstr SourceOf(IXMLDOMDocument2* dom);
+// The document's url: the file it was loaded from by name; empty for a text or bytes.
+Bstr Url(IXMLDOMDocument2* dom);
 
 // loadXML of a caller's text after checking it.
 VARIANT_BOOL LoadText(IXMLDOMDocument2* dom, BSTR text);

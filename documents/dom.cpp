@@ -60,17 +60,8 @@ STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) {
         VARIANT_BOOL exists = VARIANT_FALSE;
         CHECK_HR(FileExist(file.bstrVal, &exists));
         ComPtr<IXMLDOMDocument2> document = NewDocument();
-        VARIANT_BOOL loaded = VARIANT_FALSE;
-        // MSXML gets the file's bytes: its load by name takes more than linear time under Wine. The
-        // document then has no url; it keeps the file's name for messages. What cannot be read
-        // here (a folder, no access) gets the engine's own load by name.
-        if (std::optional<std::string> bytes = LoadableBytes(file.bstrVal)) {
-            loaded = LoadBytes(document.Get(), *bytes);
-            bytes.reset();
-            SetSourceFile(document.Get(), View(file.bstrVal));
-        } else {
-            loaded = LoadByName(document.Get(), file.bstrVal);
-        }
+        // Loaded by its name: the document's url is the file's.
+        const VARIANT_BOOL loaded = LoadByName(document.Get(), file.bstrVal);
         const std::wstring unknown = L"Unknown parsing error for " + std::wstring(View(file.bstrVal)) + L".";
         *ppDisp = LoadResult(document.Get(), loaded, unknown).Detach();
     });

@@ -192,8 +192,8 @@ HRESULT Engine::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch 
         Bstr path;
         CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
         const ComPtr<IXMLDOMDocument2> document = dom::AsDom<IXMLDOMDocument2>(pDom, L"an XML document");
-        // The file the document came from, when it came from one.
-        const Bstr url = dom::SourceOf(document.Get());
+        // The file the document was loaded from, when it was loaded from one.
+        const Bstr url = dom::Url(document.Get());
         const ComPtr<IXMLDOMNode> node = dom::SelectSingle(document.Get(), path);
         if (!node) THROW_STORE_REPORT(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(url));
         CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, ppResult));
@@ -218,9 +218,15 @@ HRESULT Engine::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pD
             CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
             return;
         }
+        // A process variable holds at most 32,767 characters with its terminating null (as the
+        // system reads it: up to the first null): a longer folder could not be set as QarnRootDir,
+        // so nothing is read and there is no list.
+        constexpr size_t kLongestVariableValue = 32766;
+        const std::wstring folder(filePathWithoutBackslash);
+        if (folder.size() > kLongestVariableValue) return;
         // The lookup takes the given folder as the installation root for this one call, on this
         // thread only: the process environment, which other threads read, stays as it is.
-        ThreadEnvironmentOverride root(L"QarnRootDir", Text(filePathWithoutBackslash).c_str());
+        ThreadEnvironmentOverride root(L"QarnRootDir", folder.c_str());
         CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
     });
 }

@@ -103,6 +103,8 @@ for arch in x64 x86; do
     done
 done
 cp -r "$root/samples" "$root/docs" "$root/README.md" "$stage/"
+# The contributors' pages and the reference page's generator are not for users.
+rm -rf "$stage/docs/dev" "$stage/docs/generator"
 zip_file=$dist/QarnComConnector-$version.zip
 (cd "$stage" && zip -q -r -X "$zip_file" x64 x86 samples docs README.md)
 echo "built $zip_file"

@@ -1,6 +1,7 @@
 #include "server/GlobalApp.h"
 
 #include "server/OwnContext.h"
+#include "server/com/WineSeam.h"
 
 #include <utility>
 
@@ -21,13 +22,7 @@ HRESULT Git(ComPtr<IGlobalInterfaceTable>* git) {
 
 }  // namespace
 
-// Wine answers an unmarshal from an apartment that has ended with RPC_S_UNKNOWN_IF.
-bool GlobalApp::Disconnected(HRESULT hr) noexcept {
-    return hr == CO_E_OBJNOTCONNECTED || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
-           hr == RPC_E_SERVER_DIED_DNE || hr == CO_E_OBJNOTREG || hr == RPC_E_INVALID_OBJECT ||
-           hr == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
-           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE);
-}
+bool GlobalApp::Disconnected(HRESULT hr) noexcept { return wine_seam::ApartmentEnded(hr); }
 
 namespace {
 
@@ -108,10 +103,8 @@ HRESULT GlobalApp::Set(int entry, IUnknown* object) {
     if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
     DWORD cookie = 0;
     if (object) {
-        // Kept as IUnknown and asked for `iid` by each apartment: under Wine, keeping an interface
-        // described by a type library costs its stub for good (about 2 KB per Create and Destroy),
-        // IUnknown does not.
-        hr = git->RegisterInterfaceInGlobal(object, IID_IUnknown, &cookie);
+        // Kept as the seam's interface and asked for `iid` by each apartment.
+        hr = git->RegisterInterfaceInGlobal(object, wine_seam::kTravelsAs, &cookie);
         if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
     }
     std::vector<DWORD> revoke;

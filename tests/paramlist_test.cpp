@@ -13,6 +13,7 @@
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
+#include "documents/Dom.h"
 
 using namespace test;
 
@@ -338,6 +339,11 @@ TEST_F(ParamList, AnotherInstallationRootForOneCall) {
                                                                       Str(other.path()), list.ReleaseAndGetAddressOf())).find(file));
         EXPECT_EQ(before, qarn::EnvironmentValue(L"QarnRootDir")) << "restored after a failure too";
     }
+    // A folder no process variable can hold: nothing is read, no list, no failure.
+    ComPtr<IParameterList> list;
+    const std::wstring tooLong = other.path() + L"\\" + std::wstring(32767, L'a');
+    EXPECT_EQ(S_OK, u->GetXmlParameterList4(Str(L"main.xml"), Str(L"T"), nullptr, Str(tooLong), &list)) << TakeMessage();
+    EXPECT_FALSE(list);
 }
 
 TEST_F(ParamList, XsltStylesheetSuppliesTheList) {
@@ -380,9 +386,13 @@ TEST_F(ParamList, ParsedDocumentsAndTextsWithAndWithoutAlias) {
     // Without an alias the document element Parameter is read; a file rooted at Qarn has none.
     EXPECT_EQ(DISP_E_EXCEPTION, u->GetXmlParameterList1(document.Get(), nullptr, nullptr, list.ReleaseAndGetAddressOf()));
     const std::wstring missing = TakeReport();
-    EXPECT_EQ(0u, missing.find(L"Node Parameter not found in ")) << missing;
+    ComPtr<IXMLDOMDocument2> parsed;
+    ASSERT_EQ(S_OK, document.As(&parsed));
+    Str url;
+    ASSERT_EQ(S_OK, parsed->get_url(url.Out()));
+    ASSERT_FALSE(url.IsEmpty()) << "DOMParse loads the file by its name";
+    EXPECT_EQ(0u, missing.find(L"Node Parameter not found in " + std::wstring(url.View()) + L".\n   at ")) << missing;
     EXPECT_EQ(missing.find(L"\n   at "), missing.rfind(L"\n   at ")) << missing;
-    EXPECT_NE(std::wstring::npos, missing.find(L"main.xml.")) << "names the document's location";
     ASSERT_EQ(S_OK, u->GetXmlParameterListFromXMLString(Str(L"<Parameter><FieldCollection>" + Wide(Field("A", "1")) +
                                                              L"</FieldCollection></Parameter>"),
                                                          Str(L""), nullptr, list.ReleaseAndGetAddressOf()))

@@ -65,6 +65,11 @@ TEST_F(Dom, ParsingFilesTextsAndParseErrors) {
     ComPtr<IXMLDOMDocument2> parsed;
     ASSERT_EQ(S_OK, doc.As(&parsed)) << "a parse hands out the MSXML document";
     EXPECT_EQ(4u, Children(doc.Get(), L"Parameter/FieldCollection").size());
+    // Loaded by its name, as MSXML loads a file: the document knows where it came from.
+    Str url;
+    ASSERT_EQ(S_OK, parsed->get_url(url.Out()));
+    EXPECT_EQ(0u, std::wstring(url.View()).find(L"file:///")) << std::wstring(url.View());
+    EXPECT_NE(std::wstring::npos, std::wstring(url.View()).find(L"good.xml")) << std::wstring(url.View());
 
     // The parse error's reason as MSXML gives it.
     VARIANT_BOOL ok = VARIANT_TRUE;
@@ -109,6 +114,14 @@ TEST(XmlProlog, DocumentTypeDeclarationsBeforeTheRootElement) {
     qarn::xml::PrologScanner early;
     EXPECT_EQ(Prolog::Open, early.Feed("<?xml version=\"1.0\"?><!-- "));
     EXPECT_EQ(Prolog::Doctype, early.Feed(" --><!D"));
+}
+
+// Names inside tags decide; values and text may hold anything.
+TEST(XmlProlog, TagsAreAsciiLooksOnlyAtNames) {
+    EXPECT_TRUE(qarn::xml::TagsAreAscii(u"<Field unit=\"\u00B5m\" note='a>\u3400'><Name>L\u00E4nge</Name></Field>"));
+    EXPECT_FALSE(qarn::xml::TagsAreAscii(u"<Field \u3400=\"x\"/>"));
+    EXPECT_FALSE(qarn::xml::TagsAreAscii(u"<Field a=\"x\" \u0221b='y'/>"));
+    EXPECT_FALSE(qarn::xml::TagsAreAscii(u"<a>x</a><\u00E4/>"));
 }
 
 // Documents with a document type declaration, each refused by every reader before it is parsed:
