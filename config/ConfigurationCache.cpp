@@ -35,22 +35,48 @@ ComPtr<IField> NewField(DataObjects& objects, const PlainField& plain) {
 
 }  // namespace
 
+uint64_t HashBytes(const void* bytes, size_t count, uint64_t hash) noexcept {
+    const auto* byte = static_cast<const unsigned char*>(bytes);
+    for (size_t i = 0; i < count; ++i) hash = (hash ^ byte[i]) * 1099511628211ull;
+    return hash;
+}
+
 FileStamp FileStamp::Of(const std::wstring& path) {
     FileStamp stamp;
     stamp.path = path;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        stamp.exists = true;
-        stamp.attributes = data.dwFileAttributes;
-        stamp.size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        stamp.written = data.ftLastWriteTime;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return stamp;
+    stamp.attributes = attributes;
+    stamp.state = State::Unreadable;
+    // Opened as a reader that lets others read only: whenever the parser's own open could fail,
+    // this one fails as well, and the read is done afresh.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return stamp;
+    char buffer[16384];
+    uint64_t hash = kHashStart;
+    ULONGLONG size = 0;
+    DWORD got = 0;
+    bool complete = false;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+        if (got == 0) {
+            complete = true;
+            break;
+        }
+        hash = HashBytes(buffer, got, hash);
+        size += got;
     }
+    CloseHandle(file);
+    if (!complete) return stamp;
+    stamp.state = State::Read;
+    stamp.size = size;
+    stamp.hash = hash;
     return stamp;
 }
 
 bool FileStamp::operator==(const FileStamp& other) const noexcept {
-    return path == other.path && exists == other.exists && attributes == other.attributes && size == other.size &&
-           written.dwLowDateTime == other.written.dwLowDateTime && written.dwHighDateTime == other.written.dwHighDateTime;
+    return path == other.path && state == other.state && attributes == other.attributes && size == other.size &&
+           hash == other.hash;
 }
 
 std::optional<PlainCollection> Capture(IFieldCollection* collection) {

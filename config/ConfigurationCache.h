@@ -2,9 +2,11 @@
 // (the application's Create after Destroy) builds its collections without parsing them again.
 //
 // A kept read is used only while everything it depended on is as it was: every file it looked at
-// (present or absent, size and last write time), the process environment (values hold expanded
-// %NAME% references) and the installation root; never while the calling thread overrides a
-// variable. A read is kept only when nothing else went into it: no property or message lookup, no
+// (present or absent, and for a present file its bytes, read in full and compared by a hash, and
+// that it can be read at all), the process environment (values hold expanded %NAME% references)
+// and the installation root as a full path; never while the calling thread overrides a variable.
+// Size and write time alone would not do: a file copied over another keeps its source's time, and
+// files unpacked from one archive share theirs. A read is kept only when nothing else went into it: no property or message lookup, no
 // macro, field function or template of a property file, and no value stored encrypted (clear text
 // is never kept beyond the store that holds it). The steps that differ on every read (the private
 // check-in and check-out folders) are not part of what is kept.
@@ -12,6 +14,7 @@
 
 #include "server/DataObjects.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,17 +36,23 @@ struct PlainCollection {
     std::vector<PlainField> fields;
 };
 
-// The state of a file as a read saw it.
+// The state of a file as a read saw it: absent, present but not readable (held open by another
+// program that shares no reading, say), or present with these bytes (their size and hash).
 struct FileStamp {
+    enum class State { Absent, Unreadable, Read };
     std::wstring path;
-    bool exists = false;
+    State state = State::Absent;
     DWORD attributes = 0;
     ULONGLONG size = 0;
-    FILETIME written{};
+    uint64_t hash = 0;
 
     static FileStamp Of(const std::wstring& path);
     bool operator==(const FileStamp& other) const noexcept;
 };
+
+// The 64-bit FNV-1a hash of bytes, continued from `hash` (start with kHashStart).
+inline constexpr uint64_t kHashStart = 14695981039346656037ull;
+uint64_t HashBytes(const void* bytes, size_t count, uint64_t hash = kHashStart) noexcept;
 
 // One kept read.
 struct ConfigurationSnapshot {

@@ -17,6 +17,22 @@ namespace qarn::config {
 
 namespace {
 
+// A folder as a full path (relative to the current directory of the moment); the text itself when
+// the system cannot make one of it.
+std::wstring FullPath(const std::wstring& folder) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return folder;
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);
+    }
+    return folder;
+}
+
 // The text of the field `name`, or a null text when there is no such field.
 Bstr FieldText(IFieldCollection* collection, const wchar_t* name) {
     ComPtr<IField> field;
@@ -99,7 +115,9 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     // A thread that overrides variables expands values differently from the process: its reads
     // are neither kept nor taken from what was kept.
     const bool keepable = !ThreadEnvironmentOverride::Active();
-    const std::wstring key = std::wstring(root.View()) + L'\n' + (language ? L"=" + std::wstring(View(language)) : L"");
+    // Keyed on the root as a full path: a relative root names another folder once the current
+    // directory changes.
+    const std::wstring key = FullPath(std::wstring(root.View())) + L'\n' + (language ? L"=" + std::wstring(View(language)) : L"");
     if (keepable) {
         if (const std::shared_ptr<const ConfigurationSnapshot> kept = ConfigurationCache::Process().Find(key)) {
             Replay(*kept, store);

@@ -58,6 +58,41 @@ std::wstring Message(Object* o, const wchar_t* id) {
 
 using Configuration = Installation;
 
+// A relative root names the folder below the current directory of the moment: two installations
+// whose files have the same size and write time are still told apart.
+TEST_F(Configuration, ARelativeRootFollowsTheCurrentDirectory) {
+    ScratchFolder one{L"config one"}, two{L"config two"};
+    for (const auto& [folder, site] : {std::pair{&one, "1"}, std::pair{&two, "2"}}) {
+        CreateDirectoryW((*folder / L"inst").c_str(), nullptr);
+        CreateDirectoryW((*folder / L"inst\\xml").c_str(), nullptr);
+        folder->Write(L"inst\\xml\\QarnConnector.xml", Properties(std::string("<Site>") + site + "</Site>"));
+    }
+    FILETIME written;
+    HANDLE file = CreateFileW((one / L"inst\\xml\\QarnConnector.xml").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    GetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    file = CreateFileW((two / L"inst\\xml\\QarnConnector.xml").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                       0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+
+    ScopedVariable relative(L"QarnRootDir", L"inst");
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    std::wstring sites;
+    for (const ScratchFolder* folder : {&one, &two, &one}) {
+        SetCurrentDirectoryW(folder->path().c_str());
+        auto u = Create<IQarnUtilities>(CLSID_CQarnUtilities);
+        EXPECT_EQ(S_OK, u->ReadXmlConfigurationFiles()) << TakeMessage();
+        sites += Property(u.Get(), L"Site").text;
+    }
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(L"121", sites);
+}
+
 TEST_F(Configuration, LanguagesPropertyFilesAndOptions) {
     ScopedVariable site(L"QARN_CFG_SITE", L"D:\\site");
     root.Write(L"xml\\a.xml", PropertyFile("FromA", "a"));
@@ -314,6 +349,27 @@ TEST_F(Factory, CreateAfterDestroyReadsOnlyWhatChanged) {
     SetFileTime(file, nullptr, nullptr, &written);
     CloseHandle(file);
     EXPECT_EQ(L"FromA=a2", create().properties.back());
+    // Other bytes with the same size, attributes and write time (a file copied over another keeps
+    // its source's time): read again.
+    file = CreateFileW(Xml(L"a.xml").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    GetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    root.Write(L"xml\\a.xml", PropertyFile("FromA", "a3"));
+    file = CreateFileW(Xml(L"a.xml").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    EXPECT_EQ(L"FromA=a3", create().properties.back());
+    // A file that another program holds open without sharing it: the read fails as a fresh one does.
+    HANDLE held = CreateFileW(Xml(L"a.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    factory->Destroy();
+    ComPtr<IQarnComApplication> refused;
+    EXPECT_EQ(DISP_E_EXCEPTION, factory->Create(&refused)) << "a file no reader can open was taken as read";
+    TakeMessage();
+    CloseHandle(held);
+    EXPECT_EQ(L"FromA=a3", create().properties.back());
     // A changed environment expands the values anew.
     SetEnvironmentVariableW(L"QARN_CFG_SITE", L"D:\\two");
     EXPECT_EQ(L"Site=D:\\two", create().properties[2]);
