@@ -109,6 +109,13 @@ TEST(LogFile, LinesCarryStampLevelAndTextAsUtf8WithoutMark) {
     // Levels 0 and below and a null text: ClassFactory.WriteLogMessageHonoursLevelsAndTheEnvironment.
     EXPECT_EQ(S_FALSE, qarn::AppendLogLine(nullptr, 1, L"never"));
     EXPECT_EQ("T -   1 - first\r\nT -  10 - 100% %s %n Gr\xc3\xbc\xc3\x9f" "e\r\nT - 100 - last\r\n", LogText(file));
+
+    // A quote is in no folder's name: the command that creates missing folders is not run for one
+    // (it would end the quoted name and run the rest).
+    const std::wstring marker = dir / L"ran.txt";
+    const std::wstring quoted = dir / (L"a\" & echo x > \"" + marker + L"\" & \"b\\trace.log");
+    qarn::AppendLogLine(quoted.c_str(), 1, L"never");
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(marker.c_str())) << "the rest of the folder text ran as a command";
 }
 
 

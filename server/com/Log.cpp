@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -20,9 +21,15 @@ HRESULT AppendLogLine(const wchar_t* path, int level, const wchar_t* message) {
         std::wstring folder = file.substr(0, slash);
         struct _stat info;
         if (_wstat(folder.c_str(), &info) != 0) {
-            // One command creates the whole missing chain of folders.
-            std::string command = "mkdir \"" + ToAnsi(folder) + "\"";
-            std::system(command.c_str());
+            // One command creates the whole missing chain of folders. No Windows folder name holds a
+            // quote or a control character: a name with one (also one that the conversion to the
+            // code page turns into a quote, as U+FF02) is no folder, and in the command it would end
+            // the quoted name and let the rest run as commands of their own.
+            const std::string ansi = ToAnsi(folder);
+            if (std::none_of(ansi.begin(), ansi.end(), [](char c) { return c == '"' || (c >= 0 && c < 0x20); })) {
+                std::string command = "mkdir \"" + ansi + "\"";
+                std::system(command.c_str());
+            }
         }
     }
 
