@@ -56,7 +56,8 @@ public:
                                     IField** result) override;
 };
 
-class CParameterList : public qarn::dt::WithAttributes<CParameterList, IParameterList, IQarnOwnParameterList> {
+class CParameterList
+    : public qarn::dt::WithAttributes<CParameterList, IParameterList, IQarnOwnParameterList, IQarnOwnObject> {
 public:
     static constexpr wchar_t kName[] = L"ParameterList";
 
@@ -99,7 +100,7 @@ private:
     qarn::ComPtr<ITableCollection> tables_;
 };
 
-class CStructure : public qarn::dt::WithName<CStructure, IStructure> {
+class CStructure : public qarn::dt::WithName<CStructure, IStructure, IQarnOwnObject> {
 public:
     static constexpr wchar_t kName[] = L"Structure";
 

@@ -71,8 +71,8 @@ private:
 // The Name property of the named members (Field, Structure, Table). The most derived class records
 // its table of virtual functions (OwnVtable) in its own constructor: while a base class is being
 // built, the object does not have its final table yet.
-template <class Derived, class Itf>
-class WithName : public WithAttributes<Derived, Itf>, public NamedMember {
+template <class Derived, class Itf, class... Internal>
+class WithName : public WithAttributes<Derived, Itf, Internal...>, public NamedMember {
 public:
     STDMETHODIMP get_Name(BSTR* name) override {
         return MethodFrame(kFrameName<Derived, L"get_Name">.data(), [&] {

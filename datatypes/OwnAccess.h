@@ -1,7 +1,10 @@
 // Internal interfaces of the data-type server for the connector DLL: they are not in the type
 // library and not marshalled, so they are reached by QueryInterface on an object of this server in
-// the caller's own apartment only. A proxy, or a list or collection of another implementation,
-// does not answer them; callers then take the general way through the public interfaces.
+// the caller's own apartment only. Their identifiers come with the version (QarnOwnBuild.h, made
+// by the build): a proxy, an object of another implementation or of another version of this
+// server does not answer them, and callers then take the general way through the public
+// interfaces. The connector calls members beyond the general ones (a list's or structure's
+// put_FieldCollection, say) only on objects that answer IQarnOwnObject.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +12,24 @@
 #include <unknwn.h>
 
 #include "QarnComDatatypes.h"
+#include "QarnOwnBuild.h"
+
+// __CRT_UUID_DECL with the identifier's parts from one macro.
+#define QARN_UUID_DECL(type, ...) __CRT_UUID_DECL(type, __VA_ARGS__)
+
+// Answered by the objects of this server and version that the connector uses beyond the general
+// members: nothing to call, the answer itself is what counts.
+struct IQarnOwnObject : public IUnknown {};
+QARN_UUID_DECL(IQarnOwnObject, QARN_IID_OWN_OBJECT)
+
+// Whether `object` is this server's, of this version (answers IQarnOwnObject).
+inline bool IsOwnObject(IUnknown* object) {
+    IUnknown* own = nullptr;
+    if (!object || FAILED(object->QueryInterface(__uuidof(IQarnOwnObject), reinterpret_cast<void**>(&own))) || !own)
+        return false;
+    own->Release();
+    return true;
+}
 
 // A name and a text value, borrowed from the caller for the length of one call.
 struct QarnTextPair {
@@ -19,17 +40,15 @@ struct QarnTextPair {
 };
 
 // Answered by the server's ParameterList.
-// {7456809F-4B67-4B1E-96BD-CE07359FA68B}
 struct IQarnOwnParameterList : public IUnknown {
     // The text that ParameterList.Xml gives. This server writes it well-formed whatever the values
     // hold, so a reader needs no parse to know that it is.
     virtual HRESULT STDMETHODCALLTYPE GetWellFormedXml(BSTR* xml) = 0;
 };
-__CRT_UUID_DECL(IQarnOwnParameterList, 0x7456809f, 0x4b67, 0x4b1e, 0x96, 0xbd, 0xce, 0x07, 0x35, 0x9f, 0xa6, 0x8b)
+QARN_UUID_DECL(IQarnOwnParameterList, QARN_IID_OWN_PARAMETER_LIST)
 
 // Answered by the server's FieldCollection: fields made in one call instead of a creation and
 // three calls per field.
-// {3422E053-8F53-46D4-AEFF-E953DD3EC57E}
 struct IQarnFieldMaker : public IUnknown {
     // Appends a new field per pair, in order, named and with the pair's value as a text (BSTR)
     // value. On failure the fields appended before stay.
@@ -39,4 +58,4 @@ struct IQarnFieldMaker : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE NewAttributedField(const QarnTextPair* field, const QarnTextPair* attributes,
                                                          ULONG count, IField** result) = 0;
 };
-__CRT_UUID_DECL(IQarnFieldMaker, 0x3422e053, 0x8f53, 0x46d4, 0xae, 0xff, 0xe9, 0x53, 0xdd, 0x3e, 0xc5, 0x7e)
+QARN_UUID_DECL(IQarnFieldMaker, QARN_IID_FIELD_MAKER)

@@ -4,6 +4,7 @@
 #include "documents/DocumentReader.h"
 
 #include "FileContent.h"
+#include "datatypes/OwnAccess.h"
 
 #include <string>
 #include <string_view>
@@ -138,6 +139,20 @@ ComPtr<I> WithoutAttributes(ComPtr<I> read) {
     return read;
 }
 
+// The list's collection of a kind becomes `read`: replaced on this data-type server's own lists,
+// else filled with Append, the general member (a new list's collections are empty).
+template <class C>
+void TakeInto(IParameterList* list, ComPtr<C> read, HRESULT (STDMETHODCALLTYPE IParameterList::*put)(C*),
+              HRESULT (STDMETHODCALLTYPE IParameterList::*get)(C**)) {
+    if (IsOwnObject(list)) {
+        CHECK_HR((list->*put)(read.Get()));
+        return;
+    }
+    ComPtr<C> own;
+    CHECK_HR((list->*get)(&own));
+    CHECK_HR(own->Append(read.Get()));
+}
+
 }  // namespace
 
 ComPtr<IQarnDocumentCollection> DocumentReader::ReadQarnDocumentFromFileRecurse(IXMLDOMNode* parent) {
@@ -166,17 +181,20 @@ ComPtr<IQarnDocumentCollection> DocumentReader::ReadQarnDocumentFromFileRecurse(
             if (parts.fields) {
                 ComPtr<IFieldCollection> read;
                 CHECK_HR(builder_.DOMCreateFieldCollectionEntry(parts.fields.Get(), document.Get(), &read));
-                if (read) CHECK_HR(list->put_FieldCollection(WithoutAttributes(std::move(read)).Get()));
+                if (read) TakeInto(list.Get(), WithoutAttributes(std::move(read)), &IParameterList::put_FieldCollection,
+                                   &IParameterList::get_FieldCollection);
             }
             if (parts.structures) {
                 ComPtr<IStructureCollection> read;
                 CHECK_HR(builder_.DOMCreateStructureCollectionEntry(parts.structures.Get(), document.Get(), &read));
-                if (read) CHECK_HR(list->put_StructureCollection(WithoutAttributes(std::move(read)).Get()));
+                if (read) TakeInto(list.Get(), WithoutAttributes(std::move(read)), &IParameterList::put_StructureCollection,
+                                   &IParameterList::get_StructureCollection);
             }
             if (parts.tables) {
                 ComPtr<ITableCollection> read;
                 CHECK_HR(builder_.DOMCreateTableCollectionEntry(parts.tables.Get(), document.Get(), &read));
-                if (read) CHECK_HR(list->put_TableCollection(WithoutAttributes(std::move(read)).Get()));
+                if (read) TakeInto(list.Get(), WithoutAttributes(std::move(read)), &IParameterList::put_TableCollection,
+                                   &IParameterList::get_TableCollection);
             }
             if (parts.children) pending.push_back({parts.children, document});
         }

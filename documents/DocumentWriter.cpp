@@ -2,6 +2,7 @@
 #include "documents/DocumentWriter.h"
 
 #include "datatypes/OwnAccess.h"
+#include "documents/XmlProlog.h"
 #include "secure/WipedBstr.h"
 #include "util/CallerText.h"
 
@@ -65,8 +66,14 @@ void DocumentFileWriter::AppendParameterElement(IParameterList* list) {
     if (SUCCEEDED(list->QueryInterface(IID_PPV_ARGS(&own))) && own) {
         secure::WipedBstr xml;
         CHECK_HR(own->GetWellFormedXml(xml.Out()));
-        Append(View(xml.get()));
-        return;
+        // Taken as it is only with ASCII names: a name that the data-type server takes but the XML
+        // engine's name tables do not would make the whole file unreadable, where the engine's own
+        // reading below leaves out just that list.
+        const std::wstring_view text = View(xml.get());
+        if (xml::TagsAreAscii(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()))) {
+            Append(text);
+            return;
+        }
     }
     Bstr xml;
     CHECK_HR(list->get_Xml(xml.Out()));

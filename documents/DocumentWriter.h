@@ -15,7 +15,7 @@ namespace qarn::dom {
 
 // The `Parameter` element of each list is taken from its XML text as the XML engine reads it; a
 // text that does not parse is left out. The lists of the data-type server write their text
-// well-formed (IQarnOwnParameterList): it is taken as it is. A tree that holds a document among
+// well-formed (IQarnOwnParameterList): it is taken as it is when all its names are ASCII. A tree that holds a document among
 // its own descendants cannot be written.
 class DocumentFileWriter {
 public:

@@ -147,4 +147,23 @@ Prolog ScanTextProlog(std::u16string_view text) {
     return scanner.Finish();
 }
 
+bool TagsAreAscii(std::u16string_view wellFormed) {
+    bool inTag = false;
+    char16_t quote = 0;
+    for (const char16_t c : wellFormed) {
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (!inTag) {
+            inTag = c == u'<';
+        } else if (c == u'>') {
+            inTag = false;
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c > 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace qarn::xml

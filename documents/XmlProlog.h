@@ -62,4 +62,10 @@ Prolog ScanFile(std::FILE* file);
 // leading U+FEFF is skipped.
 Prolog ScanTextProlog(std::u16string_view text);
 
+// Whether every character inside the tags of a well-formed text (element and attribute names, and
+// what separates them) is ASCII; quoted attribute values and the text between tags may hold any
+// character. Engines differ in which other characters they take in names (the name tables of older
+// XML editions); ASCII names read everywhere.
+bool TagsAreAscii(std::u16string_view wellFormed);
+
 }  // namespace qarn::xml

@@ -1,6 +1,7 @@
 // Collections, tables and mappings: the elements of a transaction definition fill the data-type
 // objects of a parameter list; a mapping copies a group of fields from the caller's parameter list
 // into a field collection. Every element's XML attributes become the attributes of its object.
+#include "datatypes/OwnAccess.h"
 #include "paramlist/Engine.h"
 
 using namespace qarn;
@@ -82,12 +83,14 @@ HRESULT Engine::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, I
                 ComPtr<IFieldCollection> fields;
                 CHECK_HR(DOMCreateFieldCollectionEntry(child, pDisp, &fields));
                 if (!fields) return;
-                if (hasFields) {
+                // The first collection becomes the structure's own, which was empty, on this data-type
+                // server's structures: the same fields as adding them to it, and no attributes, which
+                // the structure's own has none of. Others get the general member.
+                if (hasFields || !IsOwnObject(structure.Get())) {
                     CHECK_HR(structure->AddFieldCollection(fields.Get()));
+                    hasFields = true;
                     return;
                 }
-                // The first collection becomes the structure's own, which was empty: the same fields
-                // as adding them to it, and no attributes, which the structure's own has none of.
                 CHECK_HR(fields->put_Attributes(nullptr));
                 CHECK_HR(structure->put_FieldCollection(fields.Get()));
                 hasFields = true;

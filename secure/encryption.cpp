@@ -79,13 +79,16 @@ STDMETHODIMP CQarnUtilities::Encrypt(BSTR fieldName, BSTR fieldValue, IField **p
             SUCCEEDED(attributes.As(&fieldMaker_)))
             attributes.Reset();
         if (fieldMaker_) {
-            // The data-type server makes the field and its marker in one call.
+            // The data-type server makes the field and its marker in one call; when it cannot, the
+            // steps one by one below decide what the caller gets.
             const QarnTextPair marker{kMarker, 4, kTrue, 4};
             const QarnTextPair pair{fieldName ? fieldName : L"", SysStringLen(fieldName), text.get(),
                                     SysStringLen(text.get())};
-            CHECK_HR(fieldMaker_->NewAttributedField(&pair, &marker, 1, ppField));
-            return S_OK;
+            if (SUCCEEDED(fieldMaker_->NewAttributedField(&pair, &marker, 1, ppField)) && *ppField) return S_OK;
+            if (*ppField) (*ppField)->Release();
+            *ppField = nullptr;
         }
+        // A field that cannot be made: the call succeeds and hands out nothing.
         ComPtr<IField> field = NewPlainField(objects_, fieldName, text.get());
         if (!field) return S_OK;
         if (attributes || SUCCEEDED(objects_.TryNew(CLSID_FieldCollection, IID_PPV_ARGS(&attributes)))) {

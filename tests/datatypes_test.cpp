@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ForeignObject.h"
+#include "datatypes/OwnAccess.h"
 #include "UtilitiesSupport.h"
 
 using namespace test;
@@ -25,6 +26,25 @@ std::wstring Found(IFieldCollection* fields, const wchar_t* name) {
     ComPtr<IField> field;
     EXPECT_EQ(S_OK, fields->get_Field(Str(name), &field));
     return field ? TextOf(field.Get()) : L"<none>";
+}
+
+// The internal interfaces carry identifiers of this version: a server of another version, even one
+// with every public identifier the same, is never taken for this one. (The identifiers before they
+// came with the version must go unanswered.)
+TEST(DatatypesRegistration, InternalInterfacesBelongToThisVersion) {
+    auto list = Create<IParameterList>(CLSID_ParameterList);
+    auto structure = Create<IStructure>(CLSID_Structure);
+    auto fields = Create<IFieldCollection>(CLSID_FieldCollection);
+    EXPECT_TRUE(IsOwnObject(list.Get()));
+    EXPECT_TRUE(IsOwnObject(structure.Get()));
+    EXPECT_FALSE(IsOwnObject(fields.Get())) << "the connector uses no member beyond the general ones on collections";
+    ComPtr<IUnknown> answer;
+    EXPECT_EQ(S_OK, list->QueryInterface(__uuidof(IQarnOwnParameterList), &answer));
+    EXPECT_EQ(S_OK, fields->QueryInterface(__uuidof(IQarnFieldMaker), &answer));
+    const GUID earlierList{0x7456809f, 0x4b67, 0x4b1e, {0x96, 0xbd, 0xce, 0x07, 0x35, 0x9f, 0xa6, 0x8b}};
+    const GUID earlierMaker{0x3422e053, 0x8f53, 0x46d4, {0xae, 0xff, 0xe9, 0x53, 0xdd, 0x3e, 0xc5, 0x7e}};
+    EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(earlierList, &answer));
+    EXPECT_EQ(E_NOINTERFACE, fields->QueryInterface(earlierMaker, &answer));
 }
 
 // The script tests create the common classes by their ProgIDs; this covers every class of the type library.
