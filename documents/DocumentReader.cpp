@@ -13,8 +13,7 @@ namespace qarn::dom {
 
 namespace {
 
-// The XML engine refuses elements nested deeper than this (MSXML 6's default element depth; the
-// engine under Wine, libxml2, has the same limit).
+// The XML engine refuses elements nested deeper than this (MSXML 6's default element depth).
 constexpr size_t kMaxReadDepth = 256;
 
 // How deep elements nest in an XML text. A plain scan of the markup: comments, processing

@@ -23,9 +23,9 @@ void SetFlag(IXMLDOMDocument2* document, const wchar_t* name, bool value) {
 }  // namespace
 
 // MSXML 6's defaults, set all the same: a document type declaration fails the load and nothing a
-// document names (a DTD, an external entity) is fetched. Wine's MSXML (Wine 8) accepts both
-// (setProperty gives S_OK) but acts on neither: it still loads a document type declaration and
-// expands its internal entities. So the readers check the prolog themselves before loading.
+// document names (a DTD, an external entity) is fetched. The readers also check the prolog
+// themselves before loading, so that a document type declaration is refused with the connector's
+// own message whatever the engine does with these settings.
 ComPtr<IXMLDOMDocument2> NewDocument() {
     ComPtr<IXMLDOMDocument2> document;
     CHECK_HR(CoCreateInstance(kDomDocument60, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&document)));
