@@ -15,8 +15,8 @@ namespace qarn::dom {
 
 // The `Parameter` element of each list is taken from its XML text as the XML engine reads it; a
 // text that does not parse is left out. The lists of the data-type server write their text
-// well-formed (IQarnOwnParameterList): it is taken as it is when all its names are ASCII. A tree that holds a document among
-// its own descendants cannot be written.
+// well-formed (IQarnOwnParameterList): it is taken as it is when all its names are ASCII. A tree
+// that holds a document among its own descendants cannot be written.
 class DocumentFileWriter {
 public:
     // The file's bytes (UTF-8). Values may be clear text: the buffers are zeroed when released.

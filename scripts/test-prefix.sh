@@ -8,8 +8,6 @@ mode=$1
 export QARN_BUILD_DIR=$(cd "$2" && pwd)
 source "$(dirname "$0")/wine-env.sh"
 
-winpath() { qarn_winepath "$1"; }
-
 case "$mode" in
 setup)
     qarn_fresh_prefix || exit 1
@@ -20,7 +18,7 @@ setup)
     [ "${QARN_WITH_DOUBLES:-1}" = 1 ] && dlls+=("$QARN_BUILD_DIR"/bin/doubles/*.dll)
     for dll in "${dlls[@]}"; do
         [ -f "$dll" ] || continue
-        qarn_wine_tool regsvr32 /s "$(winpath "$dll")" || { echo "regsvr32 failed for $dll"; exit 1; }
+        qarn_wine_tool regsvr32 /s "$(qarn_winepath "$dll")" || { echo "regsvr32 failed for $dll"; exit 1; }
         echo "registered $(basename "$dll")"
     done
     ;;

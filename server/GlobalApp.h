@@ -1,10 +1,10 @@
 // The process-wide holder of the application object and the cached connectors.
 //
-// Hosts use the server from several apartments at once. The objects held here are made in the
-// DLL's own apartment (server/HomeApartment.h) and kept in the process's Global Interface Table:
-// every apartment that asks gets its own reference, a proxy served by the DLL's own thread, and
-// that thread gets the object itself. The table of cookies is guarded by one lock that is never held across a call
-// into an object, and every reader leaves with a reference of its own.
+// Hosts use the server from several apartments at once. The objects held here are made in the DLL's
+// own apartment (server/HomeApartment.h) and kept in the process's Global Interface Table: every
+// apartment that asks gets its own reference, a proxy served by the DLL's own thread, and that
+// thread gets the object itself. The table of cookies is guarded by one lock that is never held
+// across a call into an object, and every reader leaves with a reference of its own.
 #pragma once
 
 #include "server/Interfaces.h"

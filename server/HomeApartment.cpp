@@ -243,8 +243,6 @@ bool Running() noexcept {
     return g_home != nullptr;
 }
 
-bool OnHomeThread() noexcept { return t_home != nullptr; }
-
 void End() noexcept {
     std::lock_guard<std::mutex> guard(g_lock);
     if (!g_home) return;

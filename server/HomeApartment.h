@@ -23,9 +23,8 @@ namespace qarn::home {
 // marshaled (CoMarshalInterThreadInterfaceInStream).
 void Run(const std::function<void()>& job);
 
-// Whether the home thread runs now; whether the calling thread is it.
+// Whether the home thread runs now.
 bool Running() noexcept;
-bool OnHomeThread() noexcept;
 
 // Asks the home thread to end: it runs what is still queued, leaves its apartment and the DLL.
 // Returns at once; a later Run starts a new thread. For when nothing lives there any more.
