@@ -222,8 +222,8 @@ STDMETHODIMP CQarnClassFactory::Destroy() {
     return MethodFrame(L"CQarnClassFactory::Destroy", [&] {
         Trace(L"--> CQarnClassFactory::Destroy");
         // The objects go in their own apartment, after any creation that runs there now.
-        if (home::Running()) home::Run([] { TheGlobalApp().Reset(); });
-        else TheGlobalApp().Reset();
+        if (home::Running()) home::Run([] { CHECK_HR(TheGlobalApp().Reset()); });
+        else CHECK_HR(TheGlobalApp().Reset());
         Trace(L"<-- CQarnClassFactory::Destroy");
     });
 }

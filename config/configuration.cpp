@@ -17,7 +17,9 @@ STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles() {
 }
 
 STDMETHODIMP CQarnUtilities::ReadXmlConfigurationFiles2(BSTR language) {
-    std::wstring context = kReadContext;
-    return MethodFrame(kReadName, [&] { configReader_.Read(language, config_, context); },
-                       frame::WithContext{context});
+    std::wstring context;  // made inside the frame, where running out of memory is answered
+    return MethodFrame(kReadName, [&] {
+        context = kReadContext;
+        configReader_.Read(language, config_, context);
+    }, frame::WithContext{context});
 }

@@ -52,17 +52,22 @@ STDMETHODIMP CFieldCollection::AddFieldCollection(IFieldCollection* other) {
 }
 
 STDMETHODIMP CFieldCollection::GetValue(BSTR name, BSTR* value) {
-    // Never fails for a valid out pointer: an absent field or one whose text cannot be read
-    // gives the empty text.
+    // Fails only for a null out pointer and when memory runs out: an absent field or one whose
+    // text cannot be read gives the empty text.
     if (!value) return MethodFrame(L"FieldCollection::GetValue", [&] { OutParam(value); });
     *value = nullptr;
     // The field's text is handed out as the field gives it: no copy of a value that may be clear
     // text stays behind.
     secure::WipedBstr found;
     try {
-        if (IField* field = items_.FindLast(View(name)))
-            if (FAILED(field->get_StringValue(found.Out()))) found.Reset();
+        if (IField* field = items_.FindLast(View(name))) {
+            const HRESULT hr = field->get_StringValue(found.Out());
+            // Our own fields always have a text: theirs fails only when memory runs out.
+            if (hr == E_OUTOFMEMORY || (FAILED(hr) && qarn::dt::OwnVtable<IField>::Matches(field))) return E_OUTOFMEMORY;
+            if (FAILED(hr)) found.Reset();
+        }
     } catch (...) {
+        if (CaughtResult() == E_OUTOFMEMORY) return E_OUTOFMEMORY;
         found.Reset();
     }
     *value = found.IsNull() ? SysAllocStringLen(nullptr, 0) : found.Detach();

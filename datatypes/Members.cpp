@@ -104,10 +104,10 @@ std::wstring ValueText(const VARIANT& value) {
     }
     if (value.vt & (VT_ARRAY | VT_BYREF)) return {};
     Variant text;
-    if (FAILED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&value), LOCALE_USER_DEFAULT, VARIANT_ALPHABOOL,
-                                   VT_BSTR)) ||
-        text.vt != VT_BSTR)
-        return {};
+    const HRESULT hr =
+        VariantChangeTypeEx(&text, const_cast<VARIANT*>(&value), LOCALE_USER_DEFAULT, VARIANT_ALPHABOOL, VT_BSTR);
+    if (hr == E_OUTOFMEMORY) ThrowHResult(hr);
+    if (FAILED(hr) || text.vt != VT_BSTR) return {};
     return std::wstring(View(text.bstrVal));
 }
 

@@ -189,7 +189,11 @@ Variant ElementValue(IXMLDOMNode* element) {
 Bstr ElementText(IXMLDOMNode* element) { return AsText(ElementValue(element)); }
 
 Bstr AsText(Variant value) {
-    if (value.vt != VT_BSTR && FAILED(VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR))) return Bstr();
+    if (value.vt != VT_BSTR) {
+        const HRESULT hr = VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR);
+        if (hr == E_OUTOFMEMORY) ThrowHResult(hr);
+        if (FAILED(hr)) return Bstr();
+    }
     value.vt = VT_EMPTY;
     return Bstr::Attach(std::exchange(value.bstrVal, nullptr));
 }

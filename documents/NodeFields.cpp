@@ -1,6 +1,7 @@
 // Fields read from MSXML nodes: the steps every XML reader of the server shares.
 #include "documents/NodeFields.h"
 
+#include "secure/PairCodec.h"
 #include "secure/WipedBstr.h"
 #include "util/CallerText.h"
 
@@ -95,11 +96,15 @@ void NodeFields::AddNodeToFC(IXMLDOMNode* element, IFieldCollection* collection)
             CHECK_HR(field->get_Name(fieldName.Out()));
             CHECK_HR(field->get_StringValue(stored.Out()));
             secure::WipedBstr plain;
-            if (decryption_ && SUCCEEDED(decryption_->DecryptLogon2(fieldName, stored, plain.Out())) && !plain.IsNull()) {
+            const HRESULT hr = decryption_ ? decryption_->DecryptLogon2(fieldName, stored, plain.Out()) : E_NOINTERFACE;
+            if (SUCCEEDED(hr) && !plain.IsNull()) {
                 VARIANT decrypted;
                 decrypted.vt = VT_BSTR;
                 decrypted.bstrVal = plain;  // borrowed: put_Value copies it
                 CHECK_HR(field->put_Value(decrypted));
+            } else if (FAILED(hr) && secure::RanOutOfMemory(hr)) {
+                // Not a value that does not decrypt: the stored text would be taken for the value.
+                ThrowHResult(E_OUTOFMEMORY);
             } else {
                 // A value that does not decrypt is kept as stored; its failure is not this call's.
                 SetErrorInfo(0, nullptr);

@@ -56,7 +56,9 @@ STDMETHODIMP CQarnUtilities::DOMParse(VARIANT xmlFile, IDispatch **ppDisp) {
         OutParam(ppDisp);
         // A script variable passed by reference is read through its reference.
         Variant file;
-        if (FAILED(VariantCopyInd(file.Out(), &xmlFile)) || file.vt != VT_BSTR) THROW_MESSAGE(L"Not a file.");
+        const HRESULT copied = VariantCopyInd(file.Out(), &xmlFile);
+        if (copied == E_OUTOFMEMORY) ThrowHResult(copied);
+        if (FAILED(copied) || file.vt != VT_BSTR) THROW_MESSAGE(L"Not a file.");
         VARIANT_BOOL exists = VARIANT_FALSE;
         CHECK_HR(FileExist(file.bstrVal, &exists));
         ComPtr<IXMLDOMDocument2> document = NewDocument();

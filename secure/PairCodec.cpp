@@ -98,4 +98,18 @@ HRESULT PairCodec::Decrypt(BSTR name, BSTR text, BSTR *value) {
     return *value ? S_OK : Report(source_, Code::DecryptValueMemory);
 }
 
+bool RanOutOfMemory(HRESULT hr) {
+    if (hr == E_OUTOFMEMORY) return true;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return false;
+    Bstr text;
+    info->GetDescription(text.Out());
+    SetErrorInfo(0, info.Get());
+    for (Code code : {Code::EncryptNameKeyMemory, Code::EncryptFixedKeyMemory, Code::EncryptBlockMemory,
+                      Code::DecryptNameKeyMemory, Code::DecryptFixedKeyMemory, Code::DecryptWordMemory,
+                      Code::DecryptStoredNameMemory, Code::DecryptValueMemory})
+        if (text.View() == FromAnsi(CodeText(code))) return true;
+    return false;
+}
+
 }  // namespace qarn::secure

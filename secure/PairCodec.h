@@ -20,4 +20,8 @@ private:
     bool traceOn_ = false;
 };
 
+// Whether a failed Encrypt or Decrypt ran out of memory: E_OUTOFMEMORY, or the thread's error object
+// holds the code of a buffer that could not be allocated (the error object stays in place).
+bool RanOutOfMemory(HRESULT hr);
+
 }  // namespace qarn::secure

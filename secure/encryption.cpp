@@ -140,16 +140,18 @@ STDMETHODIMP CQarnUtilities::Decrypt2(IField *pField, IField **ppField) {
 }
 
 namespace {
-// The text of the field that an Encrypt call hands out.
+// The text of the field that an Encrypt call hands out; the key name is made inside the frame.
 template <class Call>
-HRESULT ValueOf(BSTR *result, Call&& call) {
+HRESULT ValueOf(const wchar_t *method, BSTR *result, Call&& call) {
     if (!result) return E_POINTER;
     *result = nullptr;
-    ComPtr<IField> field;
-    const HRESULT hr = call(field.GetAddressOf());
-    if (FAILED(hr) || !field) return hr;
-    const HRESULT read = field->get_StringValue(result);
-    return FAILED(read) ? read : hr;
+    return MethodFrame(method, [&] {
+        ComPtr<IField> field;
+        const HRESULT hr = call(field.GetAddressOf());
+        if (FAILED(hr) || !field) return hr;
+        const HRESULT read = field->get_StringValue(result);
+        return FAILED(read) ? read : hr;
+    }, frame::OwnCodes{});
 }
 
 // The plain text that Decrypt would put into its field, handed out as it is: a field made only to
@@ -163,7 +165,8 @@ HRESULT PlainText(BSTR *result, Call&& decrypt) {
 }  // namespace
 
 STDMETHODIMP CQarnUtilities::Encrypt3(BSTR value, BSTR *result) {
-    return ValueOf(result, [&](IField **f) { return Encrypt(KeyName(kValueKeyName), value, f); });
+    return ValueOf(L"CQarnUtilities::Encrypt3", result,
+                   [&](IField **f) { return Encrypt(KeyName(kValueKeyName), value, f); });
 }
 
 STDMETHODIMP CQarnUtilities::Decrypt3(BSTR value, BSTR *result) {
@@ -171,7 +174,8 @@ STDMETHODIMP CQarnUtilities::Decrypt3(BSTR value, BSTR *result) {
 }
 
 STDMETHODIMP CQarnUtilities::EncryptLogon(BSTR value, BSTR *result) {
-    return ValueOf(result, [&](IField **f) { return Encrypt(KeyName(kLogonKeyName), value, f); });
+    return ValueOf(L"CQarnUtilities::EncryptLogon", result,
+                   [&](IField **f) { return Encrypt(KeyName(kLogonKeyName), value, f); });
 }
 
 STDMETHODIMP CQarnUtilities::DecryptLogon(BSTR value, BSTR *result) {
@@ -185,7 +189,7 @@ STDMETHODIMP CQarnUtilities::EncryptLogon2(BSTR fieldName, BSTR fieldValue, BSTR
     if (!fieldValue) return Report(secure::Code::EncryptValueMissing);
     return MethodFrame(L"CQarnUtilities::EncryptLogon2", [&] {
         const KeyName name(CombinedLogonName(fieldName));
-        return ValueOf(result, [&](IField **f) { return Encrypt(name, fieldValue, f); });
+        return ValueOf(L"CQarnUtilities::EncryptLogon2", result, [&](IField **f) { return Encrypt(name, fieldValue, f); });
     }, frame::OwnCodes{});
 }
 

@@ -51,15 +51,12 @@ void GlobalApp::Revoke(const std::vector<DWORD>& cookies) noexcept {
     for (DWORD cookie : cookies) git->RevokeInterfaceFromGlobal(cookie);
 }
 
-bool GlobalApp::Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept {
+bool GlobalApp::Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) {
     if (!slot.cookie || (cookie && slot.cookie != cookie)) return false;
+    // Noted first: a cookie that could not be revoked would keep its object for good.
+    (slot.readers > 0 ? slot.retired : revokeNow).push_back(slot.cookie);
+    slot.cookie = 0;
     if (&slot == &slots_[kApplicationEntry]) NextApplicationGeneration();
-    const DWORD taken = std::exchange(slot.cookie, 0);
-    try {
-        (slot.readers > 0 ? slot.retired : revokeNow).push_back(taken);
-    } catch (...) {
-        // Out of memory: the table keeps the object until the process ends.
-    }
     return true;
 }
 
@@ -81,8 +78,12 @@ HRESULT GlobalApp::Get(int entry, REFIID iid, void** object) {
     std::vector<DWORD> revoke;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        // The object's apartment has ended: nobody can call it any more, there is none now.
-        if (Disconnected(hr)) Retire(slot, cookie, revoke);
+        // The object's apartment has ended: nobody can call it any more, there is none now (when
+        // memory runs out, the next call tries again).
+        try {
+            if (Disconnected(hr)) Retire(slot, cookie, revoke);
+        } catch (...) {
+        }
         if (--slot.readers == 0) {
             try {
                 revoke.insert(revoke.end(), slot.retired.begin(), slot.retired.end());
@@ -102,20 +103,32 @@ HRESULT GlobalApp::Set(int entry, IUnknown* object) {
     HRESULT hr = Git(&git);
     if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
     DWORD cookie = 0;
+    std::vector<DWORD> revoke;
+    try {
+        revoke.reserve(1);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
     if (object) {
         // Kept as the seam's interface and asked for `iid` by each apartment.
         hr = git->RegisterInterfaceInGlobal(object, wine_seam::kTravelsAs, &cookie);
         if (FAILED(hr)) return Unreachable(entry, L"kept", hr);
     }
-    std::vector<DWORD> revoke;
+    bool kept = true;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        // Retiring a stored application already moves the generation on.
-        if (!Retire(slots_[entry], 0, revoke) && entry == kApplicationEntry) NextApplicationGeneration();
-        slots_[entry].cookie = cookie;
+        try {
+            // Retiring a stored application already moves the generation on.
+            if (!Retire(slots_[entry], 0, revoke) && entry == kApplicationEntry) NextApplicationGeneration();
+            slots_[entry].cookie = cookie;
+        } catch (...) {
+            // The entry stays as it was; the new object is let go again (room reserved above).
+            revoke.assign(cookie ? 1 : 0, cookie);
+            kept = false;
+        }
     }
     Revoke(revoke);
-    return S_OK;
+    return kept ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT GlobalApp::Application(ComPtr<IQarnComApplication>* app) {
@@ -134,16 +147,23 @@ HRESULT GlobalApp::GetConnector(Connector which, ComPtr<IDispatch>* connector) {
 
 HRESULT GlobalApp::SetConnector(Connector which, IDispatch* connector) { return Set(which, connector); }
 
-void GlobalApp::Reset() noexcept {
+HRESULT GlobalApp::Reset() noexcept {
     std::vector<DWORD> revoke;
+    HRESULT hr = S_OK;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        for (int entry : {int(SAP), int(TCE), int(Matrix), int(CEE), kApplicationEntry, int(Agile9), int(Aras),
-                          int(VariPDM), int(GT), int(Windchill)})
-            Retire(slots_[entry], 0, revoke);
-        counter_ = 0;
+        try {
+            revoke.reserve(kEntries);
+            for (int entry : {int(SAP), int(TCE), int(Matrix), int(CEE), kApplicationEntry, int(Agile9), int(Aras),
+                              int(VariPDM), int(GT), int(Windchill)})
+                Retire(slots_[entry], 0, revoke);
+            counter_ = 0;
+        } catch (...) {
+            hr = E_OUTOFMEMORY;
+        }
     }
     Revoke(revoke);
+    return hr;
 }
 
 bool GlobalApp::Empty() noexcept {

@@ -39,8 +39,9 @@ public:
     void SetCounter(long value) noexcept { counter_ = value; }
 
     // Lets go of the connectors (SAP, TCE, Matrix, CEE), then the application, then the rest, and
-    // returns to the initial state.
-    void Reset() noexcept;
+    // returns to the initial state. E_OUTOFMEMORY when memory runs out on the way: the objects not
+    // let go yet stay as they are, and a later call finishes the job.
+    HRESULT Reset() noexcept;
     // When the DLL goes away the objects may belong to apartments or DLLs already gone: forget
     // them without a call.
     void Abandon() noexcept;
@@ -66,8 +67,9 @@ private:
     HRESULT Set(int entry, IUnknown* object);
     // Takes the cookie out of the slot when it is still `cookie` (0: whatever it holds); gives the
     // cookies to revoke now (the others wait for the slot's last reader). Called under the lock;
-    // true when a cookie was taken.
-    bool Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow) noexcept;
+    // true when a cookie was taken. Throws std::bad_alloc, with the slot as it was, when the cookie
+    // cannot be noted for revoking.
+    bool Retire(Slot& slot, DWORD cookie, std::vector<DWORD>& revokeNow);
     static void Revoke(const std::vector<DWORD>& cookies) noexcept;
     // Called under the lock whenever the application entry changes.
     void NextApplicationGeneration() noexcept;

@@ -6,8 +6,8 @@
 # ("wine: Unhandled") fails every test. On a machine that cannot run 32-bit programs
 # (QARN_X86_SKIP_REASON, from scripts/x86-probe.sh) the x86 tests are reported as skipped.
 #   qarn_wine_tests(<suffix> <x64|x86> <build dir> <unit_tests.exe> <hostile_sweep.exe>
-#                   <host_safety.exe> <QarnClientSample.exe>)
-function(qarn_wine_tests suffix arch dir unit sweep safety client)
+#                   <host_safety.exe> <out_of_memory.exe> <QarnClientSample.exe>)
+function(qarn_wine_tests suffix arch dir unit sweep safety memory client)
   set(env "QARN_BUILD_DIR=${dir};QARN_ARCH=${arch}")
   set(fixture wine${suffix})
   set(run bash ${CMAKE_SOURCE_DIR}/tests/run-wine.sh)
@@ -60,8 +60,11 @@ function(qarn_wine_tests suffix arch dir unit sweep safety client)
   qarn_wine_add(hostile_sweep 240 ${run} ${sweep} PROPERTIES
     PASS_REGULAR_EXPRESSION "hostile sweep: [0-9]+ calls over [0-9]+ members of [0-9]+ classes in [0-9]+ s, 0 failed")
   qarn_wine_add(host_safety 300 ${run} ${safety} PROPERTIES PASS_REGULAR_EXPRESSION "host safety: [0-9]+ passed, 0 failed")
+  # Out of memory: every allocation failed in turn (64-bit), or the address space nearly full (32-bit).
+  qarn_wine_add(out_of_memory 300 ${run} ${memory} PROPERTIES
+    PASS_REGULAR_EXPRESSION "out of memory: [0-9]+ operations, [0-9]+ runs in [0-9]+ s, 0 failed")
   if(NOT skip)
-    set_tests_properties(hostile_sweep${suffix} host_safety${suffix} PROPERTIES
+    set_tests_properties(hostile_sweep${suffix} host_safety${suffix} out_of_memory${suffix} PROPERTIES
       FAIL_REGULAR_EXPRESSION "wine: Unhandled;CRASH:;HANG:")
   endif()
 endfunction()

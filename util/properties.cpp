@@ -69,8 +69,9 @@ STDMETHODIMP CQarnUtilities::GetMessage(BSTR name, BSTR *value) {
 }
 
 STDMETHODIMP CQarnUtilities::GetPropertiesByName(BSTR name, IFieldCollection **ppFieldCollection) {
-    std::wstring context = L"Error in CQarnUtilities::GetPropertiesByName\n";
+    std::wstring context;  // made inside the frame, where running out of memory is answered
     return MethodFrame(L"CQarnUtilities::GetPropertiesByName", [&] {
+        context = L"Error in CQarnUtilities::GetPropertiesByName\n";
         OutParam(ppFieldCollection) = config_.PropertiesByName(name, objects_).Detach();
     }, frame::WithContext{context});
 }

@@ -78,11 +78,21 @@ public:
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (outer && !InlineIsEqualGUID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-        T* object = new (std::nothrow) T();
-        if (!object) return E_OUTOFMEMORY;
+        // A constructor that allocates may fail like the allocation of the object itself.
+        T* object = nullptr;
+        try {
+            object = new T();
+        } catch (...) {
+            return CaughtResult();
+        }
         if (outer) object->outer_ = outer;
         object->inner_.AddRef();
-        HRESULT hr = object->FinalConstruct();
+        HRESULT hr;
+        try {
+            hr = object->FinalConstruct();
+        } catch (...) {
+            hr = CaughtResult();
+        }
         if (SUCCEEDED(hr)) hr = object->inner_.QueryInterface(iid, ppv);
         object->inner_.Release();
         return hr;

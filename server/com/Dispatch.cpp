@@ -8,7 +8,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 
+#include "Errors.h"
 #include "Module.h"
 #include "SimpleUnknown.h"
 #include "Text.h"
@@ -276,6 +278,7 @@ HRESULT Coerce(const Param& p, const VARIANT& source, Slot& slot) {
             VARIANT text;
             VariantInit(&text);
             hr = VariantChangeType(&text, &src, 0, VT_BSTR);
+            if (hr == E_OUTOFMEMORY) return hr;
             if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
             hr = text.bstrVal ? CLSIDFromString(text.bstrVal, &slot.guid) : E_INVALIDARG;
             VariantClear(&text);
@@ -321,8 +324,10 @@ void MoveOut(const Param& p, Slot& slot, VARIANT* target) {
         return;
     }
     if (p.kind == Kind::Guid) {
+        BSTR text = SysAllocString(GuidText(slot.guid).c_str());
+        if (!text) throw std::bad_alloc();
         target->vt = VT_BSTR;
-        target->bstrVal = SysAllocString(GuidText(slot.guid).c_str());
+        target->bstrVal = text;
         return;
     }
     *target = slot.value;
@@ -449,27 +454,46 @@ void FillException(HRESULT hr, EXCEPINFO* excep) {
     }
 }
 
+HRESULT InvokeMethod(const InterfaceInfo& itf, void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                     EXCEPINFO* excep, UINT* argErr);
+
 }  // namespace
 
-HRESULT DispatchTypeInfo(REFIID iid, ITypeInfo** info) {
+HRESULT DispatchTypeInfo(REFIID iid, ITypeInfo** info) noexcept try {
     const InterfaceInfo* itf = Lookup(iid);
     if (!itf) return TYPE_E_ELEMENTNOTFOUND;
     *info = itf->dispatchView.Get();
     (*info)->AddRef();
     return S_OK;
+} catch (...) {
+    return CaughtResult();
 }
 
-HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) {
+HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) noexcept try {
     if (!names || !ids) return E_POINTER;
     const InterfaceInfo* itf = Lookup(iid);
     if (!itf) return TYPE_E_ELEMENTNOTFOUND;
     return itf->dispatchView->GetIDsOfNames(names, count, ids);
+} catch (...) {
+    return CaughtResult();
 }
 
 HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                       EXCEPINFO* excep, UINT* argErr) {
+                       EXCEPINFO* excep, UINT* argErr) noexcept try {
     const InterfaceInfo* itf = Lookup(iid);
     if (!itf) return TYPE_E_ELEMENTNOTFOUND;
+    return InvokeMethod(*itf, self, id, flags, params, result, excep, argErr);
+} catch (...) {
+    return CaughtResult();
+}
+
+namespace {
+
+// Maps the caller's arguments onto the method's parameters, calls it through its vtable and hands
+// back the [out] values and the result.
+HRESULT InvokeMethod(const InterfaceInfo& info, void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                     EXCEPINFO* excep, UINT* argErr) {
+    const InterfaceInfo* itf = &info;
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     if (!params) params = &none;
     if (params->cArgs && !params->rgvarg) return E_INVALIDARG;
@@ -527,6 +551,7 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
         }
         if (p.out && !p.in) continue;
         HRESULT hr = Coerce(p, *value, slots[i]);
+        if (hr == E_OUTOFMEMORY) return hr;
         if (FAILED(hr)) {
             if (argErr) *argErr = sourceIndex[i];
             return DISP_E_TYPEMISMATCH;
@@ -544,8 +569,18 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
 
     VARIANT ret;
     VariantInit(&ret);
-    HRESULT hr = DispCallFunc(self, m->vtableOffset, CC_STDCALL, VT_ERROR, static_cast<UINT>(argPtrs.size()),
-                              args.types.data(), argPtrs.data(), &ret);
+    HRESULT hr;
+    try {
+        hr = DispCallFunc(self, m->vtableOffset, CC_STDCALL, VT_ERROR, static_cast<UINT>(argPtrs.size()),
+                          args.types.data(), argPtrs.data(), &ret);
+    } catch (...) {
+        // Every member answers with an HRESULT of its own; one that lets an exception out is at
+        // fault, and its caller still gets an answer that says so.
+        SetErrorDescription(Format(L"Internal error: the member with DISPID %ld let an exception out.",
+                                   static_cast<long>(id)).c_str());
+        FillException(E_UNEXPECTED, excep);
+        return DISP_E_EXCEPTION;
+    }
     if (FAILED(hr)) return hr;
     HRESULT callResult = ret.scode;
 
@@ -566,8 +601,6 @@ HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS
     }
     return S_OK;
 }
-
-namespace {
 
 class EnumVariant final : public SimpleUnknown<IEnumVARIANT> {
 public:

@@ -10,11 +10,12 @@
 
 namespace qarn {
 
-HRESULT DispatchTypeInfo(REFIID iid, ITypeInfo** info);
-HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids);
+// None of them lets an exception out: running out of memory is E_OUTOFMEMORY.
+HRESULT DispatchTypeInfo(REFIID iid, ITypeInfo** info) noexcept;
+HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) noexcept;
 // `self` is the object's pointer of the interface `iid` (the vtable that is called).
 HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                       EXCEPINFO* excep, UINT* argErr);
+                       EXCEPINFO* excep, UINT* argErr) noexcept;
 
 // An enumerator (IEnumVARIANT) over a snapshot of values, for _NewEnum members.
 HRESULT MakeEnumerator(std::vector<VARIANT>&& items, IUnknown** result);

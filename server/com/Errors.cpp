@@ -38,6 +38,11 @@ HRESULT SetErrorDescription(const wchar_t* text) {
     return DISP_E_EXCEPTION;
 }
 
+HRESULT ReportWithoutMemory() noexcept {
+    // A literal: nothing of ours is allocated for it.
+    return SetErrorDescription(L"Not enough memory.");
+}
+
 HRESULT ReportMethodError(const wchar_t* message, const wchar_t* function, int line) {
     if (!message || !function) {
         message = L"Unknown message";

@@ -61,6 +61,9 @@ private:
     const wchar_t* previous_;
 };
 
+// The report when not even the description can be made: a fixed text; DISP_E_EXCEPTION.
+HRESULT ReportWithoutMemory() noexcept;
+
 // Text of the catch-all handler: "Unknown error in <name>".
 std::wstring UnknownErrorText(const wchar_t* name);
 
@@ -129,13 +132,13 @@ HRESULT MethodFrame(const wchar_t* name, F&& body, const Policy& policy = {},
         try {
             return policy.Failure(e, name, line);
         } catch (...) {
-            return DISP_E_EXCEPTION;
+            return ReportWithoutMemory();
         }
     } catch (...) {
         try {
             return policy.Unexpected(name, line);
         } catch (...) {
-            return DISP_E_EXCEPTION;
+            return ReportWithoutMemory();
         }
     }
 }

@@ -1,10 +1,24 @@
 #include "Text.h"
 
+#include <new>
+
 #include <vector>
 
 namespace qarn {
 
 void ThrowHResult(HRESULT hr) { throw HResultError{hr}; }
+
+HRESULT CaughtResult() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const HResultError& e) {
+        return FAILED(e.hr) ? e.hr : E_UNEXPECTED;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
 
 std::wstring GuidText(REFGUID guid) {
     wchar_t text[40] = {};

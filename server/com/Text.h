@@ -20,6 +20,9 @@ struct HResultError {
 };
 
 [[noreturn]] void ThrowHResult(HRESULT hr);
+// Inside a catch handler: the HRESULT the caught exception stands for (E_OUTOFMEMORY for a failed
+// allocation, the code of an HResultError, E_UNEXPECTED for anything else).
+HRESULT CaughtResult() noexcept;
 
 // An owned BSTR. Null and empty are different states and both are kept.
 class Bstr {
