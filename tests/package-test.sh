@@ -58,6 +58,9 @@ if [ "$arch" = x64 ]; then
         has "$f" || fail "zip: $f missing"
     done
     grep -q '^docs/dev/\|^docs/generator/' <<<"$entries" && fail "zip: contributors' pages in docs/"
+    # The changelog's newest entry is this release.
+    [ "$(unzip -p "$zip_file" CHANGELOG.md | tr -d '\r' | sed -n 's/^## //p' | head -n 1)" = "$release" ] \
+        || fail "zip: CHANGELOG.md does not begin with release $release"
     [ "$(grep -c '^docs/images/.' <<<"$entries")" -gt 0 ] || fail "zip: docs/images is empty"
     # Every line of every text file in samples/ ends with CR LF.
     unzip -q "$zip_file" 'samples/*' -d "$tables/zip"
@@ -128,12 +131,18 @@ no_leftovers() {
 }
 [ "$($tool guids "$listing" | grep -c .)" -gt 20 ] || fail "too few class, interface and library names in the listing"
 
-# One product of ours is registered for uninstalling, of release $2 (none when $2 is empty).
+# One product of ours is registered for uninstalling (an Uninstall key), of release $2 (none when
+# $2 is empty).
 products() {
-    local names versions
+    local counts names versions
     flush
-    names=$(grep -c '^"DisplayName"="QarnComConnector (' "$WINEPREFIX/system.reg")
-    versions=$(grep -A20 '^"DisplayName"="QarnComConnector (' "$WINEPREFIX/system.reg" | grep -c "^\"DisplayVersion\"=\"$2\"")
+    counts=$(awk -v release="$2" '
+        /^\[/ { key = $0; next }
+        key !~ /\\\\Uninstall\\\\/ { next }
+        /^"DisplayName"="QarnComConnector \(/ { names[key] = 1 }
+        /^"DisplayVersion"=/ { v = $0; sub(/^"DisplayVersion"="/, "", v); sub(/"$/, "", v); versions[key] = v }
+        END { n = 0; m = 0; for (k in names) { n++; if (versions[k] == release) m++ }; print n, m }' "$WINEPREFIX/system.reg")
+    read -r names versions <<<"$counts"
     if [ -z "$2" ]; then
         [ "$names" -eq 0 ] && pass "$1: no product of ours is left" || fail "$1: $names products of ours are left"
     else
