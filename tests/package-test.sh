@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks the packages of scripts/package.sh for one architecture. x64 also checks what needs no
-# Wine: the zip's contents and the 32-bit MSI's tables. Then, in a clean WoW64 Wine prefix of its
-# own (<build>/msi-prefix-<arch>), the architecture's MSI installed - files in place ("Program
-# Files" or "Program Files (x86)"), the registry exactly as DllRegisterServer writes it (for x86 in
-# the 32-bit view), objects of both DLLs created by script clients of the same bitness - and
-# uninstalled again without leftovers, and the zip's register.cmd and unregister.cmd of that
-# architecture.
+# Wine: the zip's contents (the kit, Windows line endings in samples/) and the 32-bit MSI's tables.
+# Then, in a clean WoW64 Wine prefix of its own (<build>/msi-prefix-<arch>), the architecture's MSI
+# installed over an older release made by the same script - one product left, files in place
+# ("Program Files" or "Program Files (x86)") and this build's, the registry exactly as
+# DllRegisterServer writes it (for x86 in the 32-bit view), objects of both DLLs created by script
+# clients of the same bitness, the older release refused afterwards - and uninstalled again without
+# leftovers, and the zip's register.cmd and unregister.cmd of that architecture.
 #   package-test.sh <source dir> <x64 build dir> <x64|x86>
 set -uo pipefail
 root=$(cd "$1" && pwd)
@@ -20,10 +21,11 @@ check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; f
 runs() { local what=$1 rc; shift; "$@"; rc=$?; [ $rc -eq 0 ] && pass "$what" || fail "$what ended with $rc"; }
 binaries="QarnComConnector.dll QarnComDatatypes.dll QarnComConnector.tlb QarnComDatatypes.tlb Qarn.ComConnector.manifest Qarn.ComDatatypes.manifest"
 
-version=$(sed -n 's/^project(QarnComConnector VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-zip_file=$root/dist/QarnComConnector-$version.zip
-msi64=$root/dist/QarnComConnector-$version-x64.msi
-msi86=$root/dist/QarnComConnector-$version-x86.msi
+source "$root/scripts/package/versions.sh" "$root" || exit 1
+release=$qarn_release
+zip_file=$root/dist/QarnComConnector-$release.zip
+msi64=$root/dist/QarnComConnector-$release-x64.msi
+msi86=$root/dist/QarnComConnector-$release-x86.msi
 listing=$build/package/registry.tsv
 for f in "$zip_file" "$msi64" "$msi86" "$listing"; do
     [ -f "$f" ] || { echo "FAILED: $f is missing: run scripts/package.sh build build-i686 first"; exit 1; }
@@ -50,7 +52,21 @@ if [ "$arch" = x64 ]; then
     for f in README.md samples/installation/xml/QarnConnector.xml docs/installing.md; do
         has "$f" || fail "zip: $f missing"
     done
+    # The kit for C and C++ clients, the changelog; the contributors' pages stay out.
+    for f in include/QarnComConnector.h include/QarnComDatatypes.h include/QarnComConnector_i.c \
+             include/QarnComDatatypes_i.c idl/QarnComConnector.idl idl/QarnComDatatypes.idl CHANGELOG.md; do
+        has "$f" || fail "zip: $f missing"
+    done
+    grep -q '^docs/dev/\|^docs/generator/' <<<"$entries" && fail "zip: contributors' pages in docs/"
+    # The changelog's newest entry is this release.
+    [ "$(unzip -p "$zip_file" CHANGELOG.md | tr -d '\r' | sed -n 's/^## //p' | head -n 1)" = "$release" ] \
+        || fail "zip: CHANGELOG.md does not begin with release $release"
     [ "$(grep -c '^docs/images/.' <<<"$entries")" -gt 0 ] || fail "zip: docs/images is empty"
+    # Every line of every text file in samples/ ends with CR LF.
+    unzip -q "$zip_file" 'samples/*' -d "$tables/zip"
+    unix=$(cd "$tables/zip" && grep -rIl $'[^\r]$\|^$' samples)
+    [ -z "$unix" ] && pass "zip: the samples' text files have Windows line endings" \
+        || fail "zip: lines without CR LF in $(echo $unix)"
     [ "$(grep -c '^samples/.*[^/]$' <<<"$entries")" -eq "$(cd "$root" && find samples -type f | wc -l)" ] \
         || fail "zip: samples/ is not complete"
 
@@ -115,14 +131,51 @@ no_leftovers() {
 }
 [ "$($tool guids "$listing" | grep -c .)" -gt 20 ] || fail "too few class, interface and library names in the listing"
 
-# Installs the MSI of `arch` into `folder` (Windows form, below drive C:), checks its files (the
-# connector's DLL is the zip's of that architecture), script clients of its bitness, and the
-# registry (for x86 as 32-bit programs see it); then uninstalls it and looks for leftovers.
+# One product of ours is registered for uninstalling (an Uninstall key), of release $2 (none when
+# $2 is empty).
+products() {
+    local counts names versions
+    flush
+    counts=$(awk -v release="$2" '
+        /^\[/ { key = $0; next }
+        key !~ /\\\\Uninstall\\\\/ { next }
+        /^"DisplayName"="QarnComConnector \(/ { names[key] = 1 }
+        /^"DisplayVersion"=/ { v = $0; sub(/^"DisplayVersion"="/, "", v); sub(/"$/, "", v); versions[key] = v }
+        END { n = 0; m = 0; for (k in names) { n++; if (versions[k] == release) m++ }; print n, m }' "$WINEPREFIX/system.reg")
+    read -r names versions <<<"$counts"
+    if [ -z "$2" ]; then
+        [ "$names" -eq 0 ] && pass "$1: no product of ours is left" || fail "$1: $names products of ours are left"
+    else
+        [ "$names" -eq 1 ] && [ "$versions" -eq 1 ] && pass "$1: one product of ours, release $2" \
+            || fail "$1: $names products of ours ($versions of release $2)"
+    fi
+}
+
+# An older release of the package: the same packaging script makes the MSI of a lower release from
+# the zip's files, its connector DLL marked by bytes after its end (so that it differs from this
+# build's; the loader ignores them).
+IFS=. read -r major minor patch <<<"$release"
+if [ "$patch" -gt 0 ]; then older=$major.$minor.$((patch - 1)); else older=$major.$((minor - 1)).0; fi
+older_files=$tables/older-$arch
+unzip -q -j "$zip_file" "$arch/*" -d "$older_files"
+printf 'an older build' >>"$older_files/QarnComConnector.dll"
+older_msi=$tables/QarnComConnector-$older-$arch.msi
+bash "$root/scripts/package.sh" --msi $arch "$older" "$older_files" "$older_msi" "$build" >/dev/null \
+    || fail "package.sh --msi cannot make the $older package"
+
+# Installs the older release, then the MSI of `arch` over it into `folder` (Windows form, below
+# drive C:): one product is left, with this build's files (the connector's DLL is the zip's of that
+# architecture), script clients of its bitness work, and the registry is exactly what
+# DllRegisterServer writes (for x86 as 32-bit programs see it); the older package is then refused.
+# Then uninstalls it and looks for leftovers.
 msi_round() {
     local msi=$1 folder=$2 expected installed f
     local target="$WINEPREFIX/drive_c/${folder#C:\\}"
     target=${target//\\//}
-    runs "$arch msiexec /i" qarn_wine_tool msiexec /i "$(qarn_winepath "$msi")" /qn </dev/null
+    runs "$arch msiexec /i of release $older" qarn_wine_tool msiexec /i "$(qarn_winepath "$older_msi")" /qn </dev/null
+    cmp -s "$older_files/QarnComConnector.dll" "$target/QarnComConnector.dll" || fail "$arch msi $older: its DLL is not installed"
+    runs "$arch msiexec /i of release $release over $older" qarn_wine_tool msiexec /i "$(qarn_winepath "$msi")" /qn </dev/null
+    products "$arch upgrade from $older" "$release"
     for f in $binaries; do
         [ -f "$target/$f" ] || fail "$arch msi: $f not in $folder"
     done
@@ -140,8 +193,14 @@ msi_round() {
         diff <(echo "$expected") <(echo "$installed") | head -20
     fi
 
+    qarn_wine_tool msiexec /i "$(qarn_winepath "$older_msi")" /qn </dev/null
+    [ $? -ne 0 ] && pass "$arch msiexec /i of release $older over $release is refused" \
+        || fail "$arch msiexec /i of release $older over $release succeeded"
+    products "$arch downgrade refused" "$release"
+
     runs "$arch msiexec /x" qarn_wine_tool msiexec /x "$(qarn_winepath "$msi")" /qn </dev/null
     no_leftovers "$arch msiexec /x"
+    products "$arch msiexec /x" ""
     [ ! -e "$target" ] && pass "$arch msiexec /x removes the files" || fail "$arch msiexec /x left $(ls "$target" 2>/dev/null | tr '\n' ' ')"
 }
 if [ "$arch" = x64 ]; then

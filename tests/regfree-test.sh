@@ -24,8 +24,9 @@ failures=0
 pass() { echo "ok: $*"; }
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
-version=$(sed -n 's/^project(QarnComConnector VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-zip_file=$root/dist/QarnComConnector-$version.zip
+source "$root/scripts/package/versions.sh" "$root" || exit 1
+version=$qarn_version  # the assemblies' version
+zip_file=$root/dist/QarnComConnector-$qarn_release.zip
 for f in "$zip_file" "$listing"; do
     [ -f "$f" ] || { echo "FAILED: $f is missing: run scripts/package.sh build build-i686 first"; exit 1; }
 done

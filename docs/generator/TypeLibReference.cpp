@@ -194,14 +194,17 @@ void ReadRegistryScripts(const std::wstring& folder, std::map<std::string, ProgI
 //   ## Title                       a subsystem
 //   Classes: A, B                  coclasses documented in it
 //   Libraries: L                   every coclass of the library L
-//   | <Class> area | members |     header of an area table; each row: area name, member names;
-//   | Area | Name1 Prefix* |      a trailing "*" matches every member starting with the prefix
+//   | <Class> area | members | explained in |   header of an area table; each row: area name,
+//   | Area | Name1 Prefix* | page.md#anchor |   member names (a trailing "*" matches every member
+//                                              starting with the prefix), the section explaining them
+//   Explained: Class page.md#anchor  the section that explains the members of a class of "Classes:"
 //   anything else                  paragraph text, copied as written
 
 struct Area {
     std::string subsystem, name;
     std::vector<std::string> patterns;
     std::set<std::string> matched;  // patterns that matched at least one member
+    std::string see;                // the section that explains the members
 };
 
 struct Subsystem {
@@ -213,6 +216,7 @@ struct Text {
     std::vector<std::string> intro;
     std::vector<Subsystem> subsystems;
     std::map<std::string, std::vector<Area>> areas;  // class name -> areas in file order
+    std::map<std::string, std::string> explained;    // class name -> the section explaining its members
 };
 
 Text ReadText(const std::wstring& path)
@@ -240,6 +244,11 @@ Text ReadText(const std::wstring& path)
         Subsystem& s = text.subsystems.back();
         if (t.rfind("Classes:", 0) == 0) {
             for (auto& w : Words(t.substr(8))) s.classes.push_back(w);
+        } else if (t.rfind("Explained:", 0) == 0) {
+            std::vector<std::string> words = Words(t.substr(10));
+            if (words.size() != 2)
+                throw Failure(1, Utf8(path) + ":" + std::to_string(number) + ": \"Explained:\" needs a class and a link");
+            text.explained[words[0]] = words[1];
         } else if (t.rfind("Libraries:", 0) == 0) {
             for (auto& w : Words(t.substr(10))) s.libraries.push_back(w);
         } else if (t.rfind("|", 0) == 0) {
@@ -247,8 +256,8 @@ Text ReadText(const std::wstring& path)
             size_t start = 1;
             for (size_t bar; (bar = t.find('|', start)) != std::string::npos; start = bar + 1)
                 cells.push_back(Trim(t.substr(start, bar - start)));
-            if (cells.size() != 2)
-                throw Failure(1, Utf8(path) + ":" + std::to_string(number) + ": an area row needs two cells");
+            if (cells.size() != 2 && cells.size() != 3)
+                throw Failure(1, Utf8(path) + ":" + std::to_string(number) + ": an area row needs two or three cells");
             if (cells[0].find_first_not_of("-: ") == std::string::npos) continue;
             size_t word = cells[0].find(" area");
             if (word != std::string::npos && word + 5 == cells[0].size()) {
@@ -257,7 +266,9 @@ Text ReadText(const std::wstring& path)
             }
             if (areaClass.empty())
                 throw Failure(1, Utf8(path) + ":" + std::to_string(number) + ": area row before a \"<Class> area\" header");
-            text.areas[areaClass].push_back({s.title, cells[0], Words(cells[1]), {}});
+            if (cells.size() != 3 || cells[2].empty())
+                throw Failure(1, Utf8(path) + ":" + std::to_string(number) + ": area " + cells[0] + " names no section that explains it");
+            text.areas[areaClass].push_back({s.title, cells[0], Words(cells[1]), {}, cells[2]});
         } else {
             s.text.push_back(line);
         }
@@ -552,14 +563,16 @@ struct Writer {
     void Line(const std::string& s = "") { out += s + "\n"; }
 };
 
-void MemberTable(Writer& w, const std::vector<const Member*>& members)
+// One row per member; the member's name links to the section that explains it, when one is given.
+void MemberTable(Writer& w, const std::vector<const Member*>& members, const std::string& see)
 {
     w.Line("| DISPID | member | kind | parameters | returns | description |");
     w.Line("|---|---|---|---|---|---|");
     for (const Member* m : members) {
         char id[16];
         snprintf(id, sizeof id, "0x%lX", (unsigned long)(ULONG)m->id);
-        w.Line(std::string("| ") + id + " | `" + m->name + "` | " + m->kind + " | " + Cell(m->params) + " | " +
+        const std::string name = see.empty() ? "`" + m->name + "`" : "[`" + m->name + "`](" + see + ")";
+        w.Line(std::string("| ") + id + " | " + name + " | " + m->kind + " | " + Cell(m->params) + " | " +
                Cell(m->returns) + " | " + Cell(m->help) + " |");
     }
 }
@@ -647,7 +660,8 @@ void WriteClass(Writer& w, const Coclass& c, Library& l, const std::map<std::str
         }
         std::vector<const Member*> all;
         for (const Member& m : itf.members) all.push_back(&m);
-        MemberTable(w, all);
+        auto see = text.explained.find(c.name);
+        MemberTable(w, all, see == text.explained.end() ? std::string() : see->second);
         w.Line();
     }
 }
@@ -766,6 +780,11 @@ void Run(int argc, wchar_t** argv)
         w.Line();
         for (const std::string& line : s.text) w.Line(line);
         w.Line();
+        for (const std::string& name : s.classes) {
+            auto c = classByName.find(name);
+            if (c != classByName.end() && !text.explained.count(name) && !text.areas.count(name))
+                throw Failure(1, "class " + name + " has no \"Explained:\" line naming the section that explains its members");
+        }
         std::vector<std::string> names = s.classes;
         for (const std::string& libName : s.libraries) {
             bool known = false;
@@ -791,7 +810,7 @@ void Run(int argc, wchar_t** argv)
                 w.Line();
                 auto g = grouped[className].find(a.name);
                 if (g == grouped[className].end()) w.Line("No members.");
-                else MemberTable(w, g->second);
+                else MemberTable(w, g->second, a.see);
                 w.Line();
             }
     }
@@ -816,7 +835,7 @@ void Run(int argc, wchar_t** argv)
             w.Line();
             std::vector<const Member*> all;
             for (const Member& m : itf->members) all.push_back(&m);
-            if (all.empty()) w.Line("No members."); else MemberTable(w, all);
+            if (all.empty()) w.Line("No members."); else MemberTable(w, all, "");
             w.Line();
         }
         for (const std::string& name : l.others) w.Line("- `" + name + "`");

@@ -1,7 +1,10 @@
-// A C++ client of QarnComConnector through its dual interfaces, with the headers that widl makes
-// from the type libraries (QarnComConnector.h, QarnComDatatypes.h) and their identifiers
-// (*_i.c). No #import and no smart-pointer wrappers from a compiler's COM support are needed:
-// plain COM calls, WRL's ComPtr and a small BSTR holder.
+// A C++ client of QarnComConnector through its dual interfaces: plain COM calls, WRL's ComPtr
+// and a small BSTR holder. It is compiled either with the headers made from the type libraries
+// (include\QarnComConnector.h, QarnComDatatypes.h) and their identifiers (include\*_i.c), with
+// MinGW or MSVC, or, with MSVC and QARN_IMPORT defined, with #import of the type libraries
+// themselves: the data types first, because the connector's library refers to theirs;
+// raw_interfaces_only gives the same plain interfaces as the headers, no_namespace and
+// named_guids the same names (CLSID_..., IID_...). CMakeLists.txt beside this file builds it.
 //
 // It builds the parameter list of the transaction CreatePart of the sample installation and
 // shows what the CAD add-in would hand to the SAP connector, then shows how a failure arrives:
@@ -16,8 +19,13 @@
 #include <cstdio>
 #include <string>
 
+#if defined(QARN_IMPORT)
+#import "QarnComDatatypes.tlb" raw_interfaces_only no_namespace named_guids
+#import "QarnComConnector.tlb" raw_interfaces_only no_namespace named_guids
+#else
 #include "QarnComDatatypes.h"
 #include "QarnComConnector.h"
+#endif
 
 using Microsoft::WRL::ComPtr;
 

@@ -24,9 +24,10 @@ WScript.Echo("localhost: address family " + host.GetValue("IntType") + ", addres
 for (var i = 1; i <= host.Count; i++)
     if (host.Item(i).Name === "IP") WScript.Echo("  IP " + host.Item(i).Value);
 
-// Nothing listens on the loopback port 9 (discard) here: a network failure is an empty answer.
-var answer = util.SendNetworkData("PING", "127.0.0.1", 9);
-WScript.Echo("SendNetworkData to 127.0.0.1:9 answered [" + answer + "]");
+// Port 0 never accepts a connection, so the call fails at once (a listening port that never
+// answers would block it: SendNetworkData has no time-out). A network failure is an empty answer.
+var answer = util.SendNetworkData("PING", "127.0.0.1", 0);
+WScript.Echo("SendNetworkData to 127.0.0.1:0 answered [" + answer + "]");
 
 // Sleep blocks the caller for at least that many milliseconds.
 var timer = new ActiveXObject("QarnComConnector.CQarnTimer");

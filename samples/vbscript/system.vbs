@@ -28,9 +28,10 @@ For Each field In host
     If field.Name = "IP" Then WScript.Echo "  IP " & field.Value
 Next
 
-' Nothing listens on the loopback port 9 (discard) here: a network failure is an empty answer.
-answer = util.SendNetworkData("PING", "127.0.0.1", 9)
-WScript.Echo "SendNetworkData to 127.0.0.1:9 answered [" & answer & "]"
+' Port 0 never accepts a connection, so the call fails at once (a listening port that never
+' answers would block it: SendNetworkData has no time-out). A network failure is an empty answer.
+answer = util.SendNetworkData("PING", "127.0.0.1", 0)
+WScript.Echo "SendNetworkData to 127.0.0.1:0 answered [" & answer & "]"
 
 ' Sleep blocks the caller for at least that many milliseconds.
 Dim timer
