@@ -1,5 +1,6 @@
 // DllMain and the four exported entry points of every DLL built on this layer.
 #include "Module.h"
+#include "Text.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     const qarn::module::Definition& self = qarn::module::ThisModule();
@@ -13,9 +14,25 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return TRUE;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-    return qarn::module::GetClassObject(clsid, iid, ppv);
+// No exception leaves an entry point: running out of memory is E_OUTOFMEMORY.
+template <class F>
+HRESULT Guarded(F&& f) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return qarn::CaughtResult();
+    }
 }
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return qarn::module::CanUnloadNow(); }
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return qarn::module::RegisterServer(); }
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return qarn::module::UnregisterServer(); }
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
+    return Guarded([&] { return qarn::module::GetClassObject(clsid, iid, ppv); });
+}
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    // Memory that runs out while the answer is made keeps the DLL loaded.
+    const HRESULT hr = Guarded([] { return qarn::module::CanUnloadNow(); });
+    return FAILED(hr) ? S_FALSE : hr;
+}
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return Guarded([] { return qarn::module::RegisterServer(); }); }
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
+    return Guarded([] { return qarn::module::UnregisterServer(); });
+}

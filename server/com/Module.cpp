@@ -85,9 +85,15 @@ LONG LockCount() noexcept { return g_locks.load(); }
 HRESULT TypeLib(ITypeLib** lib) {
     if (!lib) return E_POINTER;
     *lib = nullptr;
+    std::wstring path;
+    try {
+        path = Path();  // made before the lock is taken: running out of memory leaves it free
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
     EnterCriticalSection(&g_lock);
     HRESULT hr = S_OK;
-    if (!g_typeLib) hr = LoadTypeLibEx(Path().c_str(), REGKIND_NONE, &g_typeLib);
+    if (!g_typeLib) hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &g_typeLib);
     if (g_typeLib) {
         *lib = g_typeLib;
         g_typeLib->AddRef();
