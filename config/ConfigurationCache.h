@@ -12,7 +12,7 @@
 // check-in and check-out folders) are not part of what is kept.
 #pragma once
 
-#include "server/DataObjects.h"
+#include "base/DataObjects.h"
 
 #include <cstdint>
 #include <memory>

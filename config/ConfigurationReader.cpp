@@ -5,7 +5,7 @@
 #include "config/ConfigurationReader.h"
 
 #include "config/ConfigurationCache.h"
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 #include <memory>
 #include <optional>

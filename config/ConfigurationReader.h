@@ -4,8 +4,8 @@
 #pragma once
 
 #include "config/ConfigStore.h"
-#include "documents/DomRead.h"
-#include "server/UtilityServices.h"
+#include "dom/DomRead.h"
+#include "base/UtilityServices.h"
 
 #include <string>
 #include <vector>

@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "server/com/Module.h"
-#include "server/com/Text.h"
+#include "ComModule.h"
+#include "Text.h"
 
 namespace qarn::config {
 

@@ -3,9 +3,9 @@
 // tries its expressions in a fixed order.
 #include "logon/LogonLookup.h"
 
-#include "secure/WipedBstr.h"
-#include "server/DataObjects.h"
-#include "util/CallerText.h"
+#include "base/WipedBstr.h"
+#include "base/DataObjects.h"
+#include "base/CallerText.h"
 
 #include <array>
 #include <string>

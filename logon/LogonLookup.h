@@ -1,8 +1,8 @@
 // The lookup of SAP logon entries in the logon files below the installation root.
 #pragma once
 
-#include "server/Interfaces.h"
-#include "server/UtilityServices.h"
+#include "base/ConnectorInterfaces.h"
+#include "base/UtilityServices.h"
 
 #include <span>
 #include <utility>

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 using namespace qarn::text;
 

@@ -8,7 +8,7 @@
 #include "FuzzCheck.h"
 #include <string>
 
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 using namespace qarn::text;
 
