@@ -141,7 +141,6 @@ void GlobalApp::Reset() noexcept {
         for (int entry : {int(SAP), int(TCE), int(Matrix), int(CEE), kApplicationEntry, int(Agile9), int(Aras),
                           int(VariPDM), int(GT), int(Windchill)})
             Retire(slots_[entry], 0, revoke);
-        counter_ = 0;
     }
     Revoke(revoke);
 }

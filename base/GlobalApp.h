@@ -35,8 +35,6 @@ public:
     HRESULT SetConnector(Connector which, IDispatch* connector);
     // Whether a call failed because the object's apartment has ended: nobody can call it any more.
     static bool Disconnected(HRESULT hr) noexcept;
-    long Counter() const noexcept { return counter_; }
-    void SetCounter(long value) noexcept { counter_ = value; }
 
     // Lets go of the connectors (SAP, TCE, Matrix, CEE), then the application, then the rest, and
     // returns to the initial state.
@@ -74,7 +72,6 @@ private:
 
     std::mutex lock_;
     Slot slots_[kEntries];
-    long counter_ = 0;
     std::atomic<unsigned long> applicationGeneration_{1};
 };
 

@@ -185,8 +185,6 @@ ComPtr<IFieldCollectionTable> LogonLookup::RowsFor(IDispatch* document, BSTR com
                          });
 }
 
-void DistributeSapValues(IFieldCollection* entry, std::span<BSTR* const, 6> out) { DistributeValues(entry, kSapValues, out); }
-
 void DistributeWebServerValues(IFieldCollection* entry, std::span<BSTR* const, 4> out) {
     DistributeValues(entry, kWebServerValues, out);
 }

@@ -24,7 +24,6 @@ public:
 
     // Logging is on when QarnLogFile is set, even to an empty text.
     void InitFromEnvironment();
-    bool Enabled() const noexcept { return enabled_; }
     const Bstr& Path() const noexcept { return path_; }
     // Writes when enabled and 0 < level <= 100; returns AppendLogLine's result (S_OK or S_FALSE).
     HRESULT Write(long level, const wchar_t* message) const;
