@@ -18,7 +18,7 @@ HINSTANCE g_instance = nullptr;
 std::span<const ClassEntry> g_classes;
 std::atomic<LONG> g_locks{0};
 
-// The class objects, created on first request under the module's critical section and kept for
+// The class objects, created on first request under the module's lock and kept for
 // the life of the module. They do not count as live objects.
 class ClassObject final : public SimpleUnknown<IClassFactory> {
 public:
@@ -34,7 +34,7 @@ private:
     CreatorFn create_;
 };
 
-CRITICAL_SECTION g_lock;
+std::mutex g_lock;
 std::vector<IClassFactory*> g_classObjects;  // parallel to g_classes
 ITypeLib* g_typeLib = nullptr;
 
@@ -43,7 +43,6 @@ ITypeLib* g_typeLib = nullptr;
 void Attach(HINSTANCE instance, std::span<const ClassEntry> classes) {
     g_instance = instance;
     g_classes = classes;
-    InitializeCriticalSection(&g_lock);
     g_classObjects.assign(classes.size(), nullptr);
     for (const ClassEntry& c : classes)
         if (c.staticInit) c.staticInit();
@@ -60,7 +59,6 @@ void Detach() {
         g_typeLib->Release();
         g_typeLib = nullptr;
     }
-    DeleteCriticalSection(&g_lock);
 }
 
 HINSTANCE Instance() noexcept { return g_instance; }
@@ -85,14 +83,13 @@ LONG LockCount() noexcept { return g_locks.load(); }
 HRESULT TypeLib(ITypeLib** lib) {
     if (!lib) return E_POINTER;
     *lib = nullptr;
-    EnterCriticalSection(&g_lock);
+    std::lock_guard<std::mutex> guard(g_lock);
     HRESULT hr = S_OK;
     if (!g_typeLib) hr = LoadTypeLibEx(Path().c_str(), REGKIND_NONE, &g_typeLib);
     if (g_typeLib) {
         *lib = g_typeLib;
         g_typeLib->AddRef();
     }
-    LeaveCriticalSection(&g_lock);
     return hr;
 }
 
@@ -101,11 +98,13 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
     *ppv = nullptr;
     for (size_t i = 0; i < g_classes.size(); ++i) {
         if (!InlineIsEqualGUID(clsid, *g_classes[i].clsid)) continue;
-        EnterCriticalSection(&g_lock);
-        if (!g_classObjects[i]) g_classObjects[i] = new (std::nothrow) ClassObject(g_classes[i].create);
-        IClassFactory* factory = g_classObjects[i];
-        if (factory) factory->AddRef();
-        LeaveCriticalSection(&g_lock);
+        IClassFactory* factory = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            if (!g_classObjects[i]) g_classObjects[i] = new (std::nothrow) ClassObject(g_classes[i].create);
+            factory = g_classObjects[i];
+            if (factory) factory->AddRef();
+        }
         if (!factory) return E_OUTOFMEMORY;
         HRESULT hr = factory->QueryInterface(iid, ppv);
         factory->Release();
