@@ -1,6 +1,7 @@
 // Type information queries: members of CQarnUtilities. The answers come from the type-library and
 // ProgID registrations and from the version resources of the registered files.
 #include "server/Utilities.h"
+#include "Holders.h"
 
 #include <winver.h>
 
@@ -24,16 +25,6 @@ constexpr const wchar_t* kKnownLibraries[] = {
     L"{9CA2C47F-D90B-47F2-8945-AA69718177CB}", L"{52F12926-3C46-4007-AAD4-ABB2BDE3A8E4}",
     L"{58FFDA7F-02AE-4874-84C4-92485D070ECC}", L"{3E1BC7AD-89B8-45C3-B02D-6B9FC9ABC0A4}",
     L"{E3188FC8-0FDC-44E4-BF35-4BB02DD795BA}", L"{B81322CC-501F-4D62-B012-9B9B5286D3DC}",
-};
-
-// Releases what GetTypeAttr and GetLibAttr hand out.
-struct TypeAttrRelease {
-    ITypeInfo* info;
-    void operator()(TYPEATTR* attr) const { info->ReleaseTypeAttr(attr); }
-};
-struct LibAttrRelease {
-    ITypeLib* library;
-    void operator()(TLIBATTR* attr) const { library->ReleaseTLibAttr(attr); }
 };
 
 // "%d.%d.%d.%d" of the fixed file version of `path`; null when the file has no version resource.
@@ -64,15 +55,13 @@ STDMETHODIMP CQarnUtilities::GetInterfaceInfo1(IDispatch *pDispatch, IFieldColle
         ComPtr<ITypeInfo> info;
         CHECK_HR(pDispatch->GetTypeInfo(0, 0, &info));
         if (!info) return;
-        TYPEATTR* rawType = nullptr;
-        CHECK_HR(info->GetTypeAttr(&rawType));
-        std::unique_ptr<TYPEATTR, TypeAttrRelease> type(rawType, TypeAttrRelease{info.Get()});
+        TypeAttr type;
+        CHECK_HR(GetTypeAttr(info.Get(), type));
         ComPtr<ITypeLib> library;
         UINT index = 0;
         CHECK_HR(info->GetContainingTypeLib(&library, &index));
-        TLIBATTR* rawLibrary = nullptr;
-        CHECK_HR(library->GetLibAttr(&rawLibrary));
-        std::unique_ptr<TLIBATTR, LibAttrRelease> lib(rawLibrary, LibAttrRelease{library.Get()});
+        LibAttr lib;
+        CHECK_HR(GetLibAttr(library.Get(), lib));
 
         Bstr path;
         CHECK_HR(QueryPathOfRegTypeLib(lib->guid, lib->wMajorVerNum, lib->wMinorVerNum, lib->lcid, path.Out()));
@@ -126,7 +115,7 @@ STDMETHODIMP CQarnUtilities::GetCLSIDFromProgID(BSTR progID, BSTR *clsid) {
         if (!progID || FAILED(CLSIDFromProgID(progID, &found))) return;
         LPOLESTR text = nullptr;
         CHECK_HR(StringFromCLSID(found, &text));
-        std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(text, &CoTaskMemFree);
+        const TaskText owned(text);
         *clsid = CopyBstr(text);
     });
 }

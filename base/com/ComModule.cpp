@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "Holders.h"
 #include "Registrar.h"
 #include "SimpleUnknown.h"
 #include "Text.h"
@@ -150,11 +151,10 @@ HRESULT RegisterNeutralLocale(const TLIBATTR& attr, const std::wstring& path) {
     HKEY handle = nullptr;
     LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
                                      nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+    const RegKey held(status == ERROR_SUCCESS ? handle : nullptr);
+    if (held)
+        status = RegSetValueExW(held.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                                 static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(handle);
-    }
     return HRESULT_FROM_WIN32(status);
 }
 
@@ -175,12 +175,10 @@ HRESULT RegisterServer() {
     if (FAILED(hr)) return hr;
     hr = RegisterTypeLib(lib.Get(), const_cast<OLECHAR*>(path.c_str()), nullptr);
     if (FAILED(hr)) return hr;
-    TLIBATTR* attr = nullptr;
-    hr = lib->GetLibAttr(&attr);
+    LibAttr attr;
+    hr = GetLibAttr(lib.Get(), attr);
     if (FAILED(hr)) return hr;
-    hr = RegisterNeutralLocale(*attr, path);
-    lib->ReleaseTLibAttr(attr);
-    return hr;
+    return RegisterNeutralLocale(*attr, path);
 }
 
 HRESULT UnregisterServer() {
@@ -189,8 +187,8 @@ HRESULT UnregisterServer() {
     ComPtr<ITypeLib> lib;
     hr = LoadTypeLibEx(Path().c_str(), REGKIND_NONE, &lib);
     if (FAILED(hr)) return hr;
-    TLIBATTR* attr = nullptr;
-    hr = lib->GetLibAttr(&attr);
+    LibAttr attr;
+    hr = GetLibAttr(lib.Get(), attr);
     if (FAILED(hr)) return hr;
     // The neutral entry goes first, so that removing the library's own leaves no version key.
     hr = UnregisterNeutralLocale(*attr);
@@ -201,7 +199,6 @@ HRESULT UnregisterServer() {
         SysFreeString(registered);
         hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     }
-    lib->ReleaseTLibAttr(attr);
     return hr;
 }
 

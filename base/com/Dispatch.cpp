@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "ComModule.h"
+#include "Holders.h"
 #include "SimpleUnknown.h"
 #include "Text.h"
 
@@ -62,26 +63,20 @@ Param DescribeType(ITypeInfo* owner, const TYPEDESC& desc, int depth = 0) {
         case VT_USERDEFINED: {
             ComPtr<ITypeInfo> ref;
             if (FAILED(owner->GetRefTypeInfo(t->hreftype, &ref))) throw TypeDescError{};
-            TYPEATTR* attr = nullptr;
-            if (FAILED(ref->GetTypeAttr(&attr))) throw TypeDescError{};
-            TYPEKIND kind = attr->typekind;
-            IID guid = attr->guid;
-            WORD flags = attr->wTypeFlags;
-            TYPEDESC alias = attr->tdescAlias;
-            ULONG size = attr->cbSizeInstance;
+            TypeAttr attr;
+            if (FAILED(GetTypeAttr(ref.Get(), attr))) throw TypeDescError{};
+            const TYPEKIND kind = attr->typekind;
             if (kind == TKIND_ALIAS) {
-                Param inner = DescribeType(ref.Get(), alias, depth + 1);
-                ref->ReleaseTypeAttr(attr);
+                Param inner = DescribeType(ref.Get(), attr->tdescAlias, depth + 1);
                 inner.byRef = inner.byRef || pointers > 0;
                 return inner;
             }
-            ref->ReleaseTypeAttr(attr);
             if (kind == TKIND_INTERFACE || kind == TKIND_DISPATCH) {
                 p.kind = Kind::Interface;
-                p.iid = guid;
-                p.dispatchable = kind == TKIND_DISPATCH || (flags & TYPEFLAG_FDUAL) != 0;
+                p.iid = attr->guid;
+                p.dispatchable = kind == TKIND_DISPATCH || (attr->wTypeFlags & TYPEFLAG_FDUAL) != 0;
                 --pointers;  // the pointer to an interface is the value
-            } else if (kind == TKIND_RECORD && size == sizeof(GUID)) {
+            } else if (kind == TKIND_RECORD && attr->cbSizeInstance == sizeof(GUID)) {
                 p.kind = Kind::Guid;
             } else if (kind == TKIND_ENUM) {
                 p.kind = Kind::Scalar;
@@ -126,22 +121,20 @@ std::unique_ptr<InterfaceInfo> LoadInterface(REFIID iid) {
     auto info = std::make_unique<InterfaceInfo>();
     if (FAILED(lib->GetTypeInfoOfGuid(iid, &info->dispatchView))) return nullptr;
     info->vtableView = info->dispatchView;
-    TYPEATTR* attr = nullptr;
-    if (FAILED(info->dispatchView->GetTypeAttr(&attr))) return nullptr;
-    bool dual = attr->typekind == TKIND_DISPATCH;
-    info->dispatchView->ReleaseTypeAttr(attr);
-    if (dual) {
+    TypeAttr attr;
+    if (FAILED(GetTypeAttr(info->dispatchView.Get(), attr))) return nullptr;
+    if (attr->typekind == TKIND_DISPATCH) {
         HREFTYPE href;
         if (SUCCEEDED(info->dispatchView->GetRefTypeOfImplType(static_cast<UINT>(-1), &href)))
             info->dispatchView->GetRefTypeInfo(href, &info->vtableView);
     }
     ITypeInfo* ti = info->vtableView.Get();
-    if (FAILED(ti->GetTypeAttr(&attr))) return nullptr;
-    WORD count = attr->cFuncs;
-    ti->ReleaseTypeAttr(attr);
+    if (FAILED(GetTypeAttr(ti, attr))) return nullptr;
+    const WORD count = attr->cFuncs;
+    attr.reset();
     for (UINT i = 0; i < count; ++i) {
-        FUNCDESC* fd = nullptr;
-        if (FAILED(ti->GetFuncDesc(i, &fd))) continue;
+        FuncDesc fd;
+        if (FAILED(GetFuncDesc(ti, i, fd))) continue;
         Method m;
         m.id = fd->memid;
         m.kind = fd->invkind;
@@ -161,7 +154,6 @@ std::unique_ptr<InterfaceInfo> LoadInterface(REFIID iid) {
         } catch (const TypeDescError&) {
             usable = false;
         }
-        ti->ReleaseFuncDesc(fd);
         if (usable) info->methods.emplace(m.id, std::move(m));
     }
     return info;

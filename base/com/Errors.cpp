@@ -1,4 +1,5 @@
 #include "Errors.h"
+#include "Holders.h"
 
 #include <new>
 
@@ -126,10 +127,7 @@ HRESULT ReportErrorWithSource(REFCLSID clsid, const char* text, REFIID iid, HRES
     if (SUCCEEDED(CreateErrorInfo(&create))) {
         create->SetGUID(iid);
         LPOLESTR progId = nullptr;
-        if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) {
-            create->SetSource(progId);
-            CoTaskMemFree(progId);
-        }
+        if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) create->SetSource(TaskText(progId).get());
         create->SetDescription(const_cast<LPOLESTR>(wide.c_str()));
         ComPtr<IErrorInfo> info;
         if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());

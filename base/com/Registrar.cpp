@@ -1,5 +1,6 @@
 #include "Registrar.h"
 
+#include "Holders.h"
 #include "RegistryScript.h"
 #include "Text.h"
 
@@ -49,34 +50,35 @@ LSTATUS Register(HKEY parent, const Key& k) {
         LSTATUS s = DeleteTree(parent, k.name);
         if (s != ERROR_SUCCESS) return s;
     }
-    HKEY key = nullptr;
-    LSTATUS s = RegCreateKeyExW(parent, k.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    HKEY opened = nullptr;
+    LSTATUS s = RegCreateKeyExW(parent, k.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr);
     if (s != ERROR_SUCCESS) return s;
-    if (k.hasDefault) s = SetValue(key, k.defaultValue);
+    const RegKey key(opened);
+    if (k.hasDefault) s = SetValue(key.get(), k.defaultValue);
     for (const Value& v : k.values)
-        if (s == ERROR_SUCCESS) s = SetValue(key, v);
+        if (s == ERROR_SUCCESS) s = SetValue(key.get(), v);
     for (const Key& child : k.children)
-        if (s == ERROR_SUCCESS) s = Register(key, child);
-    RegCloseKey(key);
+        if (s == ERROR_SUCCESS) s = Register(key.get(), child);
     return s;
 }
 
 LSTATUS Unregister(HKEY parent, const Key& k) {
     if (k.flag == KeyFlag::ForceRemove || k.flag == KeyFlag::Delete) return DeleteTree(parent, k.name);
-    HKEY key = nullptr;
-    LSTATUS s = RegOpenKeyExW(parent, k.name.c_str(), 0, KEY_ALL_ACCESS, &key);
+    HKEY opened = nullptr;
+    LSTATUS s = RegOpenKeyExW(parent, k.name.c_str(), 0, KEY_ALL_ACCESS, &opened);
     if (s == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (s != ERROR_SUCCESS) return s;
+    RegKey key(opened);
     for (const Key& child : k.children) {
-        s = Unregister(key, child);
+        s = Unregister(key.get(), child);
         if (s != ERROR_SUCCESS) break;
     }
     if (s == ERROR_SUCCESS)
-        for (const Value& v : k.values) RegDeleteValueW(key, v.name.c_str());
+        for (const Value& v : k.values) RegDeleteValueW(key.get(), v.name.c_str());
     DWORD subkeys = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr);
-    RegCloseKey(key);
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    key.reset();
     // A normal key goes once nothing of anybody else is left below it; NoRemove keys stay.
     if (s == ERROR_SUCCESS && k.flag == KeyFlag::Normal && subkeys == 0) {
         LSTATUS d = RegDeleteKeyW(parent, k.name.c_str());
