@@ -27,6 +27,16 @@ public:
     void Read(BSTR language, ConfigStore& store, std::wstring& context);
 
 private:
+    // The properties and JNI options of the main file into the store; the path of the chosen
+    // language's messages in the resource files.
+    Bstr ReadMainFile(const std::wstring& xmlFolder, BSTR language, ConfigStore& store,
+                      ConfigurationSnapshot* snapshot);
+    // The properties of the property files the main file names, appended to `properties`.
+    void ReadPropertyFiles(const std::wstring& xmlFolder, IFieldCollection* properties,
+                           ConfigurationSnapshot* snapshot, std::wstring& context);
+    // The messages of the resource files the properties name, into the store.
+    void ReadResourceFiles(const std::wstring& xmlFolder, const Bstr& resourcePath, ConfigStore& store,
+                           ConfigurationSnapshot* snapshot, std::wstring& context);
     // Writes a trace line to the owner's log and, for a read that may be kept, keeps it.
     void Log(const std::wstring& line, std::vector<std::wstring>* kept);
     void Replay(const ConfigurationSnapshot& kept, ConfigStore& store);
