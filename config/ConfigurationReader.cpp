@@ -97,11 +97,6 @@ void PrivateFolders(UtilityServices& sources, DataObjects& objects, IFieldCollec
     CHECK_HR(properties->Add(checkoutDir.Get()));
 }
 
-// Notes a file the read depends on, for a read that may be kept.
-void Stamp(ConfigurationSnapshot* snapshot, const std::wstring& path) {
-    if (snapshot) snapshot->files.push_back(FileStamp::Of(path));
-}
-
 }  // namespace
 
 void ConfigurationReader::Log(const std::wstring& line, std::vector<std::wstring>* kept) {
@@ -165,7 +160,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
 Bstr ConfigurationReader::ReadMainFile(const std::wstring& xmlFolder, BSTR language, ConfigStore& store,
                                        ConfigurationSnapshot* snapshot) {
     const std::wstring mainFile = xmlFolder + L"QarnConnector.xml";
-    Stamp(snapshot, mainFile);
+    if (snapshot) snapshot->files.push_back(FileStamp::Of(mainFile));
     ComPtr<IDispatch> document;
     CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document));
     ComPtr<IXMLDOMDocument2> dom;
@@ -200,7 +195,7 @@ void ConfigurationReader::ReadPropertyFiles(const std::wstring& xmlFolder, IFiel
     const bool strict = StrictFileCheck(propertyFiles.Get());
     for (const std::wstring& name : FileNames(propertyFiles.Get())) {
         const Bstr path(xmlFolder + name);
-        Stamp(snapshot, std::wstring(path.View()));
+        if (snapshot) snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
         context = Format(L"Error reading property file '%s'\n", path.get());
         VARIANT_BOOL exists = VARIANT_TRUE;
         if (!strict) CHECK_HR(sources_.FileExists(path, &exists, false));
@@ -226,7 +221,7 @@ void ConfigurationReader::ReadResourceFiles(const std::wstring& xmlFolder, const
     const bool strict = StrictFileCheck(resourceFiles.Get());
     for (const std::wstring& name : FileNames(resourceFiles.Get())) {
         const Bstr path(xmlFolder + name);
-        Stamp(snapshot, std::wstring(path.View()));
+        if (snapshot) snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
         context = Format(L"Error reading resource file '%s'\n", path.get());
         VARIANT_BOOL exists = VARIANT_TRUE;
         CHECK_HR(sources_.FileExists(path, &exists, strict));

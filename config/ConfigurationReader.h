@@ -27,14 +27,11 @@ public:
     void Read(BSTR language, ConfigStore& store, std::wstring& context);
 
 private:
-    // The properties and JNI options of the main file into the store; the path of the chosen
-    // language's messages in the resource files.
-    Bstr ReadMainFile(const std::wstring& xmlFolder, BSTR language, ConfigStore& store,
-                      ConfigurationSnapshot* snapshot);
-    // The properties of the property files the main file names, appended to `properties`.
-    void ReadPropertyFiles(const std::wstring& xmlFolder, IFieldCollection* properties,
-                           ConfigurationSnapshot* snapshot, std::wstring& context);
-    // The messages of the resource files the properties name, into the store.
+    // The steps of Read: the main file's properties and JNI options (giving the path of the chosen
+    // language's messages), the property files' properties, the resource files' messages.
+    Bstr ReadMainFile(const std::wstring& xmlFolder, BSTR language, ConfigStore& store, ConfigurationSnapshot* snapshot);
+    void ReadPropertyFiles(const std::wstring& xmlFolder, IFieldCollection* properties, ConfigurationSnapshot* snapshot,
+                           std::wstring& context);
     void ReadResourceFiles(const std::wstring& xmlFolder, const Bstr& resourcePath, ConfigStore& store,
                            ConfigurationSnapshot* snapshot, std::wstring& context);
     // Writes a trace line to the owner's log and, for a read that may be kept, keeps it.

@@ -99,13 +99,11 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
     *ppv = nullptr;
     for (size_t i = 0; i < g_classes.size(); ++i) {
         if (!InlineIsEqualGUID(clsid, *g_classes[i].clsid)) continue;
-        IClassFactory* factory = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(g_lock);
-            if (!g_classObjects[i]) g_classObjects[i] = new (std::nothrow) ClassObject(g_classes[i].create);
-            factory = g_classObjects[i];
-            if (factory) factory->AddRef();
-        }
+        std::unique_lock<std::mutex> guard(g_lock);
+        if (!g_classObjects[i]) g_classObjects[i] = new (std::nothrow) ClassObject(g_classes[i].create);
+        IClassFactory* factory = g_classObjects[i];
+        if (factory) factory->AddRef();
+        guard.unlock();
         if (!factory) return E_OUTOFMEMORY;
         HRESULT hr = factory->QueryInterface(iid, ppv);
         factory->Release();
