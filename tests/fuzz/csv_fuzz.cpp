@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "TextRules.h"
+#include "base/com/TextRules.h"
 
 using namespace qarn::text;
 
