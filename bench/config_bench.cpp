@@ -11,7 +11,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
-#include "documents/Dom.h"
+#include "dom/Dom.h"
 #include <wrl/client.h>
 
 #include "BenchClock.h"

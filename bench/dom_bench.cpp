@@ -15,7 +15,7 @@
 #include <wrl/client.h>
 
 #include "BenchClock.h"
-#include "documents/Dom.h"
+#include "dom/Dom.h"
 
 #include <cstdio>
 #include <cstring>

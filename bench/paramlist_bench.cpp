@@ -22,7 +22,7 @@
 #include <wrl/client.h>
 
 #include "BenchClock.h"
-#include "documents/Dom.h"
+#include "dom/Dom.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // argument, writes no output (an [out] pointer keeps what the caller put there) and sets no error.
 #pragma once
 
-#include "server/Interfaces.h"
+#include "base/ConnectorInterfaces.h"
 
 class CQarnGenericPlmInterface : public qarn::ComObject<CQarnGenericPlmInterface, IQarnGenericPlmInterface> {
 public:

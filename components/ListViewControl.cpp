@@ -1,6 +1,6 @@
 // QarnGenericListViewControl: shows result documents in a modal list view dialog.
 #include "components/ListViewControl.h"
-#include "server/OwnContext.h"
+#include "base/OwnContext.h"
 
 #include <commctrl.h>
 

@@ -5,7 +5,7 @@
 // a row's parameter list), and its child documents are the rows.
 #pragma once
 
-#include "server/Interfaces.h"
+#include "base/ConnectorInterfaces.h"
 
 #include <memory>
 #include <vector>

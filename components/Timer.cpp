@@ -1,7 +1,7 @@
 // Timer and number generator.
 #include "components/Timer.h"
 
-#include "server/DataObjects.h"
+#include "base/DataObjects.h"
 
 using namespace qarn;
 

@@ -1,7 +1,7 @@
 // CQarnTimer: a stopwatch for scripts, in seconds of wall-clock time.
 #pragma once
 
-#include "server/Interfaces.h"
+#include "base/ConnectorInterfaces.h"
 
 class CQarnTimer : public qarn::ComObject<CQarnTimer, IQarnTimer> {
 public:

@@ -1,11 +1,11 @@
 // CQarnComApplication: the process's application object holding the configuration.
 #include "config/Application.h"
-#include "server/OwnContext.h"
+#include "base/OwnContext.h"
 
-#include "config/OutsideComponents.h"
-#include "server/DataObjects.h"
+#include "config/OutsideConnectors.h"
+#include "base/DataObjects.h"
 #include "resources/resource.h"
-#include "server/GlobalApp.h"
+#include "base/GlobalApp.h"
 
 #include <utility>
 

@@ -5,7 +5,7 @@
 
 #include "config/ConfigStore.h"
 #include "config/ShellIcon.h"
-#include "server/Interfaces.h"
+#include "base/ConnectorInterfaces.h"
 
 class CQarnComApplication : public qarn::ComObject<CQarnComApplication, IQarnComApplication>,
                             public qarn::config::CShellIconHelper<CQarnComApplication> {

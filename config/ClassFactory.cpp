@@ -1,10 +1,10 @@
 // CQarnClassFactory: creates the shared application and the cached PLM connectors.
 #include "config/ClassFactory.h"
-#include "server/HomeApartment.h"
-#include "server/OwnContext.h"
-#include "server/com/WineSeam.h"
+#include "base/HomeApartment.h"
+#include "base/OwnContext.h"
+#include "WineSeam.h"
 
-#include "config/OutsideComponents.h"
+#include "config/OutsideConnectors.h"
 
 #include <array>
 

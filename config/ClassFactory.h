@@ -1,8 +1,8 @@
 // CQarnClassFactory: creates the shared application and the cached PLM connectors.
 #pragma once
 
-#include "server/GlobalApp.h"
-#include "server/Interfaces.h"
+#include "base/GlobalApp.h"
+#include "base/ConnectorInterfaces.h"
 
 class CQarnClassFactory : public qarn::ComObject<CQarnClassFactory, IQarnClassFactory> {
 public:

@@ -3,8 +3,8 @@
 // utilities object hold one each; a store is used from its owner's apartment only.
 #pragma once
 
-#include "server/DataObjects.h"
-#include "util/CallerText.h"
+#include "base/DataObjects.h"
+#include "base/CallerText.h"
 
 #include <string>
 #include <string_view>

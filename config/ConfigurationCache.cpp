@@ -144,25 +144,24 @@ ConfigurationCache& ConfigurationCache::Process() {
 
 std::shared_ptr<const ConfigurationSnapshot> ConfigurationCache::Find(const std::wstring& key) {
     std::shared_ptr<const ConfigurationSnapshot> found;
-    AcquireSRWLockShared(&lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     for (const Entry& entry : entries_)
         if (entry.key == key) found = entry.snapshot;
-    ReleaseSRWLockShared(&lock_);
+    guard.unlock();
     if (!found) return found;
     // The files and the environment are looked at outside the lock; a snapshot is never changed.
     bool valid = found->environment == EnvironmentBlock();
     for (size_t i = 0; valid && i < found->files.size(); ++i) valid = FileStamp::Of(found->files[i].path) == found->files[i];
     if (valid) return found;
-    AcquireSRWLockExclusive(&lock_);
+    guard.lock();
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const Entry& entry) { return entry.snapshot == found; }),
                    entries_.end());
-    ReleaseSRWLockExclusive(&lock_);
     return nullptr;
 }
 
 void ConfigurationCache::Keep(const std::wstring& key, std::shared_ptr<const ConfigurationSnapshot> snapshot) {
-    AcquireSRWLockExclusive(&lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     try {
         entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [&](const Entry& entry) { return entry.key == key; }),
                        entries_.end());
@@ -171,7 +170,6 @@ void ConfigurationCache::Keep(const std::wstring& key, std::shared_ptr<const Con
     } catch (...) {
         // Without memory for the entry the read is simply not kept.
     }
-    ReleaseSRWLockExclusive(&lock_);
 }
 
 }  // namespace qarn::config

@@ -12,10 +12,11 @@
 // check-in and check-out folders) are not part of what is kept.
 #pragma once
 
-#include "server/DataObjects.h"
+#include "base/DataObjects.h"
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,7 +90,7 @@ private:
         std::shared_ptr<const ConfigurationSnapshot> snapshot;
     };
     static constexpr size_t kMaxEntries = 8;
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::mutex lock_;
     std::vector<Entry> entries_;  // the most recent last
 };
 

@@ -5,7 +5,7 @@
 #include "config/ConfigurationReader.h"
 
 #include "config/ConfigurationCache.h"
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 #include <memory>
 #include <optional>
@@ -131,14 +131,36 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
         // Taken before the files: a change while they are read makes the snapshot stale.
         snapshot->environment = EnvironmentBlock();
     }
-    const auto stamp = [&](const std::wstring& path) {
-        if (snapshot) snapshot->files.push_back(FileStamp::Of(path));
-    };
     const unsigned long outsideInputs = sources_.OutsideInputs();
 
     const std::wstring xmlFolder = std::wstring(root.View()) + L"\\xml\\";
+    const Bstr resourcePath = ReadMainFile(xmlFolder, language, store, snapshot.get());
+    const ComPtr<IFieldCollection> properties = store.Get(ConfigStore::kProperties);
+    ReadPropertyFiles(xmlFolder, properties.Get(), snapshot.get(), context);
+    context = readContext;
+
+    std::optional<PlainCollection> keptProperties, keptOptions;
+    if (snapshot) {
+        keptProperties = Capture(properties.Get());
+        keptOptions = Capture(store.Get(ConfigStore::kJniOptions).Get());
+    }
+    PrivateFolders(sources_, objects_, properties.Get());
+    ReadResourceFiles(xmlFolder, resourcePath, store, snapshot.get(), context);
+
+    // Kept only when the files alone made it: nothing was looked up, run or decrypted meanwhile.
+    if (!snapshot || !keptProperties || !keptOptions || sources_.OutsideInputs() != outsideInputs) return;
+    std::optional<PlainCollection> keptMessages = Capture(store.Get(ConfigStore::kMessages).Get());
+    if (!keptMessages) return;
+    snapshot->properties = std::move(*keptProperties);
+    snapshot->jniOptions = std::move(*keptOptions);
+    snapshot->messages = std::move(*keptMessages);
+    ConfigurationCache::Process().Keep(key, std::move(snapshot));
+}
+
+Bstr ConfigurationReader::ReadMainFile(const std::wstring& xmlFolder, BSTR language, ConfigStore& store,
+                                       ConfigurationSnapshot* snapshot) {
     const std::wstring mainFile = xmlFolder + L"QarnConnector.xml";
-    stamp(mainFile);
+    if (snapshot) snapshot->files.push_back(FileStamp::Of(mainFile));
     ComPtr<IDispatch> document;
     CHECK_HR(sources_.ParseFile(Variant(std::wstring_view(mainFile)), &document));
     ComPtr<IXMLDOMDocument2> dom;
@@ -162,73 +184,61 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     Bstr chosen(L"EN");
     if (languageField) CHECK_HR(languageField->get_StringValue(chosen.Out()));
     if (language) chosen = Bstr(View(language));
-    const Bstr resourcePath(L"QarnResource/" + std::wstring(chosen.View()));
+    return Bstr(L"QarnResource/" + std::wstring(chosen.View()));
+}
 
+void ConfigurationReader::ReadPropertyFiles(const std::wstring& xmlFolder, IFieldCollection* properties,
+                                            ConfigurationSnapshot* snapshot, std::wstring& context) {
     ComPtr<IField> propertyFiles;
     CHECK_HR(properties->get_Field(Bstr(L"PropertyFiles"), &propertyFiles));
-    if (propertyFiles) {
-        const bool strict = StrictFileCheck(propertyFiles.Get());
-        for (const std::wstring& name : FileNames(propertyFiles.Get())) {
-            const Bstr path(xmlFolder + name);
-            stamp(std::wstring(path.View()));
-            context = Format(L"Error reading property file '%s'\n", path.get());
-            VARIANT_BOOL exists = VARIANT_TRUE;
-            if (!strict) CHECK_HR(sources_.FileExists(path, &exists, false));
-            if (!exists) {
-                Log(Format(L"File %s does not exist.", path.get()), snapshot ? &snapshot->propertyFileLog : nullptr);
-                continue;
-            }
-            context = Format(L"Error reading Parameter list from '%s'\n", path.get());
-            ComPtr<IParameterList> list;
-            CHECK_HR(sources_.ParameterList(path, Bstr(L"Parameter"), nullptr, &list));
-            ComPtr<IFieldCollection> fields;
-            if (list) CHECK_HR(list->get_FieldCollection(&fields));
-            if (fields) CHECK_HR(properties->Append(fields.Get()));
+    if (!propertyFiles) return;
+    const bool strict = StrictFileCheck(propertyFiles.Get());
+    for (const std::wstring& name : FileNames(propertyFiles.Get())) {
+        const Bstr path(xmlFolder + name);
+        if (snapshot) snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
+        context = Format(L"Error reading property file '%s'\n", path.get());
+        VARIANT_BOOL exists = VARIANT_TRUE;
+        if (!strict) CHECK_HR(sources_.FileExists(path, &exists, false));
+        if (!exists) {
+            Log(Format(L"File %s does not exist.", path.get()), snapshot ? &snapshot->propertyFileLog : nullptr);
+            continue;
         }
+        context = Format(L"Error reading Parameter list from '%s'\n", path.get());
+        ComPtr<IParameterList> list;
+        CHECK_HR(sources_.ParameterList(path, Bstr(L"Parameter"), nullptr, &list));
+        ComPtr<IFieldCollection> fields;
+        if (list) CHECK_HR(list->get_FieldCollection(&fields));
+        if (fields) CHECK_HR(properties->Append(fields.Get()));
     }
-    context = readContext;
+}
 
-    std::optional<PlainCollection> keptProperties, keptOptions;
-    if (snapshot) {
-        keptProperties = Capture(properties.Get());
-        keptOptions = Capture(jniOptions.Get());
-    }
-    PrivateFolders(sources_, objects_, properties.Get());
-
+void ConfigurationReader::ReadResourceFiles(const std::wstring& xmlFolder, const Bstr& resourcePath,
+                                            ConfigStore& store, ConfigurationSnapshot* snapshot,
+                                            std::wstring& context) {
     ComPtr<IField> resourceFiles;
-    CHECK_HR(properties->get_Field(Bstr(L"ResourceFiles"), &resourceFiles));
-    if (resourceFiles) {
-        const bool strict = StrictFileCheck(resourceFiles.Get());
-        for (const std::wstring& name : FileNames(resourceFiles.Get())) {
-            const Bstr path(xmlFolder + name);
-            stamp(std::wstring(path.View()));
-            context = Format(L"Error reading resource file '%s'\n", path.get());
-            VARIANT_BOOL exists = VARIANT_TRUE;
-            CHECK_HR(sources_.FileExists(path, &exists, strict));
-            if (!exists) {
-                Log(Format(L"File %s does not exist.", path.get()), snapshot ? &snapshot->resourceFileLog : nullptr);
-                continue;
-            }
-            ComPtr<IDispatch> resources;
-            CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources));
-            ComPtr<IXMLDOMDocument2> resourceDom;
-            CHECK_HR(resources.As(&resourceDom));
-            ComPtr<IFieldCollection> messages;
-            CHECK_HR(sources_.NodeFields(resourceDom.Get(), resourcePath, &messages));
-            if (!store.Has(ConfigStore::kMessages))
-                store.Put(ConfigStore::kMessages, objects_.New<IFieldCollection>(CLSID_FieldCollection).Get());
-            if (messages) CHECK_HR(store.Get(ConfigStore::kMessages)->Append(messages.Get()));
+    CHECK_HR(store.Get(ConfigStore::kProperties)->get_Field(Bstr(L"ResourceFiles"), &resourceFiles));
+    if (!resourceFiles) return;
+    const bool strict = StrictFileCheck(resourceFiles.Get());
+    for (const std::wstring& name : FileNames(resourceFiles.Get())) {
+        const Bstr path(xmlFolder + name);
+        if (snapshot) snapshot->files.push_back(FileStamp::Of(std::wstring(path.View())));
+        context = Format(L"Error reading resource file '%s'\n", path.get());
+        VARIANT_BOOL exists = VARIANT_TRUE;
+        CHECK_HR(sources_.FileExists(path, &exists, strict));
+        if (!exists) {
+            Log(Format(L"File %s does not exist.", path.get()), snapshot ? &snapshot->resourceFileLog : nullptr);
+            continue;
         }
+        ComPtr<IDispatch> resources;
+        CHECK_HR(sources_.ParseFile(Variant(path.View()), &resources));
+        ComPtr<IXMLDOMDocument2> resourceDom;
+        CHECK_HR(resources.As(&resourceDom));
+        ComPtr<IFieldCollection> messages;
+        CHECK_HR(sources_.NodeFields(resourceDom.Get(), resourcePath, &messages));
+        if (!store.Has(ConfigStore::kMessages))
+            store.Put(ConfigStore::kMessages, objects_.New<IFieldCollection>(CLSID_FieldCollection).Get());
+        if (messages) CHECK_HR(store.Get(ConfigStore::kMessages)->Append(messages.Get()));
     }
-
-    // Kept only when the files alone made it: nothing was looked up, run or decrypted meanwhile.
-    if (!snapshot || !keptProperties || !keptOptions || sources_.OutsideInputs() != outsideInputs) return;
-    std::optional<PlainCollection> keptMessages = Capture(store.Get(ConfigStore::kMessages).Get());
-    if (!keptMessages) return;
-    snapshot->properties = std::move(*keptProperties);
-    snapshot->jniOptions = std::move(*keptOptions);
-    snapshot->messages = std::move(*keptMessages);
-    ConfigurationCache::Process().Keep(key, std::move(snapshot));
 }
 
 // The same store as a read of the unchanged files gives, with this read's own folders.

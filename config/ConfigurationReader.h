@@ -4,8 +4,8 @@
 #pragma once
 
 #include "config/ConfigStore.h"
-#include "documents/DomRead.h"
-#include "server/UtilityServices.h"
+#include "dom/DomRead.h"
+#include "base/UtilityServices.h"
 
 #include <string>
 #include <vector>
@@ -27,6 +27,13 @@ public:
     void Read(BSTR language, ConfigStore& store, std::wstring& context);
 
 private:
+    // The steps of Read: the main file's properties and JNI options (giving the path of the chosen
+    // language's messages), the property files' properties, the resource files' messages.
+    Bstr ReadMainFile(const std::wstring& xmlFolder, BSTR language, ConfigStore& store, ConfigurationSnapshot* snapshot);
+    void ReadPropertyFiles(const std::wstring& xmlFolder, IFieldCollection* properties, ConfigurationSnapshot* snapshot,
+                           std::wstring& context);
+    void ReadResourceFiles(const std::wstring& xmlFolder, const Bstr& resourcePath, ConfigStore& store,
+                           ConfigurationSnapshot* snapshot, std::wstring& context);
     // Writes a trace line to the owner's log and, for a read that may be kept, keeps it.
     void Log(const std::wstring& line, std::vector<std::wstring>* kept);
     void Replay(const ConfigurationSnapshot& kept, ConfigStore& store);

@@ -1,7 +1,7 @@
 // The process's application as one apartment reaches it.
 #include "config/SharedApplication.h"
 
-#include "server/GlobalApp.h"
+#include "base/GlobalApp.h"
 
 namespace qarn::config {
 

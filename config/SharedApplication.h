@@ -4,7 +4,7 @@
 // object and used from that object's apartment only.
 #pragma once
 
-#include "server/Interfaces.h"
+#include "base/ConnectorInterfaces.h"
 
 namespace qarn::config {
 

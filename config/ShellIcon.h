@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "server/com/Module.h"
-#include "server/com/Text.h"
+#include "ComModule.h"
+#include "Text.h"
 
 namespace qarn::config {
 
@@ -74,16 +74,6 @@ public:
         return S_OK;
     }
 
-    virtual HRESULT SetTooltipText(const char* text) {
-        tooltip_ = text ? text : "";
-        return Update();
-    }
-
-    virtual HRESULT ChangeIcon(UINT iconId) {
-        iconId_ = iconId;
-        return Update();
-    }
-
     // Timers belong to the window's thread: elsewhere only the setting is stored.
     virtual HRESULT SetTimer(bool enable, UINT interval) {
         if (OnWindowThread()) {
@@ -137,28 +127,12 @@ private:
         data.uID = 0;
         data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         data.uCallbackMessage = WM_USER;
-        data.hIcon = LoadIconW(module::Instance(), MAKEINTRESOURCEW(iconId_ ? iconId_ : kDefaultIcon));
-        const std::wstring tip = FromAnsi(tooltip_);
-        // The taskbar gets at most 63 characters (64 units with the terminator), although the
-        // structure has room for more.
-        constexpr int kTipUnits = 64;
-        static_assert(ARRAYSIZE(data.szTip) >= kTipUnits);
-        lstrcpynW(data.szTip, tip.c_str(), kTipUnits);
+        data.hIcon = LoadIconW(module::Instance(), MAKEINTRESOURCEW(kDefaultIcon));
+        lstrcpynW(data.szTip, L"QarnComConnector", ARRAYSIZE(data.szTip));
         return data;
     }
 
-    // The icon changes on the window's thread only; elsewhere the new value waits for the next
-    // time the icon is shown.
-    HRESULT Update() {
-        if (!OnWindowThread()) return S_OK;
-        NOTIFYICONDATAW data = NotifyData();
-        Shell_NotifyIconW(NIM_MODIFY, &data);
-        return S_OK;
-    }
-
     HWND window_ = nullptr;
-    UINT iconId_ = 0;
-    std::string tooltip_ = "QarnComConnector";
     bool timerEnabled_ = false;
     bool timerRunning_ = false;
     UINT timerInterval_ = 0;

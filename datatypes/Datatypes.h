@@ -9,8 +9,8 @@
 #pragma once
 
 #include "Mixins.h"
-#include "OwnAccess.h"
-#include "secure/WipedBstr.h"
+#include "base/OwnAccess.h"
+#include "base/WipedBstr.h"
 
 class CField : public qarn::dt::WithName<CField, IField> {
 public:

@@ -3,7 +3,7 @@
 // structures without deep recursion.
 #pragma once
 
-#include "Interfaces.h"
+#include "DatatypesInterfaces.h"
 
 #include <algorithm>
 #include <atomic>

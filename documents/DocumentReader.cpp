@@ -4,7 +4,7 @@
 #include "documents/DocumentReader.h"
 
 #include "FileContent.h"
-#include "datatypes/OwnAccess.h"
+#include "base/OwnAccess.h"
 
 #include <string>
 #include <string_view>

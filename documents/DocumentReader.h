@@ -3,7 +3,7 @@
 // `QarnDocumentCollection` elements). Their parameter lists are built by the parameter-list engine.
 #pragma once
 
-#include "documents/NodeFields.h"
+#include "dom/NodeFields.h"
 #include "paramlist/Engine.h"
 
 #include <string>

@@ -1,10 +1,10 @@
 // The text of a QarnDocument file (root `QarnDocuments`).
 #include "documents/DocumentWriter.h"
 
-#include "datatypes/OwnAccess.h"
-#include "documents/XmlProlog.h"
-#include "secure/WipedBstr.h"
-#include "util/CallerText.h"
+#include "base/OwnAccess.h"
+#include "dom/XmlProlog.h"
+#include "base/WipedBstr.h"
+#include "base/CallerText.h"
 
 #include <climits>
 

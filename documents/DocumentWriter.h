@@ -3,9 +3,9 @@
 // Trees of any depth and width are walked with an explicit stack, never by recursion.
 #pragma once
 
-#include "documents/DomRead.h"
-#include "secure/Wipe.h"
-#include "server/Interfaces.h"
+#include "dom/DomRead.h"
+#include "base/Wipe.h"
+#include "base/ConnectorInterfaces.h"
 
 #include <string>
 #include <unordered_set>

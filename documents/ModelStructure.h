@@ -2,7 +2,7 @@
 // parameter list describes the model file and whose children are its components.
 #pragma once
 
-#include "server/DataObjects.h"
+#include "base/DataObjects.h"
 
 namespace qarn::dom {
 

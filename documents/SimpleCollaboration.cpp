@@ -5,9 +5,9 @@
 // before moving that over the old file: a process that dies while writing leaves the earlier
 // content in place.
 #include "documents/SimpleCollaboration.h"
-#include "server/OwnContext.h"
+#include "base/OwnContext.h"
 
-#include "documents/DomRead.h"
+#include "dom/DomRead.h"
 
 using namespace qarn;
 

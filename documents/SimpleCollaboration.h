@@ -1,8 +1,8 @@
 // CQarnSimpleCollaboration: field collections kept in ".CLB" files beside model files.
 #pragma once
 
-#include "server/Interfaces.h"
-#include "server/DataObjects.h"
+#include "base/ConnectorInterfaces.h"
+#include "base/DataObjects.h"
 
 #include <string>
 

@@ -3,9 +3,9 @@
 // tries its expressions in a fixed order.
 #include "logon/LogonLookup.h"
 
-#include "secure/WipedBstr.h"
-#include "server/DataObjects.h"
-#include "util/CallerText.h"
+#include "base/WipedBstr.h"
+#include "base/DataObjects.h"
+#include "base/CallerText.h"
 
 #include <array>
 #include <string>
@@ -184,8 +184,6 @@ ComPtr<IFieldCollectionTable> LogonLookup::RowsFor(IDispatch* document, BSTR com
                              return count > 0 ? found : nullptr;
                          });
 }
-
-void DistributeSapValues(IFieldCollection* entry, std::span<BSTR* const, 6> out) { DistributeValues(entry, kSapValues, out); }
 
 void DistributeWebServerValues(IFieldCollection* entry, std::span<BSTR* const, 4> out) {
     DistributeValues(entry, kWebServerValues, out);

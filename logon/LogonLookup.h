@@ -1,8 +1,8 @@
 // The lookup of SAP logon entries in the logon files below the installation root.
 #pragma once
 
-#include "server/Interfaces.h"
-#include "server/UtilityServices.h"
+#include "base/ConnectorInterfaces.h"
+#include "base/UtilityServices.h"
 
 #include <span>
 #include <utility>
@@ -41,10 +41,8 @@ private:
 
 // Clears the [out] values; a null one is refused before anything is read.
 void ClearOut(std::span<BSTR* const> out);
-// The SAP values (client, user, password, language, hostname, system number) or the web
-// application server values (factory context, provider URL, security principal, credentials) of
-// an entry's fields to the out values; nothing is handed out half filled.
-void DistributeSapValues(IFieldCollection* entry, std::span<BSTR* const, 6> out);
+// The web application server values (factory context, provider URL, security principal,
+// credentials) of an entry's fields to the out values; nothing is handed out half filled.
 void DistributeWebServerValues(IFieldCollection* entry, std::span<BSTR* const, 4> out);
 
 }  // namespace qarn::logon

@@ -5,10 +5,10 @@
 #pragma once
 
 #include "config/ConfigStore.h"
-#include "documents/DomRead.h"
-#include "documents/NodeFields.h"
-#include "paramlist/OutsideComponents.h"
-#include "server/UtilityServices.h"
+#include "dom/DomRead.h"
+#include "dom/NodeFields.h"
+#include "paramlist/OutsideTransforms.h"
+#include "base/UtilityServices.h"
 
 #include <cwchar>
 #include <string>

@@ -1,7 +1,7 @@
 // Collections, tables and mappings: the elements of a transaction definition fill the data-type
 // objects of a parameter list; a mapping copies a group of fields from the caller's parameter list
 // into a field collection. Every element's XML attributes become the attributes of its object.
-#include "datatypes/OwnAccess.h"
+#include "base/OwnAccess.h"
 #include "paramlist/Engine.h"
 
 using namespace qarn;

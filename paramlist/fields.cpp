@@ -3,8 +3,8 @@
 // caller's context object or a field of the caller's parameter list; it may pass through a named
 // function, has %NAME% references expanded and is decrypted when the element is marked.
 #include "paramlist/Engine.h"
-#include "paramlist/OutsideComponents.h"
-#include "secure/WipedBstr.h"
+#include "paramlist/OutsideTransforms.h"
+#include "base/WipedBstr.h"
 
 using namespace qarn;
 using namespace qarn::paramlist;

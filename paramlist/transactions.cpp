@@ -3,7 +3,7 @@
 // document); its `Parameter` element is built into a ParameterList whose attributes then tell where
 // the list came from.
 #include "paramlist/Engine.h"
-#include "paramlist/OutsideComponents.h"
+#include "paramlist/OutsideTransforms.h"
 
 using namespace qarn;
 using namespace qarn::paramlist;

@@ -29,7 +29,7 @@ status=0
 runs=0
 findings=0
 # target:source of the code under test
-targets=(csv_fuzz:util/TextRules.cpp text_rules_fuzz:util/TextRules.cpp xml_prolog_fuzz:documents/XmlProlog.cpp
+targets=(csv_fuzz:base/com/TextRules.cpp text_rules_fuzz:base/com/TextRules.cpp xml_prolog_fuzz:dom/XmlProlog.cpp
          decrypt_fuzz:secure/SecureBlock.cpp)
 for pair in "${targets[@]}"; do
     target=${pair%%:*}

@@ -3,7 +3,7 @@
 // apartment only (the trace flag is per call).
 #pragma once
 
-#include "server/Interfaces.h"
+#include "base/ConnectorInterfaces.h"
 
 namespace qarn::secure {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "secure/Wipe.h"
+#include "base/Wipe.h"
 
 namespace qarn::secure {
 

@@ -1,6 +1,6 @@
 #include "secure/SecureDataMapper.h"
 
-#include "secure/WipedBstr.h"
+#include "base/WipedBstr.h"
 
 using namespace qarn;
 

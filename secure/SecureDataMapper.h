@@ -2,7 +2,7 @@
 // decrypts the values of the marked fields in place.
 #pragma once
 
-#include "server/Interfaces.h"
+#include "base/ConnectorInterfaces.h"
 
 #include <map>
 #include <utility>

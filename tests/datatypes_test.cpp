@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ForeignObject.h"
-#include "datatypes/OwnAccess.h"
+#include "base/OwnAccess.h"
 #include "UtilitiesSupport.h"
 
 using namespace test;

@@ -9,7 +9,7 @@
 #include "ForeignObject.h"
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
-#include "documents/Dom.h"
+#include "dom/Dom.h"
 
 using namespace test;
 

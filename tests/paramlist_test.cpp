@@ -13,7 +13,7 @@
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
-#include "documents/Dom.h"
+#include "dom/Dom.h"
 
 using namespace test;
 

@@ -4,7 +4,7 @@
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
-#include "secure/LogonDecryption.h"
+#include "base/LogonDecryption.h"
 #include "secure/SecureBlock.h"
 
 using namespace qarn::secure;

@@ -4,8 +4,8 @@
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
-#include "documents/Dom.h"
-#include "documents/XmlProlog.h"
+#include "dom/Dom.h"
+#include "dom/XmlProlog.h"
 
 #include <functional>
 

@@ -9,7 +9,7 @@
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 using namespace test;
 

@@ -15,7 +15,7 @@
 
 #include "TestSupport.h"
 #include "UtilitiesSupport.h"
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 using qarn::FromAnsi;
 using qarn::ToAnsi;

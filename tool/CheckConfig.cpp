@@ -3,9 +3,9 @@
 
 #include "Commands.h"
 #include "ToolSupport.h"
-#include "documents/DomRead.h"
-#include "documents/XmlProlog.h"
-#include "util/TextRules.h"
+#include "dom/DomRead.h"
+#include "dom/XmlProlog.h"
+#include "TextRules.h"
 
 namespace tool {
 

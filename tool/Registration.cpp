@@ -1,7 +1,7 @@
 // register / unregister: DllRegisterServer or DllUnregisterServer of our two DLLs.
 #include "Commands.h"
 #include "ToolSupport.h"
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 namespace tool {
 

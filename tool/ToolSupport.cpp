@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-#include "util/TextRules.h"
+#include "TextRules.h"
 
 namespace tool {
 

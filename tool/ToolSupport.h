@@ -19,8 +19,8 @@
 #include "QarnComDatatypes.h"
 #include "QarnComConnector.h"
 
-#include "documents/MsxmlIds.h"
-#include "server/com/Text.h"
+#include "dom/MsxmlIds.h"
+#include "Text.h"
 
 namespace tool {
 

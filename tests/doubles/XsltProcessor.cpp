@@ -4,7 +4,7 @@
 
 #include "Errors.h"
 #include "Text.h"
-#include "documents/Dom.h"
+#include "dom/Dom.h"
 
 using namespace qarn;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "util/TextRules.h"
+#include "base/com/TextRules.h"
 
 using namespace qarn::text;
 

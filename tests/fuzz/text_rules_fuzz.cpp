@@ -8,7 +8,7 @@
 #include "FuzzCheck.h"
 #include <string>
 
-#include "util/TextRules.h"
+#include "base/com/TextRules.h"
 
 using namespace qarn::text;
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "documents/XmlProlog.h"
+#include "dom/XmlProlog.h"
 
 using namespace qarn::xml;
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "QarnComDatatypes.h"
-#include "server/com/Text.h"
+#include "Text.h"
 #include "tests/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;

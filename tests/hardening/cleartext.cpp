@@ -5,7 +5,7 @@
 // gets are BSTRs that it zeroes before freeing them, so every hit is a copy the DLLs left behind.
 #include "Hardening.h"
 #include "QarnComConnector.h"
-#include "secure/LogonDecryption.h"
+#include "base/LogonDecryption.h"
 
 #include <set>
 

@@ -8,7 +8,7 @@
 #include "Hardening.h"
 #include "QarnComConnector.h"
 #include "tests/ForeignObject.h"
-#include "documents/MsxmlIds.h"
+#include "dom/MsxmlIds.h"
 #undef GetMessage
 
 #include <algorithm>

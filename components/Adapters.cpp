@@ -1,2 +1,0 @@
-// The adapter classes are complete in their header.
-#include "components/Adapters.h"
