@@ -44,8 +44,19 @@ struct IQarnOwnParameterList : public IUnknown {
     // The text that ParameterList.Xml gives. This server writes it well-formed whatever the values
     // hold, so a reader needs no parse to know that it is.
     virtual HRESULT STDMETHODCALLTYPE GetWellFormedXml(BSTR* xml) = 0;
+    // Fills this new, empty list from a snapshot that a list of this server and version took
+    // (kSnapshotDispid): the list then holds the copy that Clone would have made of that list.
+    virtual HRESULT STDMETHODCALLTYPE ReadSnapshot(const BYTE* data, ULONG size) = 0;
 };
 QARN_UUID_DECL(IQarnOwnParameterList, QARN_IID_OWN_PARAMETER_LIST)
+
+// The member of the server's ParameterList that is in no type library: IDispatch::Invoke with this
+// DISPID (a property get without arguments) gives a snapshot of the whole list, a VT_ARRAY|VT_UI1
+// of bytes that ReadSnapshot reads. A caller in another apartment reaches it through the list's
+// proxy in one call, where copying the list member by member would take one call per member.
+// Lists of other servers or versions answer DISP_E_MEMBERNOTFOUND, and a list that holds values
+// other than texts and numbers a failure: the caller then copies the list as before.
+constexpr DISPID kSnapshotDispid = 0x51A90001;
 
 // Answered by the server's FieldCollection: fields made in one call instead of a creation and
 // three calls per field.

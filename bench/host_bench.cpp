@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 using mixedwork::Worker;
 
@@ -49,6 +50,61 @@ double CallMicroseconds() {
                 for (int i = 0; i < kCalls; ++i, SysFreeString(value)) app->GetProperty(name, &value);
                 result = (Now() - start) / kCalls * 1e6;
                 SysFreeString(name);
+            }
+        }
+        CoUninitialize();
+        SetEvent(done);
+    });
+    PumpUntil(done);
+    caller.join();
+    CloseHandle(done);
+    return result;
+}
+
+// Milliseconds per GetXmlParameterList(ChangePart), which merges into the caller's list, in a new
+// apartment: with a list of its own, or with one this apartment (the host's main thread) made.
+double ContextListMilliseconds(bool fromHere) {
+    const auto part = [] {
+        Microsoft::WRL::ComPtr<IParameterList> list;
+        Microsoft::WRL::ComPtr<IFieldCollection> fields;
+        if (!Check(CoCreateInstance(CLSID_ParameterList, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&list)), "ParameterList") ||
+            !Check(list->get_FieldCollection(&fields), "FieldCollection"))
+            return list;
+        for (auto [name, value] : {std::pair{L"PartNumber", L"100-4711"}, {L"Title", L"Drive shaft"}, {L"Mass", L"3.92"}}) {
+            VARIANT text;
+            text.vt = VT_BSTR;
+            text.bstrVal = SysAllocString(value);
+            BSTR n = SysAllocString(name);
+            fields->SetValue(n, text);
+            SysFreeString(n);
+            VariantClear(&text);
+        }
+        return list;
+    };
+    Microsoft::WRL::ComPtr<IParameterList> mine = fromHere ? part() : nullptr;
+    IStream* stream = nullptr;
+    if (mine && !Check(CoMarshalInterThreadInterfaceInStream(IID_IParameterList, mine.Get(), &stream), "marshal")) return 0;
+    double result = 0;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread caller([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            Microsoft::WRL::ComPtr<IParameterList> context;
+            Microsoft::WRL::ComPtr<IQarnUtilities> utilities;
+            if (stream) CoGetInterfaceAndReleaseStream(stream, IID_IParameterList, reinterpret_cast<void**>(context.GetAddressOf()));
+            else context = part();
+            if (context && Check(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)), "utilities")) {
+                BSTR file = SysAllocString(L"Parts.xml"), alias = SysAllocString(L"ChangePart");
+                const int calls = fromHere ? 20 : 200;
+                double start = 0;
+                for (int i = -5; i < calls; ++i) {
+                    if (i == 0) start = Now();
+                    Microsoft::WRL::ComPtr<IParameterList> list;
+                    if (!Check(utilities->GetXmlParameterList(file, alias, context.Get(), &list), "GetXmlParameterList")) break;
+                }
+                result = (Now() - start) / calls * 1e3;
+                SysFreeString(file);
+                SysFreeString(alias);
             }
         }
         CoUninitialize();
@@ -149,6 +205,12 @@ int wmain(int argc, wchar_t** argv) {
            "application's apartment, %.0f with a configuration per utilities object (%.0f on one apartment).\n",
            perThread[1], perThread[2], perThread[0]);
     printf("\nOne GetProperty call on the application from another apartment: %.0f us.\n", CallMicroseconds());
+    const double own = ContextListMilliseconds(false), other = ContextListMilliseconds(true);
+    printf("\n`GetXmlParameterList(ChangePart)` with the caller's list of its own apartment: %.2f ms; with a list "
+           "made by another apartment: %.2f ms (%.1f times).\n",
+           own, other, own > 0 ? other / own : 0.0);
+    printf("\n**Verdict: %s** (a list of another apartment %.1fx one of the caller's own; limit 5x)\n",
+           own > 0 && other <= 5 * own ? "meets" : "misses", own > 0 ? other / own : 0.0);
     factory->Destroy();
     app.Reset();
     factory.Reset();

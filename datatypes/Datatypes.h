@@ -79,6 +79,9 @@ public:
     STDMETHODIMP get_Xml(BSTR* xml) override;
     // IQarnOwnParameterList (OwnAccess.cpp).
     STDMETHODIMP GetWellFormedXml(BSTR* xml) override;
+    STDMETHODIMP ReadSnapshot(const BYTE* data, ULONG size) override;
+    // The members beyond the type library's that IDispatch::Invoke answers (OwnAccess.cpp).
+    HRESULT InvokeOwn(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result);
 
     // The three collections, created empty on first use (never null).
     IFieldCollection* Fields();
@@ -199,5 +202,11 @@ namespace qarn::dt {
 qarn::secure::SecretWString ParameterListXml(CParameterList& list);
 // A deep copy of the parameter list (ParameterListClone.cpp).
 ComPtr<IParameterList> CloneParameterList(CParameterList& list);
+// The list as bytes and back (ParameterListSnapshot.cpp): what the reading gives is the copy that
+// Clone makes. Both raise a failure with a description; the reading also when the bytes are not a
+// snapshot of this very server.
+using SnapshotBytes = std::vector<uint8_t, secure::ZeroingAllocator<uint8_t>>;
+SnapshotBytes TakeSnapshot(CParameterList& list);
+void ReadSnapshot(CParameterList& list, const uint8_t* data, size_t size);
 
 }  // namespace qarn::dt

@@ -2,6 +2,8 @@
 // the document writer as well-formed.
 #include "Datatypes.h"
 
+#include <cstring>
+
 using namespace qarn;
 using namespace qarn::dt;
 
@@ -51,4 +53,27 @@ STDMETHODIMP CFieldCollection::NewAttributedField(const QarnTextPair* field, con
 
 STDMETHODIMP CParameterList::GetWellFormedXml(BSTR* xml) {
     return MethodFrame(L"ParameterList::GetWellFormedXml", [&] { OutParam(xml) = CopyBstr(ParameterListXml(*this)); });
+}
+
+STDMETHODIMP CParameterList::ReadSnapshot(const BYTE* data, ULONG size) {
+    return MethodFrame(L"ParameterList::ReadSnapshot", [&] {
+        if (!data && size) THROW_MESSAGE(L"The snapshot to read is missing.");
+        qarn::dt::ReadSnapshot(*this, data, size);
+    });
+}
+
+HRESULT CParameterList::InvokeOwn(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    if (id != kSnapshotDispid) return DISP_E_MEMBERNOTFOUND;
+    if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
+    if (params && params->cArgs) return DISP_E_BADPARAMCOUNT;
+    if (!result) return E_POINTER;
+    return MethodFrame(L"ParameterList::Snapshot", [&] {
+        const SnapshotBytes bytes = TakeSnapshot(*this);
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        if (!array) ThrowHResult(E_OUTOFMEMORY);
+        std::memcpy(array->pvData, bytes.data(), bytes.size());
+        VariantClear(result);
+        result->vt = VT_ARRAY | VT_UI1;
+        result->parray = array;
+    });
 }

@@ -4,6 +4,8 @@
 // the parameter list the caller passed as context.
 #include "paramlist/Engine.h"
 
+#include "base/OwnAccess.h"
+
 #include <algorithm>
 #include <set>
 #include <utility>
@@ -25,6 +27,38 @@ struct EventMacro {
 
 // "true" in any letter case, and nothing else.
 bool IsTrue(const Bstr& text) { return EqualIgnoringCase(text.View(), L"true"); }
+
+// A copy, made here, of a caller's list that lives in another apartment: from the snapshot that a
+// list of our data-type server takes in one call (copied member by member through its proxy,
+// every member would be a call into that apartment). Null when the list gives none (it is here
+// already, or another server's, or it holds values that are no texts or numbers): the caller then
+// asks the list for its copy as before.
+ComPtr<IParameterList> LocalCopy(DataObjects& objects, IParameterList* input) {
+    if (IsOwnObject(input)) return nullptr;  // in this apartment: its Clone is as quick
+    Variant snapshot;
+    DISPPARAMS none{};
+    EXCEPINFO excep{};
+    const HRESULT hr = input->Invoke(kSnapshotDispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                     snapshot.Out(), &excep, nullptr);
+    const HRESULT code = hr == DISP_E_EXCEPTION ? excep.scode : hr;
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrHelpFile);
+    SetErrorInfo(0, nullptr);
+    if (code == E_OUTOFMEMORY) ThrowHResult(code);
+    SAFEARRAY* bytes = snapshot.vt == (VT_ARRAY | VT_UI1) ? snapshot.parray : nullptr;
+    if (FAILED(hr) || !bytes || SafeArrayGetDim(bytes) != 1) return nullptr;
+    // The values may be clear text: the bytes are zeroed before they are freed.
+    struct Wipe {
+        SAFEARRAY* array;
+        ~Wipe() { SecureZeroMemory(array->pvData, array->rgsabound[0].cElements); }
+    } wipe{bytes};
+    ComPtr<IParameterList> copy = objects.New<IParameterList>(CLSID_ParameterList);
+    ComPtr<IQarnOwnParameterList> own;
+    if (FAILED(copy.As(&own))) return nullptr;
+    CHECK_HR(own->ReadSnapshot(static_cast<const BYTE*>(bytes->pvData), bytes->rgsabound[0].cElements));
+    return copy;
+}
 
 }  // namespace
 
@@ -157,8 +191,8 @@ HRESULT Engine::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParamete
         SetErrorInfo(0, nullptr);
         if (!input) return;
 
-        ComPtr<IParameterList> target;
-        CHECK_HR(input->Clone(&target));
+        ComPtr<IParameterList> target = LocalCopy(objects_, input.Get());
+        if (!target) CHECK_HR(input->Clone(&target));
         if (!target) return;
         const auto merge = [&](IFieldCollection* from, IFieldCollection* to) { CHECK_HR(MergeByFlag(from, to, allowReplace)); };
         // The attributes of two objects of one kind, created where missing.

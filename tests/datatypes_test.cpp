@@ -290,6 +290,81 @@ TEST(DatatypesParameterList, CloneRefusesCyclesAndExcessiveDepth) {
     EXPECT_EQ(L"The parameter list cannot be copied: its objects are nested more than 256 levels deep.", TakeMessage());
 }
 
+// The snapshot a list takes of itself (the member in no type library), and a new list read from it.
+HRESULT Snapshot(IParameterList* list, Variant& bytes) {
+    DISPPARAMS none{};
+    return list->Invoke(kSnapshotDispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &bytes, nullptr, nullptr);
+}
+HRESULT ReadSnapshot(const BYTE* data, ULONG size, ComPtr<IParameterList>& list) {
+    list = Create<IParameterList>(CLSID_ParameterList);
+    ComPtr<IQarnOwnParameterList> own;
+    EXPECT_EQ(S_OK, list.As(&own));
+    return own->ReadSnapshot(data, size);
+}
+
+TEST(DatatypesParameterList, SnapshotReadsBackAsClonesCopy) {
+    // Values of every kind a snapshot carries, attributes on every level, a field held twice.
+    ComPtr<IParameterList> list = SampleList(), back, clone;
+    ComPtr<IFieldCollection> fields, attributes = NewFields({{L"x3nc", L"true"}});
+    ComPtr<IField> twice = MakeField(L"twice", L"t");
+    ASSERT_EQ(S_OK, list->get_FieldCollection(&fields));
+    VARIANT values[6];
+    for (VARIANT& v : values) VariantInit(&v);
+    values[0].vt = VT_I4, values[0].lVal = -7;
+    values[1].vt = VT_R8, values[1].dblVal = 2.5;
+    values[2].vt = VT_DATE, values[2].date = 45000.25;
+    values[3].vt = VT_NULL;
+    values[4].vt = VT_BOOL, values[4].boolVal = VARIANT_TRUE;
+    VarDecFromStr(const_cast<OLECHAR*>(L"12345678901234.5678"), LOCALE_INVARIANT, 0, &values[5].decVal);
+    values[5].vt = VT_DECIMAL;
+    for (int i = 0; i < 6; ++i) ASSERT_EQ(S_OK, fields->SetValue(Str(L"v" + std::to_wstring(i)), values[i]));
+    ASSERT_TRUE(SUCCEEDED(fields->Add(twice.Get())) && SUCCEEDED(fields->Add(twice.Get())));
+    ASSERT_TRUE(SUCCEEDED(twice->put_Attributes(attributes.Get())) && SUCCEEDED(list->put_Attributes(attributes.Get())));
+
+    Variant bytes;
+    ASSERT_EQ(S_OK, Snapshot(list.Get(), bytes));
+    ASSERT_EQ(VT_ARRAY | VT_UI1, bytes.vt);
+    const auto* data = static_cast<const BYTE*>(bytes.parray->pvData);
+    const ULONG size = bytes.parray->rgsabound[0].cElements;
+    ASSERT_EQ(S_OK, ReadSnapshot(data, size, back)) << TakeMessage();
+    ASSERT_EQ(S_OK, list->Clone(&clone));
+    Str xmlBack, xmlClone;
+    ASSERT_TRUE(SUCCEEDED(back->get_Xml(xmlBack.Out())) && SUCCEEDED(clone->get_Xml(xmlClone.Out())));
+    EXPECT_EQ(xmlClone.View(), xmlBack.View());
+    ComPtr<IFieldCollection> backFields;
+    ComPtr<IField> field, first, second;
+    ASSERT_EQ(S_OK, back->get_FieldCollection(&backFields));
+    for (int i = 0; i < 6; ++i) {
+        Variant value;
+        ASSERT_TRUE(SUCCEEDED(backFields->get_Field(Str(L"v" + std::to_wstring(i)), &field)) && SUCCEEDED(field->get_Value(&value)));
+        EXPECT_EQ(values[i].vt, value.vt) << i;
+        if (value.vt != VT_NULL) EXPECT_EQ(VARCMP_EQ, VarCmp(&value, &values[i], LOCALE_INVARIANT, 0)) << i;
+    }
+    ASSERT_TRUE(SUCCEEDED(backFields->get_Item(8, &first)) && SUCCEEDED(backFields->get_Item(9, &second)));
+    EXPECT_EQ(first.Get(), second.Get());
+    EXPECT_NE(twice.Get(), first.Get());
+
+    // Every shorter or damaged snapshot is refused with a message, never half read.
+    for (ULONG cut = 0; cut < size; cut += 1 + cut / 64) {
+        EXPECT_EQ(DISP_E_EXCEPTION, ReadSnapshot(data, cut, back)) << cut;
+        EXPECT_EQ(0u, TakeMessage().find(L"The snapshot of a parameter list cannot be read: ")) << cut;
+    }
+    std::vector<BYTE> damaged(data, data + size);
+    for (size_t at = 24; at < damaged.size(); at += 7) damaged[at] ^= 0xA5;
+    const HRESULT hr = ReadSnapshot(damaged.data(), size, back);
+    if (FAILED(hr)) EXPECT_EQ(0u, TakeMessage().find(L"The snapshot of a parameter list cannot be read: "));
+
+    // A list holding an object as a value takes no snapshot: its callers copy it as before.
+    Variant object;
+    object.vt = VT_DISPATCH;
+    ASSERT_EQ(S_OK, Create<IField>(CLSID_Field)->QueryInterface(IID_PPV_ARGS(&object.pdispVal)));
+    ASSERT_EQ(S_OK, fields->SetValue(Str(L"object"), object));
+    Variant none;
+    EXPECT_EQ(DISP_E_EXCEPTION, Snapshot(list.Get(), none));
+    EXPECT_EQ(L"The parameter list cannot be taken as a snapshot: a value is neither a text nor a number.", TakeMessage());
+    for (VARIANT& v : values) VariantClear(&v);
+}
+
 // Parses with MSXML 6 (`loaded` tells whether it worked) and gives the text of the node at `xpath`.
 struct Parsed {
     explicit Parsed(BSTR xml) {

@@ -191,15 +191,16 @@ TEST(ErrorFrame, FrameNamesAreTheTypeLibrarysMemberNames) {
         L"CQarnUtilities::GetMessageW", L"CQarnUtilities::GetParameterList", L"CQarnUtilities::GetSAPInformation",
         L"CQarnUtilities::GetSAPLogonFC", L"CQarnUtilities::Mapping_intern", L"CQarnUtilities::MergeByFlag",
         L"CQarnUtilities::SetContext", L"CQarnUtilities::WriteLogMessage", L"FieldCollection::AppendTextFields",
-        L"FieldCollection::NewAttributedField", L"ParameterList::GetWellFormedXml",
+        L"FieldCollection::NewAttributedField", L"ParameterList::GetWellFormedXml", L"ParameterList::ReadSnapshot",
+        L"ParameterList::Snapshot",
         L"QarnSecureDataMapper::CheckAttributes", L"QarnSecureDataMapper::Process",
     };
 
     static const std::wregex named(LR"(L"([A-Za-z_]\w*)::(\w+)\")");
     size_t checked = 0;
     std::set<std::wstring> used;
-    for (const char* folder : {"server", "config", "paramlist", "documents", "util", "secure", "logon", "components",
-                               "datatypes"}) {
+    for (const char* folder : {"base", "dom", "server", "config", "paramlist", "documents", "secure", "logon",
+                               "components", "datatypes"}) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(SourcePath(folder))) {
             const std::wstring ext = entry.path().extension().wstring();
             if (ext != L".cpp" && ext != L".h") continue;

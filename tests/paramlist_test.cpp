@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,41 @@ ComPtr<IParameterList> ContextList() {
 }
 
 const Texts kContextFields{L"Material=4711", L"Descr=old"};
+
+// A caller's list made in a single-threaded apartment of its own (a host's other thread), which
+// serves calls until the scope ends; `list` is its proxy here.
+class ListOfAnotherApartment {
+public:
+    ListOfAnotherApartment() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        thread_ = std::thread([this] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            {
+                ComPtr<IParameterList> own = ContextList();
+                CoMarshalInterThreadInterfaceInStream(IID_IParameterList, own.Get(), &stream_);
+                threadId_ = GetCurrentThreadId();
+                SetEvent(ready_);
+                MSG message;
+                while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+            }
+            CoUninitialize();
+        });
+        WaitForSingleObject(ready_, INFINITE);
+        CoGetInterfaceAndReleaseStream(stream_, IID_IParameterList, reinterpret_cast<void**>(list.GetAddressOf()));
+    }
+    ~ListOfAnotherApartment() {
+        list.Reset();
+        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+        thread_.join();
+        CloseHandle(ready_);
+    }
+    ComPtr<IParameterList> list;
+
+private:
+    HANDLE ready_;
+    IStream* stream_ = nullptr;
+    DWORD threadId_ = 0;
+    std::thread thread_;
+};
 
 class ParamList : public ::testing::Test {
 protected:
@@ -278,15 +314,20 @@ TEST_F(ParamList, MergeIntoTheCallersInput) {
          {L"Pos=10, Mat=A", L"Pos=20, Mat=B"}},
         {" mergeIntoInput=' true'", {L"Descr=new", L"Extra=e"}, newRows},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.attributes);
-        ComPtr<IParameterList> input = ContextList();
-        ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, input.Get());
-        EXPECT_EQ(c.fields, FieldsOf(result.Get()));
-        EXPECT_EQ(c.rows, Rows(result.Get(), L"ITEMS"));
-        EXPECT_NE(input.Get(), result.Get());
-        EXPECT_EQ(kContextFields, FieldsOf(input.Get())) << "the caller's own list stays as it was";
-    }
+    // The caller's list in this apartment, and in another one (a host's other thread).
+    for (const bool elsewhere : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.attributes) + (elsewhere ? " (list of another apartment)" : ""));
+            std::optional<ListOfAnotherApartment> other;
+            if (elsewhere) other.emplace();
+            ComPtr<IParameterList> input = elsewhere ? other->list : ContextList();
+            ASSERT_TRUE(input);
+            ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, input.Get());
+            EXPECT_EQ(c.fields, FieldsOf(result.Get()));
+            EXPECT_EQ(c.rows, Rows(result.Get(), L"ITEMS"));
+            EXPECT_NE(input.Get(), result.Get());
+            EXPECT_EQ(kContextFields, FieldsOf(input.Get())) << "the caller's own list stays as it was";
+        }
 }
 
 TEST_F(ParamList, CustomerFilesAndTheirErrors) {

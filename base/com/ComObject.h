@@ -64,6 +64,15 @@ public:
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
                         UINT* argErr) {
+        // A class may answer members beyond its type library's first (InvokeOwn; anything else
+        // it leaves with DISP_E_MEMBERNOTFOUND).
+        if constexpr (requires { static_cast<T*>(this)->InvokeOwn(id, flags, params, result); }) {
+            const HRESULT own = static_cast<T*>(this)->InvokeOwn(id, flags, params, result);
+            if (own != DISP_E_MEMBERNOTFOUND) {
+                if (FAILED(own) && excep) FillDispatchException(own, excep);
+                return FAILED(own) && excep ? DISP_E_EXCEPTION : own;
+            }
+        }
         return DispatchInvoke(__uuidof(Primary), static_cast<Primary*>(this), id, flags, params, result, excep,
                               argErr);
     }

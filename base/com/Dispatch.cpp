@@ -431,7 +431,7 @@ void PushValue(CallArgs& args, const Param& p, Slot& slot) {
     }
 }
 
-void FillException(HRESULT hr, EXCEPINFO* excep) {
+void FillException(HRESULT hr, EXCEPINFO* excep) noexcept {
     if (!excep) return;
     std::memset(excep, 0, sizeof *excep);
     excep->scode = hr;
@@ -450,6 +450,8 @@ HRESULT InvokeMethod(const InterfaceInfo& itf, void* self, DISPID id, WORD flags
                      EXCEPINFO* excep, UINT* argErr);
 
 }  // namespace
+
+void FillDispatchException(HRESULT hr, EXCEPINFO* excep) noexcept { FillException(hr, excep); }
 
 HRESULT DispatchTypeInfo(REFIID iid, ITypeInfo** info) noexcept try {
     const InterfaceInfo* itf = Lookup(iid);

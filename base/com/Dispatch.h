@@ -17,6 +17,9 @@ HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* i
 HRESULT DispatchInvoke(REFIID iid, void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                        EXCEPINFO* excep, UINT* argErr) noexcept;
 
+// Fills the caller's EXCEPINFO with `hr` and the thread's error object (which stays in place).
+void FillDispatchException(HRESULT hr, EXCEPINFO* excep) noexcept;
+
 // An enumerator (IEnumVARIANT) over a snapshot of values, for _NewEnum members.
 HRESULT MakeEnumerator(std::vector<VARIANT>&& items, IUnknown** result);
 
