@@ -34,7 +34,10 @@ bool IsTrue(const Bstr& text) { return EqualIgnoringCase(text.View(), L"true"); 
 // already, or another server's, or it holds values that are no texts or numbers): the caller then
 // asks the list for its copy as before.
 ComPtr<IParameterList> LocalCopy(DataObjects& objects, IParameterList* input) {
-    if (IsOwnObject(input)) return nullptr;  // in this apartment: its Clone is as quick
+    // Only a proxy is worth it; COM's proxies answer IMultiQI in this apartment, without a call
+    // into theirs (a query for one of our own interfaces would be such a call each time).
+    ComPtr<IMultiQI> proxy;
+    if (FAILED(input->QueryInterface(IID_PPV_ARGS(&proxy)))) return nullptr;
     Variant snapshot;
     DISPPARAMS none{};
     EXCEPINFO excep{};
