@@ -263,26 +263,36 @@ TEST_F(ParamList, BuilderEventsAndTemplates) {
 }
 
 TEST_F(ParamList, MergeIntoTheCallersInput) {
+    // The input's structure HEAD and table ITEMS are on both sides.
     const std::string content = "><FieldCollection>" + Field("Descr", "new") + Field("Extra", "e") +
-                                "</FieldCollection><TableCollection><Table><Name>ITEMS</Name><FieldCollectionTable>"
+                                "</FieldCollection><StructureCollection><Structure><Name>HEAD</Name><FieldCollection>" +
+                                Field("Plant", "2000") + Field("Note", "n") + "</FieldCollection></Structure></StructureCollection>"
+                                "<TableCollection><Table><Name>ITEMS</Name><FieldCollectionTable>"
                                 "<FieldCollection>" + Field("Pos", "99") +
                                 "</FieldCollection></FieldCollectionTable></Table></TableCollection></Parameter>";
-    const Texts replaced{L"Material=4711", L"Descr=new", L"Extra=e"}, newRows{L"Pos=99"};
+    const Texts replaced{L"Material=4711", L"Descr=new", L"Extra=e"}, newRows{L"Pos=99"}, newHead{L"Plant=2000", L"Note=n"};
     const struct {
         const char* attributes;
-        Texts fields, rows;
+        Texts fields, head, rows;
     } cases[] = {
-        {" mergeIntoInput='TRUE'", replaced, newRows},
-        {" mergeIntoInput='true' mergeOption_allowReplace='True'", replaced, newRows},
+        {" mergeIntoInput='TRUE'", replaced, newHead, newRows},
+        {" mergeIntoInput='true' mergeOption_allowReplace='True'", replaced, newHead, newRows},
         {" mergeIntoInput='tRUE' mergeOption_allowReplace='no'", {L"Material=4711", L"Descr=old", L"Extra=e"},
-         {L"Pos=10, Mat=A", L"Pos=20, Mat=B"}},
-        {" mergeIntoInput=' true'", {L"Descr=new", L"Extra=e"}, newRows},
+         {L"Plant=1000", L"Note=n"}, {L"Pos=10, Mat=A", L"Pos=20, Mat=B"}},
+        {" mergeIntoInput=' true'", {L"Descr=new", L"Extra=e"}, newHead, newRows},
+    };
+    const auto head = [](IParameterList* list) {
+        ComPtr<IStructure> structure;
+        ComPtr<IFieldCollection> fields;
+        if (list && SUCCEEDED(list->GetStructure(Str(L"HEAD"), &structure)) && structure) structure->get_FieldCollection(&fields);
+        return Entries(fields.Get());
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.attributes);
         ComPtr<IParameterList> input = ContextList();
         ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, input.Get());
         EXPECT_EQ(c.fields, FieldsOf(result.Get()));
+        EXPECT_EQ(c.head, head(result.Get()));
         EXPECT_EQ(c.rows, Rows(result.Get(), L"ITEMS"));
         EXPECT_NE(input.Get(), result.Get());
         EXPECT_EQ(kContextFields, FieldsOf(input.Get())) << "the caller's own list stays as it was";
