@@ -243,10 +243,11 @@ TEST_F(ParamList, BuilderEventsAndTemplates) {
         engine + "'Fail'/></Parameter>")), Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf())));
     EXPECT_FALSE(list);
 
-    // A template replaces the list; its fields read the list being built as their context.
+    // A template replaces the list; its fields read the list being built as their context, and the
+    // post event works on that list, not on the template's.
     const std::wstring main = Define(L"main.xml", Transaction("Derived", "<Parameter TemplateName='Base' TemplateFile='base.xml'>"
-                                                                         "<FieldCollection>" + Field("Material", "4711") +
-                                                                         "</FieldCollection></Parameter>"));
+                                                                         "<PostAction" + engine + "'Event'/><FieldCollection>" +
+                                                                         Field("Material", "4711") + "</FieldCollection></Parameter>"));
     const std::wstring base = Define(
         L"base.xml", Transaction("Base", "<Parameter><FieldCollection>" + Field("Own", "b") +
                                              "<Field><Name>Copy</Name><Type>ParameterList</Type><Subtype>FieldCollection"
@@ -256,15 +257,22 @@ TEST_F(ParamList, BuilderEventsAndTemplates) {
     EXPECT_EQ((Texts{L"source=" + base, L"transaction=Base", L"source=" + main, L"transaction=Derived"}),
               AttributesOf(list.Get()));
 
-    // A template that names its own transaction fails instead of nesting without end.
-    Define(L"main.xml", Transaction("Loop", "<Parameter TemplateName='Loop' TemplateFile='main.xml'/>"));
-    EXPECT_FALSE(Failure(Lookup(L"Loop", list)).empty());
+    // A template that names its own transaction fails instead of nesting without end; eight
+    // templates deep is the most (L1 leads through L2 ... L9, L0 one step further).
+    std::string chain = Transaction("Loop", "<Parameter TemplateName='Loop' TemplateFile='main.xml'/>");
+    for (int i = 0; i < 10; ++i)
+        chain += Transaction("L" + std::to_string(i), i == 9 ? "<Parameter/>" : "<Parameter TemplateName='L" + std::to_string(i + 1) +
+                                                                                  "' TemplateFile='main.xml'/>");
+    Define(L"main.xml", chain);
+    EXPECT_NE(std::wstring::npos, Failure(Lookup(L"Loop", list)).find(L"leads back to itself"));
     EXPECT_FALSE(list);
+    EXPECT_EQ(S_OK, Lookup(L"L1", list)) << TakeMessage();
+    EXPECT_NE(std::wstring::npos, Failure(Lookup(L"L0", list)).find(L"nested deeper than 8 levels"));
 }
 
 TEST_F(ParamList, MergeIntoTheCallersInput) {
-    // The input's structure HEAD and table ITEMS are on both sides.
-    const std::string content = "><FieldCollection>" + Field("Descr", "new") + Field("Extra", "e") +
+    // The input's field Descr, structure HEAD and table ITEMS are on both sides.
+    const std::string content = "><FieldCollection><Field unit='mm'><Name>Descr</Name><Value>new</Value></Field>" + Field("Extra", "e") +
                                 "</FieldCollection><StructureCollection><Structure><Name>HEAD</Name><FieldCollection>" +
                                 Field("Plant", "2000") + Field("Note", "n") + "</FieldCollection></Structure></StructureCollection>"
                                 "<TableCollection><Table><Name>ITEMS</Name><FieldCollectionTable>"
