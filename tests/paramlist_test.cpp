@@ -295,15 +295,31 @@ TEST_F(ParamList, MergeIntoTheCallersInput) {
         if (list && SUCCEEDED(list->GetStructure(Str(L"HEAD"), &structure)) && structure) structure->get_FieldCollection(&fields);
         return Entries(fields.Get());
     };
+    const auto descrAttributes = [](IParameterList* list) {
+        ComPtr<IFieldCollection> fields;
+        ComPtr<IField> field;
+        if (list && SUCCEEDED(list->get_FieldCollection(&fields)) && fields) fields->get_Field(Str(L"Descr"), &field);
+        return AttributesOf(field.Get());
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.attributes);
-        ComPtr<IParameterList> input = ContextList();
-        ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, input.Get());
-        EXPECT_EQ(c.fields, FieldsOf(result.Get()));
-        EXPECT_EQ(c.head, head(result.Get()));
-        EXPECT_EQ(c.rows, Rows(result.Get(), L"ITEMS"));
-        EXPECT_NE(input.Get(), result.Get());
-        EXPECT_EQ(kContextFields, FieldsOf(input.Get())) << "the caller's own list stays as it was";
+        for (const bool inDocument : {false, true}) {  // the input as a list or as a document's list
+            SCOPED_TRACE(testing::Message() << c.attributes << (inDocument ? " in a document" : ""));
+            ComPtr<IParameterList> input = ContextList();
+            ComPtr<IDispatch> context = input;
+            if (inDocument) {
+                auto document = test::Create<IQarnDocument>(CLSID_QarnDocument);
+                document->put_ParameterList(input.Get());
+                context = document;
+            }
+            ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, context.Get());
+            EXPECT_EQ(c.fields, FieldsOf(result.Get()));
+            EXPECT_EQ(c.head, head(result.Get()));
+            EXPECT_EQ(c.rows, Rows(result.Get(), L"ITEMS"));
+            EXPECT_EQ(Texts{L"unit=mm"}, descrAttributes(result.Get())) << "the definition's field attributes are merged";
+            EXPECT_EQ(0u, Joined(AttributesOf(result.Get()), L" ").find(L"mergeIntoInput=")) << "and its list attributes";
+            EXPECT_NE(input.Get(), result.Get());
+            EXPECT_EQ(kContextFields, FieldsOf(input.Get())) << "the caller's own list stays as it was";
+        }
     }
 }
 
