@@ -123,6 +123,10 @@ TEST_F(Logon, LookupByUserAloneFallsBackToTheDefaultEntry) {
     for (const auto& [entries, values] : cases) {
         WriteFile(L"QarnSAPLogonParameter.xml", entries);
         EXPECT_EQ(values, Six(byUser)) << entries;
+        // Another file, the default one holding only a default entry: every step reads the file named.
+        WriteFile(L"other.xml", entries);
+        WriteFile(L"QarnSAPLogonParameter.xml", Entry(true, L"default", L"default", Client("W")));
+        EXPECT_EQ(values, Six([&](auto... v) { return u->GetSAPLogonParameter4(Str(L"other.xml"), v...); })) << entries;
     }
 }
 
