@@ -412,6 +412,7 @@ TEST_F(Dom, ReplacingAFileKeepsItsAttributesAccessRulesAndLinks) {
     for (int round = 0; round < 2; ++round) {
         if (round == 1) list->put_FieldCollection(NewFields({{L"long", std::wstring(2000, L'y')}}).Get());
         const std::string written = WriteList(linked, list.Get());
+        EXPECT_EQ(std::string::npos, written.find("xx")) << "nothing of the old content is left";
         EXPECT_EQ(written, ScratchFolder::Read(link));
         EXPECT_EQ(2u, Names(linked));
     }
