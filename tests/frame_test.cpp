@@ -44,14 +44,28 @@ TEST(ErrorFrame, TurnsEveryKindOfFailureIntoADescription) {
               Failure(L"Outer::Call", [] { CHECK_HR(qarn::MethodFrame(L"Inner::Call", [] { CHECK_HR(E_ACCESSDENIED); })); }));
 }
 
+// Each failing statement stands on the line below its frame's call.
 TEST(ErrorFrame, AtLinesNameTheFailingStatementAndTheMethodsFrame) {
-    const int frameLine = __LINE__ + 1;
+    const auto expect = [](HRESULT hr, const wchar_t* message, int frameLine) {
+        EXPECT_EQ(DISP_E_EXCEPTION, hr);
+        EXPECT_EQ(qarn::Format(L"%s\n   at C::Lines: line %i\n   at C::Lines: line %i", message, frameLine + 1, frameLine),
+                  TakeErrorDescription());
+    };
+    int frameLine = __LINE__ + 1;
     HRESULT hr = qarn::MethodFrame(L"C::Lines", [] {
         THROW_MESSAGE(L"message");
     });
-    EXPECT_EQ(DISP_E_EXCEPTION, hr);
-    EXPECT_EQ(qarn::Format(L"message\n   at C::Lines: line %i\n   at C::Lines: line %i", frameLine + 1, frameLine),
-              TakeErrorDescription());
+    expect(hr, L"message", frameLine);
+    frameLine = __LINE__ + 1;
+    hr = qarn::MethodFrame(L"C::Lines", [] {
+        CHECK_HR(E_ACCESSDENIED);
+    });
+    expect(hr, L"Unknown Error, code 0x80070005 (-2147024891)", frameLine);
+    frameLine = __LINE__ + 1;
+    hr = qarn::MethodFrame(L"C::Lines", [] {
+        CHECK_POINTER(static_cast<int*>(nullptr));
+    });
+    expect(hr, L"Unknown Error, code 0x80004003 (-2147467261)", frameLine);
 }
 
 TEST(ErrorFrame, NullTextsGetFixedOnesAndTheContextComesFirst) {

@@ -111,11 +111,23 @@ TEST_F(Logon, SelectionOrderAndDefaultEntriesOverTheMembers) {
 
 TEST_F(Logon, LookupByUserAloneFallsBackToTheDefaultEntry) {
     const auto byUser = [&](auto... v) { return u->GetSAPLogonParameter3(v...); };
-    WriteFile(L"QarnSAPLogonParameter.xml", Entry(true, L"default", L"default", Client("D")) +
-        Entry(false, L"ANY", user, "<CLIENT>A</CLIENT><client>B</client><user>U</user><password>P</password><language>L</language><hostname>H</hostname><systemnumber>0</systemnumber>"));
-    EXPECT_EQ(L"B|U|P|L|H|0", Six(byUser)) << "the later of client and CLIENT";
-    WriteFile(L"QarnSAPLogonParameter.xml", Entry(true, L"ANY", L"SOMEBODY", Client("S")) + Entry(false, L"default", L"default", Client("D")));
-    EXPECT_EQ(L"D|||||", Six(byUser));
+    const std::string lowerDefault = Entry(true, L"default", L"default", Client("D"));
+    const std::pair<std::string, std::wstring> cases[] = {
+        // The later of client and CLIENT; an entry with lower-case selectors before one with upper-case ones.
+        {lowerDefault + Entry(false, L"ANY", user, Client("X")) +
+             Entry(true, L"ANY", user, "<CLIENT>A</CLIENT><client>B</client><user>U</user><password>P</password><language>L</language><hostname>H</hostname><systemnumber>0</systemnumber>"),
+         L"B|U|P|L|H|0"},
+        {lowerDefault + Entry(false, L"ANY", user, Client("X")), L"X|||||"},
+        {Entry(true, L"ANY", L"SOMEBODY", Client("S")) + Entry(false, L"default", L"default", Client("D")), L"D|||||"},
+    };
+    for (const auto& [entries, values] : cases) {
+        WriteFile(L"QarnSAPLogonParameter.xml", entries);
+        EXPECT_EQ(values, Six(byUser)) << entries;
+        // Another file, the default one holding only a default entry: every step reads the file named.
+        WriteFile(L"other.xml", entries);
+        WriteFile(L"QarnSAPLogonParameter.xml", Entry(true, L"default", L"default", Client("W")));
+        EXPECT_EQ(values, Six([&](auto... v) { return u->GetSAPLogonParameter4(Str(L"other.xml"), v...); })) << entries;
+    }
 }
 
 TEST_F(Logon, QuotesInNamesAreMatchedAsText) {

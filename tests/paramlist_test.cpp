@@ -279,10 +279,11 @@ TEST_F(ParamList, BuilderEventsAndTemplates) {
         engine + "'Fail'/></Parameter>")), Str(L"Parameter"), nullptr, list.ReleaseAndGetAddressOf())));
     EXPECT_FALSE(list);
 
-    // A template replaces the list; its fields read the list being built as their context.
+    // A template replaces the list; its fields read the list being built as their context, and the
+    // post event works on that list, not on the template's.
     const std::wstring main = Define(L"main.xml", Transaction("Derived", "<Parameter TemplateName='Base' TemplateFile='base.xml'>"
-                                                                         "<FieldCollection>" + Field("Material", "4711") +
-                                                                         "</FieldCollection></Parameter>"));
+                                                                         "<PostAction" + engine + "'Event'/><FieldCollection>" +
+                                                                         Field("Material", "4711") + "</FieldCollection></Parameter>"));
     const std::wstring base = Define(
         L"base.xml", Transaction("Base", "<Parameter><FieldCollection>" + Field("Own", "b") +
                                              "<Field><Name>Copy</Name><Type>ParameterList</Type><Subtype>FieldCollection"
@@ -292,42 +293,76 @@ TEST_F(ParamList, BuilderEventsAndTemplates) {
     EXPECT_EQ((Texts{L"source=" + base, L"transaction=Base", L"source=" + main, L"transaction=Derived"}),
               AttributesOf(list.Get()));
 
-    // A template that names its own transaction fails instead of nesting without end.
-    Define(L"main.xml", Transaction("Loop", "<Parameter TemplateName='Loop' TemplateFile='main.xml'/>"));
-    EXPECT_FALSE(Failure(Lookup(L"Loop", list)).empty());
+    // A template that names its own transaction fails instead of nesting without end; eight
+    // templates deep is the most (L1 leads through L2 ... L9, L0 one step further).
+    std::string chain = Transaction("Loop", "<Parameter TemplateName='Loop' TemplateFile='main.xml'/>");
+    for (int i = 0; i < 10; ++i)
+        chain += Transaction("L" + std::to_string(i), i == 9 ? "<Parameter/>" : "<Parameter TemplateName='L" + std::to_string(i + 1) +
+                                                                                  "' TemplateFile='main.xml'/>");
+    Define(L"main.xml", chain);
+    EXPECT_NE(std::wstring::npos, Failure(Lookup(L"Loop", list)).find(L"leads back to itself"));
     EXPECT_FALSE(list);
+    EXPECT_EQ(S_OK, Lookup(L"L1", list)) << TakeMessage();
+    EXPECT_NE(std::wstring::npos, Failure(Lookup(L"L0", list)).find(L"nested deeper than 8 levels"));
 }
 
 TEST_F(ParamList, MergeIntoTheCallersInput) {
-    const std::string content = "><FieldCollection>" + Field("Descr", "new") + Field("Extra", "e") +
-                                "</FieldCollection><TableCollection><Table><Name>ITEMS</Name><FieldCollectionTable>"
+    // The input's field Descr, structure HEAD and table ITEMS are on both sides.
+    const std::string content = "><FieldCollection><Field unit='mm'><Name>Descr</Name><Value>new</Value></Field>" + Field("Extra", "e") +
+                                "</FieldCollection><StructureCollection><Structure><Name>HEAD</Name><FieldCollection>" +
+                                Field("Plant", "2000") + Field("Note", "n") + "</FieldCollection></Structure></StructureCollection>"
+                                "<TableCollection><Table><Name>ITEMS</Name><FieldCollectionTable>"
                                 "<FieldCollection>" + Field("Pos", "99") +
                                 "</FieldCollection></FieldCollectionTable></Table></TableCollection></Parameter>";
-    const Texts replaced{L"Material=4711", L"Descr=new", L"Extra=e"}, newRows{L"Pos=99"};
+    const Texts replaced{L"Material=4711", L"Descr=new", L"Extra=e"}, newRows{L"Pos=99"}, newHead{L"Plant=2000", L"Note=n"};
     const struct {
         const char* attributes;
-        Texts fields, rows;
+        Texts fields, head, rows;
     } cases[] = {
-        {" mergeIntoInput='TRUE'", replaced, newRows},
-        {" mergeIntoInput='true' mergeOption_allowReplace='True'", replaced, newRows},
+        {" mergeIntoInput='TRUE'", replaced, newHead, newRows},
+        {" mergeIntoInput='true' mergeOption_allowReplace='True'", replaced, newHead, newRows},
         {" mergeIntoInput='tRUE' mergeOption_allowReplace='no'", {L"Material=4711", L"Descr=old", L"Extra=e"},
-         {L"Pos=10, Mat=A", L"Pos=20, Mat=B"}},
-        {" mergeIntoInput=' true'", {L"Descr=new", L"Extra=e"}, newRows},
+         {L"Plant=1000", L"Note=n"}, {L"Pos=10, Mat=A", L"Pos=20, Mat=B"}},
+        {" mergeIntoInput=' true'", {L"Descr=new", L"Extra=e"}, newHead, newRows},
     };
-    // The caller's list in this apartment, and in another one (a host's other thread).
-    for (const bool elsewhere : {false, true})
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.attributes) + (elsewhere ? " (list of another apartment)" : ""));
+    const auto head = [](IParameterList* list) {
+        ComPtr<IStructure> structure;
+        ComPtr<IFieldCollection> fields;
+        if (list && SUCCEEDED(list->GetStructure(Str(L"HEAD"), &structure)) && structure) structure->get_FieldCollection(&fields);
+        return Entries(fields.Get());
+    };
+    const auto descrAttributes = [](IParameterList* list) {
+        ComPtr<IFieldCollection> fields;
+        ComPtr<IField> field;
+        if (list && SUCCEEDED(list->get_FieldCollection(&fields)) && fields) fields->get_Field(Str(L"Descr"), &field);
+        return AttributesOf(field.Get());
+    };
+    // The input as a list, as a document's list, and as a list of another apartment (a host's other thread).
+    enum Input { AList, ADocument, AnotherApartment };
+    for (const auto& c : cases) {
+        for (const Input form : {AList, ADocument, AnotherApartment}) {
+            SCOPED_TRACE(testing::Message() << c.attributes << (form == ADocument ? " in a document" : "")
+                                            << (form == AnotherApartment ? " of another apartment" : ""));
             std::optional<ListOfAnotherApartment> other;
-            if (elsewhere) other.emplace();
-            ComPtr<IParameterList> input = elsewhere ? other->list : ContextList();
+            if (form == AnotherApartment) other.emplace();
+            ComPtr<IParameterList> input = form == AnotherApartment ? other->list : ContextList();
             ASSERT_TRUE(input);
-            ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, input.Get());
+            ComPtr<IDispatch> context = input;
+            if (form == ADocument) {
+                auto document = test::Create<IQarnDocument>(CLSID_QarnDocument);
+                document->put_ParameterList(input.Get());
+                context = document;
+            }
+            ComPtr<IParameterList> result = Build("<Parameter" + std::string(c.attributes) + content, context.Get());
             EXPECT_EQ(c.fields, FieldsOf(result.Get()));
+            EXPECT_EQ(c.head, head(result.Get()));
             EXPECT_EQ(c.rows, Rows(result.Get(), L"ITEMS"));
+            EXPECT_EQ(Texts{L"unit=mm"}, descrAttributes(result.Get())) << "the definition's field attributes are merged";
+            EXPECT_EQ(0u, Joined(AttributesOf(result.Get()), L" ").find(L"mergeIntoInput=")) << "and its list attributes";
             EXPECT_NE(input.Get(), result.Get());
             EXPECT_EQ(kContextFields, FieldsOf(input.Get())) << "the caller's own list stays as it was";
         }
+    }
 }
 
 TEST_F(ParamList, CustomerFilesAndTheirErrors) {

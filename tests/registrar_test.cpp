@@ -38,8 +38,13 @@ TEST(Registrar, WritesAndRemovesWhatTheScriptSays) {
     const std::wstring script =
         L"HKCU { NoRemove Software { QarnRegistrarTest = s 'top' { ForceRemove Inner = s '%MODULE%' {"
         L" val Mode = s 'Apartment' Leaf } Kept { val Count = d '5' } } } }";
-    // A key the script does not know survives removal together with its parents.
+    // What an older registration left below a ForceRemove key goes; a key the script does not know
+    // survives removal together with its parents, but the script's values go from it.
+    HKEY stale = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, (base + L"\\Inner\\Stale").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &stale, nullptr);
+    RegCloseKey(stale);
     ASSERT_EQ(S_OK, qarn::RunRegistryScriptText(script, L"C:\\dir\\mod.dll", true));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, base + L"\\Inner\\Stale"));
     EXPECT_EQ(L"top", RegText(HKEY_CURRENT_USER, base, nullptr));
     EXPECT_EQ(L"C:\\dir\\mod.dll", RegText(HKEY_CURRENT_USER, base + L"\\Inner", nullptr));
     EXPECT_EQ(L"Apartment", RegText(HKEY_CURRENT_USER, base + L"\\Inner", L"Mode"));
@@ -54,6 +59,7 @@ TEST(Registrar, WritesAndRemovesWhatTheScriptSays) {
     ASSERT_EQ(S_OK, qarn::RunRegistryScriptText(script, L"C:\\dir\\mod.dll", false));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, base + L"\\Inner"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, base + L"\\Kept\\Foreign"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegGetValueW(HKEY_CURRENT_USER, (base + L"\\Kept").c_str(), L"Count", RRF_RT_ANY, nullptr, nullptr, nullptr));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software"));
 
     RegDeleteTreeW(HKEY_CURRENT_USER, base.c_str());
