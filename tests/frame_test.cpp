@@ -198,7 +198,7 @@ TEST(ErrorFrame, FrameNamesAreTheTypeLibrarysMemberNames) {
     static const std::wregex named(LR"(L"([A-Za-z_]\w*)::(\w+)\")");
     size_t checked = 0;
     std::set<std::wstring> used;
-    for (const char* folder : {"server", "config", "paramlist", "documents", "util", "secure", "logon", "components",
+    for (const char* folder : {"base", "server", "config", "paramlist", "documents", "dom", "secure", "logon", "components",
                                "datatypes"}) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(SourcePath(folder))) {
             const std::wstring ext = entry.path().extension().wstring();
