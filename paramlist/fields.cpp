@@ -156,7 +156,7 @@ ComPtr<IField> Engine::BuildField(IXMLDOMNode* node, IDispatch* pDisp, Nodes nod
         // The function gets the working value, not what the stores or the context object gave.
         if (!function.IsEmpty()) {
             ComPtr<IFieldFunction> functions;
-            host_.NoteOutsideInput();
+            InputRecord::NoteOutside();
             CHECK_HR(CoCreateInstance(kFieldFunction, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&functions)));
             const Bstr input = FunctionInput(working);
             Bstr result;

@@ -1,4 +1,5 @@
-// The method error frame, the raise routines, the log writer and the environment, called directly.
+// The method error frame, the raise routines, the log writer, the environment and the records of
+// outside inputs, called directly.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "Errors.h"
 #include "Log.h"
 #include "TestSupport.h"
+#include "base/UtilityServices.h"
 #include "UtilitiesSupport.h"
 
 using namespace test;
@@ -120,6 +122,22 @@ TEST(Environment, ReadsAndExpansionsSeeTheThreadsOverride) {
         std::thread([&] { otherThread = qarn::ExpandEnvironment(L"%QARN_ENV_SITE%"); }).join();
         EXPECT_EQ(L"process", otherThread);
     }
+}
+
+// A record notes outside inputs made while it is open on its thread, and so do the records around it.
+TEST(InputRecord, NotesWhatHappensWhileItIsOpenOnItsThread) {
+    qarn::InputRecord outer;
+    EXPECT_TRUE(outer.FilesOnly());
+    {
+        qarn::InputRecord inner;
+        std::thread([] { qarn::InputRecord::NoteOutside(); }).join();
+        EXPECT_TRUE(inner.FilesOnly()) << "another thread's input";
+        qarn::InputRecord::NoteOutside();
+        EXPECT_FALSE(inner.FilesOnly());
+    }
+    EXPECT_FALSE(outer.FilesOnly());
+    qarn::InputRecord later;
+    EXPECT_TRUE(later.FilesOnly()) << "opened after the input";
 }
 
 // The log file's text with every time stamp replaced by "T".
