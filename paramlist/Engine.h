@@ -169,6 +169,9 @@ private:
     void FillFields(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IFieldCollection* target, Call call = {});
     void FillStructures(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IStructureCollection* target, Call call = {});
     void FillTables(IXMLDOMNode* node, IDispatch* context, Nodes nodes, ITableCollection* target, Call call = {});
+    template <class C, class I>
+    void FillCollection(const wchar_t* method, IXMLDOMNode* node, IDispatch* context, Nodes nodes, C* target, Call call,
+                        const wchar_t* element, ComPtr<I> (Engine::*build)(IXMLDOMNode*, IDispatch*, Nodes, Call));
     // Creates an empty collection and fills it from `node` with `fill` (a public collection builder).
     template <class I>
     ComPtr<I> NewFilledCollection(const wchar_t* method, IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call,

@@ -48,15 +48,23 @@ ComPtr<IStructureCollection> Engine::BuildStructureCollection(IXMLDOMNode* node,
                                CLSID_StructureCollection, &Engine::FillStructures);
 }
 
-void Engine::FillStructures(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IStructureCollection* target, Call call) {
-    Framed(L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern", call, [&] {
+// Structures and tables: the objects `build` makes of the `element` children join the collection.
+template <class C, class I>
+void Engine::FillCollection(const wchar_t* method, IXMLDOMNode* node, IDispatch* context, Nodes nodes, C* target,
+                            Call call, const wchar_t* element, ComPtr<I> (Engine::*build)(IXMLDOMNode*, IDispatch*, Nodes, Call)) {
+    Framed(method, call, [&] {
         if (!node || !target) return;
         TakeAttributes(node, target);
         ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
-            if (name != L"Structure") return;
-            if (const ComPtr<IStructure> structure = BuildStructure(child, context, nodes)) CHECK_HR(target->Add(structure.Get()));
+            if (name != element) return;
+            if (const ComPtr<I> item = (this->*build)(child, context, nodes, Call())) CHECK_HR(target->Add(item.Get()));
         });
     });
+}
+
+void Engine::FillStructures(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IStructureCollection* target, Call call) {
+    FillCollection(L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern", node, context, nodes, target, call,
+                   L"Structure", &Engine::BuildStructure);
 }
 
 ComPtr<IStructure> Engine::BuildStructure(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
@@ -96,14 +104,8 @@ ComPtr<ITableCollection> Engine::BuildTableCollection(IXMLDOMNode* node, IDispat
 }
 
 void Engine::FillTables(IXMLDOMNode* node, IDispatch* context, Nodes nodes, ITableCollection* target, Call call) {
-    Framed(L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", call, [&] {
-        if (!node || !target) return;
-        TakeAttributes(node, target);
-        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
-            if (name != L"Table") return;
-            if (const ComPtr<ITable> table = BuildTable(child, context, nodes)) CHECK_HR(target->Add(table.Get()));
-        });
-    });
+    FillCollection(L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", node, context, nodes, target, call, L"Table",
+                   &Engine::BuildTable);
 }
 
 ComPtr<ITable> Engine::BuildTable(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
