@@ -118,6 +118,8 @@ TEST(Environment, ReadsAndExpansionsSeeTheThreadsOverride) {
         EXPECT_TRUE(qarn::EnvironmentValueIs(L"QARN_ENV_EMPTY", L"")) << "set to empty";
         EXPECT_FALSE(qarn::EnvironmentValueIs(L"QARN_ENV_UNSET", L""));
         EXPECT_TRUE(qarn::EnvironmentValueIs(L"QARN_ENV_LONG", longValue)) << "longer than the buffer";
+        const std::wstring entry = overridden ? L"qarn_env_site=thread" : L"QARN_ENV_SITE=process";
+        EXPECT_NE(std::wstring::npos, qarn::EnvironmentBlock().find(entry + L'\0')) << "in the block";
         std::wstring otherThread;
         std::thread([&] { otherThread = qarn::ExpandEnvironment(L"%QARN_ENV_SITE%"); }).join();
         EXPECT_EQ(L"process", otherThread);

@@ -87,6 +87,19 @@ bool EnvironmentValueIs(const wchar_t* name, std::wstring_view expected) {
     return n == expected.size() && std::wstring_view(value, n) == expected;
 }
 
+std::wstring EnvironmentBlock() {
+    std::wstring text;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        const wchar_t* end = block;
+        while (*end) end += wcslen(end) + 1;  // each variable ends with a NUL, the block with one more
+        text.assign(static_cast<const wchar_t*>(block), end);
+        FreeEnvironmentStringsW(block);
+    }
+    if (t_overrides)
+        for (const auto& [name, value] : *t_overrides) text += name + L'=' + value + L'\0';
+    return text;
+}
+
 std::wstring ExpandEnvironment(const std::wstring& text) {
     if (!t_overrides) {
         // The first call tells the size (with the terminating NUL); the variables may change

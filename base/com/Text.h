@@ -144,7 +144,7 @@ std::string FormatA(const char* format, ...);
 // The registry form of a GUID: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::wstring GuidText(REFGUID guid);
 // The environment as the calling thread sees it: every read of the product goes through these
-// three, which give a variable the thread overrides (below) its override.
+// four, which give a variable the thread overrides (below) its override.
 // A variable; nullopt when it is not set (set to empty is set).
 std::optional<std::wstring> EnvironmentValue(const wchar_t* name);
 // Whether the variable is set to exactly `value`; compared without allocating while the value is
@@ -153,6 +153,8 @@ bool EnvironmentValueIs(const wchar_t* name, std::wstring_view value);
 // `text` with its "%NAME%" references expanded as the system does: a reference to a variable that
 // is not set stays as written, and so does a text beyond the system's limit (32K characters).
 std::wstring ExpandEnvironment(const std::wstring& text);
+// All variables as one text ("NAME=value" each ended by a NUL), the thread's overrides last.
+std::wstring EnvironmentBlock();
 
 // For its lifetime, the calling thread sees `value` as the environment variable `name` (names
 // compare without case): one call can take another installation root without changing the process
