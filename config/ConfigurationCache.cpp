@@ -127,16 +127,6 @@ ComPtr<IFieldCollection> Rebuild(const PlainCollection& plain, DataObjects& obje
     return collection;
 }
 
-std::wstring EnvironmentBlock() {
-    wchar_t* block = GetEnvironmentStringsW();
-    if (!block) return {};
-    const wchar_t* end = block;
-    while (*end) end += wcslen(end) + 1;  // each variable ends with a NUL, the block with one more
-    std::wstring text(static_cast<const wchar_t*>(block), end);
-    FreeEnvironmentStringsW(block);
-    return text;
-}
-
 ConfigurationCache& ConfigurationCache::Process() {
     static ConfigurationCache cache;
     return cache;

@@ -71,8 +71,6 @@ struct ConfigurationSnapshot {
 std::optional<PlainCollection> Capture(IFieldCollection* collection);
 // A new collection of new fields from the plain form (null for one that was not there).
 ComPtr<IFieldCollection> Rebuild(const PlainCollection& plain, DataObjects& objects);
-// The process environment block, as one text.
-std::wstring EnvironmentBlock();
 
 // The process's kept reads, by installation root and requested language. Safe for concurrent use:
 // a snapshot handed out is shared and never changed.

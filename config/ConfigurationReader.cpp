@@ -131,7 +131,8 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
         // Taken before the files: a change while they are read makes the snapshot stale.
         snapshot->environment = EnvironmentBlock();
     }
-    const unsigned long outsideInputs = sources_.OutsideInputs();
+    // What went into the read besides the files.
+    const InputRecord inputs;
 
     const std::wstring xmlFolder = std::wstring(root.View()) + L"\\xml\\";
     const Bstr resourcePath = ReadMainFile(xmlFolder, language, store, snapshot.get());
@@ -148,7 +149,7 @@ void ConfigurationReader::Read(BSTR language, ConfigStore& store, std::wstring& 
     ReadResourceFiles(xmlFolder, resourcePath, store, snapshot.get(), context);
 
     // Kept only when the files alone made it: nothing was looked up, run or decrypted meanwhile.
-    if (!snapshot || !keptProperties || !keptOptions || sources_.OutsideInputs() != outsideInputs) return;
+    if (!snapshot || !keptProperties || !keptOptions || !inputs.FilesOnly()) return;
     std::optional<PlainCollection> keptMessages = Capture(store.Get(ConfigStore::kMessages).Get());
     if (!keptMessages) return;
     snapshot->properties = std::move(*keptProperties);

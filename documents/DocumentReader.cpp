@@ -100,6 +100,9 @@ void CheckReadableFileDepth(BSTR fileName) {
 
 namespace {
 
+// The nodes the reader hands the engine belong to a document parsed for the call.
+constexpr paramlist::Nodes kParsed = paramlist::Nodes::ParsedHere;
+
 // What "Parameter/FieldCollection" and its two siblings select below a document element: the
 // first such element in document order below any `Parameter` child; and the document's first
 // `Children` element. One walk over the document element's children finds them all.
@@ -163,7 +166,6 @@ ComPtr<IQarnDocumentCollection> DocumentReader::ReadQarnDocumentFromFileRecurse(
         ComPtr<IQarnDocument> owner;
     };
     std::vector<Pending> pending{{parent, nullptr}};
-    const paramlist::Engine::ParsedHere parsed(builder_);
     while (!pending.empty()) {
         Pending current = std::move(pending.back());
         pending.pop_back();
@@ -178,20 +180,18 @@ ComPtr<IQarnDocumentCollection> DocumentReader::ReadQarnDocumentFromFileRecurse(
 
             const DocumentParts parts = FindDocumentParts(child.Get());
             if (parts.fields) {
-                ComPtr<IFieldCollection> read;
-                CHECK_HR(builder_.DOMCreateFieldCollectionEntry(parts.fields.Get(), document.Get(), &read));
+                ComPtr<IFieldCollection> read = builder_.BuildFieldCollection(parts.fields.Get(), document.Get(), kParsed);
                 if (read) TakeInto(list.Get(), WithoutAttributes(std::move(read)), &IParameterList::put_FieldCollection,
                                    &IParameterList::get_FieldCollection);
             }
             if (parts.structures) {
-                ComPtr<IStructureCollection> read;
-                CHECK_HR(builder_.DOMCreateStructureCollectionEntry(parts.structures.Get(), document.Get(), &read));
+                ComPtr<IStructureCollection> read =
+                    builder_.BuildStructureCollection(parts.structures.Get(), document.Get(), kParsed);
                 if (read) TakeInto(list.Get(), WithoutAttributes(std::move(read)), &IParameterList::put_StructureCollection,
                                    &IParameterList::get_StructureCollection);
             }
             if (parts.tables) {
-                ComPtr<ITableCollection> read;
-                CHECK_HR(builder_.DOMCreateTableCollectionEntry(parts.tables.Get(), document.Get(), &read));
+                ComPtr<ITableCollection> read = builder_.BuildTableCollection(parts.tables.Get(), document.Get(), kParsed);
                 if (read) TakeInto(list.Get(), WithoutAttributes(std::move(read)), &IParameterList::put_TableCollection,
                                    &IParameterList::get_TableCollection);
             }
@@ -226,9 +226,8 @@ ComPtr<IQarnDocument> DocumentReader::ConvertNodeToQarnDocument(IXMLDOMNode* nod
             if (NodeType(child.Get()) != NODE_ELEMENT) continue;
             const Bstr name = NodeName(child.Get());
             if (name.View() == L"Parameter") {
-                ComPtr<IParameterList> list;
-                CHECK_HR(builder_.DOMCreateParameterListEntry(child.Get(), pDisp, &list));
-                if (list) CHECK_HR(current.document->put_ParameterList(list.Get()));
+                if (const ComPtr<IParameterList> list = builder_.BuildParameterList(child.Get(), pDisp, kParsed))
+                    CHECK_HR(current.document->put_ParameterList(list.Get()));
             } else if (name.View() == L"QarnDocumentCollection") {
                 ComPtr<IQarnDocumentCollection> collection =
                     objects_.New<IQarnDocumentCollection>(CLSID_QarnDocumentCollection);
@@ -266,7 +265,6 @@ ComPtr<IQarnDocument> DocumentReader::DescriptionDocument(IXMLDOMDocument2* dom,
     if (!root)
         THROW_MESSAGE(fromFile ? L"Given file '" + std::wstring(View(source)) + L"' is not an valid QARN document file."
                                : std::wstring(L"Given input is not an QARN document string."));
-    const paramlist::Engine::ParsedHere parsed(builder_);
     return ConvertNodeToQarnDocument(root.Get(), pDisp);
 }
 

@@ -25,13 +25,14 @@ public:
 
     // The documents of the `QarnDocument` element children of `parent`, their children read from
     // their `Children` elements to any depth (without recursion); null when there is none.
-    // `parent` belongs to a document parsed for the call (Engine::ParsedHere).
+    // `parent` belongs to a document parsed for the call (Nodes::ParsedHere).
     ComPtr<IQarnDocumentCollection> ReadQarnDocumentFromFileRecurse(IXMLDOMNode* parent);
     // The document of a description's `QarnDocument` element with everything below it; null for a
-    // null node. `pDisp` is the context object of every `Parameter` element.
+    // null node. `pDisp` is the context object of every `Parameter` element. `node` belongs to a
+    // document parsed for the call (Nodes::ParsedHere).
     ComPtr<IQarnDocument> ConvertNodeToQarnDocument(IXMLDOMNode* node, IDispatch* pDisp);
     // The document of a loaded description: `loaded` as load or loadXML reported it, `source` the
-    // file name or the text. `dom` was loaded for the call (Engine::ParsedHere).
+    // file name or the text. `dom` was loaded for the call.
     ComPtr<IQarnDocument> DescriptionDocument(IXMLDOMDocument2* dom, VARIANT_BOOL loaded, BSTR source, bool fromFile,
                                               IDispatch* pDisp);
 

@@ -41,22 +41,7 @@ ComPtr<IField> NodeFields::NewField(const Bstr& name, const VARIANT& value) { re
 
 Bstr ResolveEnvironmentVariables(BSTR text) {
     if (!text) return nullptr;
-    const std::wstring source(*Arg(text));
-    // A variable this thread overrides for the call in progress is not in the process environment.
-    if (ThreadEnvironmentOverride::Active()) return Bstr(std::wstring_view(ThreadEnvironmentOverride::Expand(source)));
-    // The first call tells the size (with the terminating NUL); the variables may change between
-    // the two calls, so ask again until the text fits.
-    std::wstring expanded(source.size() + 1, L'\0');
-    for (;;) {
-        const DWORD need = ExpandEnvironmentStringsW(source.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
-        // The system refuses texts beyond its limit (32K characters): such a text stays as written.
-        if (need == 0) return Bstr(std::wstring_view(source));
-        if (need <= expanded.size()) {
-            expanded.resize(need - 1);
-            return Bstr(std::wstring_view(expanded));
-        }
-        expanded.assign(need, L'\0');
-    }
+    return Bstr(std::wstring_view(ExpandEnvironment(std::wstring(*Arg(text)))));
 }
 
 ComPtr<IFieldCollection> NodeFields::GetAllSubNodesToFC(IXMLDOMNode* node) {

@@ -11,6 +11,8 @@
 #include "base/UtilityServices.h"
 
 #include <cwchar>
+#include <source_location>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -82,93 +84,108 @@ struct SourceSelection {
 // selection's source field.
 ComPtr<IParameterList> ContextList(IDispatch* context, const SourceSelection& selection);
 
-// The engine of one owner; used from the owner's apartment only. Each method runs in its own
-// method frame and reports as the owner's member of the same name.
+// Where the nodes a builder reads come from: a document this server has just parsed itself, which
+// nobody else holds (its parser refuses elements nested deeper than 256 levels, so values are read
+// without looking for deeper nesting), or a caller, who may have built them node by node (every
+// value is read with the nesting check, dom::ElementValue).
+enum class Nodes { ParsedHere, FromCaller };
+
+// Who calls a method of the engine. Each method is a member of the owner and runs in the method
+// frame of that member's name. Called from another frame (the default), it opens its own and a
+// failure is raised in the caller's with an "at" line for the place of the call, as a failed member
+// call checked with CHECK_HR is. The owner's member of the same name calls it from its own frame,
+// in which it then runs (FromMember).
+struct Call {
+    Call(std::source_location where = std::source_location::current()) noexcept : line(static_cast<int>(where.line())) {}
+    static Call FromMember() noexcept { return Call(std::source_location()); }
+    int line;  // of the call; 0 from the member's frame
+};
+
+// The engine of one owner; used from the owner's apartment only. Nodes are the elements of a
+// transaction definition; `context` is the caller's context object, which fields and mappings
+// read from and the list may be merged into. A null node builds nothing (a null result).
 class Engine : public config::StoreMessages {
 public:
     Engine(UtilityServices& host, DataObjects& objects, dom::NodeFields& nodeFields)
         : host_(host), objects_(objects), nodeFields_(nodeFields) {}
 
-    // Transaction lookup (transactions.cpp).
-    HRESULT GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, IParameterList** pResult);
-    HRESULT GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
-    HRESULT GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch* pDisp, IParameterList** ppResult);
-    HRESULT GetXmlParameterListFromXMLString(BSTR xmlString, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
-    HRESULT GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
-    HRESULT GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch* pDisp, IParameterList** ppResult);
-    HRESULT GetXmlParameterList1(IDispatch* pDom, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
-    HRESULT GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, IParameterList** ppResult);
-    HRESULT GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, BSTR filePathWithoutBackslash,
-                                 IParameterList** ppResult);
-    // Builders of one element each (builder.cpp, fields.cpp, collections.cpp).
-    HRESULT DOMCreateParameterListEntry(IDispatch* pDOMNode, IDispatch* pDisp, IParameterList** ppParameterList);
-    HRESULT DOMCreateFieldEntry(IDispatch* pDOMNode, IDispatch* pDisp, IField** ppField);
-    HRESULT DOMCreateFieldCollectionEntry(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection** ppFieldCollection);
-    HRESULT DOMCreateStructureCollectionEntry(IDispatch* pDOMNode, IDispatch* pDisp,
-                                              IStructureCollection** ppStructureCollection);
-    HRESULT DOMCreateStructureEntry(IDispatch* pDOMNode, IDispatch* pDisp, IStructure** ppStructure);
-    HRESULT DOMCreateTableCollectionEntry(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection** ppTableCollection);
-    HRESULT DOMCreateTableEntry(IDispatch* pDOMNode, IDispatch* pDisp, ITable** ppTable);
-    HRESULT DOMCreateFieldCollectionTableEntry(IDispatch* pDOMNode, IDispatch* pDisp,
-                                               IFieldCollectionTable** ppFieldCollectionTable);
-
-    // While one lives, the nodes the engine reads belong to a document this server has just parsed
-    // itself, which nobody else holds: the parser refuses elements nested deeper than 256 levels,
-    // so element values are read without looking for deeper nesting. A node a caller hands in may
-    // have been built node by node: the members callers reach the engine through end the scope for
-    // their call (CallerNodes).
-    class ParsedHere {
-    public:
-        explicit ParsedHere(Engine& engine, bool parsedHere = true) noexcept
-            : engine_(engine), previous_(std::exchange(engine.parsedHere_, parsedHere)) {}
-        ~ParsedHere() { engine_.parsedHere_ = previous_; }
-        ParsedHere(const ParsedHere&) = delete;
-        ParsedHere& operator=(const ParsedHere&) = delete;
-
-    private:
-        Engine& engine_;
-        bool previous_;
-    };
-    struct CallerNodes : ParsedHere {
-        explicit CallerNodes(Engine& engine) noexcept : ParsedHere(engine, false) {}
-    };
+    // Transaction lookup (transactions.cpp). The list of the transaction `aliasname` of the file
+    // `xmlFile` below the installation root (the customer's override file first, GetXmlParameterList);
+    // the same with `root` as the installation root for this call (GetXmlParameterList4).
+    ComPtr<IParameterList> Transaction(BSTR xmlFile, BSTR aliasname, IDispatch* context, Call call = {});
+    ComPtr<IParameterList> TransactionInRoot(BSTR xmlFile, BSTR aliasname, IDispatch* context, BSTR root, Call call = {});
+    // The list of the transaction `aliasname` in a file, an XML text or a parsed document, and of
+    // the element an XPath `path` selects in a file or a text (GetXmlParameterList2,
+    // GetXmlParameterListFromXMLString2, GetXmlParameterList1, GetXmlParameterList3,
+    // GetXmlParameterListFromXMLString3).
+    ComPtr<IParameterList> FromFile(BSTR xmlFile, BSTR aliasname, IDispatch* context, Call call = {});
+    ComPtr<IParameterList> FromText(BSTR xmlString, BSTR aliasname, IDispatch* context, Call call = {});
+    ComPtr<IParameterList> FromDocument(IDispatch* document, BSTR aliasname, IDispatch* context, Call call = {});
+    ComPtr<IParameterList> FromFileAt(BSTR xmlFile, BSTR path, IDispatch* context, Call call = {});
+    ComPtr<IParameterList> FromTextAt(BSTR xmlString, BSTR path, IDispatch* context, Call call = {});
+    // Builders of one element each (builder.cpp, fields.cpp, collections.cpp), members
+    // DOMCreateParameterListEntry, DOMCreateFieldEntry and so on.
+    ComPtr<IParameterList> BuildParameterList(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
+    ComPtr<IField> BuildField(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
+    ComPtr<IFieldCollection> BuildFieldCollection(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
+    ComPtr<IStructureCollection> BuildStructureCollection(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
+    ComPtr<IStructure> BuildStructure(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
+    ComPtr<ITableCollection> BuildTableCollection(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
+    ComPtr<ITable> BuildTable(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
+    ComPtr<IFieldCollectionTable> BuildRows(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call = {});
 
 private:
     HRESULT LookupMessage(BSTR id, BSTR* text) override { return host_.LookupMessage(id, text); }
 
+    // Runs `body` (which returns the method's result or nothing) as the member `name` for `call`.
+    template <class F>
+    auto Framed(const wchar_t* name, Call call, F&& body, std::source_location where = std::source_location::current()) {
+        using Result = decltype(body());
+        if (call.line == 0) return body();
+        if constexpr (std::is_void_v<Result>) {
+            CheckHr(MethodFrame(name, body, frame::Report{}, where), call.line);
+        } else {
+            Result result{};
+            CheckHr(MethodFrame(name, [&] { result = body(); }, frame::Report{}, where), call.line);
+            return result;
+        }
+    }
+
     // The typed value and the text of an element (dom::ElementValue, dom::ElementText); in a
     // document parsed here without the nesting check.
-    Variant ReadValue(IXMLDOMNode* element) {
-        if (!parsedHere_) return dom::ElementValue(element);
+    static Variant ReadValue(IXMLDOMNode* element, Nodes nodes) {
+        if (nodes == Nodes::FromCaller) return dom::ElementValue(element);
         Variant value;
         CHECK_HR(element->get_nodeTypedValue(value.Out()));
         return value;
     }
-    Bstr ReadText(IXMLDOMNode* element) { return dom::AsText(ReadValue(element)); }
-    auto TextReader() {
-        return [this](IXMLDOMNode* element) { return ReadText(element); };
+    static Bstr ReadText(IXMLDOMNode* element, Nodes nodes) { return dom::AsText(ReadValue(element, nodes)); }
+    static auto TextReader(Nodes nodes) {
+        return [nodes](IXMLDOMNode* element) { return ReadText(element, nodes); };
     }
 
-    // The internal builders fill an existing object, so that a list keeps its own collections;
-    // each reports through its own error frame.
-    HRESULT DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
-    HRESULT DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target);
-    HRESULT DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target);
-    // Creates an empty collection, fills it from `pDOMNode` with `fill` and hands it out.
+    // The internal builders fill an existing object, so that a list keeps its own collections
+    // (DOMCreateFieldCollectionEntry_intern and so on).
+    void FillFields(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IFieldCollection* target, Call call = {});
+    void FillStructures(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IStructureCollection* target, Call call = {});
+    void FillTables(IXMLDOMNode* node, IDispatch* context, Nodes nodes, ITableCollection* target, Call call = {});
+    template <class C, class I>
+    void FillCollection(const wchar_t* method, IXMLDOMNode* node, IDispatch* context, Nodes nodes, C* target, Call call,
+                        const wchar_t* element, ComPtr<I> (Engine::*build)(IXMLDOMNode*, IDispatch*, Nodes, Call));
+    // Creates an empty collection and fills it from `node` with `fill` (a public collection builder).
     template <class I>
-    HRESULT NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result, REFCLSID clsid,
-                                HRESULT (Engine::*fill)(IDispatch*, IDispatch*, I*));
+    ComPtr<I> NewFilledCollection(const wchar_t* method, IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call,
+                                  REFCLSID clsid, void (Engine::*fill)(IXMLDOMNode*, IDispatch*, Nodes, I*, Call));
     // The value of the property that `element`'s text names; null when the property has none.
-    Bstr PropertyNamedBy(IXMLDOMNode* element);
+    Bstr PropertyNamedBy(IXMLDOMNode* element, Nodes nodes);
     // The element's attributes as the attribute collection of the data-type object built from it.
     template <class I>
     void TakeAttributes(IXMLDOMNode* node, I* object);
     // Adds the fields a `Mapping` element selects from the caller's context object to `target`.
-    HRESULT DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target);
+    void AddMapping(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IFieldCollection* target, Call call = {});
     // The field group of `list` a mapping selects: the whole field collection, a structure's fields
     // or one table row (by number from 1, or below 1 by a field's value); null when it is missing.
-    HRESULT Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype, BSTR searchName,
-                           BSTR searchValue, long row, IFieldCollection** result);
+    ComPtr<IFieldCollection> MappedFields(IParameterList* list, const SourceSelection& selection, Call call = {});
     // Runs an event macro on `list` (which the macro may replace) and records the macro's "RETURN"
     // structure as the list attribute `eventName`.
     void RunEventMacro(BSTR scriptEngine, BSTR methodName, ComPtr<IParameterList>& list, const wchar_t* eventName);
@@ -176,17 +193,18 @@ private:
     // The list of a template transaction, built with `context` as its context object.
     ComPtr<IParameterList> BuildTemplate(BSTR templateFile, BSTR templateName, IParameterList* context);
     // A copy of the caller's input list with `built` merged into it, when `built` asks for that.
-    HRESULT CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result);
+    ComPtr<IParameterList> CheckForMerge(IDispatch* pDisp, IParameterList* built, Call call = {});
     // Adds the fields of `source` missing in `target`; for fields on both sides copies the value
     // (when allowReplace) and merges their attributes the same way.
-    HRESULT MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace);
+    void MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace, Call call = {});
     // The XPath of a transaction's `Parameter` element; "Parameter" without an alias.
-    HRESULT DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path);
-    // Builds the list of the element `path` selects in `document`; `source` names the document in
-    // the failure for a missing element.
-    HRESULT GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source, IParameterList** result);
+    Bstr AliasPath(BSTR aliasname, Call call = {});
+    // Builds the list of the element `path` selects in `document`, which was parsed for the call;
+    // `source` names the document in the failure for a missing element.
+    ComPtr<IParameterList> ParsedList(IDispatch* document, BSTR path, IDispatch* context, BSTR source, Call call = {});
     // Records where a list came from in its attributes.
-    HRESULT SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning);
+    void SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning,
+                    Call call = {});
 
     UtilityServices& host_;
     DataObjects& objects_;
@@ -195,8 +213,6 @@ private:
     ComPtr<IXsltProcessor> xslt_;
     // Template transactions being built (file, alias), innermost last.
     std::vector<std::pair<std::wstring, std::wstring>> templatesInProgress_;
-    // Set while the nodes read come from a document parsed here (ParsedHere).
-    bool parsedHere_ = false;
 };
 
 }  // namespace qarn::paramlist

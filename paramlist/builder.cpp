@@ -65,16 +65,14 @@ ComPtr<IParameterList> LocalCopy(DataObjects& objects, IParameterList* input) {
 
 }  // namespace
 
-HRESULT Engine::DOMCreateParameterListEntry(IDispatch *pDOMNode, IDispatch *pDisp, IParameterList **ppParameterList) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateParameterListEntry", [&] {
-        OutParam(ppParameterList);
-        if (!pDOMNode) return;
+ComPtr<IParameterList> Engine::BuildParameterList(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
+    return Framed(L"CQarnUtilities::DOMCreateParameterListEntry", call, [&]() -> ComPtr<IParameterList> {
+        if (!node) return {};
         ComPtr<IParameterList> list = objects_.New<IParameterList>(CLSID_ParameterList);
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
 
         // The event macros first: the pre event runs before anything is filled in.
         EventMacro pre, post;
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
             EventMacro* macro = name == L"PreAction" ? &pre : name == L"PostAction" ? &post : nullptr;
             if (!macro) return;
             const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(child);
@@ -86,22 +84,22 @@ HRESULT Engine::DOMCreateParameterListEntry(IDispatch *pDOMNode, IDispatch *pDis
         });
         if (pre.Given()) RunEventMacro(pre.scriptEngine, pre.methodName, list, L"HandlePreEvent");
 
-        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node.Get());
+        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node);
         if (attributes) CHECK_HR(list->put_Attributes(attributes.Get()));
 
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"FieldCollection") {
                 ComPtr<IFieldCollection> fields;
                 CHECK_HR(list->get_FieldCollection(&fields));
-                CHECK_HR(DOMCreateFieldCollectionEntry_intern(child, pDisp, fields.Get()));
+                FillFields(child, context, nodes, fields.Get());
             } else if (name == L"StructureCollection") {
                 ComPtr<IStructureCollection> structures;
                 CHECK_HR(list->get_StructureCollection(&structures));
-                CHECK_HR(DOMCreateStructureCollectionEntry_intern(child, pDisp, structures.Get()));
+                FillStructures(child, context, nodes, structures.Get());
             } else if (name == L"TableCollection") {
                 ComPtr<ITableCollection> tables;
                 CHECK_HR(list->get_TableCollection(&tables));
-                CHECK_HR(DOMCreateTableCollectionEntry_intern(child, pDisp, tables.Get()));
+                FillTables(child, context, nodes, tables.Get());
             }
         });
 
@@ -118,9 +116,8 @@ HRESULT Engine::DOMCreateParameterListEntry(IDispatch *pDOMNode, IDispatch *pDis
         if (post.Given()) RunEventMacro(post.scriptEngine, post.methodName, list, L"HandlePostEvent");
         if (!result) result = list;
 
-        ComPtr<IParameterList> merged;
-        CHECK_HR(CheckForMerge(pDisp, result.Get(), &merged));
-        *ppParameterList = (merged ? merged : result).Detach();
+        ComPtr<IParameterList> merged = CheckForMerge(context, result.Get());
+        return merged ? merged : result;
     });
 }
 
@@ -160,20 +157,17 @@ ComPtr<IParameterList> Engine::BuildTemplate(BSTR templateFile, BSTR templateNam
         THROW_MESSAGE(Format(L"Templates are nested deeper than %u levels at the template %s in %s.",
                              static_cast<unsigned>(kMaxTemplateDepth), request.second.c_str(), request.first.c_str()));
     templatesInProgress_.push_back(request);
-    ComPtr<IParameterList> result;
-    const HRESULT hr = GetXmlParameterList(templateFile, templateName, context, &result);
-    templatesInProgress_.pop_back();
-    CHECK_HR(hr);
-    return result;
+    // Taken off again however the build ends.
+    const struct Leave { decltype(templatesInProgress_)& building; ~Leave() { building.pop_back(); } } leave{templatesInProgress_};
+    return Transaction(templateFile, templateName, context);
 }
 
-HRESULT Engine::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParameterList** result) {
-    return MethodFrame(L"CQarnUtilities::CheckForMerge", [&] {
-        OutParam(result);
-        if (!pDisp || !built) return;
+ComPtr<IParameterList> Engine::CheckForMerge(IDispatch* pDisp, IParameterList* built, Call call) {
+    return Framed(L"CQarnUtilities::CheckForMerge", call, [&]() -> ComPtr<IParameterList> {
+        if (!pDisp || !built) return {};
         ComPtr<IFieldCollection> attributes;
         CHECK_HR(built->get_Attributes(&attributes));
-        if (!attributes) return;
+        if (!attributes) return {};
         const auto flag = [&](const wchar_t* name, bool absent) {
             ComPtr<IField> field;
             CHECK_HR(attributes->get_Field(Bstr(name), &field));
@@ -182,7 +176,7 @@ HRESULT Engine::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParamete
             CHECK_HR(field->get_StringValue(text.Out()));
             return IsTrue(text);
         };
-        if (!flag(L"mergeIntoInput", false)) return;
+        if (!flag(L"mergeIntoInput", false)) return {};
         const VARIANT_BOOL allowReplace = flag(L"mergeOption_allowReplace", true) ? VARIANT_TRUE : VARIANT_FALSE;
 
         // The caller's input: a document's list, or a list itself.
@@ -192,12 +186,12 @@ HRESULT Engine::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParamete
             CHECK_HR(document->get_ParameterList(&input));
         if (!input && FAILED(pDisp->QueryInterface(IID_PPV_ARGS(&input)))) input.Reset();
         SetErrorInfo(0, nullptr);
-        if (!input) return;
+        if (!input) return {};
 
         ComPtr<IParameterList> target = LocalCopy(objects_, input.Get());
         if (!target) CHECK_HR(input->Clone(&target));
-        if (!target) return;
-        const auto merge = [&](IFieldCollection* from, IFieldCollection* to) { CHECK_HR(MergeByFlag(from, to, allowReplace)); };
+        if (!target) return {};
+        const auto merge = [&](IFieldCollection* from, IFieldCollection* to) { MergeByFlag(from, to, allowReplace); };
         // The attributes of two objects of one kind, created where missing.
         const auto mergeAttributes = [&](auto* from, auto* to) {
             merge(objects_.AttributesOf(from).Get(), objects_.AttributesOf(to).Get());
@@ -256,12 +250,12 @@ HRESULT Engine::CheckForMerge(IDispatch* pDisp, IParameterList* built, IParamete
             mergeAttributes(table.Get(), existing.Get());
         }
         mergeAttributes(fromTables.Get(), toTables.Get());
-        *result = target.Detach();
+        return target;
     });
 }
 
-HRESULT Engine::MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace) {
-    return MethodFrame(L"CQarnUtilities::MergeByFlag", [&] {
+void Engine::MergeByFlag(IFieldCollection* source, IFieldCollection* target, VARIANT_BOOL allowReplace, Call call) {
+    Framed(L"CQarnUtilities::MergeByFlag", call, [&] {
         // Attribute collections nest (a field's attributes are fields with attributes of their
         // own): the pairs still to merge are kept in a list, and a pair met before is not merged
         // again, so collections that hold themselves cannot make the merge run forever.

@@ -14,74 +14,72 @@ void Engine::TakeAttributes(IXMLDOMNode* node, I* object) {
 
 // The public collection builders make the empty collection and fill it like the list's own ones.
 template <class I>
-HRESULT Engine::NewFilledCollection(const wchar_t* method, IDispatch* pDOMNode, IDispatch* pDisp, I** result,
-                                            REFCLSID clsid, HRESULT (Engine::*fill)(IDispatch*, IDispatch*, I*)) {
-    return MethodFrame(method, [&] {
-        OutParam(result);
-        if (!pDOMNode) return;
+ComPtr<I> Engine::NewFilledCollection(const wchar_t* method, IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call,
+                                      REFCLSID clsid, void (Engine::*fill)(IXMLDOMNode*, IDispatch*, Nodes, I*, Call)) {
+    return Framed(method, call, [&]() -> ComPtr<I> {
+        if (!node) return {};
         ComPtr<I> collection = objects_.New<I>(clsid);
-        CHECK_HR((this->*fill)(pDOMNode, pDisp, collection.Get()));
-        *result = collection.Detach();
+        (this->*fill)(node, context, nodes, collection.Get(), Call());
+        return collection;
     });
 }
 
-HRESULT Engine::DOMCreateFieldCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollection **ppFieldCollection) {
-    return NewFilledCollection(L"CQarnUtilities::DOMCreateFieldCollectionEntry", pDOMNode, pDisp, ppFieldCollection, CLSID_FieldCollection,
-                               &Engine::DOMCreateFieldCollectionEntry_intern);
+ComPtr<IFieldCollection> Engine::BuildFieldCollection(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
+    return NewFilledCollection(L"CQarnUtilities::DOMCreateFieldCollectionEntry", node, context, nodes, call,
+                               CLSID_FieldCollection, &Engine::FillFields);
 }
 
-HRESULT Engine::DOMCreateFieldCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionEntry_intern", [&] {
-        if (!pDOMNode || !target) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
-        TakeAttributes(node.Get(), target);
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+void Engine::FillFields(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IFieldCollection* target, Call call) {
+    Framed(L"CQarnUtilities::DOMCreateFieldCollectionEntry_intern", call, [&] {
+        if (!node || !target) return;
+        TakeAttributes(node, target);
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Field") {
-                ComPtr<IField> field;
-                CHECK_HR(DOMCreateFieldEntry(child, pDisp, &field));
-                if (field) CHECK_HR(target->Add(field.Get()));
+                if (const ComPtr<IField> field = BuildField(child, context, nodes)) CHECK_HR(target->Add(field.Get()));
             } else if (name == L"Mapping") {
-                CHECK_HR(DOMCreateMapping(child, pDisp, target));
+                AddMapping(child, context, nodes, target);
             }
         });
     });
 }
 
-HRESULT Engine::DOMCreateStructureCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructureCollection **ppStructureCollection) {
-    return NewFilledCollection(L"CQarnUtilities::DOMCreateStructureCollectionEntry", pDOMNode, pDisp, ppStructureCollection, CLSID_StructureCollection,
-                               &Engine::DOMCreateStructureCollectionEntry_intern);
+ComPtr<IStructureCollection> Engine::BuildStructureCollection(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
+    return NewFilledCollection(L"CQarnUtilities::DOMCreateStructureCollectionEntry", node, context, nodes, call,
+                               CLSID_StructureCollection, &Engine::FillStructures);
 }
 
-HRESULT Engine::DOMCreateStructureCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, IStructureCollection* target) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern", [&] {
-        if (!pDOMNode || !target) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
-        TakeAttributes(node.Get(), target);
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
-            if (name != L"Structure") return;
-            ComPtr<IStructure> structure;
-            CHECK_HR(DOMCreateStructureEntry(child, pDisp, &structure));
-            if (structure) CHECK_HR(target->Add(structure.Get()));
+// Structures and tables: the objects `build` makes of the `element` children join the collection.
+template <class C, class I>
+void Engine::FillCollection(const wchar_t* method, IXMLDOMNode* node, IDispatch* context, Nodes nodes, C* target,
+                            Call call, const wchar_t* element, ComPtr<I> (Engine::*build)(IXMLDOMNode*, IDispatch*, Nodes, Call)) {
+    Framed(method, call, [&] {
+        if (!node || !target) return;
+        TakeAttributes(node, target);
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
+            if (name != element) return;
+            if (const ComPtr<I> item = (this->*build)(child, context, nodes, Call())) CHECK_HR(target->Add(item.Get()));
         });
     });
 }
 
-HRESULT Engine::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, IStructure **ppStructure) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateStructureEntry", [&] {
-        OutParam(ppStructure);
-        if (!pDOMNode) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+void Engine::FillStructures(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IStructureCollection* target, Call call) {
+    FillCollection(L"CQarnUtilities::DOMCreateStructureCollectionEntry_intern", node, context, nodes, target, call,
+                   L"Structure", &Engine::BuildStructure);
+}
+
+ComPtr<IStructure> Engine::BuildStructure(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
+    return Framed(L"CQarnUtilities::DOMCreateStructureEntry", call, [&]() -> ComPtr<IStructure> {
+        if (!node) return {};
         ComPtr<IStructure> structure = objects_.New<IStructure>(CLSID_Structure);
-        TakeAttributes(node.Get(), structure.Get());
+        TakeAttributes(node, structure.Get());
         bool hasFields = false;  // the structure holds a collection read here
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(structure->put_Name(ReadText(child)));
+                CHECK_HR(structure->put_Name(ReadText(child, nodes)));
             } else if (name == L"NameFromProperty") {
-                if (const Bstr value = PropertyNamedBy(child); !value.IsNull()) CHECK_HR(structure->put_Name(value));
+                if (const Bstr value = PropertyNamedBy(child, nodes); !value.IsNull()) CHECK_HR(structure->put_Name(value));
             } else if (name == L"FieldCollection") {
-                ComPtr<IFieldCollection> fields;
-                CHECK_HR(DOMCreateFieldCollectionEntry(child, pDisp, &fields));
+                const ComPtr<IFieldCollection> fields = BuildFieldCollection(child, context, nodes);
                 if (!fields) return;
                 // The first collection becomes the structure's own, which was empty, on this data-type
                 // server's structures: the same fields as adding them to it, and no attributes, which
@@ -96,42 +94,30 @@ HRESULT Engine::DOMCreateStructureEntry(IDispatch *pDOMNode, IDispatch *pDisp, I
                 hasFields = true;
             }
         });
-        *ppStructure = structure.Detach();
+        return structure;
     });
 }
 
-HRESULT Engine::DOMCreateTableCollectionEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITableCollection **ppTableCollection) {
-    return NewFilledCollection(L"CQarnUtilities::DOMCreateTableCollectionEntry", pDOMNode, pDisp, ppTableCollection, CLSID_TableCollection,
-                               &Engine::DOMCreateTableCollectionEntry_intern);
+ComPtr<ITableCollection> Engine::BuildTableCollection(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
+    return NewFilledCollection(L"CQarnUtilities::DOMCreateTableCollectionEntry", node, context, nodes, call,
+                               CLSID_TableCollection, &Engine::FillTables);
 }
 
-HRESULT Engine::DOMCreateTableCollectionEntry_intern(IDispatch* pDOMNode, IDispatch* pDisp, ITableCollection* target) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", [&] {
-        if (!pDOMNode || !target) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
-        TakeAttributes(node.Get(), target);
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
-            if (name != L"Table") return;
-            ComPtr<ITable> table;
-            CHECK_HR(DOMCreateTableEntry(child, pDisp, &table));
-            if (table) CHECK_HR(target->Add(table.Get()));
-        });
-    });
+void Engine::FillTables(IXMLDOMNode* node, IDispatch* context, Nodes nodes, ITableCollection* target, Call call) {
+    FillCollection(L"CQarnUtilities::DOMCreateTableCollectionEntry_intern", node, context, nodes, target, call, L"Table",
+                   &Engine::BuildTable);
 }
 
-HRESULT Engine::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITable **ppTable) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateTableEntry", [&] {
-        OutParam(ppTable);
-        if (!pDOMNode) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+ComPtr<ITable> Engine::BuildTable(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
+    return Framed(L"CQarnUtilities::DOMCreateTableEntry", call, [&]() -> ComPtr<ITable> {
+        if (!node) return {};
         ComPtr<ITable> table = objects_.New<ITable>(CLSID_Table);
-        TakeAttributes(node.Get(), table.Get());
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+        TakeAttributes(node, table.Get());
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(table->put_Name(ReadText(child)));
+                CHECK_HR(table->put_Name(ReadText(child, nodes)));
             } else if (name == L"FieldCollectionTable") {
-                ComPtr<IFieldCollectionTable> rows;
-                CHECK_HR(DOMCreateFieldCollectionTableEntry(child, pDisp, &rows));
+                const ComPtr<IFieldCollectionTable> rows = BuildRows(child, context, nodes);
                 if (!rows) return;
                 // The rows join the table's own rows.
                 ComPtr<IFieldCollectionTable> own;
@@ -142,69 +128,61 @@ HRESULT Engine::DOMCreateTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, ITabl
                     CHECK_HR(table->put_FieldCollectionTable(rows.Get()));
             }
         });
-        *ppTable = table.Detach();
+        return table;
     });
 }
 
-HRESULT Engine::DOMCreateFieldCollectionTableEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFieldCollectionTable **ppFieldCollectionTable) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateFieldCollectionTableEntry", [&] {
-        OutParam(ppFieldCollectionTable);
-        if (!pDOMNode) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+ComPtr<IFieldCollectionTable> Engine::BuildRows(IXMLDOMNode* node, IDispatch* context, Nodes nodes, Call call) {
+    return Framed(L"CQarnUtilities::DOMCreateFieldCollectionTableEntry", call, [&]() -> ComPtr<IFieldCollectionTable> {
+        if (!node) return {};
         ComPtr<IFieldCollectionTable> rows = objects_.New<IFieldCollectionTable>(CLSID_FieldCollectionTable);
-        TakeAttributes(node.Get(), rows.Get());
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+        TakeAttributes(node, rows.Get());
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name != L"FieldCollection") return;
-            ComPtr<IFieldCollection> row;
-            CHECK_HR(DOMCreateFieldCollectionEntry(child, pDisp, &row));
-            if (row) CHECK_HR(rows->Add(row.Get()));
+            if (const ComPtr<IFieldCollection> row = BuildFieldCollection(child, context, nodes)) CHECK_HR(rows->Add(row.Get()));
         });
-        *ppFieldCollectionTable = rows.Detach();
+        return rows;
     });
 }
 
-HRESULT Engine::DOMCreateMapping(IDispatch* pDOMNode, IDispatch* pDisp, IFieldCollection* target) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateMapping", [&] {
-        if (!pDOMNode || !target) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+void Engine::AddMapping(IXMLDOMNode* node, IDispatch* context, Nodes nodes, IFieldCollection* target, Call call) {
+    Framed(L"CQarnUtilities::DOMCreateMapping", call, [&] {
+        if (!node || !target) return;
         SourceSelection source;
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) { source.Read(name, child, TextReader()); });
-        if (!pDisp || !(source.Is(L"ParameterList") || source.Is(L"QarnDocument"))) return;
-        const ComPtr<IParameterList> list = ContextList(pDisp, source);
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) { source.Read(name, child, TextReader(nodes)); });
+        if (!context || !(source.Is(L"ParameterList") || source.Is(L"QarnDocument"))) return;
+        const ComPtr<IParameterList> list = ContextList(context, source);
         if (!list) return;
-        ComPtr<IFieldCollection> mapped;
-        CHECK_HR(Mapping_intern(list.Get(), source.structure, source.table, source.subtype, source.searchName,
-                                source.searchValue, source.row, &mapped));
-        if (mapped) CHECK_HR(target->AddFieldCollection(mapped.Get()));
+        if (const ComPtr<IFieldCollection> mapped = MappedFields(list.Get(), source)) CHECK_HR(target->AddFieldCollection(mapped.Get()));
     });
 }
 
-HRESULT Engine::Mapping_intern(IParameterList* list, BSTR structureName, BSTR tableName, BSTR subtype,
-                                       BSTR searchName, BSTR searchValue, long row, IFieldCollection** result) {
-    return MethodFrame(L"CQarnUtilities::Mapping_intern", [&] {
-        OutParam(result);
-        if (!list) return;
-        const std::wstring_view kind = View(subtype);
+ComPtr<IFieldCollection> Engine::MappedFields(IParameterList* list, const SourceSelection& s, Call call) {
+    return Framed(L"CQarnUtilities::Mapping_intern", call, [&] {
+        ComPtr<IFieldCollection> result;
+        if (!list) return result;
+        const std::wstring_view kind = s.subtype.View();
         if (kind == L"FieldCollection") {
-            CHECK_HR(list->get_FieldCollection(result));
+            CHECK_HR(list->get_FieldCollection(&result));
         } else if (kind == L"StructureCollection") {
             ComPtr<IStructure> structure;
-            CHECK_HR(list->GetStructure(structureName, &structure));
-            if (structure) CHECK_HR(structure->get_FieldCollection(result));
+            CHECK_HR(list->GetStructure(s.structure, &structure));
+            if (structure) CHECK_HR(structure->get_FieldCollection(&result));
         } else if (kind == L"TableCollection") {
             ComPtr<ITable> table;
-            CHECK_HR(list->GetTable(tableName, &table));
+            CHECK_HR(list->GetTable(s.table, &table));
             ComPtr<IFieldCollectionTable> rows;
             if (table) CHECK_HR(table->get_FieldCollectionTable(&rows));
-            if (!rows) return;
-            if (row < 1) {
-                CHECK_HR(rows->FindRow(searchName, searchValue, result));
-                return;
+            if (!rows) return result;
+            if (s.row < 1) {
+                CHECK_HR(rows->FindRow(s.searchName, s.searchValue, &result));
+                return result;
             }
             // A row beyond the table maps nothing.
             long count = 0;
             CHECK_HR(rows->get_Count(&count));
-            if (row <= count) CHECK_HR(rows->get_Item(row, result));
+            if (s.row <= count) CHECK_HR(rows->get_Item(s.row, &result));
         }
+        return result;
     });
 }

@@ -75,19 +75,17 @@ Bstr FunctionInput(const VARIANT& value) {
 
 }  // namespace
 
-Bstr Engine::PropertyNamedBy(IXMLDOMNode* element) {
+Bstr Engine::PropertyNamedBy(IXMLDOMNode* element, Nodes nodes) {
     Bstr value;
-    CHECK_HR(host_.LookupProperty(ReadText(element), value.Out()));
+    CHECK_HR(host_.LookupProperty(ReadText(element, nodes), value.Out()));
     return value;
 }
 
-HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IField **ppField) {
-    return MethodFrame(L"CQarnUtilities::DOMCreateFieldEntry", [&] {
-        OutParam(ppField);
-        if (!pDOMNode) return;
-        const ComPtr<IXMLDOMNode> node = dom::AsNode(pDOMNode);
+ComPtr<IField> Engine::BuildField(IXMLDOMNode* node, IDispatch* pDisp, Nodes nodes, Call call) {
+    return Framed(L"CQarnUtilities::DOMCreateFieldEntry", call, [&]() -> ComPtr<IField> {
+        if (!node) return {};
         ComPtr<IField> field = objects_.New<IField>(CLSID_Field);
-        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node.Get());
+        const ComPtr<IFieldCollection> attributes = nodeFields_.AttributeFields(node);
         if (attributes) CHECK_HR(field->put_Attributes(attributes.Get()));
 
         // Every value set goes through here; only a text with a percent sign can hold references.
@@ -106,27 +104,27 @@ HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFiel
         };
         SourceSelection source;
         Bstr function;
-        ForEachElement(node.Get(), [&](IXMLDOMNode* child, std::wstring_view name) {
+        ForEachElement(node, [&](IXMLDOMNode* child, std::wstring_view name) {
             if (name == L"Name") {
-                CHECK_HR(field->put_Name(ReadText(child)));
+                CHECK_HR(field->put_Name(ReadText(child, nodes)));
             } else if (name == L"NameFromProperty") {
-                if (const Bstr value = PropertyNamedBy(child); !value.IsNull()) CHECK_HR(field->put_Name(value));
+                if (const Bstr value = PropertyNamedBy(child, nodes); !value.IsNull()) CHECK_HR(field->put_Name(value));
             } else if (name == L"Value") {
-                working = ReadValue(child);
+                working = ReadValue(child, nodes);
             } else if (name == L"ValueFromProperty") {
-                workWithText(PropertyNamedBy(child));
+                workWithText(PropertyNamedBy(child, nodes));
             } else if (name == L"ValueFromNodeAttributes") {
                 ComPtr<IField> attribute;
-                if (attributes) CHECK_HR(attributes->get_Field(ReadText(child), &attribute));
+                if (attributes) CHECK_HR(attributes->get_Field(ReadText(child, nodes), &attribute));
                 if (attribute) {
                     Bstr text;
                     CHECK_HR(attribute->get_StringValue(text.Out()));
                     workWithText(std::move(text));
                 }
             } else if (name == L"Function") {
-                function = ReadText(child);
+                function = ReadText(child, nodes);
             } else {
-                source.Read(name, child, TextReader());
+                source.Read(name, child, TextReader(nodes));
             }
         });
 
@@ -158,7 +156,7 @@ HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFiel
         // The function gets the working value, not what the stores or the context object gave.
         if (!function.IsEmpty()) {
             ComPtr<IFieldFunction> functions;
-            host_.NoteOutsideInput();
+            InputRecord::NoteOutside();
             CHECK_HR(CoCreateInstance(kFieldFunction, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&functions)));
             const Bstr input = FunctionInput(working);
             Bstr result;
@@ -198,6 +196,6 @@ HRESULT Engine::DOMCreateFieldEntry(IDispatch *pDOMNode, IDispatch *pDisp, IFiel
                 SetErrorInfo(0, nullptr);
             }
         }
-        *ppField = field.Detach();
+        return field;
     });
 }

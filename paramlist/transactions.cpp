@@ -17,36 +17,30 @@ std::wstring Text(BSTR s) { return std::wstring(View(s)); }
 
 }  // namespace
 
-HRESULT Engine::DetermineNodeNameForAliasName(BSTR aliasname, BSTR* path) {
-    return MethodFrame(L"CQarnUtilities::DetermineNodeNameForAliasName", [&] {
-        OutParam(path);
+Bstr Engine::AliasPath(BSTR aliasname, Call call) {
+    return Framed(L"CQarnUtilities::DetermineNodeNameForAliasName", call, [&] {
         // The alias goes into the expression as it is written: an apostrophe makes it invalid.
         if (aliasname && SysStringLen(aliasname) > 0)
-            *path = CopyBstr(std::wstring_view(FormatCapped(SysStringLen(aliasname) + kPathCapacity,
-                                                            L"Qarn/Transaction[Aliasname='%s']/Import/Parameter",
-                                                            Text(aliasname).c_str())));
-        else
-            *path = CopyBstr(L"Parameter");
+            return Bstr(std::wstring_view(FormatCapped(SysStringLen(aliasname) + kPathCapacity,
+                                                       L"Qarn/Transaction[Aliasname='%s']/Import/Parameter",
+                                                       Text(aliasname).c_str())));
+        return Bstr(L"Parameter");
     });
 }
 
-HRESULT Engine::GetParameterList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source,
-                                 IParameterList** result) {
-    return MethodFrame(L"CQarnUtilities::GetParameterList", [&] {
-        OutParam(result);
+ComPtr<IParameterList> Engine::ParsedList(IDispatch* document, BSTR path, IDispatch* pDisp, BSTR source, Call call) {
+    return Framed(L"CQarnUtilities::GetParameterList", call, [&] {
         const ComPtr<IXMLDOMDocument2> dom = dom::AsDom<IXMLDOMDocument2>(document, L"an XML document");
         ComPtr<IXMLDOMNode> node;
         if (path && SysStringLen(path) > 0) node = dom::SelectSingle(dom.Get(), path);
         if (!node) THROW_STORE_REPORT(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(source));
-        // The document was parsed for this call and stays here.
-        ParsedHere parsed(*this);
-        CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, result));
+        return BuildParameterList(node.Get(), pDisp, Nodes::ParsedHere);
     });
 }
 
-HRESULT Engine::SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile,
-                                   BSTR customerWarning) {
-    return MethodFrame(L"CQarnUtilities::SetContext", [&] {
+void Engine::SetContext(IParameterList* list, BSTR source, BSTR transaction, bool isCustomerFile, BSTR customerWarning,
+                        Call call) {
+    Framed(L"CQarnUtilities::SetContext", call, [&] {
         if (!list) return;
         const ComPtr<IFieldCollection> attributes = objects_.AttributesOf(list);
         const auto set = [&](const wchar_t* name, std::wstring_view value) {
@@ -59,9 +53,8 @@ HRESULT Engine::SetContext(IParameterList* list, BSTR source, BSTR transaction, 
     });
 }
 
-HRESULT Engine::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **pResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList", [&] {
-        OutParam(pResult);
+ComPtr<IParameterList> Engine::Transaction(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, Call call) {
+    return Framed(L"CQarnUtilities::GetXmlParameterList", call, [&] {
         Bstr root;
         CHECK_HR(host_.EnvironmentValue(Bstr(L"QarnRootDir"), root.Out()));
         const std::wstring file = Text(xmlFile);
@@ -93,10 +86,9 @@ HRESULT Engine::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDi
                 missing.scode = DISP_E_PARAMNOTFOUND;
                 Bstr xml;
                 CHECK_HR(xslt_->Transform(stylesheet, context, missing, xml.Out()));
-                if (!xml.IsEmpty()) CHECK_HR(GetXmlParameterListFromXMLString3(xml, Bstr(L"Parameter"), nullptr, &list));
-                CHECK_HR(SetContext(list.Get(), source, aliasname, false, nullptr));
-                *pResult = list.Detach();
-                return;
+                if (!xml.IsEmpty()) list = FromTextAt(xml, Bstr(L"Parameter"), nullptr);
+                SetContext(list.Get(), source, aliasname, false, nullptr);
+                return list;
             }
         }
 
@@ -105,7 +97,7 @@ HRESULT Engine::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDi
         CHECK_HR(host_.FileExists(customerPath, &customerExists, false));
         if (customerExists == VARIANT_TRUE) {
             try {
-                CHECK_HR(GetXmlParameterList2(customerPath, aliasname, pDisp, &list));
+                list = FromFile(customerPath, aliasname, pDisp);
                 source = customerPath;
                 fromCustomerFile = true;
             } catch (const ComError& e) {
@@ -121,7 +113,7 @@ HRESULT Engine::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDi
         if (!list) {
             std::wstring error;
             try {
-                CHECK_HR(GetXmlParameterList2(regularPath, aliasname, pDisp, &list));
+                list = FromFile(regularPath, aliasname, pDisp);
                 source = regularPath;
             } catch (const ComError& e) {
                 error = L"Error in " + Text(regularPath) + L": " + Text(e.Description());
@@ -135,98 +127,66 @@ HRESULT Engine::GetXmlParameterList(BSTR xmlFile, BSTR aliasname, IDispatch *pDi
         }
 
         const Bstr warning{std::wstring_view(customerError)};
-        CHECK_HR(SetContext(list.Get(), source, aliasname, fromCustomerFile, warning));
-        *pResult = list.Detach();
+        SetContext(list.Get(), source, aliasname, fromCustomerFile, warning);
+        return list;
     });
 }
 
-HRESULT Engine::GetXmlParameterList2(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList2", [&] {
-        OutParam(ppResult);
-        Bstr path;
-        CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
-        CHECK_HR(GetXmlParameterList3(xmlFile, path, pDisp, ppResult));
-    });
+ComPtr<IParameterList> Engine::FromFile(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, Call call) {
+    return Framed(L"CQarnUtilities::GetXmlParameterList2", call, [&] { return FromFileAt(xmlFile, AliasPath(aliasname), pDisp); });
 }
 
-HRESULT Engine::GetXmlParameterList3(BSTR xmlFile, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList3", [&] {
-        OutParam(ppResult);
+ComPtr<IParameterList> Engine::FromFileAt(BSTR xmlFile, BSTR nodeName, IDispatch* pDisp, Call call) {
+    return Framed(L"CQarnUtilities::GetXmlParameterList3", call, [&] {
         Variant file;
         file.vt = VT_BSTR;
         file.bstrVal = CopyBstr(View(xmlFile));
         ComPtr<IDispatch> document;
         CHECK_HR(host_.ParseFile(file, &document));
-        CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlFile, ppResult));
+        return ParsedList(document.Get(), nodeName, pDisp, xmlFile);
     });
 }
 
-HRESULT Engine::GetXmlParameterListFromXMLString(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString", [&] {
-        CHECK_HR(GetXmlParameterListFromXMLString2(xmlString, aliasname, pDisp, ppResult));
-    });
+ComPtr<IParameterList> Engine::FromText(BSTR xmlString, BSTR aliasname, IDispatch* pDisp, Call call) {
+    return Framed(L"CQarnUtilities::GetXmlParameterListFromXMLString2", call,
+                  [&] { return FromTextAt(xmlString, AliasPath(aliasname), pDisp); });
 }
 
-HRESULT Engine::GetXmlParameterListFromXMLString2(BSTR xmlString, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString2", [&] {
-        OutParam(ppResult);
-        Bstr path;
-        CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
-        CHECK_HR(GetXmlParameterListFromXMLString3(xmlString, path, pDisp, ppResult));
-    });
-}
-
-HRESULT Engine::GetXmlParameterListFromXMLString3(BSTR xmlString, BSTR nodeName, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterListFromXMLString3", [&] {
-        OutParam(ppResult);
+ComPtr<IParameterList> Engine::FromTextAt(BSTR xmlString, BSTR nodeName, IDispatch* pDisp, Call call) {
+    return Framed(L"CQarnUtilities::GetXmlParameterListFromXMLString3", call, [&] {
         ComPtr<IDispatch> document;
         CHECK_HR(host_.ParseText(xmlString, &document));
-        CHECK_HR(GetParameterList(document.Get(), nodeName, pDisp, xmlString, ppResult));
+        return ParsedList(document.Get(), nodeName, pDisp, xmlString);
     });
 }
 
-HRESULT Engine::GetXmlParameterList1(IDispatch *pDom, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList1", [&] {
-        OutParam(ppResult);
-        if (!pDom) return;
-        Bstr path;
-        CHECK_HR(DetermineNodeNameForAliasName(aliasname, path.Out()));
+ComPtr<IParameterList> Engine::FromDocument(IDispatch* pDom, BSTR aliasname, IDispatch* pDisp, Call call) {
+    return Framed(L"CQarnUtilities::GetXmlParameterList1", call, [&]() -> ComPtr<IParameterList> {
+        if (!pDom) return {};
+        const Bstr path = AliasPath(aliasname);
         const ComPtr<IXMLDOMDocument2> document = dom::AsDom<IXMLDOMDocument2>(pDom, L"an XML document");
         // The file the document was loaded from, when it was loaded from one.
         const Bstr url = dom::Url(document.Get());
         const ComPtr<IXMLDOMNode> node = dom::SelectSingle(document.Get(), path);
         if (!node) THROW_STORE_REPORT(L"M0013", L"Node %s not found in %s.", Arg(path), Arg(url));
-        CHECK_HR(DOMCreateParameterListEntry(node.Get(), pDisp, ppResult));
+        // The caller's document may have been built node by node.
+        return BuildParameterList(node.Get(), pDisp, Nodes::FromCaller);
     });
 }
 
-HRESULT Engine::GetXmlParameterList2_(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList2_", [&] {
-        CHECK_POINTER(ppResult);
-        // The [in,out] result is replaced by the list.
-        ComPtr<IParameterList> list;
-        CHECK_HR(GetXmlParameterList2(xmlFile, aliasname, pDisp, &list));
-        if (*ppResult) (*ppResult)->Release();
-        *ppResult = list.Detach();
-    });
-}
-
-HRESULT Engine::GetXmlParameterList4(BSTR xmlFile, BSTR aliasname, IDispatch *pDisp, BSTR filePathWithoutBackslash, IParameterList **ppResult) {
-    return MethodFrame(L"CQarnUtilities::GetXmlParameterList4", [&] {
-        OutParam(ppResult);
-        if (!filePathWithoutBackslash) {
-            CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
-            return;
-        }
+ComPtr<IParameterList> Engine::TransactionInRoot(BSTR xmlFile, BSTR aliasname, IDispatch* pDisp, BSTR filePathWithoutBackslash,
+                                                 Call call) {
+    return Framed(L"CQarnUtilities::GetXmlParameterList4", call, [&]() -> ComPtr<IParameterList> {
+        if (!filePathWithoutBackslash) return Transaction(xmlFile, aliasname, pDisp);
         // A process variable holds at most 32,767 characters with its terminating null (as the
         // system reads it: up to the first null): a longer folder could not be set as QarnRootDir,
         // so nothing is read and there is no list.
         constexpr size_t kLongestVariableValue = 32766;
         const std::wstring folder(filePathWithoutBackslash);
-        if (folder.size() > kLongestVariableValue) return;
+        if (folder.size() > kLongestVariableValue) return {};
         // The lookup takes the given folder as the installation root for this one call, on this
         // thread only: the process environment, which other threads read, stays as it is.
         ThreadEnvironmentOverride root(L"QarnRootDir", folder.c_str());
-        CHECK_HR(GetXmlParameterList(xmlFile, aliasname, pDisp, ppResult));
+        return Transaction(xmlFile, aliasname, pDisp);
     });
 }

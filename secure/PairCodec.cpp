@@ -33,16 +33,8 @@ public:
     }
 };
 
-// Read on every call: a host may set the variable while it runs. The value is compared in a buffer
-// on the stack; a value of another length never matches.
-bool TraceSwitchOn() {
-    if (ThreadEnvironmentOverride::Active())
-        return EnvironmentValue(kTraceSwitchName) == std::wstring_view(kTraceAccessCode);
-    constexpr DWORD kLength = static_cast<DWORD>(std::size(kTraceAccessCode) - 1);
-    wchar_t value[kLength + 1];
-    const DWORD n = GetEnvironmentVariableW(kTraceSwitchName, value, kLength + 1);
-    return n == kLength && std::wstring_view(value, kLength) == std::wstring_view(kTraceAccessCode, kLength);
-}
+// Read on every call: a host may set the variable while it runs. Compared without allocating.
+bool TraceSwitchOn() { return EnvironmentValueIs(kTraceSwitchName, kTraceAccessCode); }
 
 // The time in seconds since 1970 (UTC), as time() gives it: the runtime's time() reads the time
 // zone settings on every call, which costs more than an encryption.

@@ -11,23 +11,11 @@ HRESULT CQarnUtilities::WriteLogMessage(long logLevel, BSTR msg) {
     return MethodFrame(L"CQarnUtilities::WriteLogMessage", [&] { CHECK_HR(log_.Write(logLevel, msg)); });
 }
 
-HRESULT CQarnUtilities::Services::LookupProperty(BSTR name, BSTR* value) {
-    NoteOutsideInput();
-    return self.GetProperty(name, value);
-}
-HRESULT CQarnUtilities::Services::LookupMessage(BSTR name, BSTR* value) {
-    NoteOutsideInput();
-    return self.GetMessage(name, value);
-}
-HRESULT CQarnUtilities::Services::EnvironmentValue(BSTR variable, BSTR* value) {
-    NoteOutsideInput();
-    return self.GetEnv(variable, value);
-}
+HRESULT CQarnUtilities::Services::Property(BSTR name, BSTR* value) { return self.GetProperty(name, value); }
+HRESULT CQarnUtilities::Services::Message(BSTR name, BSTR* value) { return self.GetMessage(name, value); }
+HRESULT CQarnUtilities::Services::Variable(BSTR variable, BSTR* value) { return self.GetEnv(variable, value); }
 HRESULT CQarnUtilities::Services::RootFolder(BSTR* root) { return self.GetRootDir(root); }
-HRESULT CQarnUtilities::Services::ComputerName(BSTR* name) {
-    NoteOutsideInput();
-    return self.GetSystemComputerName(name);
-}
+HRESULT CQarnUtilities::Services::Computer(BSTR* name) { return self.GetSystemComputerName(name); }
 HRESULT CQarnUtilities::Services::UserName(BSTR* name) { return self.GetSystemUserName(name); }
 
 HRESULT CQarnUtilities::Services::FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) {
@@ -38,17 +26,13 @@ HRESULT CQarnUtilities::Services::ParseFile(VARIANT xmlFile, IDispatch** documen
     return self.DOMParse(xmlFile, document);
 }
 
-HRESULT CQarnUtilities::Services::ParseText(BSTR xmlString, IDispatch** document) {
-    NoteOutsideInput();
-    return self.DOMParse2(xmlString, document);
-}
+HRESULT CQarnUtilities::Services::Parse(BSTR xmlString, IDispatch** document) { return self.DOMParse2(xmlString, document); }
 
 HRESULT CQarnUtilities::Services::NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) {
     return self.DOMNodeGetChilds(document, path, fields);
 }
 
-HRESULT CQarnUtilities::Services::NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) {
-    NoteOutsideInput();
+HRESULT CQarnUtilities::Services::Rows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) {
     return self.DOMNodeGetChilds_(document, path, rows);
 }
 
@@ -57,15 +41,11 @@ HRESULT CQarnUtilities::Services::ParameterList(BSTR xmlFile, BSTR nodeName, IDi
     return self.GetXmlParameterList3(xmlFile, nodeName, context, list);
 }
 
-HRESULT CQarnUtilities::Services::RunMacro(BSTR progId, BSTR methodName, IParameterList** input,
-                                           IParameterList** output) {
-    NoteOutsideInput();
+HRESULT CQarnUtilities::Services::Macro(BSTR progId, BSTR methodName, IParameterList** input,
+                                        IParameterList** output) {
     return self.RunMacro(progId, methodName, input, output);
 }
 
-HRESULT CQarnUtilities::Services::DecryptValue(BSTR name, BSTR text, BSTR* value) {
-    NoteOutsideInput();
-    return self.pairs_.Decrypt(name, text, value);
-}
+HRESULT CQarnUtilities::Services::Decrypted(BSTR name, BSTR text, BSTR* value) { return self.pairs_.Decrypt(name, text, value); }
 
 void CQarnUtilities::Services::Log(long level, BSTR text) { self.WriteLogMessage(level, text); }

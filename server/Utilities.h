@@ -217,25 +217,22 @@ private:
     // same purpose (Utilities.cpp).
     struct Services final : qarn::UtilityServices {
         explicit Services(CQarnUtilities& owner) : self(owner) {}
-        HRESULT LookupProperty(BSTR name, BSTR* value) override;
-        HRESULT LookupMessage(BSTR name, BSTR* value) override;
-        HRESULT EnvironmentValue(BSTR variable, BSTR* value) override;
         HRESULT RootFolder(BSTR* root) override;
-        HRESULT ComputerName(BSTR* name) override;
         HRESULT UserName(BSTR* name) override;
         HRESULT FileExists(BSTR path, VARIANT_BOOL* exists, bool strict) override;
         HRESULT ParseFile(VARIANT xmlFile, IDispatch** document) override;
-        HRESULT ParseText(BSTR xmlString, IDispatch** document) override;
         HRESULT NodeFields(IDispatch* document, BSTR path, IFieldCollection** fields) override;
-        HRESULT NodeRows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
         HRESULT ParameterList(BSTR xmlFile, BSTR nodeName, IDispatch* context, IParameterList** list) override;
-        HRESULT RunMacro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) override;
-        HRESULT DecryptValue(BSTR name, BSTR text, BSTR* value) override;
         void Log(long level, BSTR text) override;
-        unsigned long OutsideInputs() const override { return outsideInputs; }
-        void NoteOutsideInput() override { ++outsideInputs; }
+        HRESULT Property(BSTR name, BSTR* value) override;
+        HRESULT Message(BSTR name, BSTR* value) override;
+        HRESULT Variable(BSTR variable, BSTR* value) override;
+        HRESULT Computer(BSTR* name) override;
+        HRESULT Parse(BSTR xmlString, IDispatch** document) override;
+        HRESULT Rows(IDispatch* document, BSTR path, IFieldCollectionTable** rows) override;
+        HRESULT Macro(BSTR progId, BSTR methodName, IParameterList** input, IParameterList** output) override;
+        HRESULT Decrypted(BSTR name, BSTR text, BSTR* value) override;
         CQarnUtilities& self;
-        unsigned long outsideInputs = 0;
     };
     Services services_{*this};
     // The subsystems this object holds (declared after the state they refer to).

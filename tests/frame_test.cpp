@@ -1,14 +1,18 @@
-// The method error frame, the raise routines and the log writer, called directly.
+// The method error frame, the raise routines, the log writer, the environment and the records of
+// outside inputs, called directly.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <optional>
 #include <set>
+#include <thread>
 
 #include "Errors.h"
 #include "Log.h"
 #include "TestSupport.h"
+#include "base/UtilityServices.h"
 #include "UtilitiesSupport.h"
 
 using namespace test;
@@ -106,6 +110,50 @@ TEST(Format, WideFormatsReadWideTextAndLongResultsAreCut) {
     std::wstring longText(5000, L'y');
     EXPECT_EQ(2047u, qarn::Format(L"%s", longText.c_str()).size());
     EXPECT_EQ(9u, qarn::FormatCapped(10, L"%s", longText.c_str()).size());
+}
+
+// Every read of the environment sees the calling thread's override, and only that thread does.
+TEST(Environment, ReadsAndExpansionsSeeTheThreadsOverride) {
+    ScopedVariable site(L"QARN_ENV_SITE", L"process");
+    ScopedVariable empty(L"QARN_ENV_EMPTY", L"");
+    const std::wstring text = L"%QARN_ENV_SITE%|%QARN_ENV_UNSET%|100%";
+    EXPECT_EQ(L"process|%QARN_ENV_UNSET%|100%", qarn::ExpandEnvironment(text));
+    const std::wstring longValue(200, L'v');
+    ScopedVariable longOne(L"QARN_ENV_LONG", longValue.c_str());
+    for (int overridden = 0; overridden < 2; ++overridden) {
+        std::optional<qarn::ThreadEnvironmentOverride> scope;
+        if (overridden) scope.emplace(L"qarn_env_site", L"thread");
+        const std::wstring expected = overridden ? L"thread" : L"process";
+        EXPECT_EQ(expected, qarn::EnvironmentValue(L"QARN_ENV_SITE"));
+        EXPECT_EQ(expected + L"|%QARN_ENV_UNSET%|100%", qarn::ExpandEnvironment(text));
+        EXPECT_TRUE(qarn::EnvironmentValueIs(L"QARN_ENV_SITE", expected));
+        EXPECT_FALSE(qarn::EnvironmentValueIs(L"QARN_ENV_SITE", expected.substr(1))) << "a longer value";
+        EXPECT_FALSE(qarn::EnvironmentValueIs(L"QARN_ENV_SITE", expected + L"s")) << "a shorter value";
+        EXPECT_TRUE(qarn::EnvironmentValueIs(L"QARN_ENV_EMPTY", L"")) << "set to empty";
+        EXPECT_FALSE(qarn::EnvironmentValueIs(L"QARN_ENV_UNSET", L""));
+        EXPECT_TRUE(qarn::EnvironmentValueIs(L"QARN_ENV_LONG", longValue)) << "longer than the buffer";
+        const std::wstring entry = overridden ? L"qarn_env_site=thread" : L"QARN_ENV_SITE=process";
+        EXPECT_NE(std::wstring::npos, qarn::EnvironmentBlock().find(entry + L'\0')) << "in the block";
+        std::wstring otherThread;
+        std::thread([&] { otherThread = qarn::ExpandEnvironment(L"%QARN_ENV_SITE%"); }).join();
+        EXPECT_EQ(L"process", otherThread);
+    }
+}
+
+// A record notes outside inputs made while it is open on its thread, and so do the records around it.
+TEST(InputRecord, NotesWhatHappensWhileItIsOpenOnItsThread) {
+    qarn::InputRecord outer;
+    EXPECT_TRUE(outer.FilesOnly());
+    {
+        qarn::InputRecord inner;
+        std::thread([] { qarn::InputRecord::NoteOutside(); }).join();
+        EXPECT_TRUE(inner.FilesOnly()) << "another thread's input";
+        qarn::InputRecord::NoteOutside();
+        EXPECT_FALSE(inner.FilesOnly());
+    }
+    EXPECT_FALSE(outer.FilesOnly());
+    qarn::InputRecord later;
+    EXPECT_TRUE(later.FilesOnly()) << "opened after the input";
 }
 
 // The log file's text with every time stamp replaced by "T".
@@ -213,8 +261,8 @@ TEST(ErrorFrame, FrameNamesAreTheTypeLibrarysMemberNames) {
     static const std::wregex named(LR"(L"([A-Za-z_]\w*)::(\w+)\")");
     size_t checked = 0;
     std::set<std::wstring> used;
-    for (const char* folder : {"base", "dom", "server", "config", "paramlist", "documents", "secure", "logon",
-                               "components", "datatypes"}) {
+    for (const char* folder : {"base", "server", "config", "paramlist", "documents", "dom", "secure", "logon", "components",
+                               "datatypes"}) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(SourcePath(folder))) {
             const std::wstring ext = entry.path().extension().wstring();
             if (ext != L".cpp" && ext != L".h") continue;

@@ -57,35 +57,6 @@ ThreadEnvironmentOverride::~ThreadEnvironmentOverride() {
 
 bool ThreadEnvironmentOverride::Active() noexcept { return t_overrides != nullptr; }
 
-std::wstring ThreadEnvironmentOverride::Expand(std::wstring_view text) {
-    // The system's rule: "%NAME%" of a variable that is set is replaced; otherwise the text stays
-    // as written and the closing percent sign may open the next reference.
-    std::wstring out;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] != L'%') {
-            out += text[i++];
-            continue;
-        }
-        const size_t close = text.find(L'%', i + 1);
-        if (close == std::wstring_view::npos) {
-            out.append(text.substr(i));
-            break;
-        }
-        const std::wstring name(text.substr(i + 1, close - i - 1));
-        if (!name.empty()) {
-            if (const std::optional<std::wstring> value = EnvironmentValue(name.c_str())) {
-                out += *value;
-                i = close + 1;
-                continue;
-            }
-        }
-        out.append(text.substr(i, close - i));
-        i = close;
-    }
-    return out;
-}
-
 std::optional<std::wstring> EnvironmentValue(const wchar_t* name) {
     if (const std::wstring* value = name ? OverrideOf(name) : nullptr) return *value;
     std::wstring value(256, L'\0');
@@ -103,6 +74,75 @@ std::optional<std::wstring> EnvironmentValue(const wchar_t* name) {
         // Too small: `n` counts the terminating NUL. The value may change between the calls.
         value.assign(n, L'\0');
     }
+}
+
+bool EnvironmentValueIs(const wchar_t* name, std::wstring_view expected) {
+    if (const std::wstring* value = name ? OverrideOf(name) : nullptr) return *value == expected;
+    wchar_t value[128];
+    if (expected.size() >= std::size(value)) return EnvironmentValue(name) == expected;
+    // A longer value does not fit and never matches.
+    SetLastError(ERROR_SUCCESS);
+    const DWORD n = GetEnvironmentVariableW(name, value, static_cast<DWORD>(expected.size() + 1));
+    if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+    return n == expected.size() && std::wstring_view(value, n) == expected;
+}
+
+std::wstring EnvironmentBlock() {
+    std::wstring text;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        const wchar_t* end = block;
+        while (*end) end += wcslen(end) + 1;  // each variable ends with a NUL, the block with one more
+        text.assign(static_cast<const wchar_t*>(block), end);
+        FreeEnvironmentStringsW(block);
+    }
+    if (t_overrides)
+        for (const auto& [name, value] : *t_overrides) text += name + L'=' + value + L'\0';
+    return text;
+}
+
+std::wstring ExpandEnvironment(const std::wstring& text) {
+    if (!t_overrides) {
+        // The first call tells the size (with the terminating NUL); the variables may change
+        // between the two calls, so ask again until the text fits.
+        std::wstring expanded(text.size() + 1, L'\0');
+        for (;;) {
+            const DWORD need = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+            if (need == 0) return text;
+            if (need <= expanded.size()) {
+                expanded.resize(need - 1);
+                return expanded;
+            }
+            expanded.assign(need, L'\0');
+        }
+    }
+    // The system's rule with this thread's overrides: "%NAME%" of a variable that is set is
+    // replaced; otherwise the text stays as written and the closing percent sign may open the next
+    // reference.
+    const std::wstring_view source(text);
+    std::wstring out;
+    size_t i = 0;
+    while (i < source.size()) {
+        if (source[i] != L'%') {
+            out += source[i++];
+            continue;
+        }
+        const size_t close = source.find(L'%', i + 1);
+        if (close == std::wstring_view::npos) {
+            out.append(source.substr(i));
+            break;
+        }
+        const std::wstring name(source.substr(i + 1, close - i - 1));
+        if (!name.empty()) {
+            if (const std::optional<std::wstring> value = EnvironmentValue(name.c_str())) {
+                out += *value;
+                i = close + 1;
+                continue;
+            }
+        }
+        out.append(source.substr(i, close - i));
+        i = close;
+    }
+    return out;
 }
 
 std::wstring FormatCappedV(size_t capacity, const wchar_t* format, va_list args) {

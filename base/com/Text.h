@@ -143,13 +143,22 @@ std::string FormatA(const char* format, ...);
 
 // The registry form of a GUID: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::wstring GuidText(REFGUID guid);
-// A variable of the process environment; nullopt when it is not set (set to empty is set). A
-// variable the calling thread overrides (below) gives the override.
+// The environment as the calling thread sees it: every read of the product goes through these
+// four, which give a variable the thread overrides (below) its override.
+// A variable; nullopt when it is not set (set to empty is set).
 std::optional<std::wstring> EnvironmentValue(const wchar_t* name);
+// Whether the variable is set to exactly `value`; compared without allocating while the value is
+// short (under 128 characters).
+bool EnvironmentValueIs(const wchar_t* name, std::wstring_view value);
+// `text` with its "%NAME%" references expanded as the system does: a reference to a variable that
+// is not set stays as written, and so does a text beyond the system's limit (32K characters).
+std::wstring ExpandEnvironment(const std::wstring& text);
+// All variables as one text ("NAME=value" each ended by a NUL), the thread's overrides last.
+std::wstring EnvironmentBlock();
 
 // For its lifetime, the calling thread sees `value` as the environment variable `name` (names
-// compare without case), in EnvironmentValue and Expand: one call can take another installation
-// root without changing the process environment that other threads read.
+// compare without case): one call can take another installation root without changing the process
+// environment that other threads read.
 class ThreadEnvironmentOverride {
 public:
     ThreadEnvironmentOverride(std::wstring name, std::wstring value);
@@ -159,8 +168,6 @@ public:
 
     // Whether the calling thread overrides any variable now.
     static bool Active() noexcept;
-    // Expands "%NAME%" references as the system does, with this thread's overrides.
-    static std::wstring Expand(std::wstring_view text);
 };
 
 // Conversions with the thread's ANSI code page.
