@@ -30,34 +30,40 @@ void PumpUntil(HANDLE done) {
     }
 }
 
-// Microseconds per GetProperty call on the process's application from a new apartment, while this
-// one (the first to call Create) pumps.
-double CallMicroseconds() {
-    constexpr int kCalls = 2000;
-    double result = 0;
+// Runs `job` in a new single-threaded apartment while this one serves calls.
+template <class Job>
+void InNewApartment(Job&& job) {
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread caller([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        {
-            Microsoft::WRL::ComPtr<IQarnClassFactory> factory;
-            Microsoft::WRL::ComPtr<IQarnComApplication> app;
-            if (Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), "factory") &&
-                Check(factory->Create(&app), "Create")) {
-                BSTR value = nullptr;
-                BSTR name = SysAllocString(L"Plant");
-                for (int i = 0; i < 100; ++i, SysFreeString(value)) app->GetProperty(name, &value);
-                const double start = Now();
-                for (int i = 0; i < kCalls; ++i, SysFreeString(value)) app->GetProperty(name, &value);
-                result = (Now() - start) / kCalls * 1e6;
-                SysFreeString(name);
-            }
-        }
+        job();
         CoUninitialize();
         SetEvent(done);
     });
     PumpUntil(done);
     caller.join();
     CloseHandle(done);
+}
+
+// Microseconds per GetProperty call on the process's application from a new apartment, while this
+// one (the first to call Create) pumps.
+double CallMicroseconds() {
+    constexpr int kCalls = 2000;
+    double result = 0;
+    InNewApartment([&] {
+        Microsoft::WRL::ComPtr<IQarnClassFactory> factory;
+        Microsoft::WRL::ComPtr<IQarnComApplication> app;
+        if (Check(CoCreateInstance(CLSID_CQarnClassFactory, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&factory)), "factory") &&
+            Check(factory->Create(&app), "Create")) {
+            BSTR value = nullptr;
+            BSTR name = SysAllocString(L"Plant");
+            for (int i = 0; i < 100; ++i, SysFreeString(value)) app->GetProperty(name, &value);
+            const double start = Now();
+            for (int i = 0; i < kCalls; ++i, SysFreeString(value)) app->GetProperty(name, &value);
+            result = (Now() - start) / kCalls * 1e6;
+            SysFreeString(name);
+        }
+    });
     return result;
 }
 
@@ -85,34 +91,25 @@ double ContextListMilliseconds(bool fromHere) {
     IStream* stream = nullptr;
     if (mine && !Check(CoMarshalInterThreadInterfaceInStream(IID_IParameterList, mine.Get(), &stream), "marshal")) return 0;
     double result = 0;
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread caller([&] {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        {
-            Microsoft::WRL::ComPtr<IParameterList> context;
-            Microsoft::WRL::ComPtr<IQarnUtilities> utilities;
-            if (stream) CoGetInterfaceAndReleaseStream(stream, IID_IParameterList, reinterpret_cast<void**>(context.GetAddressOf()));
-            else context = part();
-            if (context && Check(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)), "utilities")) {
-                BSTR file = SysAllocString(L"Parts.xml"), alias = SysAllocString(L"ChangePart");
-                const int calls = fromHere ? 20 : 200;
-                double start = 0;
-                for (int i = -5; i < calls; ++i) {
-                    if (i == 0) start = Now();
-                    Microsoft::WRL::ComPtr<IParameterList> list;
-                    if (!Check(utilities->GetXmlParameterList(file, alias, context.Get(), &list), "GetXmlParameterList")) break;
-                }
-                result = (Now() - start) / calls * 1e3;
-                SysFreeString(file);
-                SysFreeString(alias);
-            }
+    InNewApartment([&] {
+        Microsoft::WRL::ComPtr<IParameterList> context;
+        Microsoft::WRL::ComPtr<IQarnUtilities> utilities;
+        if (stream) CoGetInterfaceAndReleaseStream(stream, IID_IParameterList, reinterpret_cast<void**>(context.GetAddressOf()));
+        else context = part();
+        if (!context || !Check(CoCreateInstance(CLSID_CQarnUtilities, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&utilities)), "utilities"))
+            return;
+        BSTR file = SysAllocString(L"Parts.xml"), alias = SysAllocString(L"ChangePart");
+        const int calls = fromHere ? 20 : 200;
+        double start = 0;
+        for (int i = -5; i < calls; ++i) {
+            if (i == 0) start = Now();
+            Microsoft::WRL::ComPtr<IParameterList> list;
+            if (!Check(utilities->GetXmlParameterList(file, alias, context.Get(), &list), "GetXmlParameterList")) break;
         }
-        CoUninitialize();
-        SetEvent(done);
+        result = (Now() - start) / calls * 1e3;
+        SysFreeString(file);
+        SysFreeString(alias);
     });
-    PumpUntil(done);
-    caller.join();
-    CloseHandle(done);
     return result;
 }
 

@@ -121,50 +121,39 @@ private:
             Fields(Attributes(s).Get());
         });
     }
-    void Fields(IFieldCollection* source) {
-        Object(source, [&](IFieldCollection* s) {
-            const auto members = MembersOf<IField>(s);
+    // A collection: its members, each written by `member`, then its attributes.
+    template <class Item, class C, class Member>
+    void Collection(C* source, Member&& member) {
+        Object(source, [&](C* s) {
+            const auto members = MembersOf<Item>(s);
             U32(static_cast<uint32_t>(members.size()));
-            for (const ComPtr<IField>& field : members) Field(field.Get());
+            for (const ComPtr<Item>& item : members) member(item.Get());
             Fields(Attributes(s).Get());
         });
+    }
+    void Fields(IFieldCollection* source) {
+        Collection<IField>(source, [&](IField* field) { Field(field); });
     }
     void Structures(IStructureCollection* source) {
-        Object(source, [&](IStructureCollection* s) {
-            const auto members = MembersOf<IStructure>(s);
-            U32(static_cast<uint32_t>(members.size()));
-            for (const ComPtr<IStructure>& structure : members)
-                Object(structure.Get(), [&](IStructure* one) {
-                    Name(one);
-                    ComPtr<IFieldCollection> fields;
-                    CHECK_HR(one->get_FieldCollection(&fields));
-                    Fields(fields.Get());
-                    Fields(Attributes(one).Get());
-                });
-            Fields(Attributes(s).Get());
-        });
-    }
-    void Rows(IFieldCollectionTable* source) {
-        Object(source, [&](IFieldCollectionTable* s) {
-            const auto members = MembersOf<IFieldCollection>(s);
-            U32(static_cast<uint32_t>(members.size()));
-            for (const ComPtr<IFieldCollection>& row : members) Fields(row.Get());
-            Fields(Attributes(s).Get());
+        Collection<IStructure>(source, [&](IStructure* structure) {
+            Object(structure, [&](IStructure* one) {
+                Name(one);
+                ComPtr<IFieldCollection> fields;
+                CHECK_HR(one->get_FieldCollection(&fields));
+                Fields(fields.Get());
+                Fields(Attributes(one).Get());
+            });
         });
     }
     void Tables(ITableCollection* source) {
-        Object(source, [&](ITableCollection* s) {
-            const auto members = MembersOf<ITable>(s);
-            U32(static_cast<uint32_t>(members.size()));
-            for (const ComPtr<ITable>& table : members)
-                Object(table.Get(), [&](ITable* one) {
-                    Name(one);
-                    ComPtr<IFieldCollectionTable> rows;
-                    CHECK_HR(one->get_FieldCollectionTable(&rows));
-                    Rows(rows.Get());
-                    Fields(Attributes(one).Get());
-                });
-            Fields(Attributes(s).Get());
+        Collection<ITable>(source, [&](ITable* table) {
+            Object(table, [&](ITable* one) {
+                Name(one);
+                ComPtr<IFieldCollectionTable> rows;
+                CHECK_HR(one->get_FieldCollectionTable(&rows));
+                Collection<IFieldCollection>(rows.Get(), [&](IFieldCollection* row) { Fields(row); });
+                Fields(Attributes(one).Get());
+            });
         });
     }
 
@@ -284,64 +273,43 @@ private:
             return ComPtr<IField>(field);
         });
     }
-    ComPtr<IFieldCollection> Fields() {
-        return Object<IFieldCollection>([&] {
-            ComPtr<CFieldCollection> fields = CFieldCollection::Make();
+    // A collection of `C` whose members `member` reads, none of them null, then its attributes.
+    template <class C, class I, class Member>
+    ComPtr<I> Collection(Member&& member) {
+        return Object<I>([&] {
+            ComPtr<C> collection = C::Make();
             for (uint32_t i = Count(); i > 0; --i) {
-                ComPtr<IField> field = Field();
-                if (!field) Bad(L"a collection holds nothing.");
-                fields->Items().Append(field.Get());
+                auto item = member();
+                if (!item) Bad(L"a collection holds nothing.");
+                collection->Items().Append(item.Get());
             }
-            fields->SetAttributes(Fields().Get());
-            return ComPtr<IFieldCollection>(fields);
+            collection->SetAttributes(Fields().Get());
+            return ComPtr<I>(collection);
         });
+    }
+    ComPtr<IFieldCollection> Fields() {
+        return Collection<CFieldCollection, IFieldCollection>([&] { return Field(); });
     }
     ComPtr<IStructureCollection> Structures() {
-        return Object<IStructureCollection>([&] {
-            ComPtr<CStructureCollection> structures = CStructureCollection::Make();
-            for (uint32_t i = Count(); i > 0; --i) {
-                ComPtr<IStructure> structure = Object<IStructure>([&] {
-                    ComPtr<CStructure> one = CStructure::Make();
-                    one->SetName(Text().value_or(std::wstring()));
-                    one->SetFields(Fields().Get());
-                    one->SetAttributes(Fields().Get());
-                    return ComPtr<IStructure>(one);
-                });
-                if (!structure) Bad(L"a collection holds nothing.");
-                structures->Items().Append(structure.Get());
-            }
-            structures->SetAttributes(Fields().Get());
-            return ComPtr<IStructureCollection>(structures);
-        });
-    }
-    ComPtr<IFieldCollectionTable> Rows() {
-        return Object<IFieldCollectionTable>([&] {
-            ComPtr<CFieldCollectionTable> rows = CFieldCollectionTable::Make();
-            for (uint32_t i = Count(); i > 0; --i) {
-                ComPtr<IFieldCollection> row = Fields();
-                if (!row) Bad(L"a table holds no row.");
-                rows->Items().Append(row.Get());
-            }
-            rows->SetAttributes(Fields().Get());
-            return ComPtr<IFieldCollectionTable>(rows);
+        return Collection<CStructureCollection, IStructureCollection>([&] {
+            return Object<IStructure>([&] {
+                ComPtr<CStructure> one = CStructure::Make();
+                one->SetName(Text().value_or(std::wstring()));
+                one->SetFields(Fields().Get());
+                one->SetAttributes(Fields().Get());
+                return ComPtr<IStructure>(one);
+            });
         });
     }
     ComPtr<ITableCollection> Tables() {
-        return Object<ITableCollection>([&] {
-            ComPtr<CTableCollection> tables = CTableCollection::Make();
-            for (uint32_t i = Count(); i > 0; --i) {
-                ComPtr<ITable> table = Object<ITable>([&] {
-                    ComPtr<CTable> one = CTable::Make();
-                    one->SetName(Text().value_or(std::wstring()));
-                    one->SetRows(Rows().Get());
-                    one->SetAttributes(Fields().Get());
-                    return ComPtr<ITable>(one);
-                });
-                if (!table) Bad(L"a collection holds nothing.");
-                tables->Items().Append(table.Get());
-            }
-            tables->SetAttributes(Fields().Get());
-            return ComPtr<ITableCollection>(tables);
+        return Collection<CTableCollection, ITableCollection>([&] {
+            return Object<ITable>([&] {
+                ComPtr<CTable> one = CTable::Make();
+                one->SetName(Text().value_or(std::wstring()));
+                one->SetRows(Collection<CFieldCollectionTable, IFieldCollectionTable>([&] { return Fields(); }).Get());
+                one->SetAttributes(Fields().Get());
+                return ComPtr<ITable>(one);
+            });
         });
     }
 
