@@ -2,7 +2,7 @@
 // covered without a change here). Each cycle creates the object, reads its type information and
 // every property that takes no argument through IDispatch, and runs the class's deeper use below
 // when it has one. After a warm-up of 500 cycles the process's committed private memory must not
-// grow by more than kBoundPerCycle bytes per cycle over 5,000 cycles, and both DLLs must agree to
+// grow by more than kBoundPerCycle bytes per cycle over 4,000 cycles, and both DLLs must agree to
 // be unloaded after each class and at the end. A class whose cycle takes an object from another
 // apartment (the class factory's application lives in the DLL's own apartment) may grow by what the
 // platform keeps for such a hand-over as well, measured in the same run with a plain object.
@@ -16,7 +16,7 @@
 namespace {
 
 constexpr long long kBoundPerCycle = 64;
-constexpr long kCycles = 5000, kWarmUp = 500;
+constexpr long kCycles = 4000, kWarmUp = 500;
 
 template <class T>
 ComPtr<T> Named(ComPtr<T> object, const wchar_t* name) {
